@@ -1,0 +1,68 @@
+#include "vmedia/ReplyHeader.h"
+
+#include "platform/socket.h"
+#include "platform/trace.h"
+
+namespace remcons {
+namespace {
+
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+}  // namespace
+
+CReplyHeader::CReplyHeader() {
+  RC_TRACE("CReplyHeader::CReplyHeader\n");
+}
+
+CReplyHeader::~CReplyHeader() {
+  RC_TRACE("CReplyHeader::~CReplyHeader\n");
+}
+
+void CReplyHeader::SetSense(uint8_t key, uint8_t asc, uint8_t ascq, uint32_t length) {
+  key_ = key;
+  asc_ = asc;
+  ascq_ = ascq;
+  length_ = length;
+}
+
+void CReplyHeader::SetKeepalive(bool on) {
+  flags_ = on ? (flags_ | kKeepalive) : (flags_ & ~kKeepalive);
+}
+
+void CReplyHeader::Setflags(bool writeProtected) {
+  RC_TRACE("CReplyHeader::Setflags\n");
+  flags_ = writeProtected ? (flags_ | kWriteProtected) : (flags_ & ~kWriteProtected);
+}
+
+void CReplyHeader::Fill(uint8_t out[16]) const {
+  Put32(out, kMagic);
+  Put32(out + 4, flags_);
+  out[8] = medium_;
+  out[9] = key_;
+  out[10] = asc_;
+  out[11] = ascq_;
+  Put32(out + 12, length_);
+}
+
+bool CReplyHeader::Send(TcpSocket* socket) {
+  if (!socket) return false;
+  uint8_t buffer[16];
+  Fill(buffer);
+  return socket->SendAll(buffer, sizeof buffer) == int(sizeof buffer);
+}
+
+bool CReplyHeader::SendPingReply(TcpSocket* socket, const uint8_t request[12]) {
+  if (!socket) return false;
+  uint8_t buffer[16];
+  Put32(buffer, kMagic);
+  Put32(buffer + 4, flags_);
+  for (int i = 0; i < 8; ++i) buffer[8 + i] = request[4 + i];
+  return socket->SendAll(buffer, sizeof buffer) == int(sizeof buffer);
+}
+
+}  // namespace remcons

@@ -1,0 +1,141 @@
+#include "vmedia/Scsi.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/socket.h"
+#include "platform/trace.h"
+
+namespace remcons {
+
+CScsi::CScsi(TcpSocket* socket, const std::string& target, ScsiContext context)
+    : media_(std::make_unique<CMedia>(context.roots)),
+      reply_(std::make_unique<CReplyHeader>()),
+      socket_(socket),
+      data_(new uint8_t[kBufferSize]()),
+      target_(target.substr(0, 255)),
+      context_(std::move(context)),
+      clock_(context_.clock ? context_.clock : &SystemClock()) {
+  // Receives wait in short slices so that silence is measured on the clock.
+  if (socket_) socket_->SetReceiveTimeout(kReceiveSliceMs);
+}
+
+CScsi::~CScsi() {
+  media_->Release();
+}
+
+int CScsi::ReceiveSome(uint8_t* buffer, uint32_t length) {
+  const uint32_t start = clock_->NowMs();
+  for (;;) {
+    if (!socket_) return -1;
+    const int n = socket_->Receive(buffer, length);
+    if (n >= 0) return n;
+    if (LastSocketError() != kWsaEtimedout) return -1;
+    if (clock_->NowMs() - start >= kKeepaliveMs) return -2;
+  }
+}
+
+void CScsi::SendKeepalive() {
+  reply_->SetKeepalive(true);
+  reply_->Send(socket_);
+  reply_->SetKeepalive(false);
+}
+
+int CScsi::ReadRequest(uint8_t* buffer) {
+  uint32_t got = 0;
+  std::memset(buffer, 0, 12);
+  for (;;) {
+    const int n = ReceiveSome(buffer + got, 12 - got);
+    if (n == -2) {
+      SendKeepalive();
+      continue;
+    }
+    if (n < 0) {
+      RC_TRACE("SCSI: Read error: %s\n", SocketErrorText(LastSocketError()));
+      return 0;
+    }
+    if (n == 0) return 0;
+    // A request is always 12 bytes; a stream may deliver it in pieces.
+    got += uint32_t(n);
+    if (got < 12) continue;
+    if (buffer[0] == 0xFE) {
+      reply_->SendPingReply(socket_, buffer);
+      got = 0;
+      continue;
+    }
+    return 12;
+  }
+}
+
+uint32_t CScsi::ReadExactly(uint8_t* buffer, uint32_t length) {
+  uint32_t got = 0;
+  while (got < length) {
+    const int n = ReceiveSome(buffer + got, length - got);
+    if (n == -2) {
+      RC_TRACE("SCSI: Sending keepalive(COMPLETE).\n");
+      SendKeepalive();
+      continue;
+    }
+    if (n <= 0) {
+      RC_TRACE("SCSI: Read error: %s\n", SocketErrorText(LastSocketError()));
+      break;
+    }
+    got += uint32_t(n);
+  }
+  return got;
+}
+
+void CScsi::Answer(uint8_t key, uint8_t asc, uint8_t ascq) {
+  reply_->SetSense(key, asc, ascq, 0);
+  reply_->Send(socket_);
+}
+
+void CScsi::AnswerData(uint32_t length) {
+  reply_->SetSense(0, 0, 0, length);
+  reply_->Send(socket_);
+  if (length && socket_) socket_->SendAll(data_.get(), length);
+}
+
+void CScsi::ServeRead(uint64_t offset, uint64_t bytes, uint64_t mediumSize) {
+  if (offset >= mediumSize) {
+    Answer(5, 0x21, 0);
+    return;
+  }
+  if (bytes == 0) {
+    AnswerData(0);
+    return;
+  }
+  // The first piece is read before the header, so that a failing medium gets its sense.
+  uint64_t done = 0;
+  uint32_t piece = uint32_t(std::min<uint64_t>(bytes, kBufferSize));
+  if (media_->Read(offset, piece, data_.get()) != 0) {
+    Answer(3, 0x10, 0);
+    return;
+  }
+  reply_->SetSense(0, 0, 0, uint32_t(bytes));
+  reply_->Send(socket_);
+  for (;;) {
+    if (socket_->SendAll(data_.get(), piece) < 0) ThrowClosed();
+    done += piece;
+    if (done == bytes) break;
+    piece = uint32_t(std::min<uint64_t>(bytes - done, kBufferSize));
+    if (offset + done >= mediumSize) {
+      std::memset(data_.get(), 0, piece);
+    } else if (media_->Read(offset + done, piece, data_.get()) != 0) {
+      // The header has promised good data: end the connection rather than send bad bytes.
+      RC_TRACE("SCSI: read failed in the middle of a transfer; closing\n");
+      socket_->Close();
+      ThrowClosed();
+    }
+  }
+}
+
+void CScsi::NotifyActivity() {
+  if (context_.control) context_.control->OnVmActivity();
+}
+
+void CScsi::ThrowClosed() {
+  throw VmText("Connection closed.");
+}
+
+}  // namespace remcons

@@ -1,0 +1,259 @@
+#include "vmedia/ScsiFloppy.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/socket.h"
+#include "platform/trace.h"
+
+namespace remcons {
+namespace {
+
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+constexpr uint8_t kFormatCapacities[20] = {0, 0, 0, 16, 0,    0,    0, 0, 2,    0,
+                                           0, 0, 0, 0,  0x0B, 0x40, 0, 0, 0x02, 0};
+
+}  // namespace
+
+CScsiFloppy::CScsiFloppy(TcpSocket* socket, const std::string& target, ScsiContext context)
+    : CScsi(socket, target, std::move(context)) {
+  std::memcpy(formatCapacities_, kFormatCapacities, sizeof formatCapacities_);
+  media_->Open(target_);
+}
+
+CScsiFloppy::CScsiFloppy(TcpSocket* socket, const std::string& target,
+                         std::unique_ptr<FATFile> folder, ScsiContext context)
+    : CScsi(socket, target, std::move(context)) {
+  std::memcpy(formatCapacities_, kFormatCapacities, sizeof formatCapacities_);
+  media_->AttachFolder(std::move(folder));
+}
+
+bool CScsiFloppy::IsDrive() const {
+  const int kind = media_->GetKind();
+  return kind != CMedia::kImageFile && kind != CMedia::kFolderImage;
+}
+
+void CScsiFloppy::process() {
+  if (ReadRequest(request_) == 0) ThrowClosed();
+  RC_TRACE("CScsiFloppy::process - writeprot: %d, media->WriteProtect: %d\n", int(writeProtected_),
+           int(media_->IsWriteProtected()));
+  writeProtected_ = media_->IsWriteProtected() || forcedWriteProtect_;
+  reply_->Setflags(writeProtected_);
+  if (request_[0] != 0x00) NotifyActivity();
+  switch (request_[0]) {
+    case 0x00:
+      return client_test_unit_ready();
+    case 0x04:
+      return client_format_unit();
+    case 0x1B:
+      return client_start_stop_unit();
+    case 0x1D:
+      return client_send_diagnostic();
+    case 0x1E:
+      return client_pa_media_removal();
+    case 0x23:
+      return client_read_capacities();
+    case 0x25:
+      return client_read_capacity();
+    case 0x28:
+    case 0xA8:
+      return client_read();
+    case 0x2A:
+    case 0x2E:
+    case 0xAA:
+      return client_write();
+    default:
+      // Every request gets a reply header, also one the device does not know.
+      RC_TRACE("CScsiFloppy: unknown request 0x%02x\n", request_[0]);
+      return Answer(5, 0x20, 0);
+  }
+}
+
+uint64_t CScsiFloppy::RefreshSize() {
+  uint64_t size = media_->GetSize();
+  if (size == 0) {
+    media_->Close();
+    media_->Open(target_);
+    size = media_->GetSize();
+    mediaState_ = kNoMedium;
+    if (size == 0) {
+      reply_->SetMediumByte(0);
+      return 0;
+    }
+  }
+  reply_->SetMediumByte(0x24);
+  mediaState_ = std::min(mediaState_ + 1, int(kReady));
+  return size;
+}
+
+void CScsiFloppy::Geometry(uint64_t size, uint64_t* blocks, uint32_t* blockLength) {
+  *blocks = 0;
+  *blockLength = 0;
+  const int kind = media_->GetKind();
+  if (kind == CMedia::kImageFile || kind == CMedia::kFolderImage) {
+    *blocks = size / 512;
+    *blockLength = 512;
+  } else if (kind != CMedia::kUnknown) {
+    const uint32_t bps = media_->BytesPerSector();
+    if (bps > 0) {
+      *blocks = size / bps;
+      *blockLength = bps;
+    }
+  }
+}
+
+void CScsiFloppy::client_read_capacities() {
+  RC_TRACE("CScsiFloppy::client_read_capacities\n");
+  const uint64_t size = RefreshSize();
+  if (mediaState_ == kChanged) {
+    reply_->SetSense(6, 0x28, 0, 20);
+    mediaState_ = kReady;
+  } else {
+    reply_->SetSense(0, 0, 0, 20);
+  }
+  uint64_t blocks = 0;
+  uint32_t blockLength = 0;
+  if (size) Geometry(size, &blocks, &blockLength);
+  Put32(formatCapacities_ + 4, uint32_t(blocks));
+  formatCapacities_[10] = uint8_t(blockLength >> 8);
+  formatCapacities_[11] = uint8_t(blockLength);
+  reply_->Send(socket_);
+  if (socket_) socket_->SendAll(formatCapacities_, sizeof formatCapacities_);
+}
+
+void CScsiFloppy::client_read_capacity() {
+  RC_TRACE("CScsiFloppy::client_read_capacity\n");
+  const uint64_t size = RefreshSize();
+  if (mediaState_ == kNoMedium) return Answer(2, 0x3A, 0);
+  if (mediaState_ == kChanged) return Answer(6, 0x28, 0);
+  uint64_t blocks = 0;
+  uint32_t blockLength = 0;
+  Geometry(size, &blocks, &blockLength);
+  // A medium beyond 2 TiB cannot be described here; report the largest address.
+  const uint32_t last = blocks == 0 ? 0 : uint32_t(std::min<uint64_t>(blocks - 1, 0xFFFFFFFF));
+  Put32(data_.get(), last);
+  Put32(data_.get() + 4, blockLength);
+  AnswerData(8);
+}
+
+void CScsiFloppy::client_test_unit_ready() {
+  RC_TRACE("CScsiFloppy::client_test_unit_ready\n");
+  if (IsDrive() && !media_->CheckMedia()) mediaState_ = kNoMedium;
+  switch (mediaState_) {
+    case kNoMedium:
+      media_->Close();
+      media_->Open(target_);
+      Answer(2, 0x3A, 0);
+      mediaState_ = kChanged;
+      break;
+    case kChanged:
+      Answer(6, 0x28, 0);
+      mediaState_ = kReady;
+      break;
+    default:
+      Answer(0, 0, 0);
+      break;
+  }
+}
+
+void CScsiFloppy::client_read() {
+  // Block addresses are unsigned; a huge one is simply past the end.
+  const uint64_t lba = Get32(request_ + 2);
+  const uint64_t offset = lba * 512;
+  const uint64_t blocks = request_[0] == 0xA8 ? Get32(request_ + 6) : Get16(request_ + 7);
+  RC_TRACE("CScsiFloppy::client_read lba=0x%llx length=0x%x\n",
+           static_cast<unsigned long long>(offset), unsigned(blocks * 512));
+  if (blocks > kMaxTransferBlocks) return Answer(5, 0x24, 0);
+  ServeRead(offset, blocks * 512, media_->IsOpen() ? media_->StoredSize() : 0);
+}
+
+void CScsiFloppy::client_write() {
+  const uint64_t lba = Get32(request_ + 2);
+  const uint64_t offset = lba * 512;
+  const uint64_t blocks = request_[0] == 0xAA ? Get32(request_ + 6) : Get16(request_ + 7);
+  const uint64_t bytes = blocks * 512;
+  if (blocks > kMaxTransferBlocks) {
+    // The write data cannot be consumed within bounds, so the stream cannot stay in step.
+    Answer(5, 0x24, 0);
+    RC_TRACE("CScsiFloppy::client_write: %llu blocks refused; closing\n",
+             static_cast<unsigned long long>(blocks));
+    if (socket_) socket_->Close();
+    ThrowClosed();
+  }
+  const uint64_t size = media_->IsOpen() ? media_->StoredSize() : 0;
+  // The whole range must lie on the medium: an image never grows.
+  uint8_t key = 0, asc = 0;
+  if (writeProtected_) {
+    key = 7;
+    asc = 0x27;
+  } else if (offset >= size || bytes > size - offset) {
+    key = 5;
+    asc = 0x21;
+  }
+  // The data is consumed piece by piece; a piece is written only once it has fully arrived.
+  uint64_t done = 0;
+  while (done < bytes) {
+    const uint32_t piece = uint32_t(std::min<uint64_t>(bytes - done, kBufferSize));
+    if (ReadExactly(data_.get(), piece) < piece) ThrowClosed();
+    if (key == 0) {
+      try {
+        media_->Write(offset + done, piece, data_.get());
+      } catch (const CMedia::IoError& e) {
+        RC_TRACE("Exception during write: %s\n", e.what());
+        key = 3;
+        asc = 0x10;
+      }
+    }
+    done += piece;
+  }
+  Answer(key, asc, 0);
+}
+
+void CScsiFloppy::client_format_unit() {
+  RC_TRACE("CScsiFloppy::client_format_unit\n");
+  // The parameter list (at most 65,535 bytes) fits the data buffer.
+  const uint32_t listLength = Get16(request_ + 7);
+  if (ReadExactly(data_.get(), listLength) < listLength) ThrowClosed();
+  if (listLength < 12) return Answer(5, 0x26, 0);
+  const uint8_t* list = data_.get();
+  const int side = list[1] & 1;
+  const uint32_t blocks = Get32(list + 4);
+  const uint32_t blockLength = Get24(list + 9);
+  int mediaType = 0;
+  if (blocks == 2880 && blockLength == 512) mediaType = 2;
+  if (blocks == 1440 && blockLength == 512) mediaType = 5;
+  if (writeProtected_) return Answer(7, 0x27, 0);
+  if (!mediaType) return Answer(5, 0x26, 0);
+  try {
+    media_->Format(mediaType, request_[2], request_[2], side, side);
+  } catch (const CMedia::IoError& e) {
+    RC_TRACE("CScsiFloppy::client_format_unit failed: %s\n", e.what());
+    return Answer(3, 0x10, 0);
+  }
+  Answer(0, 0, 0);
+}
+
+void CScsiFloppy::client_pa_media_removal() {
+  RC_TRACE("CScsiFloppy::client_pa_media_removal\n");
+  if (request_[4] & 1) return Answer(5, 0x24, 0);
+  Answer(0, 0, 0);
+}
+
+void CScsiFloppy::client_start_stop_unit() {
+  RC_TRACE("CScsiFloppy::client_start_stop_unit\n");
+  if (request_[4] & 2) return Answer(5, 0x24, 0);
+  Answer(0, 0, 0);
+}
+
+void CScsiFloppy::client_send_diagnostic() {
+  RC_TRACE("CScsiFloppy::client_send_diagnostic\n");
+  mediaState_ = kChanged;
+}
+
+}  // namespace remcons

@@ -1,0 +1,146 @@
+// One virtual drive: chooses the local medium, opens the virtual-media connection to the
+// management processor, proves the right to use it with the keyed hello, and serves the server's
+// SCSI requests on its own thread until unmounted.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/md5.h"
+#include "platform/clock.h"
+#include "vmedia/Media.h"
+#include "vmedia/VmTypes.h"
+
+namespace remcons {
+
+class Host;
+class TcpSocket;
+class FATFile;
+
+// How a connection learns what to serve for the image, CD image and folder entries: the desktop
+// asks the user; the command line already knows.
+class VmTargetChooser {
+ public:
+  virtual ~VmTargetChooser() = default;
+  // Each returns false when the user cancelled. An empty folder path means the chosen item has
+  // no file-system path.
+  virtual bool ChooseImageFile(std::string* path) = 0;
+  virtual bool ChooseCdImage(std::string* path) = 0;
+  virtual bool ChooseFolder(std::string* path) = 0;
+};
+
+// Answers every question with one path.
+class FixedTargetChooser : public VmTargetChooser {
+ public:
+  explicit FixedTargetChooser(std::string path) : path_(std::move(path)) {}
+  bool ChooseImageFile(std::string* path) override { return Give(path); }
+  bool ChooseCdImage(std::string* path) override { return Give(path); }
+  bool ChooseFolder(std::string* path) override { return Give(path); }
+
+ private:
+  bool Give(std::string* path) {
+    *path = path_;
+    return true;
+  }
+  std::string path_;
+};
+
+using VmKey = std::array<uint8_t, 16>;
+
+struct VmConnectionSettings {
+  std::string server;  // dotted IPv4 (the target property)
+  uint16_t port = 0;   // vmPort
+  VmKey key{};         // vmKey as 16 bytes
+  Host* host = nullptr;              // message boxes; null: traced only
+  VmControl* control = nullptr;      // activity and unmount notices
+  VmTargetChooser* chooser = nullptr;
+  Clock* clock = nullptr;  // null: the system clock
+  MediaRoots roots = DefaultMediaRoots();
+};
+
+class VMConnection {
+ public:
+  // Connect results.
+  enum : int {
+    kOk = 0,
+    kCancelled = -1,
+    kStartupFailed = -2,
+    kSocketFailed = -3,
+    kConnectFailed = -4,
+    kRefused = -5,  // minus the refusal status byte
+  };
+  static constexpr uint32_t kReplyTimeoutMs = 2000;
+  static constexpr uint32_t kDisconnectWaitMs = 5000;
+  static constexpr uint64_t kFloppyDriveLimit = 2949120;
+  static constexpr uint64_t kFloppyImageLimit = 1478656;
+
+  VMConnection(VmKind kind, VmConnectionSettings settings);
+  ~VMConnection();
+  VMConnection(const VMConnection&) = delete;
+  VMConnection& operator=(const VMConnection&) = delete;
+
+  // drive: the block device name for drive entries; a placeholder for the image, CD image and
+  // folder entries, whose target the chooser gives. 0 when serving; see the results above.
+  int Connect(const std::string& drive);
+  // Stops serving: closes the socket and waits (bounded) for the serve thread.
+  void Disconnect();
+  void Close();
+  bool IsConnected() const;
+  // True while the serve thread runs.
+  bool IsServing() const { return serving_; }
+  VmKind GetKind() const { return requestedKind_; }
+  VmKind DeviceKind() const { return deviceKind_; }
+  const std::string& Target() const { return target_; }
+  // The last message shown to the user (refusals, errors), for callers without a window.
+  std::string LastMessage() const;
+  // Called on the serve thread when serving ends, with the reason ("Connection closed.", a
+  // device error, or "Unmounted." after Disconnect).
+  void SetServeEndedCallback(std::function<void(const std::string& reason)> callback);
+  // Waits until the serve thread has ended; false on time-out.
+  bool WaitServeEnded(uint32_t timeoutMs);
+
+  // The process-wide hello chain: 16 zero bytes after a reset (a new menu bar), then the digest
+  // of every hello sent.
+  static void ResetHandshakeChain();
+  static Md5::Digest HandshakeChain();
+  // 32 hexadecimal digits to 16 bytes; false when the text is not that.
+  static bool ParseKey(const std::string& hex, VmKey* key);
+  // The hello's class byte of a kind.
+  static uint8_t ClassByte(VmKind kind);
+  // The message for a hello reply status.
+  static std::string RefusalText(uint8_t status);
+
+ private:
+  bool ChooseTarget();
+  uint64_t ProbeMediaSize();
+  bool OpenFolder();
+  void ShowMessage(const std::string& text, const std::string& caption, uint32_t style);
+  void Serve();
+  void EndServe(const std::string& reason);
+  void JoinServeThread(uint32_t timeoutMs);
+
+  VmConnectionSettings settings_;
+  VmKind requestedKind_;
+  VmKind deviceKind_;
+  std::string target_;
+  std::unique_ptr<TcpSocket> socket_;
+  mutable std::mutex mutex_;  // socket_, thread bookkeeping, lastMessage_
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> serving_{false};
+  std::atomic<bool> userStopped_{false};
+  std::thread thread_;
+  std::condition_variable ended_;
+  bool threadDone_ = true;
+  std::unique_ptr<FATFile> folderImage_;
+  std::string lastMessage_;
+  std::function<void(const std::string&)> onEnded_;
+};
+
+}  // namespace remcons
