@@ -20,22 +20,22 @@ constexpr uint32_t Field(uint32_t size, uint32_t offset) {
 // size of the length field there (0: bits 0-15 are the length), bit 23 the length counts 2,048-
 // byte blocks, bits 24-31 the direction (0 out, 1 in, 2 none).
 constexpr CScsiCdrom::Entry kTable[16] = {
-    {0x1E, kNone | 0},                      // PREVENT ALLOW MEDIUM REMOVAL
-    {0x25, kIn | 8},                        // READ CAPACITY
-    {0x1D, kNone | 0},                      // SEND DIAGNOSTIC
-    {0x00, kNone | 0},                      // TEST UNIT READY
-    {0x28, kIn | kBlocks | Field(2, 7)},    // READ(10)
-    {0xA8, kIn | kBlocks | Field(4, 6)},    // READ(12)
-    {0x1B, kNone | 0},                      // START STOP UNIT
-    {0xBE, kIn | kBlocks | Field(3, 6)},    // READ CD
-    {0xB9, kIn | 0},                        // READ CD MSF
-    {0x44, kIn | 8},                        // READ HEADER
-    {0x42, kIn | Field(2, 7)},              // READ SUB-CHANNEL
-    {0x43, kIn | Field(2, 7)},              // READ TOC/PMA/ATIP
-    {0x4E, kNone | 0},                      // STOP PLAY/SCAN
-    {0xBD, kIn | Field(2, 8)},              // MECHANISM STATUS
-    {0x5A, kIn | Field(2, 7)},              // MODE SENSE(10)
-    {0x4A, kIn | Field(2, 7)},              // GET EVENT STATUS NOTIFICATION
+    {0x1E, kNone | 0},                    // PREVENT ALLOW MEDIUM REMOVAL
+    {0x25, kIn | 8},                      // READ CAPACITY
+    {0x1D, kNone | 0},                    // SEND DIAGNOSTIC
+    {0x00, kNone | 0},                    // TEST UNIT READY
+    {0x28, kIn | kBlocks | Field(2, 7)},  // READ(10)
+    {0xA8, kIn | kBlocks | Field(4, 6)},  // READ(12)
+    {0x1B, kNone | 0},                    // START STOP UNIT
+    {0xBE, kIn | kBlocks | Field(3, 6)},  // READ CD
+    {0xB9, kIn | 0},                      // READ CD MSF
+    {0x44, kIn | 8},                      // READ HEADER
+    {0x42, kIn | Field(2, 7)},            // READ SUB-CHANNEL
+    {0x43, kIn | Field(2, 7)},            // READ TOC/PMA/ATIP
+    {0x4E, kNone | 0},                    // STOP PLAY/SCAN
+    {0xBD, kIn | Field(2, 8)},            // MECHANISM STATUS
+    {0x5A, kIn | Field(2, 7)},            // MODE SENSE(10)
+    {0x4A, kIn | Field(2, 7)},            // GET EVENT STATUS NOTIFICATION
 };
 
 bool IsRead(uint8_t op) {
@@ -178,8 +178,8 @@ int CScsiCdrom::SplitRead(uint32_t length) {
   RC_TRACE("Doing a split read\n");
   uint8_t cdb[12];
   command(start, first, cdb);
-  const int rc1 = media_->PassThrough(cdb, ScsiPassThrough::kDataIn, first * 2048, data_.get(),
-                                      sense_, 0);
+  const int rc1 =
+      media_->PassThrough(cdb, ScsiPassThrough::kDataIn, first * 2048, data_.get(), sense_, 0);
   RC_TRACE("rc1 = %d\n", rc1);
   if (rc1 < 0) return rc1;
   RC_TRACE("len = %d len1 = %d\n", int(length), int(first * 2048));

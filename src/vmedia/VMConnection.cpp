@@ -185,8 +185,7 @@ bool VMConnection::ChooseTarget() {
         ShowMessage(vm::Text(119, "Invalid image type"), "Error", kMbOk);
         return false;
       }
-      deviceKind_ =
-          ProbeMediaSize() <= kFloppyImageLimit ? VmKind::FloppyImage : VmKind::LargeDisk;
+      deviceKind_ = ProbeMediaSize() <= kFloppyImageLimit ? VmKind::FloppyImage : VmKind::LargeDisk;
       return true;
     case VmKind::CdImage:
       if (!settings_.chooser || !settings_.chooser->ChooseCdImage(&path)) return false;
@@ -254,8 +253,7 @@ int VMConnection::Connect(const std::string& drive) {
     RC_TRACE("Socket creation error #%i.\n", LastSocketError());
     return kSocketFailed;
   }
-  RC_TRACE("Socket %i created. Connecting to %s\n", socket->Descriptor(),
-           settings_.server.c_str());
+  RC_TRACE("Socket %i created. Connecting to %s\n", socket->Descriptor(), settings_.server.c_str());
   socket->SetReceiveTimeout(CScsi::kReceiveSliceMs);
   if (!socket->Connect(settings_.server, settings_.port)) {
     RC_TRACE("Connect error #%i.\n", LastSocketError());
@@ -333,7 +331,8 @@ void VMConnection::Close() {
 
 bool VMConnection::WaitServeEnded(uint32_t timeoutMs) {
   std::unique_lock lock(mutex_);
-  return ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return threadDone_; });
+  return ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [this] { return threadDone_; });
 }
 
 void VMConnection::JoinServeThread(uint32_t timeoutMs) {
@@ -385,9 +384,8 @@ void VMConnection::Serve() {
   } catch (const VmText& e) {
     reason = e.what();
     ShowMessage(reason, "Error", kMbOk | kMbIconError);
-    if (settings_.control &&
-        (deviceKind_ == VmKind::CdromDrive || deviceKind_ == VmKind::CdImage ||
-         deviceKind_ == VmKind::Folder)) {
+    if (settings_.control && (deviceKind_ == VmKind::CdromDrive || deviceKind_ == VmKind::CdImage ||
+                              deviceKind_ == VmKind::Folder)) {
       settings_.control->OnVmUnmountRequest(requestedKind_);
     }
   }

@@ -55,11 +55,11 @@ class FixedTargetChooser : public VmTargetChooser {
 using VmKey = std::array<uint8_t, 16>;
 
 struct VmConnectionSettings {
-  std::string server;  // dotted IPv4 (the target property)
-  uint16_t port = 0;   // vmPort
-  VmKey key{};         // vmKey as 16 bytes
-  Host* host = nullptr;              // message boxes; null: traced only
-  VmControl* control = nullptr;      // activity and unmount notices
+  std::string server;            // dotted IPv4 (the target property)
+  uint16_t port = 0;             // vmPort
+  VmKey key{};                   // vmKey as 16 bytes
+  Host* host = nullptr;          // message boxes; null: traced only
+  VmControl* control = nullptr;  // activity and unmount notices
   VmTargetChooser* chooser = nullptr;
   Clock* clock = nullptr;  // null: the system clock
   MediaRoots roots = DefaultMediaRoots();
