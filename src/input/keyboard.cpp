@@ -31,58 +31,62 @@ using Report = std::array<uint8_t, kReportSize>;
 // Virtual-key code → USB HID keyboard usage (page 7); 0 for keys without one.
 constexpr std::array<uint8_t, 256> BuildUsageTable() {
   std::array<uint8_t, 256> u{};
-  u[0x08] = 0x2A;                                                                 // Backspace
-  u[0x09] = 0x2B;                                                                 // Tab
-  u[0x0D] = 0x28;                                                                 // Enter
-  u[0x13] = 0x48;                                                                 // Pause
-  u[0x14] = 0x39;                                                                 // Caps Lock
-  u[0x1B] = 0x29;                                                                 // Escape
-  u[0x20] = 0x2C;                                                                 // Space
-  u[0x21] = 0x4B;                                                                 // Page Up
-  u[0x22] = 0x4E;                                                                 // Page Down
-  u[0x23] = 0x4D;                                                                 // End
-  u[0x24] = 0x4A;                                                                 // Home
-  u[0x25] = 0x50;                                                                 // Left
-  u[0x26] = 0x52;                                                                 // Up
-  u[0x27] = 0x4F;                                                                 // Right
-  u[0x28] = 0x51;                                                                 // Down
-  u[0x2C] = 0x46;                                                                 // Print Screen
-  u[0x2D] = 0x49;                                                                 // Insert
-  u[0x2E] = 0x4C;                                                                 // Delete
-  u[0x30] = 0x27;                                                                 // 0
-  for (int i = 1; i <= 9; ++i) u[0x30 + i] = static_cast<uint8_t>(0x1E + i - 1);  // 1-9
-  for (int i = 0; i < 26; ++i) u[0x41 + i] = static_cast<uint8_t>(0x04 + i);      // A-Z
-  u[0x5B] = 0xE3;                                                                 // Left Windows
-  u[0x5C] = 0xE7;                                                                 // Right Windows
-  u[0x5D] = 0x65;                                                                 // Applications
-  u[0x60] = 0x62;                                                                 // keypad 0
-  for (int i = 1; i <= 9; ++i) u[0x60 + i] = static_cast<uint8_t>(0x59 + i - 1);  // keypad 1-9
-  u[0x6A] = 0x55;                                                                 // keypad *
-  u[0x6B] = 0x57;                                                                 // keypad +
-  u[0x6D] = 0x56;                                                                 // keypad -
-  u[0x6E] = 0x63;                                                                 // keypad .
-  u[0x6F] = 0x54;                                                                 // keypad /
-  for (int i = 0; i < 12; ++i) u[0x70 + i] = static_cast<uint8_t>(0x3A + i);      // F1-F12
-  u[0x90] = 0x53;                                                                 // Num Lock
-  u[0x91] = 0x47;                                                                 // Scroll Lock
-  u[0xA0] = 0xE1;                                                                 // Left Shift
-  u[0xA1] = 0xE5;                                                                 // Right Shift
-  u[0xA2] = 0xE0;                                                                 // Left Control
-  u[0xA3] = 0xE4;                                                                 // Right Control
-  u[0xA4] = 0xE2;                                                                 // Left Alt
-  u[0xA5] = 0xE6;                                                                 // Right Alt
-  u[0xBA] = 0x33;                                                                 // ;
-  u[0xBB] = 0x2E;                                                                 // =
-  u[0xBC] = 0x36;                                                                 // ,
-  u[0xBD] = 0x2D;                                                                 // -
-  u[0xBE] = 0x37;                                                                 // .
-  u[0xBF] = 0x38;                                                                 // /
-  u[0xC0] = 0x35;                                                                 // `
-  u[0xC1] = 0x87;                                                                 // JIS Ro
-  u[0xDB] = 0x2F;                                                                 // [
-  u[0xDC] = 0x31;                                                                 // backslash
-  u[0xDD] = 0x30;                                                                 // ]
-  u[0xDE] = 0x34;                                                                 // '
+  u[0x08] = 0x2A;  // Backspace
+  u[0x09] = 0x2B;  // Tab
+  u[0x0D] = 0x28;  // Enter
+  u[0x13] = 0x48;  // Pause
+  u[0x14] = 0x39;  // Caps Lock
+  u[0x1B] = 0x29;  // Escape
+  u[0x20] = 0x2C;  // Space
+  u[0x21] = 0x4B;  // Page Up
+  u[0x22] = 0x4E;  // Page Down
+  u[0x23] = 0x4D;  // End
+  u[0x24] = 0x4A;  // Home
+  u[0x25] = 0x50;  // Left
+  u[0x26] = 0x52;  // Up
+  u[0x27] = 0x4F;  // Right
+  u[0x28] = 0x51;  // Down
+  u[0x2C] = 0x46;  // Print Screen
+  u[0x2D] = 0x49;  // Insert
+  u[0x2E] = 0x4C;  // Delete
+  u[0x30] = 0x27;  // 0
+  // 1-9
+  for (int i = 1; i <= 9; ++i) u[0x30 + i] = static_cast<uint8_t>(0x1E + i - 1);
+  // A-Z
+  for (int i = 0; i < 26; ++i) u[0x41 + i] = static_cast<uint8_t>(0x04 + i);
+  u[0x5B] = 0xE3;  // Left Windows
+  u[0x5C] = 0xE7;  // Right Windows
+  u[0x5D] = 0x65;  // Applications
+  u[0x60] = 0x62;  // keypad 0
+  // keypad 1-9
+  for (int i = 1; i <= 9; ++i) u[0x60 + i] = static_cast<uint8_t>(0x59 + i - 1);
+  u[0x6A] = 0x55;  // keypad *
+  u[0x6B] = 0x57;  // keypad +
+  u[0x6D] = 0x56;  // keypad -
+  u[0x6E] = 0x63;  // keypad .
+  u[0x6F] = 0x54;  // keypad /
+  // F1-F12
+  for (int i = 0; i < 12; ++i) u[0x70 + i] = static_cast<uint8_t>(0x3A + i);
+  u[0x90] = 0x53;  // Num Lock
+  u[0x91] = 0x47;  // Scroll Lock
+  u[0xA0] = 0xE1;  // Left Shift
+  u[0xA1] = 0xE5;  // Right Shift
+  u[0xA2] = 0xE0;  // Left Control
+  u[0xA3] = 0xE4;  // Right Control
+  u[0xA4] = 0xE2;  // Left Alt
+  u[0xA5] = 0xE6;  // Right Alt
+  u[0xBA] = 0x33;  // ;
+  u[0xBB] = 0x2E;  // =
+  u[0xBC] = 0x36;  // ,
+  u[0xBD] = 0x2D;  // -
+  u[0xBE] = 0x37;  // .
+  u[0xBF] = 0x38;  // /
+  u[0xC0] = 0x35;  // `
+  u[0xC1] = 0x87;  // JIS Ro
+  u[0xDB] = 0x2F;  // [
+  u[0xDC] = 0x31;  // backslash
+  u[0xDD] = 0x30;  // ]
+  u[0xDE] = 0x34;  // '
   u[0xE2] = 0x64;  // the extra key of 102-key keyboards
   u[0xEB] = 0x8B;  // JIS Muhenkan
   return u;

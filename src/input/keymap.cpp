@@ -22,7 +22,7 @@ constexpr bool no = false;
 // procedure can tell it from the keypad, whose keys are not extended except Enter and '/'. Pause
 // (E1 1D 45) and Num Lock (45) carry no E0 prefix.
 constexpr Row kRows[] = {
-    // evdev                 vk    scan  E0   key
+    // {evdev, vk, scan, E0},  key
     {1, 0x1B, 0x01, no},    // Esc
     {2, 0x31, 0x02, no},    // 1
     {3, 0x32, 0x03, no},    // 2
