@@ -113,24 +113,17 @@ void MouseMessages::OnButton(MenuBarMouse::Event event, int x, int y) {
   Call(window_.restartIdleCountdown);
   const bool consumed = menuBar_ && menuBar_->OnMouseButton(event, x, y);
   if (!consumed) {
-    switch (event) {
-      case E::kLeftDown:
-        mouse_.Press(kMouseLeft);
+    // Codes 0 to 2 are the left button's down, up and double click; 3 to 5 the right one's.
+    const uint8_t button = event <= E::kLeftDoubleClick ? kMouseLeft : kMouseRight;
+    switch (event % 3) {
+      case 0:
+        mouse_.Press(button);
         break;
-      case E::kLeftUp:
-        mouse_.Release(kMouseLeft);
+      case 1:
+        mouse_.Release(button);
         break;
-      case E::kLeftDoubleClick:
-        mouse_.Click(kMouseLeft, 2);
-        break;
-      case E::kRightDown:
-        mouse_.Press(kMouseRight);
-        break;
-      case E::kRightUp:
-        mouse_.Release(kMouseRight);
-        break;
-      case E::kRightDoubleClick:
-        mouse_.Click(kMouseRight, 2);
+      default:
+        mouse_.Click(button, 2);
         break;
     }
   }
