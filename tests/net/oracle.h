@@ -13,11 +13,19 @@
 namespace remcons::testing {
 
 // RC4 lives in OpenSSL 3's legacy provider. Loading a provider explicitly stops the default one
-// from loading by itself, so both are loaded. False when the legacy provider is missing.
+// from loading by itself, so both are loaded; they are unloaded at exit. False when the legacy
+// provider is missing.
 inline bool LoadLegacyProvider() {
-  static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                             OSSL_PROVIDER_load(nullptr, "default") != nullptr;
-  return loaded;
+  struct Providers {
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
+    ~Providers() {
+      if (legacy) OSSL_PROVIDER_unload(legacy);
+      if (fallback) OSSL_PROVIDER_unload(fallback);
+    }
+  };
+  static const Providers providers;
+  return providers.legacy != nullptr && providers.fallback != nullptr;
 }
 
 inline std::array<uint8_t, 16> OsslMd5(const void* data, size_t length) {
