@@ -1,0 +1,41 @@
+// Helpers of the virtual media tests: temporary trees, files, external tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace remcons::vmtest {
+
+// A temporary directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes bytes to a file (creating its folders).
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteText(const std::string& path, const std::string& text);
+// A sparse file of this size.
+void SparseFile(const std::string& path, uint64_t size);
+std::vector<uint8_t> ReadFile(const std::string& path);
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+void MakeDirs(const std::string& path);
+
+// True when the program is on PATH.
+bool HaveTool(const std::string& name);
+// Runs a shell command; returns its exit status and fills output with stdout and stderr.
+int Run(const std::string& command, std::string* output = nullptr);
+// Single-quoted for the shell.
+std::string Quote(const std::string& text);
+
+}  // namespace remcons::vmtest
