@@ -1,0 +1,66 @@
+#include "video/BitReader.h"
+
+#include "platform/trace.h"
+
+namespace remcons {
+
+BitReader::BitReader() = default;
+
+void BitReader::StartSession() {
+  for (int b = 0; b < 256; ++b) {
+    uint8_t reversed = 0;
+    for (int i = 0; i < 8; ++i) {
+      if (b & (1 << i)) reversed |= static_cast<uint8_t>(0x80 >> i);
+    }
+    reverse_[b] = reversed;
+    uint32_t leading = 8, trailing = 8;
+    for (int i = 7; i >= 0; --i) {
+      if (b & (1 << i)) {
+        leading = static_cast<uint32_t>(7 - i);
+        break;
+      }
+    }
+    for (int i = 0; i < 8; ++i) {
+      if (b & (1 << i)) {
+        trailing = static_cast<uint32_t>(i);
+        break;
+      }
+    }
+    leading_zeros_[b] = leading;
+    trailing_zeros_[b] = trailing;
+  }
+  acc_ = 0;
+  nbits_ = 0;
+  zero_run_ = 0;
+  code_ = 0;
+}
+
+int BitReader::Refill() {
+  position_ = 0;
+  int got = source_ ? source_->Read(buffer_.data(), kBufferSize) : 0;
+  // A source never hands out more than asked; anything else counts as a failed read.
+  length_ = (got > 0 && got <= kBufferSize) ? static_cast<uint32_t>(got) : 0;
+  if (length_ != 0 && observer_) observer_->OnRefill(buffer_.data(), static_cast<int>(length_));
+  return static_cast<int>(length_);
+}
+
+int BitReader::SourceFailed(int got) {
+  RC_TRACE("GetBit: %d bytes returned from ReadByte.\n", got);
+  return kSourceFailed;
+}
+
+int BitReader::Resync(uint8_t byte) {
+  while (byte == 0) {
+    int got = ReadByte(&byte);
+    if (got != 1) {
+      RC_TRACE("GetBit: ReadByte error %d\n", got);
+      return kSourceFailed;
+    }
+  }
+  nbits_ = 0;
+  acc_ = 0;
+  zero_run_ = trailing_zeros_[byte];
+  return kResync;
+}
+
+}  // namespace remcons

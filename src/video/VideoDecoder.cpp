@@ -1,0 +1,455 @@
+#include "video/VideoDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "platform/host.h"
+#include "platform/strings.h"
+#include "platform/trace.h"
+
+namespace remcons {
+
+using namespace vstate;
+
+namespace {
+
+// Refresh requests of a latched decoder: at its 41st step, then when the count reaches these.
+constexpr uint32_t kLatchFirstRequest = 40;
+constexpr uint32_t kLatchSecondRequest = 120000;
+constexpr uint32_t kLatchThirdRequest = 12000000;
+
+// Firmware command numbers.
+enum FirmwareCommand : uint32_t {
+  kFwExit = 1,
+  kFwText = 2,
+  kFwFrameRate = 3,
+  kFwPowerOn = 4,
+  kFwPowerOff = 5,
+  kFwVideoSuspended = 6,
+  kFwKeyChange = 9,
+  kFwSeize = 10,
+  kFwKill = 11,
+};
+
+}  // namespace
+
+VideoDecoder::VideoDecoder(FrameBuffer& frameBuffer, VideoModes& modes, VideoEvents& events)
+    : frameBuffer_(frameBuffer),
+      modes_(modes),
+      events_(events),
+      expand_(ColorExpansionTable().data()) {}
+
+bool VideoDecoder::Start(const DecoderRole& role) {
+  if (!frameBuffer_.created()) return false;
+  block_pixels_ = frameBuffer_.block_pixels();
+  role_ = role;
+  reader_.StartSession();
+  cache_.cache_clear();
+  state_ = next_state_ = role.multiUserClient ? HUNT : RESET;
+  pos_.width_blocks = 50;
+  pos_.height_blocks = 37;
+  red_ = green_ = 0;
+  print_channel_ = 0;
+  print_len_ = 0;
+  print_text_.fill(0);
+  resetRequested_.store(false, std::memory_order_relaxed);
+  return true;
+}
+
+inline void VideoDecoder::AddPixel(uint16_t color) {
+  if (pixel_count_ == kBlockPixels) {
+    RC_TRACE("Too many pixels in block (LRU pixel).  pixel_count: %x\n", pixel_count_);
+    next_state_ = LATCHED;
+    return;
+  }
+  block_pixels_[pixel_count_++] = expand_[color];
+  last_color_ = color;
+}
+
+void VideoDecoder::AddRepeat(uint32_t count) {
+  const uint32_t room = kBlockPixels - pixel_count_;
+  const uint32_t fits = std::min(count, room);
+  std::fill_n(block_pixels_ + pixel_count_, fits, expand_[last_color_]);
+  pixel_count_ += fits;
+  for (uint32_t surplus = fits; surplus < count; ++surplus) AddPixel(last_color_);
+}
+
+void VideoDecoder::CachedPixel(uint32_t rank) {
+  if (cache_.active() == 1) rank = 0;
+  uint16_t color;
+  if (cache_.cache_find(rank, &color) == 0) {
+    AddPixel(color);
+  } else {
+    RC_TRACE("could not find color for LRU %d\n", rank);
+    next_state_ = LATCHED;
+  }
+}
+
+void VideoDecoder::ExplicitPixel(uint16_t color) {
+  const int hit = cache_.cache_lru(color);
+  table_[PIXFAN].next1 = cache_.next_state();
+  if (hit == 0) {
+    AddPixel(color);
+    return;
+  }
+  if (step_count_ <= 6) {
+    RC_TRACE("Possible reset underway. Color %3x\n", color);
+  } else {
+    RC_TRACE("color %3x generated a hit\n", color);
+  }
+  next_state_ = LATCHED;
+}
+
+void VideoDecoder::PutBlock(uint32_t count) {
+  next_state_ = START;
+  pixel_count_ = 0;
+  frameBuffer_.PutBlock(pos_, count);
+}
+
+void VideoDecoder::RequestRefresh() {
+  if (events_.Replaying()) return;
+  events_.Write(kRefreshRequest, sizeof kRefreshRequest);
+}
+
+void VideoDecoder::Latched() {
+  if (latch_count_ == 0) {
+    latched_x_ = pos_.block_x;
+    latched_y_ = pos_.block_y;
+  }
+  if (latch_count_ == kLatchFirstRequest) {
+    RC_TRACE("Latched: byte count %d ", step_count_);
+    RC_TRACE(" current block at %d %d.\n", latched_x_, latched_y_);
+    RequestRefresh();
+  }
+  ++latch_count_;
+  if (latch_count_ == kLatchSecondRequest) {
+    RC_TRACE("Requesting refresh1\n");
+    RequestRefresh();
+  }
+  if (latch_count_ == kLatchThirdRequest) {
+    RC_TRACE("Requesting refresh2\n");
+    RequestRefresh();
+    latch_count_ = kLatchFirstRequest + 1;
+  }
+}
+
+void VideoDecoder::ModeSize(uint16_t code) {
+  if (temp_ != 0 && code != 0) {
+    // A picture means the server has power.
+    if (server_power_ != 1) {
+      events_.SetPowerOn();
+      server_power_ = 1;
+    }
+    pos_.width_blocks = temp_;
+    pos_.height_blocks = code;
+    return;
+  }
+  if (server_power_ == 0) return;
+  server_power_ = 0;
+  events_.SetPowerOff();
+  frameBuffer_.ClearScreen(pos_);
+  pos_.width_blocks = 50;
+  pos_.height_blocks = 38;
+}
+
+void VideoDecoder::ModeSwitch(uint16_t code) {
+  pos_.block_x = pos_.block_y = 0;
+  pixel_count_ = 0;
+  cache_.cache_clear();
+  extra_lines_ = code;
+  const int width = pos_.width_blocks * kBlockSize;
+  const int height = pos_.height_blocks * kBlockSize + extra_lines_;
+  RC_TRACE("\nS[%d %d]\n", width, height);
+  modes_.SwitchVideoMode(width, height);
+}
+
+void VideoDecoder::StoreFirmwareByte(uint16_t code) {
+  // Operands beyond the 256th are dropped; the command number is always the last byte.
+  if (fw_count_ != 0 && fw_count_ <= kMaxFirmwareOperands) fw_args_[fw_count_] = fw_last_;
+  if (fw_count_ <= kMaxFirmwareOperands) ++fw_count_;
+  fw_last_ = code;
+}
+
+void VideoDecoder::StatusLine(const char* text, bool write) {
+  events_.SetStatusText(text);
+  if (write) frameBuffer_.WriteStatusLine(text);
+}
+
+void VideoDecoder::RunFirmwareCommand() {
+  switch (fw_last_) {
+    case kFwExit:
+      RC_TRACE("Exit cmd, set next_state to EXIT\n");
+      next_state_ = EXIT;
+      break;
+    case kFwText:
+      next_state_ = PRINT0;
+      break;
+    case kFwFrameRate:
+      RC_TRACE("Framerate: %d\n", fw_args_[1]);
+      break;
+    case kFwPowerOn:
+      if (server_power_ != 1) {
+        events_.SetPowerOn();
+        server_power_ = 1;
+      }
+      break;
+    case kFwPowerOff:
+      if (server_power_ != 0) {
+        server_power_ = 0;
+        events_.SetPowerOff();
+        frameBuffer_.ClearScreen(pos_);
+      }
+      break;
+    case kFwVideoSuspended:
+      frameBuffer_.ClearScreen(pos_);
+      StatusLine(LoadString(132), true);
+      events_.NotifyStatusChanged();
+      break;
+    case 7:
+    case 8:
+      break;
+    case kFwKeyChange:
+      RC_TRACE("Key Change Cmd!!!!!!!!\n");
+      reader_.DiscardRestOfByte();
+      events_.ChangeKeys();
+      break;
+    case kFwSeize:
+      RC_TRACE("qel: received seize command.\n");
+      frameBuffer_.ClearScreen(pos_);
+      StatusLine(LoadString(110), true);
+      events_.NotifyDialog();
+      next_state_ = EXIT;
+      events_.NotifySessionClosed();
+      break;
+    case kFwKill:
+      RC_TRACE("qel: received kill command.\n");
+      frameBuffer_.ClearScreen(pos_);
+      StatusLine(LoadString(111), false);
+      events_.NotifyDialog();
+      next_state_ = EXIT;
+      events_.NotifySessionClosed();
+      break;
+    default:
+      RC_TRACE("qel: unknown firmware command %d\n", fw_last_);
+      break;
+  }
+  fw_count_ = 0;
+}
+
+void VideoDecoder::EndTextRecord() {
+  const std::string_view text(print_text_.data(), print_len_);
+  const char* shown = print_text_.data();
+  switch (print_channel_) {
+    case 1:
+    case 3:
+      RC_TRACE("CH%d: %s\n", print_channel_, shown);
+      break;
+    case 2:
+      RC_TRACE("CH2: %s\n", shown);
+      events_.SetStatusText(text);
+      events_.NotifyStatusChanged();
+      break;
+    case 4:
+      RC_TRACE("CH4: %s\n", shown);
+      events_.SetStatusText(text);
+      events_.NotifyDialog();
+      break;
+    case 5:
+      RC_TRACE("CH5: %s\n", shown);
+      events_.SetStatusText2(text);
+      break;
+    case 6:
+      RC_TRACE("CH6: %s\n", shown);
+      events_.SetStatusText(text);
+      events_.NotifyDialog();
+      RequestStop();
+      events_.NotifySessionClosed();
+      break;
+    case 0x80:
+      RC_TRACE("CH0x80: %s\n", shown);
+      if (role_.sessionLeader) events_.OnJoinAnswer(text);
+      break;
+    case 0x81:
+      RC_TRACE("CH0x81: %s\n", shown);
+      if (role_.multiUserClient) events_.SetInputEnabled(!text.empty() && text[0] == '1');
+      break;
+    default:
+      RC_TRACE("PRINT1: ch=0x%x %s\n", print_channel_, shown);
+      break;
+  }
+  next_state_ = START;
+}
+
+void VideoDecoder::Act(uint16_t code) {
+  switch (state_) {
+    case RESET:
+      RC_TRACE("StateMachine: RESET\n");
+      cache_.cache_clear();
+      pixel_count_ = 0;
+      pos_.block_x = pos_.block_y = 0;
+      latch_count_ = 0;
+      red_ = green_ = 0;
+      break;
+    case PIXLRU1:
+      CachedPixel(1);
+      break;
+    case PIXLRU0:
+      CachedPixel(0);
+      break;
+    case PIXCODE1:
+    case PIXCODE2:
+    case PIXCODE3:
+    case PIXCODE4:
+      // Rank 1 has a code of its own, so index 1 means rank 2.
+      CachedPixel(code == 0 ? 0u : code + 1u);
+      break;
+    case PIXCODE:
+      next_state_ = cache_.next_state();
+      break;
+    case PIXGREY:
+      ExplicitPixel(static_cast<uint16_t>(code * 0x111));
+      break;
+    case PIXRGBR:
+      red_ = static_cast<uint16_t>(code << 8);
+      break;
+    case PIXRGBG:
+      green_ = static_cast<uint16_t>(code << 4);
+      break;
+    case PIXRGBB:
+      ExplicitPixel(static_cast<uint16_t>(red_ | green_ | code));
+      break;
+    case PIXDUP:
+      AddPixel(last_color_);
+      break;
+    case PIXRPTSTD1:
+      if (code == 7) {
+        next_state_ = PIXRPTNSTD;
+      } else if (code == 6) {
+        next_state_ = PIXRPTSTD2;
+      } else {
+        AddRepeat(code + 2u);
+      }
+      break;
+    case PIXRPTSTD2:
+      AddRepeat(code + 8u);
+      break;
+    case PIXRPTNSTD:
+      if (code < 16) RC_TRACE("qel:non-std repeat misused\n");
+      AddRepeat(code);
+      break;
+    case MOVEXY0:
+    case MODE0:
+      temp_ = code;
+      break;
+    case MOVEXY1:
+      pos_.block_x = temp_;
+      pos_.block_y = code;
+      break;
+    case MOVESHORTX:
+      pos_.block_x = static_cast<uint16_t>((pos_.block_x + code + 1) & 127);
+      break;
+    case MOVELONGX:
+      pos_.block_x = static_cast<uint16_t>(code & 127);
+      break;
+    case BLKDUP:
+      PutBlock(1);
+      break;
+    case BLKRPTSTD:
+      PutBlock(code + 2u);
+      break;
+    case BLKRPTNSTD:
+      PutBlock(code);
+      break;
+    case MODE1:
+      ModeSize(code);
+      break;
+    case MODE2:
+      ModeSwitch(code);
+      break;
+    case TIMEOUT:
+      reader_.DiscardRestOfByte();
+      break;
+    case FIRMWARE:
+      StoreFirmwareByte(code);
+      break;
+    case CORP:
+      if (code == 0) RunFirmwareCommand();
+      break;
+    case PRINT0:
+      print_channel_ = static_cast<uint8_t>(code);
+      print_text_.fill(0);
+      print_len_ = 0;
+      break;
+    case PRINT1:
+      if (code == 0) {
+        EndTextRecord();
+      } else if (print_len_ < kMaxTextLength) {
+        // Characters past the 255th are dropped.
+        print_text_[print_len_++] = static_cast<char>(code);
+      }
+      break;
+    case LATCHED:
+      Latched();
+      break;
+    case HUNT:
+      RC_TRACE("StateMachine: HUNT\n");
+      if (code != 0) {
+        reader_.DropBufferedBits();
+        step_count_ = 0;
+      }
+      break;
+    default:
+      // START, PIXELS, PIXRPT, PIXRPT1, PIXFAN, PIXSPEC and the command prefixes only branch;
+      // EXIT never acts (the loop ends before it reads).
+      break;
+  }
+}
+
+DecodeEnd VideoDecoder::ConnectionLost() {
+  RC_TRACE("Network disconnect %d\n", reader_.LastSourceError());
+  if (!stop_requested()) {
+    const char* text = LoadString(role_.multiUserClient ? 136 : 135);
+    events_.SetStatusText(text);
+    events_.ShowMessage(text, "Network Error", kMbOk | kMbIconWarning);
+  }
+  return DecodeEnd::kConnectionLost;
+}
+
+DecodeEnd VideoDecoder::Decode() {
+  DecodeEnd end = DecodeEnd::kStopped;
+  while (!stop_requested()) {
+    if (resetRequested_.load(std::memory_order_relaxed) &&
+        resetRequested_.exchange(false, std::memory_order_acquire)) {
+      state_ = next_state_ = RESET;
+    }
+    ++step_count_;
+    if (state_ == EXIT) {
+      end = DecodeEnd::kExit;
+      break;
+    }
+    const vstate::StateRecord& record = table_[static_cast<size_t>(state_)];
+    const int result = reader_.GetBit(static_cast<uint32_t>(record.bits));
+    if (result == BitReader::kOk) {
+      const uint16_t code = reader_.code();
+      next_state_ = code == 0 ? record.next0 : record.next1;
+      Act(code);
+      if (next_state_ == PIXELS && pixel_count_ == kBlockPixels) {
+        PutBlock(1);
+        cache_.cache_prune();
+        table_[PIXFAN].next1 = cache_.next_state();
+      }
+    } else if (result == BitReader::kResync) {
+      RC_TRACE("Status=4, causes reset state.\n");
+      next_state_ = RESET;
+    } else {
+      end = ConnectionLost();
+      break;
+    }
+    state_ = next_state_;
+  }
+  RC_TRACE("State Machine Exiting\n");
+  return end;
+}
+
+}  // namespace remcons

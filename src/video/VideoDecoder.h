@@ -1,0 +1,127 @@
+// The video stream decoder: a table-driven machine of 48 states that turns the server's bit stream
+// into 16 x 16 pixel blocks, block repeats, moves, mode changes, text records and firmware
+// commands. It is the console thread's main loop; the session wraps it (connect before Start,
+// close and notices after Decode).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "video/BitReader.h"
+#include "video/ColorCache.h"
+#include "video/FrameBuffer.h"
+#include "video/VideoEvents.h"
+#include "video/VideoModes.h"
+#include "video/VideoStates.h"
+
+namespace remcons {
+
+// Where this console stands in a multi-user session.
+struct DecoderRole {
+  // A joining console: starts hunting for the running stream, and its texts name the leader.
+  bool multiUserClient = false;
+  // A session leader: text channel 0x80 carries the answers to join requests.
+  bool sessionLeader = false;
+};
+
+// Why Decode returned.
+enum class DecodeEnd {
+  kStopped,         // the stop flag was set (session stop, text channel 6)
+  kExit,            // the stream reached EXIT (exit, seize or kill command)
+  kConnectionLost,  // the byte source ended; the user has been told unless stopping
+};
+
+class VideoDecoder {
+ public:
+  static constexpr uint8_t kRefreshRequest[3] = {0x1B, 0x5B, 0x7E};
+  static constexpr uint32_t kMaxFirmwareOperands = 256;
+  static constexpr uint32_t kMaxTextLength = 255;
+
+  VideoDecoder(FrameBuffer& frameBuffer, VideoModes& modes, VideoEvents& events);
+
+  // The bit reader, whose byte source and refill observer the session sets before Start.
+  BitReader& reader() { return reader_; }
+
+  // The decoder's part of a session start: bit tables, an empty colour cache, RESET (HUNT for a
+  // multi-user client), a remote screen of 50 x 37 blocks. False when the frame surfaces do not
+  // exist.
+  bool Start(const DecoderRole& role);
+  // Runs the machine until the stop flag, EXIT or the end of the byte source. Traces
+  // "State Machine Exiting" at its end.
+  DecodeEnd Decode();
+
+  // Asks Decode to leave its loop after the current step (any thread).
+  void RequestStop() { stop_.store(true, std::memory_order_relaxed); }
+  void ClearStop() { stop_.store(false, std::memory_order_relaxed); }
+  bool stop_requested() const { return stop_.load(std::memory_order_relaxed); }
+  // Puts the machine back to RESET before its next step (after a replay; any thread).
+  void RequestReset() { resetRequested_.store(true, std::memory_order_release); }
+
+  // State for the capture records and for tests; console thread only.
+  int32_t state() const { return state_; }
+  int32_t next_state() const { return next_state_; }
+  const BlockPosition& position() const { return pos_; }
+  uint32_t pixel_count() const { return pixel_count_; }
+  uint16_t last_color() const { return last_color_; }
+  uint16_t extra_lines() const { return extra_lines_; }
+  int32_t server_power() const { return server_power_; }
+  uint32_t latch_count() const { return latch_count_; }
+  uint32_t step_count() const { return step_count_; }
+  uint32_t fw_count() const { return fw_count_; }
+  uint32_t fw_arg(uint32_t index) const { return fw_args_[index]; }
+  const ColorCache& cache() const { return cache_; }
+  const vstate::StateTable& table() const { return table_; }
+
+ private:
+  void Act(uint16_t code);
+  void CachedPixel(uint32_t rank);
+  void ExplicitPixel(uint16_t color);
+  inline void AddPixel(uint16_t color);
+  void AddRepeat(uint32_t count);
+  void PutBlock(uint32_t count);
+  void Latched();
+  void RequestRefresh();
+  void ModeSize(uint16_t code);
+  void ModeSwitch(uint16_t code);
+  void StoreFirmwareByte(uint16_t code);
+  void RunFirmwareCommand();
+  void EndTextRecord();
+  void StatusLine(const char* text, bool write);
+  DecodeEnd ConnectionLost();
+
+  FrameBuffer& frameBuffer_;
+  VideoModes& modes_;
+  VideoEvents& events_;
+  BitReader reader_;
+  ColorCache cache_;
+  vstate::StateTable table_ = vstate::kStateTable;
+  const Pixel* expand_;
+  Pixel* block_pixels_ = nullptr;
+  DecoderRole role_;
+
+  int32_t state_ = vstate::RESET;
+  int32_t next_state_ = vstate::RESET;
+  BlockPosition pos_;
+  uint16_t extra_lines_ = 0;
+  uint16_t temp_ = 0;
+  uint32_t pixel_count_ = 0;
+  uint16_t last_color_ = 0;
+  uint16_t red_ = 0;
+  uint16_t green_ = 0;
+  int32_t server_power_ = 2;  // unknown until the stream says
+  uint32_t fw_count_ = 0;
+  uint32_t fw_last_ = 0;
+  std::array<uint32_t, kMaxFirmwareOperands + 1> fw_args_{};  // operands 1 to 256
+  uint8_t print_channel_ = 0;
+  std::array<char, kMaxTextLength + 1> print_text_{};
+  uint32_t print_len_ = 0;
+  uint32_t latch_count_ = 0;
+  uint16_t latched_x_ = 0;
+  uint16_t latched_y_ = 0;
+  uint32_t step_count_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> resetRequested_{false};
+};
+
+}  // namespace remcons
