@@ -147,6 +147,25 @@ std::array<uint8_t, 16> GenerationKey(const uint8_t* sessionKey, int generation)
   return key;
 }
 
+// Reads an enciphered start sequence: the FF C0 header in clear, the rest deciphered with
+// fromClient. Returns the deciphered part; empty when the connection ended first.
+std::vector<uint8_t> ReadEncipheredStart(TcpSocket& s, OsslRc4& fromClient,
+                                         std::vector<uint8_t>* header = nullptr) {
+  std::vector<uint8_t> start = ReadBytes(s, 15 + kLoginBytes.size());
+  if (start.size() < 6) return {};
+  if (header) header->assign(start.begin(), start.begin() + 6);
+  std::vector<uint8_t> rest(start.begin() + 6, start.end());
+  fromClient.Xor(rest.data(), rest.size());
+  return rest;
+}
+
+// The escapes and the transformed login, as the start sequence carries them.
+std::vector<uint8_t> PlainStart() {
+  std::vector<uint8_t> bytes = kEscapes;
+  bytes.insert(bytes.end(), kLoginBytes.begin(), kLoginBytes.end());
+  return bytes;
+}
+
 // Runs Connect in a thread so that a test can never hang on it.
 class ConnectRunner {
  public:
@@ -196,11 +215,7 @@ TEST(CNet, EncipheredStartSequenceAndSession) {
   LoopbackPeer peer([&](TcpSocket& s) {
     OsslRc4 fromClient(GenerationKey(kDecryptKey, 0).data(), 16);
     OsslRc4 toClient(GenerationKey(kEncryptKey, 0).data(), 16);
-    std::vector<uint8_t> start = ReadBytes(s, 6 + 9 + kLoginBytes.size());
-    if (start.size() < 6) return;
-    header.assign(start.begin(), start.begin() + 6);
-    startPlain.assign(start.begin() + 6, start.end());
-    fromClient.Xor(startPlain.data(), startPlain.size());
+    startPlain = ReadEncipheredStart(s, fromClient, &header);
     SendBytes(s, Bytes("Remote console ready\r\n\x1b[R"));
     std::vector<uint8_t> video = Bytes("first video bytes");
     toClient.Xor(video.data(), video.size());
@@ -222,9 +237,7 @@ TEST(CNet, EncipheredStartSequenceAndSession) {
   ASSERT_TRUE(peer.WaitDone());
 
   EXPECT_EQ(header, (std::vector<uint8_t>{0xFF, 0xC0, 0x01, 0x02, 0x03, 0x04}));
-  std::vector<uint8_t> expectedStart = kEscapes;
-  expectedStart.insert(expectedStart.end(), kLoginBytes.begin(), kLoginBytes.end());
-  EXPECT_EQ(startPlain, expectedStart);
+  EXPECT_EQ(startPlain, PlainStart());
   EXPECT_EQ(written, Bytes("abc"));
   EXPECT_TRUE(capture.Has("Started up Linux sockets\n"));
   EXPECT_TRUE(capture.Contains("created. Connecting to 127.0.0.1:" + std::to_string(peer.port())));
@@ -245,9 +258,7 @@ TEST(CNet, ClearSessionIgnoresTheEncipheredReply) {
   EXPECT_EQ(NetRead(net, 5), Bytes("plain"));
   EXPECT_EQ(net.Write("xyz", 3), 3);
   ASSERT_TRUE(peer.WaitDone());
-  std::vector<uint8_t> expected = kEscapes;
-  expected.insert(expected.end(), kLoginBytes.begin(), kLoginBytes.end());
-  EXPECT_EQ(start, expected);
+  EXPECT_EQ(start, PlainStart());
   EXPECT_EQ(written, Bytes("xyz"));
 }
 
@@ -256,10 +267,7 @@ TEST(CNet, ClearReplyToAnEncipheringConsole) {
   std::vector<uint8_t> startPlain, written;
   LoopbackPeer peer([&](TcpSocket& s) {
     OsslRc4 fromClient(GenerationKey(kDecryptKey, 0).data(), 16);
-    std::vector<uint8_t> start = ReadBytes(s, 15 + kLoginBytes.size());
-    if (start.size() < 6) return;
-    startPlain.assign(start.begin() + 6, start.end());
-    fromClient.Xor(startPlain.data(), startPlain.size());
+    startPlain = ReadEncipheredStart(s, fromClient);
     SendBytes(s, Bytes("\x1b[rplain"));
     written = ReadBytes(s, 3);
   });
@@ -269,7 +277,7 @@ TEST(CNet, ClearReplyToAnEncipheringConsole) {
   EXPECT_EQ(NetRead(net, 5), Bytes("plain"));
   EXPECT_EQ(net.Write("xyz", 3), 3);
   ASSERT_TRUE(peer.WaitDone());
-  EXPECT_EQ(std::vector<uint8_t>(startPlain.begin(), startPlain.begin() + 9), kEscapes);
+  EXPECT_EQ(startPlain, PlainStart());
   EXPECT_EQ(written, Bytes("xyz"));
 }
 
@@ -325,9 +333,7 @@ TEST(CNet, WriteInputWhileDisabledLeavesTheKeystreamAlone) {
   std::vector<uint8_t> received;
   LoopbackPeer peer([&](TcpSocket& s) {
     OsslRc4 fromClient(GenerationKey(kDecryptKey, 0).data(), 16);
-    std::vector<uint8_t> start = ReadBytes(s, 15 + kLoginBytes.size());
-    if (start.size() < 6) return;
-    fromClient.Xor(start.data() + 6, start.size() - 6);
+    if (ReadEncipheredStart(s, fromClient).empty()) return;
     SendBytes(s, Bytes("\x1b[R"));
     received = ReadBytes(s, 4);
     fromClient.Xor(received.data(), received.size());
@@ -353,9 +359,7 @@ TEST(CNet, ConcurrentWritersKeepPacketsAndKeystreamOrder) {
   std::vector<uint8_t> stream;
   LoopbackPeer peer([&](TcpSocket& s) {
     OsslRc4 fromClient(GenerationKey(kDecryptKey, 0).data(), 16);
-    std::vector<uint8_t> start = ReadBytes(s, 15 + kLoginBytes.size());
-    if (start.size() < 6) return;
-    fromClient.Xor(start.data() + 6, start.size() - 6);
+    if (ReadEncipheredStart(s, fromClient).empty()) return;
     SendBytes(s, Bytes("\x1b[R"));
     stream = ReadBytes(s, size_t{kThreads} * kPackets * kSize);
     fromClient.Xor(stream.data(), stream.size());

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -549,6 +550,56 @@ TEST(PropertyBag, HtmlWithoutAMarkedObjectUsesTheFirstWithParams) {
   EXPECT_TRUE(ParseHtmlParams("<object><param name=a value=\"1").empty());
   EXPECT_EQ(ParseHtmlParams("<object><param name=a value=1><param name=b value=2"),
             (PropertyBag{{"a", "1"}}));
+}
+
+// Pages cut and spliced at random: the parser must stay inside the text and report only named
+// params (the sanitizer build checks the first).
+TEST(PropertyBag, HtmlFragmentsAtRandom) {
+  const std::vector<std::string> pieces = {"<object classid='RemCons'>",
+                                           "</object>",
+                                           "<param name=",
+                                           "\"port\"",
+                                           " value=",
+                                           "'23'",
+                                           "&amp",
+                                           "&#x",
+                                           "&#",
+                                           "&#1114112;",
+                                           "<!--",
+                                           "-->",
+                                           "<script>",
+                                           "</script",
+                                           "<",
+                                           ">",
+                                           "/",
+                                           "=",
+                                           "\"",
+                                           "'",
+                                           " ",
+                                           "<param",
+                                           "name",
+                                           "value",
+                                           "<!DOCTYPE",
+                                           "<?x",
+                                           "&quot;",
+                                           "&",
+                                           ";",
+                                           "a",
+                                           "0x1F",
+                                           "\xC3",
+                                           "\xA9"};
+  std::mt19937 rng(7);
+  size_t found = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string page;
+    const int count = static_cast<int>(rng() % 40);
+    for (int n = 0; n < count; ++n) page += pieces[rng() % pieces.size()];
+    for (const auto& [name, value] : ParseHtmlParams(page)) {
+      ASSERT_FALSE(name.empty()) << page;
+      ++found;
+    }
+  }
+  EXPECT_GT(found, 0u);  // the pieces do make params now and then
 }
 
 TEST(PropertyBag, PageLoadsExactlyWhatItNames) {
