@@ -1,0 +1,83 @@
+// A virtual drive served to the simulator's initiator over loopback.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "sim/vm_initiator.h"
+#include "support/fake_host.h"
+#include "vmedia/VMConnection.h"
+
+namespace remcons::vmtest {
+
+class FakeControl : public VmControl {
+ public:
+  void OnVmActivity() override { ++activity; }
+  void OnVmUnmountRequest(VmKind kind) override {
+    std::lock_guard lock(mutex);
+    unmounts.push_back(kind);
+  }
+  std::vector<VmKind> Unmounts() {
+    std::lock_guard lock(mutex);
+    return unmounts;
+  }
+  std::atomic<int> activity{0};
+  std::mutex mutex;
+  std::vector<VmKind> unmounts;
+};
+
+// A clock that moves 100 ms each time it is read: time-outs pass quickly but surely.
+class SteppingClock : public Clock {
+ public:
+  uint32_t NowMs() override { return now_ += 100; }
+  bool SleepMs(uint32_t ms, const std::atomic<bool>* stop) override {
+    if (stop && stop->load()) return false;
+    now_ += ms;
+    return true;
+  }
+
+ private:
+  std::atomic<uint32_t> now_{0};
+};
+
+inline sim::VmSimOptions SimOptions() {
+  sim::VmSimOptions o;
+  o.enabled = true;
+  for (int i = 0; i < 16; ++i) o.key[size_t(i)] = uint8_t(0xA0 + i);
+  return o;
+}
+
+// The simulator, a connection to it and the fakes around the connection.
+struct Loopback {
+  // Each test is a new console to a new server: the hello chain starts from zeros.
+  explicit Loopback(sim::VmSimOptions options = SimOptions()) : server(options) {
+    key = options.key;
+    VMConnection::ResetHandshakeChain();
+  }
+  bool Start() { return server.Start(); }
+  std::unique_ptr<VMConnection> Connection(VmKind kind, const std::string& path,
+                                           Clock* clock = nullptr) {
+    chooser = std::make_unique<FixedTargetChooser>(path);
+    VmConnectionSettings s;
+    s.server = "127.0.0.1";
+    s.port = server.Port();
+    s.key = key;
+    s.host = &host;
+    s.control = &control;
+    s.chooser = chooser.get();
+    s.clock = clock;
+    return std::make_unique<VMConnection>(kind, s);
+  }
+
+  sim::VmSimServer server;
+  VmKey key{};
+  testing::FakeHost host;
+  FakeControl control;
+  std::unique_ptr<FixedTargetChooser> chooser;
+};
+
+}  // namespace remcons::vmtest
