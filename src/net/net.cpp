@@ -3,6 +3,7 @@
 #include <string.h>  // explicit_bzero
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/trace.h"
@@ -11,6 +12,15 @@ namespace remcons {
 
 // ---------------------------------------------------------------------------------------------
 // RC4
+
+namespace {
+
+// The shift that puts byte b of an 8-byte memory word in place within a uint64_t.
+constexpr int ByteShift(int b) {
+  return std::endian::native == std::endian::little ? 8 * b : 56 - 8 * b;
+}
+
+}  // namespace
 
 Rc4::~Rc4() {
   explicit_bzero(s_, sizeof s_);
@@ -51,26 +61,35 @@ uint8_t Rc4::NextByte() {
 }
 
 void Rc4::Apply(uint8_t* __restrict data, size_t n) {
-  // The indexes live in registers and the permutation is reached through a restrict pointer, so
-  // the compiler need not reload anything after each store into data.
+  // The indexes live in registers and the permutation is reached through a restrict pointer.
+  // Eight keystream bytes are gathered into one word and XORed with eight data bytes at once,
+  // which saves a load and a store per byte.
   uint8_t* __restrict s = s_;
   uint32_t i = i_, j = j_;
   size_t k = 0;
-  for (; k + 4 <= n; k += 4) {
-    uint32_t si, sj;
-#define RC4_ROUND(o)               \
-  i = (i + 1) & 0xFF;              \
-  si = s[i];                       \
-  j = (j + si) & 0xFF;             \
-  sj = s[j];                       \
-  s[i] = static_cast<uint8_t>(sj); \
-  s[j] = static_cast<uint8_t>(si); \
-  data[k + o] ^= s[(si + sj) & 0xFF];
+  for (; k + 8 <= n; k += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + k, 8);
+#define RC4_ROUND(b)                                                    \
+  {                                                                     \
+    i = (i + 1) & 0xFF;                                                 \
+    const uint32_t si = s[i];                                           \
+    j = (j + si) & 0xFF;                                                \
+    const uint32_t sj = s[j];                                           \
+    s[i] = static_cast<uint8_t>(sj);                                    \
+    s[j] = static_cast<uint8_t>(si);                                    \
+    word ^= static_cast<uint64_t>(s[(si + sj) & 0xFF]) << ByteShift(b); \
+  }
     RC4_ROUND(0)
     RC4_ROUND(1)
     RC4_ROUND(2)
     RC4_ROUND(3)
+    RC4_ROUND(4)
+    RC4_ROUND(5)
+    RC4_ROUND(6)
+    RC4_ROUND(7)
 #undef RC4_ROUND
+    std::memcpy(data + k, &word, 8);
   }
   for (; k < n; ++k) {
     i = (i + 1) & 0xFF;
