@@ -211,9 +211,9 @@ int CMedia::OpenDrive(const std::string& name) {
     return -2;
   }
   if (!passThrough_ && kind_ == kCdrom) passThrough_ = std::make_unique<SgIoPassThrough>(fd_);
+  int ro = 0;
+  if (::ioctl(fd_, BLKROGET, &ro) == 0 && ro) writeProtected_ = true;
   if (kind_ == kRemovable) {
-    int ro = 0;
-    if (::ioctl(fd_, BLKROGET, &ro) == 0 && ro) writeProtected_ = true;
     if (writeProtected_) {
       RC_TRACE("CMedia::Open - Removable, write protected\n");
     } else {

@@ -1,0 +1,271 @@
+// Local media: image files and their header, reads and writes at the edges, drive discovery on a
+// fake sysfs, and real block devices (loop devices, as root).
+#include "vmedia/Media.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "vm_harness.h"
+#include "vm_test_util.h"
+
+namespace remcons {
+namespace {
+
+namespace fs = std::filesystem;
+using vmtest::TempDir;
+
+std::vector<uint8_t> WithHeader(size_t size, uint16_t offset, uint32_t seed) {
+  auto bytes = vmtest::RandomBytes(size, seed);
+  std::memcpy(bytes.data(), "ORVELHDR", 8);
+  bytes[14] = uint8_t(offset);
+  bytes[15] = uint8_t(offset >> 8);
+  return bytes;
+}
+
+TEST(CMedia, HeaderOfSmallImagesIsSkipped) {
+  TempDir dir;
+  const auto bytes = WithHeader(1478656, 0x1000, 1);
+  vmtest::WriteFile(dir / "h.img", bytes);
+  CMedia media;
+  ASSERT_EQ(media.Open(dir / "h.img"), 0);
+  EXPECT_EQ(media.GetKind(), CMedia::kImageFile);
+  EXPECT_EQ(media.HeaderOffset(), 0x1000u);
+  EXPECT_EQ(media.GetSize(), 1478656u - 0x1000);
+  EXPECT_FALSE(media.IsWriteProtected());
+  std::vector<uint8_t> out(1024);
+  ASSERT_EQ(media.Read(0, 1024, out.data()), 0);
+  EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + 4096, 1024));
+  // Writes go behind the header too.
+  const std::vector<uint8_t> block(512, 0x5C);
+  media.Write(512, 512, block.data());
+  media.Release();
+  auto after = vmtest::ReadFile(dir / "h.img");
+  EXPECT_EQ(0, std::memcmp(after.data() + 4096 + 512, block.data(), 512));
+}
+
+TEST(CMedia, LargerImagesAreNotExaminedForAHeader) {
+  TempDir dir;
+  const auto bytes = WithHeader(1478657, 0x1000, 2);
+  vmtest::WriteFile(dir / "h.img", bytes);
+  CMedia media;
+  ASSERT_EQ(media.Open(dir / "h.img"), 0);
+  EXPECT_EQ(media.HeaderOffset(), 0u);
+  EXPECT_EQ(media.GetSize(), 1478657u);
+  std::vector<uint8_t> out(512);
+  ASSERT_EQ(media.Read(0, 512, out.data()), 0);
+  EXPECT_EQ(0, std::memcmp(out.data(), bytes.data(), 512));
+}
+
+TEST(CMedia, ReadsPastTheEndAreZerosAndWritesNeverGrowTheImage) {
+  TempDir dir;
+  const auto bytes = vmtest::RandomBytes(1000, 3);
+  vmtest::WriteFile(dir / "odd.img", bytes);
+  CMedia media;
+  ASSERT_EQ(media.Open(dir / "odd.img"), 0);
+  std::vector<uint8_t> out(1024, 0xCC);
+  ASSERT_EQ(media.Read(512, 1024, out.data()), 0);
+  EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + 512, 488));
+  EXPECT_TRUE(std::all_of(out.begin() + 488, out.end(), [](uint8_t b) { return b == 0; }));
+  const std::vector<uint8_t> block(512, 1);
+  EXPECT_THROW(media.Write(512, 512, block.data()), CMedia::IoError);
+  EXPECT_THROW(media.Write(uint64_t(1) << 40, 512, block.data()), CMedia::IoError);
+  media.Write(0, 512, block.data());
+  media.Release();
+  auto after = vmtest::ReadFile(dir / "odd.img");
+  ASSERT_EQ(after.size(), 1000u);
+  EXPECT_EQ(0, std::memcmp(after.data(), block.data(), 512));
+  EXPECT_EQ(0, std::memcmp(after.data() + 512, bytes.data() + 512, 488));
+}
+
+TEST(CMedia, ReadOnlyFilesAndIsoImagesAreWriteProtected) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "ro.img", vmtest::RandomBytes(4096, 4));
+  vmtest::WriteFile(dir / "disc.Iso", vmtest::RandomBytes(4096, 5));
+  ::chmod((dir / "ro.img").c_str(), 0444);
+  for (const char* name : {"ro.img", "disc.Iso"}) {
+    CMedia media;
+    ASSERT_EQ(media.Open(dir / name), 0);
+    if (std::string(name) == "ro.img" && ::geteuid() == 0) continue;  // root may write anyway
+    EXPECT_TRUE(media.IsWriteProtected()) << name;
+    const std::vector<uint8_t> block(512, 1);
+    EXPECT_THROW(media.Write(0, 512, block.data()), CMedia::IoError);
+  }
+}
+
+TEST(CMedia, SpecialFilesAndMissingPathsDoNotOpen) {
+  TempDir dir;
+  ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0644));
+  vmtest::MakeDirs(dir / "folder");
+  for (const std::string& name : {dir / "fifo", dir / "folder", dir / "missing", std::string()}) {
+    CMedia media;
+    EXPECT_EQ(media.Open(name), -2) << name;  // and never blocks
+    EXPECT_EQ(media.GetSize(), 0u);
+  }
+}
+
+TEST(CMedia, FolderImageIsWriteProtectedAndSurvivesReopen) {
+  TempDir dir;
+  vmtest::WriteText(dir / "src/a.txt", "a");
+  CMedia media;
+  media.AttachFolder(FATFile::Create(dir / "src"));
+  EXPECT_EQ(media.GetKind(), CMedia::kFolderImage);
+  EXPECT_TRUE(media.IsWriteProtected());
+  EXPECT_EQ(media.GetSize(), 16732160u);
+  media.Close();
+  EXPECT_EQ(media.Open("anything"), 0);
+  EXPECT_EQ(media.GetSize(), 16732160u);
+  const std::vector<uint8_t> block(512, 1);
+  EXPECT_THROW(media.Write(0, 512, block.data()), CMedia::IoError);
+  media.Release();
+  EXPECT_EQ(media.FolderImage(), nullptr);
+}
+
+// A sysfs and /dev with a few block devices.
+struct FakeSysfs {
+  FakeSysfs() {
+    auto disk = [&](const std::string& name, const std::string& removable, const std::string& type,
+                    bool usb) {
+      const std::string real =
+          dir / ("sys/devices/" + std::string(usb ? "pci0/usb1/1-1/" : "pci0/ata1/") + name);
+      vmtest::WriteText(real + "/removable", removable + "\n");
+      if (!type.empty()) vmtest::WriteText(real + "/device/type", type + "\n");
+      vmtest::MakeDirs(dir / "sys/class/block");
+      fs::create_directory_symlink(real, dir / ("sys/class/block/" + name));
+      vmtest::WriteText(dir / ("dev/" + name), "");
+    };
+    disk("sda", "0", "0", false);
+    disk("sdb", "1", "0", false);
+    disk("sdc", "0", "0", true);  // a USB hard disk that says it is not removable
+    disk("sr0", "1", "5", false);
+    disk("loop0", "0", "", false);
+    disk("sdb1", "1", "", false);
+    vmtest::WriteText(dir / "sys/class/block/sdb1/partition", "1\n");
+    roots.sys = dir / "sys";
+    roots.dev = dir / "dev";
+  }
+  TempDir dir;
+  MediaRoots roots;
+};
+
+TEST(CMedia, DrivesAreFoundThroughSysfs) {
+  FakeSysfs f;
+  EXPECT_EQ(CMedia::GetDriveType("sda", f.roots), CMedia::kFixed);
+  EXPECT_EQ(CMedia::GetDriveType("sdb", f.roots), CMedia::kRemovable);
+  EXPECT_EQ(CMedia::GetDriveType("sdc", f.roots), CMedia::kRemovable);
+  EXPECT_EQ(CMedia::GetDriveType("sr0", f.roots), CMedia::kCdrom);
+  EXPECT_EQ(CMedia::GetDriveType(f.roots.dev + "/sr0", f.roots), CMedia::kCdrom);
+  EXPECT_EQ(CMedia::GetDriveType("loop0", f.roots), CMedia::kFixed);
+  EXPECT_EQ(CMedia::GetDriveType("nope", f.roots), CMedia::kUnknown);
+  EXPECT_EQ(CMedia::GetDriveType("../x", f.roots), CMedia::kUnknown);
+  auto drives = CMedia::ListDrives(f.roots);
+  ASSERT_EQ(drives.size(), 3u);
+  EXPECT_EQ(drives[0].name, "sdb");
+  EXPECT_EQ(drives[1].name, "sdc");
+  EXPECT_EQ(drives[2].name, "sr0");
+  EXPECT_EQ(drives[2].type, CMedia::kCdrom);
+  EXPECT_TRUE(CMedia::IsDriveName("sdb", f.roots));
+  EXPECT_FALSE(CMedia::IsDriveName("sdb.img", f.roots));
+  EXPECT_FALSE(CMedia::IsDriveName("/tmp/sdb", f.roots));
+}
+
+// ---- Loop devices (root) ----
+
+class LoopDevice {
+ public:
+  LoopDevice(const std::string& file, bool readOnly) {
+    std::string out;
+    if (::geteuid() != 0 || !vmtest::HaveTool("losetup")) return;
+    if (vmtest::Run("losetup -f --show " + std::string(readOnly ? "-r " : "") + vmtest::Quote(file),
+                    &out) != 0) {
+      return;
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    if (out.rfind("/dev/", 0) == 0) path_ = out;
+  }
+  ~LoopDevice() {
+    if (!path_.empty()) vmtest::Run("losetup -d " + path_);
+  }
+  bool ok() const { return !path_.empty(); }
+  std::string name() const { return path_.substr(5); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(CMediaLoop, BlockDeviceSizeReadsAndExclusiveOpen) {
+  TempDir dir;
+  const auto bytes = vmtest::RandomBytes(4u << 20, 6);
+  vmtest::WriteFile(dir / "disk", bytes);
+  LoopDevice loop(dir / "disk", false);
+  if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
+  CMedia media(MediaRoots{});
+  ASSERT_EQ(media.Open(loop.name()), 0) << loop.name();
+  EXPECT_EQ(media.GetKind(), CMedia::kFixed);
+  EXPECT_EQ(media.GetSize(), bytes.size());
+  EXPECT_EQ(media.BytesPerSector(), 512u);
+  EXPECT_EQ(media.TracksPerCylinder(), 255u);  // loop devices have no geometry of their own
+  EXPECT_FALSE(media.IsWriteProtected());
+  EXPECT_TRUE(media.CheckMedia());
+  std::vector<uint8_t> out(8192);
+  ASSERT_EQ(media.Read(4096, 8192, out.data()), 0);
+  EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + 4096, 8192));
+  // A served drive is held exclusively.
+  CMedia second(MediaRoots{});
+  EXPECT_EQ(second.Open(loop.path()), -2);
+  media.Release();
+  EXPECT_EQ(second.Open(loop.path()), 0);
+}
+
+TEST(CMediaLoop, ReadOnlyDeviceIsWriteProtected) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "disk", vmtest::RandomBytes(1u << 20, 7));
+  LoopDevice loop(dir / "disk", true);
+  if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
+  CMedia media(MediaRoots{});
+  ASSERT_EQ(media.Open(loop.name()), 0);
+  EXPECT_TRUE(media.IsWriteProtected());
+  const std::vector<uint8_t> block(512, 1);
+  EXPECT_THROW(media.Write(0, 512, block.data()), CMedia::IoError);
+}
+
+TEST(CMediaLoop, DriveSizeChoosesFloppyOrLargeDiskAndServesExactly) {
+  TempDir dir;
+  const std::pair<uint64_t, int> cases[] = {{2949120, 1}, {2949632, 3}};
+  for (auto [size, expectedClass] : cases) {
+    const auto bytes = vmtest::RandomBytes(size, uint32_t(size));
+    vmtest::WriteFile(dir / "disk", bytes);
+    LoopDevice loop(dir / "disk", false);
+    if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
+    auto options = vmtest::SimOptions();
+    options.dumpFile = dir / "dump";
+    vmtest::Loopback lb(options);
+    ASSERT_TRUE(lb.Start());
+    VmConnectionSettings s;
+    s.server = "127.0.0.1";
+    s.port = lb.server.Port();
+    s.key = lb.key;
+    s.host = &lb.host;
+    s.roots = MediaRoots{};
+    VMConnection c(VmKind::FloppyDrive, s);
+    ASSERT_EQ(c.Connect(loop.name()), 0) << c.LastMessage();
+    ASSERT_TRUE(lb.server.WaitSessions(1, 60000));
+    c.Disconnect();
+    EXPECT_EQ(c.GetKind(), expectedClass == 1 ? VmKind::FloppyDrive : VmKind::LargeDisk);
+    bool sawClass = false;
+    for (auto& line : lb.server.LogLines()) {
+      sawClass |=
+          line.find("\"class\":" + std::to_string(expectedClass) + ",") != std::string::npos;
+    }
+    EXPECT_TRUE(sawClass);
+    EXPECT_TRUE(lb.server.LastSummary().ok) << lb.server.LastSummary().error;
+    EXPECT_EQ(vmtest::ReadFile(dir / "dump"), bytes);
+  }
+}
+
+}  // namespace
+}  // namespace remcons
