@@ -161,6 +161,7 @@ void VideoDecoder::ModeSwitch(uint16_t code) {
   const int width = pos_.width_blocks * kBlockSize;
   const int height = pos_.height_blocks * kBlockSize + extra_lines_;
   RC_TRACE("\nS[%d %d]\n", width, height);
+  if (observer_) observer_->OnMode(width, height);
   modes_.SwitchVideoMode(width, height);
 }
 
@@ -177,6 +178,9 @@ void VideoDecoder::StatusLine(const char* text, bool write) {
 }
 
 void VideoDecoder::RunFirmwareCommand() {
+  if (observer_ && fw_last_ != kFwText) {
+    observer_->OnFirmware(fw_last_, fw_args_.data() + 1, fw_count_ == 0 ? 0 : fw_count_ - 1);
+  }
   switch (fw_last_) {
     case kFwExit:
       RC_TRACE("Exit cmd, set next_state to EXIT\n");
@@ -240,6 +244,7 @@ void VideoDecoder::RunFirmwareCommand() {
 void VideoDecoder::EndTextRecord() {
   const std::string_view text(print_text_.data(), print_len_);
   const char* shown = print_text_.data();
+  if (observer_) observer_->OnText(print_channel_, text);
   switch (print_channel_) {
     case 1:
     case 3:
@@ -441,6 +446,7 @@ DecodeEnd VideoDecoder::Decode() {
       }
     } else if (result == BitReader::kResync) {
       RC_TRACE("Status=4, causes reset state.\n");
+      if (observer_) observer_->OnResync();
       next_state_ = RESET;
     } else {
       end = ConnectionLost();

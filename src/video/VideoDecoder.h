@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "video/BitReader.h"
 #include "video/ColorCache.h"
@@ -23,6 +24,22 @@ struct DecoderRole {
   bool multiUserClient = false;
   // A session leader: text channel 0x80 carries the answers to join requests.
   bool sessionLeader = false;
+};
+
+// Sees the stream's commands as they are decoded (offline tools, tests); called on the console
+// thread, never per pixel.
+class StreamObserver {
+ public:
+  virtual ~StreamObserver() = default;
+  // A mode command: the remote screen in pixels.
+  virtual void OnMode(int /*width*/, int /*height*/) {}
+  // A complete text record (at most 255 characters).
+  virtual void OnText(uint8_t /*channel*/, std::string_view /*text*/) {}
+  // A firmware command other than the text record's, before it is carried out; operands 1 to
+  // count (at most 256 are kept).
+  virtual void OnFirmware(uint32_t /*command*/, const uint32_t* /*operands*/, uint32_t /*count*/) {}
+  // A resynchronisation mark.
+  virtual void OnResync() {}
 };
 
 // Why Decode returned.
@@ -42,6 +59,7 @@ class VideoDecoder {
 
   // The bit reader, whose byte source and refill observer the session sets before Start.
   BitReader& reader() { return reader_; }
+  void SetObserver(StreamObserver* observer) { observer_ = observer; }
 
   // The decoder's part of a session start: bit tables, an empty colour cache, RESET (HUNT for a
   // multi-user client), a remote screen of 50 x 37 blocks. False when the frame surfaces do not
@@ -99,6 +117,7 @@ class VideoDecoder {
   const Pixel* expand_;
   Pixel* block_pixels_ = nullptr;
   DecoderRole role_;
+  StreamObserver* observer_ = nullptr;
 
   int32_t state_ = vstate::RESET;
   int32_t next_state_ = vstate::RESET;
