@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -173,6 +174,14 @@ std::vector<CMedia::Drive> CMedia::ListDrives(const MediaRoots& roots) {
     return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
   });
   return drives;
+}
+
+uint64_t CMedia::SysfsSize(const std::string& name, const MediaRoots& roots) {
+  if (name.empty() || name.find('/') != std::string::npos) return 0;
+  const std::string text = ReadSysfs(roots.sys + "/class/block/" + name + "/size");
+  char* end = nullptr;
+  const unsigned long long sectors = std::strtoull(text.c_str(), &end, 10);
+  return end == text.c_str() ? 0 : uint64_t(sectors) * 512;
 }
 
 // ---- Open and close ----

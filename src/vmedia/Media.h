@@ -123,6 +123,8 @@ class CMedia {
     int type;
   };
   static std::vector<Drive> ListDrives(const MediaRoots& roots = DefaultMediaRoots());
+  // The size sysfs reports for a device, without opening it; 0 when unknown or no medium.
+  static uint64_t SysfsSize(const std::string& name, const MediaRoots& roots = DefaultMediaRoots());
 
  private:
   int OpenDrive(const std::string& name);

@@ -1,0 +1,283 @@
+// The command-line mounts with their JSON-line events, and the drive menu's model.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "vm_harness.h"
+#include "vm_test_util.h"
+#include "vmedia/VmCommandLine.h"
+#include "vmedia/VmDrives.h"
+
+namespace remcons {
+namespace {
+
+namespace fs = std::filesystem;
+using vmtest::TempDir;
+
+// A sysfs with removable drives of the given sizes (in 512-byte sectors) and a CD-ROM drive.
+struct Sysfs {
+  void Add(const std::string& name, uint64_t sectors, bool cdrom = false) {
+    const std::string base = dir / ("sys/class/block/" + name);
+    vmtest::WriteText(base + "/removable", "1\n");
+    vmtest::WriteText(base + "/size", std::to_string(sectors) + "\n");
+    vmtest::WriteText(base + "/device/type", cdrom ? "5\n" : "0\n");
+    vmtest::WriteText(dir / ("dev/" + name), "");
+  }
+  void Remove(const std::string& name) { fs::remove_all(dir / ("sys/class/block/" + name)); }
+  MediaRoots roots() const { return MediaRoots{dir / "sys", dir / "dev"}; }
+  TempDir dir;
+};
+
+TEST(VmMountSpec, Parses) {
+  Sysfs s;
+  s.Add("sdb", 2880);
+  s.Add("sr0", 0, true);
+  struct Case {
+    const char* text;
+    bool ok;
+    VmKind kind;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"image=/x/floppy.img", true, VmKind::ImageFile, "/x/floppy.img"},
+      {"cdimage=/x/a b.iso", true, VmKind::CdImage, "/x/a b.iso"},
+      {"folder=/x/dir=1", true, VmKind::Folder, "/x/dir=1"},
+      {"drive=sdb", true, VmKind::FloppyDrive, "sdb"},
+      {"drive=sr0", true, VmKind::CdromDrive, "sr0"},
+      {"drive=sdz", false, VmKind::ImageFile, ""},
+      {"floppy=/x", false, VmKind::ImageFile, ""},
+      {"image", false, VmKind::ImageFile, ""},
+      {"image=", false, VmKind::ImageFile, ""},
+  };
+  for (const Case& c : cases) {
+    VmMountSpec spec;
+    std::string error;
+    EXPECT_EQ(ParseVmMountSpec(c.text, &spec, &error, s.roots()), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(spec.kind, c.kind) << c.text;
+      EXPECT_EQ(spec.path, c.path);
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+struct Events {
+  void operator()(const std::string& line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard lock(mutex);
+    return lines;
+  }
+  std::mutex mutex;
+  std::vector<std::string> lines;
+};
+
+VmCommandLineMounts::Settings CliSettings(vmtest::Loopback& lb, Events* events) {
+  VmCommandLineMounts::Settings s;
+  s.target = "127.0.0.1";
+  s.vmPort = lb.server.Port();
+  char hex[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02X", lb.key[size_t(i)]);
+  s.vmKey = hex;
+  s.events = [events](const std::string& l) { (*events)(l); };
+  return s;
+}
+
+TEST(VmCommandLine, MountsReportAndEndWithTheirSessions) {
+  TempDir dir;
+  const auto floppy = vmtest::RandomBytes(1474560, 31);
+  const auto disc = vmtest::RandomBytes(2048 * 300, 32);
+  vmtest::WriteFile(dir / "f.img", floppy);
+  vmtest::WriteFile(dir / "d.iso", disc);
+  auto options = vmtest::SimOptions();
+  vmtest::Loopback lb(options);
+  std::mutex m;
+  std::vector<std::vector<uint8_t>> dumps;
+  lb.server.SetSessionHandler([&](sim::VmInitiator& in) {
+    auto o = vmtest::SimOptions();
+    o.dumpFile = dir / ("dump" + std::to_string(in.ClassByte()));
+    auto summary = in.RunScript(o);
+    EXPECT_TRUE(summary.ok) << summary.error;
+  });
+  ASSERT_TRUE(lb.Start());
+  Events events;
+  {
+    VmCommandLineMounts mounts(CliSettings(lb, &events));
+    VmMountSpec a{"image", VmKind::ImageFile, dir / "f.img"};
+    VmMountSpec b{"cdimage", VmKind::CdImage, dir / "d.iso"};
+    VmMountSpec c{"image", VmKind::ImageFile, dir / "missing.img"};
+    EXPECT_EQ(mounts.Mount({a, b, c}), 2);
+    EXPECT_TRUE(mounts.WaitAllEnded(60000));
+    EXPECT_EQ(mounts.Serving(), 0);
+  }
+  EXPECT_EQ(vmtest::ReadFile(dir / "dump1"), floppy);
+  EXPECT_EQ(vmtest::ReadFile(dir / "dump2"), disc);
+  auto lines = events.Lines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" + (dir / "f.img") +
+                          "\",\"device\":\"FloppyImage\",\"result\":\"ok\"}");
+  int unmounts = 0;
+  for (auto& l : lines) {
+    if (l.find("\"event\":\"Unmount\"") != std::string::npos) {
+      ++unmounts;
+      EXPECT_NE(l.find("\"reason\":\"Connection closed.\""), std::string::npos) << l;
+    }
+  }
+  EXPECT_EQ(unmounts, 2);
+  bool sawMissing = false;
+  for (auto& l : lines) {
+    sawMissing |= l == "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" +
+                           (dir / "missing.img") + "\",\"result\":\"No such file or directory\"}";
+  }
+  EXPECT_TRUE(sawMissing);
+}
+
+TEST(VmCommandLine, RefusalsAndBadKeysAreMountResults) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 33));
+  auto options = vmtest::SimOptions();
+  options.refuse = 0x26;
+  vmtest::Loopback lb(options);
+  ASSERT_TRUE(lb.Start());
+  Events events;
+  auto settings = CliSettings(lb, &events);
+  {
+    VmCommandLineMounts mounts(settings);
+    EXPECT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 0);
+    EXPECT_TRUE(mounts.WaitAllEnded(1000));
+  }
+  settings.vmKey = "not a key";
+  {
+    VmCommandLineMounts mounts(settings);
+    EXPECT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 0);
+  }
+  auto lines = events.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("\"result\":\"Virtual media permission is required.\""),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find("\"result\":\"vmKey must be 32 hexadecimal digits\""), std::string::npos)
+      << lines[1];
+}
+
+TEST(VmCommandLine, UnmountAllEndsServing) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 34));
+  vmtest::Loopback lb;
+  lb.server.SetSessionHandler([](sim::VmInitiator& in) { in.WaitClosed(20000); });
+  ASSERT_TRUE(lb.Start());
+  Events events;
+  VmCommandLineMounts mounts(CliSettings(lb, &events));
+  ASSERT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 1);
+  EXPECT_EQ(mounts.Serving(), 1);
+  mounts.UnmountAll();
+  EXPECT_TRUE(mounts.WaitAllEnded(5000));
+  auto lines = events.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("\"reason\":\"Unmounted.\""), std::string::npos) << lines[1];
+}
+
+TEST(VmJson, Escapes) {
+  EXPECT_EQ(VmJsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+}
+
+// ---- The drive menu ----
+
+TEST(VmDriveMenu, ListsTheFixedEntriesThenTheDrives) {
+  Sysfs s;
+  s.Add("sdb", 2880);     // 1.44 MB: floppy
+  s.Add("sdc", 8000000);  // a USB key
+  s.Add("sr0", 0, true);
+  VmConnectionSettings settings;
+  settings.roots = s.roots();
+  VmDriveMenu menu(settings);
+  menu.Build(false);
+  ASSERT_EQ(menu.Count(), 6);
+  EXPECT_EQ(menu.Entry(0).label, "Image");
+  EXPECT_EQ(menu.Entry(0).kind, VmKind::ImageFile);
+  EXPECT_EQ(menu.Entry(1).label, "Folder");
+  EXPECT_EQ(menu.Entry(1).icon, VmIcon::Folder);
+  EXPECT_EQ(menu.Entry(2).kind, VmKind::CdImage);
+  EXPECT_EQ(menu.Entry(3).label, "sdb");
+  EXPECT_EQ(menu.Entry(3).icon, VmIcon::Floppy);
+  EXPECT_EQ(menu.Entry(4).icon, VmIcon::UsbKey);
+  EXPECT_EQ(menu.Entry(5).kind, VmKind::CdromDrive);
+  EXPECT_EQ(menu.Entry(5).icon, VmIcon::Cd);
+  VmDriveMenu refused(settings);
+  refused.Build(true);
+  EXPECT_EQ(refused.Count(), 0);
+}
+
+TEST(VmDriveMenu, FollowsDrivesThatComeAndGo) {
+  Sysfs s;
+  s.Add("sdb", 2880);
+  s.Add("sdc", 2880);
+  s.Add("sdd", 2880);
+  VmConnectionSettings settings;
+  settings.roots = s.roots();
+  VmDriveMenu menu(settings);
+  menu.Build(false);
+  ASSERT_EQ(menu.Count(), 6);
+  s.Remove("sdb");
+  menu.GetDrives();
+  ASSERT_EQ(menu.Count(), 5);
+  std::set<std::string> labels = {menu.Entry(3).label, menu.Entry(4).label};
+  EXPECT_EQ(labels, (std::set<std::string>{"sdc", "sdd"}));
+  s.Add("sde", 2880);
+  menu.GetDrives();
+  ASSERT_EQ(menu.Count(), 6);
+  EXPECT_EQ(menu.Entry(5).label, "sde");
+  // At most nine entries: six drives.
+  for (const char* name : {"sdf", "sdg", "sdh", "sdi", "sdj"}) s.Add(name, 2880);
+  menu.GetDrives();
+  EXPECT_EQ(menu.Count(), 9);
+}
+
+TEST(VmDriveMenu, PressMountsAndUnmounts) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 35));
+  vmtest::WriteText(dir / "folder/a.txt", "a");
+  vmtest::Loopback lb;
+  lb.server.SetSessionHandler([](sim::VmInitiator& in) { in.WaitClosed(20000); });
+  ASSERT_TRUE(lb.Start());
+  FixedTargetChooser chooser(dir / "f.img");
+  VmConnectionSettings settings;
+  settings.server = "127.0.0.1";
+  settings.port = lb.server.Port();
+  settings.key = lb.key;
+  settings.chooser = &chooser;
+  settings.roots = MediaRoots{dir / "nosys", dir / "nodev"};
+  const int before = VmMountedDrives();
+  {
+    VmDriveMenu menu(settings);
+    menu.Build(false);
+    ASSERT_EQ(menu.Count(), 3);
+    EXPECT_EQ(menu.Press(0), 0);
+    EXPECT_TRUE(menu.Entry(0).mounted);
+    EXPECT_EQ(VmMountedDrives(), before + 1);
+    EXPECT_EQ(menu.Press(0), 0);  // unmount
+    EXPECT_FALSE(menu.Entry(0).mounted);
+    EXPECT_EQ(VmMountedDrives(), before);
+    EXPECT_EQ(menu.Press(7), -1);
+    // A CD image entry refuses a file that is not an ISO: the entry stays unmounted.
+    EXPECT_EQ(menu.Press(2), -1);
+    EXPECT_FALSE(menu.Entry(2).mounted);
+    EXPECT_EQ(VmMountedDrives(), before);
+    // The console's unmount command for a kind.
+    EXPECT_EQ(menu.Press(0), 0);
+    menu.UnmountKind(VmKind::FloppyImage);  // the requested kind is what counts
+    EXPECT_TRUE(menu.Entry(0).mounted);
+    menu.UnmountKind(VmKind::ImageFile);
+    EXPECT_FALSE(menu.Entry(0).mounted);
+    EXPECT_EQ(VmMountedDrives(), before);
+    EXPECT_EQ(menu.Press(0), 0);
+  }
+  // Destroying the menu unmounts what it served.
+  EXPECT_EQ(VmMountedDrives(), before);
+}
+
+}  // namespace
+}  // namespace remcons
