@@ -391,7 +391,12 @@ bool StreamEncoder::EncodeBlocks(const ColorFrame& frame, const ColorFrame* prev
           continue;
         }
       }
-      if (lastBlockValid_ && block == lastBlock_ && bx == x_ && by == y_) {
+      if (lastBlockValid_ && block == lastBlock_) {
+        // The console still holds these pixels: a block repeat draws them again.
+        if (bx != x_ || by != y_) {
+          FlushRepeats();
+          PositionAt(bx, by);
+        }
         ++pendingRepeats_;
         Advance();
         continue;
