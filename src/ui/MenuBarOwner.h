@@ -1,0 +1,56 @@
+// What the menu bar needs of the console that owns it. The session implements it; the bar sits
+// below the session and reaches it only through here (and the window through the Host).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace remcons {
+
+// Bytes of the console commands the bar sends.
+inline constexpr std::array<uint8_t, 6> kCtrlAltDelBytes = {0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};
+// Virtual power buttons, commands 8 to 11: Momentary Press, Press and Hold, Cold Boot, Reset
+// System.
+inline constexpr std::array<std::array<uint8_t, 2>, 4> kPowerCommandBytes = {
+    {{0xFF, 0xBA}, {0xFF, 0xBB}, {0xFF, 0xBC}, {0xFF, 0xBD}}};
+inline constexpr int kFirstPowerCommand = 8;
+// Console commands the bar asks for through DoCommand.
+inline constexpr int kCommandRefresh = 18;
+inline constexpr int kCommandResetDecoder = 19;
+
+class MenuBarOwner {
+ public:
+  virtual ~MenuBarOwner() = default;
+
+  // The console's command dispatcher.
+  virtual void DoCommand(int command) = 0;
+  // Ends the session; true once it has stopped.
+  virtual bool StopSession() = 0;
+  // The console connection: Write always sends (commands), WriteInput only while input is
+  // enabled (keys). Both return the count written or a negative value.
+  virtual int Write(const uint8_t* data, size_t size) = 0;
+  virtual int WriteInput(const uint8_t* data, size_t size) = 0;
+  virtual void RestartIdleCountdown() = 0;
+
+  // --- Later features ---
+  // Capture, replay and the multi-user session are not built yet: until they are, these do
+  // nothing but write a trace line, and the session overrides them as each one lands.
+
+  // Starts recording the stream to a capture file the user chooses; false when none was started.
+  virtual bool StartCapture();
+  virtual void StopCapture();
+  // Opens the modeless Replay Menu; it calls CMenuBar::SetReplayMenuClosed when it goes.
+  virtual void OpenReplayMenu();
+  // Leaves the replay of a capture or buffer: back to the live stream, replay file closed.
+  virtual void LeaveReplay();
+  // Multi-user control: ask for it (a leader takes it at once) and give it back.
+  virtual void RequestControl();
+  virtual void RelinquishControl();
+  // The session leader's Client List dialog.
+  virtual void ShowClientList();
+  // Whether the session leader accepts new joining consoles.
+  virtual void SetAccepting(bool accepting);
+};
+
+}  // namespace remcons

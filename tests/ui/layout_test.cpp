@@ -1,0 +1,190 @@
+// Where the bar's pieces lie for a window width, and which buttons each kind of console shows.
+#include <gtest/gtest.h>
+
+#include "ui/MenuBarImages.h"
+#include "ui/MenuBarLayout.h"
+
+namespace remcons {
+namespace {
+
+using B = BarButton;
+
+TEST(MenuBarLayout, ButtonsAtTheirPlacesForCommonWidths) {
+  // The bar's right edge R for each width, worked out by hand: (640 + width) / 2.
+  struct Width {
+    int width, r;
+  };
+  const Width widths[] = {{640, 640}, {800, 720}, {1024, 832}, {1280, 960}};
+  // Each button as (R - left, top, R - right, bottom).
+  struct Place {
+    B button;
+    int fromLeft, top, fromRight, bottom;
+  };
+  const Place places[] = {
+      {B::kPin, 620, 2, 604, 18},        {B::kClose, 42, 2, 25, 19},
+      {B::kPower, 62, 2, 44, 19},        {B::kMedia, 84, 2, 62, 19},
+      {B::kKeys, 104, 2, 86, 23},        {B::kReplay, 129, 2, 113, 18},
+      {B::kRecord, 147, 2, 131, 18},     {B::kControl, 206, 2, 190, 18},
+      {B::kClientList, 170, 2, 154, 18}, {B::kLock, 188, 2, 172, 18},
+      {B::kPlayPause, 135, 2, 107, 18},  {B::kStop, 105, 2, 77, 18},
+      {B::kFastPlay, 75, 2, 46, 18},
+  };
+  for (const Width& w : widths) {
+    EXPECT_EQ(layout::BarRight(w.width), w.r);
+    EXPECT_EQ(layout::Bar(w.width), (Rect{w.r - 640, 0, w.r, 22})) << w.width;
+    for (const Place& p : places) {
+      EXPECT_EQ(layout::Button(p.button, w.width),
+                (Rect{w.r - p.fromLeft, p.top, w.r - p.fromRight, p.bottom}))
+          << "width " << w.width << " button " << static_cast<int>(p.button);
+    }
+  }
+  // Spelled out for 1024 (R = 832), against slips in the table above.
+  EXPECT_EQ(layout::Button(B::kPin, 1024), (Rect{212, 2, 228, 18}));
+  EXPECT_EQ(layout::Button(B::kClose, 1024), (Rect{790, 2, 807, 19}));
+  EXPECT_EQ(layout::Button(B::kKeys, 1024), (Rect{728, 2, 746, 23}));
+  EXPECT_EQ(layout::Button(B::kControl, 1024), (Rect{626, 2, 642, 18}));
+}
+
+TEST(MenuBarLayout, PanelsAndTooltipStrip) {
+  struct Case {
+    int width;
+    Rect tooltip, keys, compact, extended, drives1, drives9;
+  };
+  const Case cases[] = {
+      {640,
+       {538, 23, 605, 32},
+       {546, 31, 626, 163},
+       {340, 31, 454, 125},
+       {160, 31, 484, 319},
+       {440, 31, 550, 56},
+       {440, 31, 550, 224}},
+      {1280,
+       {858, 23, 925, 32},
+       {866, 31, 946, 163},
+       {660, 31, 774, 125},
+       {480, 31, 804, 319},
+       {760, 31, 870, 56},
+       {760, 31, 870, 224}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(layout::TooltipStrip(c.width), c.tooltip);
+    EXPECT_EQ(layout::KeysPanel(c.width), c.keys);
+    EXPECT_EQ(layout::PowerCompact(c.width), c.compact);
+    EXPECT_EQ(layout::PowerExtended(c.width), c.extended);
+    EXPECT_EQ(layout::DriveMenu(c.width, 1), c.drives1);
+    EXPECT_EQ(layout::DriveMenu(c.width, 9), c.drives9);
+    EXPECT_TRUE(layout::DriveMenu(c.width, 0).Empty());
+  }
+  // Panel sizes agree with their pictures.
+  EXPECT_EQ(layout::KeysPanel(800).Width(), menubar::kKeysPanelWidth);
+  EXPECT_EQ(layout::KeysPanel(800).Height(), menubar::kKeysPanelHeight);
+  EXPECT_EQ(layout::PowerCompact(800).Width(), menubar::kPowerCompactWidth);
+  EXPECT_EQ(layout::PowerCompact(800).Height(), menubar::kPowerCompactHeight);
+  EXPECT_EQ(layout::PowerExtended(800).Width(), menubar::kPowerExtendedWidth);
+  EXPECT_EQ(layout::PowerExtended(800).Height(), menubar::kPowerExtendedHeight);
+  EXPECT_EQ(layout::TooltipStrip(800).Width(), menubar::kTooltipWidth);
+  EXPECT_EQ(layout::TooltipStrip(800).Height(), menubar::kTooltipHeight);
+  for (int n = 1; n <= 9; ++n) {
+    const menubar::ImageSpec spec = menubar::FindImage(menubar::img::kDriveMenu[n - 1]);
+    EXPECT_EQ(layout::DriveMenu(800, n).Width(), spec.width);
+    EXPECT_EQ(layout::DriveMenu(800, n).Height(), spec.height) << n;
+  }
+}
+
+TEST(MenuBarLayout, ButtonImagesFitTheirRectangles) {
+  struct Case {
+    B button;
+    std::string_view image;
+  };
+  namespace img = menubar::img;
+  const Case cases[] = {{B::kPin, img::kPinOut},
+                        {B::kClose, img::kClose},
+                        {B::kPower, img::kPowerOn},
+                        {B::kMedia, img::kMedia},
+                        {B::kKeys, img::kKeys},
+                        {B::kReplay, img::kReplay},
+                        {B::kRecord, img::kRecordIdle},
+                        {B::kControl, img::kControlNone},
+                        {B::kClientList, img::kClientList},
+                        {B::kLock, img::kLockOpen},
+                        {B::kPlayPause, img::kPlay},
+                        {B::kStop, img::kStop},
+                        {B::kFastPlay, "316"}};
+  for (const Case& c : cases) {
+    const menubar::ImageSpec spec = menubar::FindImage(c.image);
+    const Rect r = layout::Button(c.button, 1024);
+    EXPECT_EQ(spec.width, r.Width()) << c.image;
+    EXPECT_EQ(spec.height, r.Height()) << c.image;
+  }
+}
+
+TEST(MenuBarLayout, WhichButtonsEachConsoleShows) {
+  // Columns: pin close power media keys replay record control clientList lock play stop fast.
+  struct Case {
+    BarModes modes;
+    const char* present;
+  };
+  const Case cases[] = {
+      {{0, false, false, false}, "1111100000000"},
+      {{0, true, false, false}, "1111110000000"},
+      {{0, false, true, false}, "1111111000000"},
+      {{1, false, false, false}, "1111100111000"},
+      {{1, true, true, false}, "1111111111000"},
+      // A joining console: no power, media, record or replay, but the control button.
+      {{2, true, true, false}, "1100100100000"},
+      // Replay mode: pin, close and the replay controls only.
+      {{0, true, true, true}, "1100000000111"},
+      {{1, true, true, true}, "1100000000111"},
+  };
+  for (const Case& c : cases) {
+    std::string got;
+    for (int b = 0; b < kBarButtonCount; ++b) {
+      got += layout::Present(static_cast<B>(b), c.modes) ? '1' : '0';
+    }
+    EXPECT_EQ(got, c.present) << "muMode " << c.modes.muMode << " screen " << c.modes.screenCapture
+                              << " client " << c.modes.clientCapture << " replay "
+                              << c.modes.replayMode;
+  }
+}
+
+TEST(MenuBarLayout, KeysRowsAndGaps) {
+  // Row k covers y offsets 5 + 18k to 19 + 18k; 4 + 18k and 20 to 22 + 18k are gaps.
+  for (int y = -2; y < 140; ++y) {
+    int expected = -1;
+    for (int k = 0; k < 7; ++k) {
+      if (y >= 5 + 18 * k && y <= 19 + 18 * k) expected = k;
+    }
+    EXPECT_EQ(layout::KeysRowAt(40, y), expected) << "y " << y;
+  }
+  EXPECT_EQ(layout::KeysRowAt(40, 4), -1);
+  EXPECT_EQ(layout::KeysRowAt(40, 5), 0);
+  EXPECT_EQ(layout::KeysRowAt(40, 19), 0);
+  EXPECT_EQ(layout::KeysRowAt(40, 20), -1);
+  EXPECT_EQ(layout::KeysRowAt(40, 22), -1);
+  EXPECT_EQ(layout::KeysRowAt(40, 23), 1);
+  EXPECT_EQ(layout::KeysRowAt(40, 113), 6);
+  EXPECT_EQ(layout::KeysRowAt(40, 127), 6);
+  EXPECT_EQ(layout::KeysRowAt(40, 128), -1);
+  EXPECT_EQ(layout::KeysRowAt(3, 10), -1);
+  EXPECT_EQ(layout::KeysRowAt(4, 10), 0);
+  EXPECT_EQ(layout::KeysRowAt(75, 10), 0);
+  EXPECT_EQ(layout::KeysRowAt(76, 10), -1);
+}
+
+TEST(MenuBarLayout, DriveRowsDoNotOverlap) {
+  for (int k = 0; k < 9; ++k) {
+    const Rect r = layout::DriveButtonClick(k);
+    EXPECT_EQ(r.top, 4 + 21 * k);
+    // Covers the label's end (from x 45) and the whole button image (61 to 104).
+    EXPECT_EQ(r.left, 45);
+    EXPECT_EQ(r.right, 104);
+    EXPECT_EQ(r.bottom, 20 + 21 * k);
+    if (k > 0) {
+      EXPECT_LE(layout::DriveButtonClick(k - 1).bottom, r.top);
+    }
+  }
+  EXPECT_LE(layout::DriveButtonClick(8).bottom, menubar::DriveMenuHeight(9));
+}
+
+}  // namespace
+}  // namespace remcons
