@@ -84,6 +84,26 @@ class Host {
   // --- The hosting page ---
   // The location (URL) of the page that hosts the console, when there is one.
   virtual std::optional<std::string> PageLocation() = 0;
+
+  // --- Focus, keyboard, pointer (hosts without them keep the defaults) ---
+  // Gives the window the keyboard focus.
+  virtual void SetFocus() {}
+  // Keyboard grab while this console holds the process's keyboard hook: on at focus gain, off at
+  // focus loss. False when the window system refused it (or there is none).
+  virtual bool GrabKeyboard(bool grab) {
+    (void)grab;
+    return false;
+  }
+  // Shows the console's own cursor over the window.
+  virtual void SetCursor() {}
+  // Asks for one hover notification when the pointer comes to rest over the window.
+  virtual void TrackHover() {}
+
+  // --- Teardown ---
+  // The window is going away: from now on SendToUi from other threads returns false without
+  // running, and senders already waiting for the window thread are released the same way, so the
+  // window thread can wait for those threads. Window thread only; may be called repeatedly.
+  virtual void CloseSends() {}
 };
 
 }  // namespace remcons

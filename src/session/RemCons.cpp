@@ -2,6 +2,7 @@
 
 #include <string.h>  // explicit_bzero
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -100,13 +101,6 @@ void CopyTextField(char* field, size_t fieldSize, std::string_view text) {
   const std::string_view kept = Utf8Prefix(AsStored(text), fieldSize - 1);
   std::memcpy(field, kept.data(), kept.size());
   std::memset(field + kept.size(), 0, fieldSize - kept.size());
-}
-
-CRemCons::~CRemCons() {
-  explicit_bzero(props_.login, sizeof props_.login);
-  explicit_bzero(props_.vmKey, sizeof props_.vmKey);
-  explicit_bzero(props_.decryptKey, sizeof props_.decryptKey);
-  explicit_bzero(props_.encryptKey, sizeof props_.encryptKey);
 }
 
 // --- Texts ---
@@ -242,6 +236,8 @@ HRESULT CRemCons::put_fullScreen(uint16_t value) {
     props_.fullScreen = 0;
     RC_TRACE("Setting windowed\n");
   }
+  // A running session reads it again at each video mode change.
+  if (modes_) modes_->SetFullScreen(props_.fullScreen != 0);
   return S_OK;
 }
 HRESULT CRemCons::get_vmPort(uint16_t* value) {
@@ -263,10 +259,11 @@ HRESULT CRemCons::put_mouseMode(uint8_t value) {
   return S_OK;
 }
 HRESULT CRemCons::get_timeout(uint32_t* value) {
-  return GetNumber(props_.timeout, value);
+  // The console thread sets it to 0 when the session ends.
+  return GetNumber(std::atomic_ref<uint32_t>(props_.timeout).load(), value);
 }
 HRESULT CRemCons::put_timeout(uint32_t value) {
-  props_.timeout = value;
+  std::atomic_ref<uint32_t>(props_.timeout).store(value);
   RC_TRACE("RemCons: timeout is %d.\n", static_cast<int>(value));
   return S_OK;
 }

@@ -1,16 +1,37 @@
 // CRemCons, the embeddable console control: its 24 named properties (storage, defaults,
-// validation), the loading of those properties by name, and its four events.
+// validation), the loading of those properties by name, its four events, and the console session
+// it runs in its window: window creation, the console thread around the video decoder, the
+// one-second session timer, the stop and the command dispatcher.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "input/keyboard.h"
+#include "input/mouse.h"
+#include "net/net.h"
+#include "platform/clock.h"
+#include "platform/host.h"
+#include "platform/painter.h"
 #include "session/PropertyBag.h"
+#include "video/BitReader.h"
+#include "video/FrameBuffer.h"
+#include "video/VideoDecoder.h"
+#include "video/VideoEvents.h"
+#include "video/VideoModes.h"
+#include "vmedia/VmTypes.h"
 
 namespace remcons {
 
@@ -104,10 +125,33 @@ struct RemConsProperties {
 // The value of vmKey that marks virtual media as not authorized for the session.
 inline constexpr std::string_view kVmKeyRefused = "VMKEYREFUSEDQQQQQQQQQQQQQQQQQQQQ";
 
-class CRemCons {
+// The control's private window messages: the console thread reaches the window only through them.
+inline constexpr uint32_t WM_USER = 0x0400;
+inline constexpr uint32_t kMsgResize = WM_USER;             // OnResize
+inline constexpr uint32_t kMsgStatus = WM_USER + 1;         // OnStatus
+inline constexpr uint32_t kMsgDialog = WM_USER + 2;         // OnDialog
+inline constexpr uint32_t kMsgSessionClosed = WM_USER + 3;  // OnShutdown
+// The session timer's id and period.
+inline constexpr int kSessionTimer = 1;
+inline constexpr uint32_t kSessionTimerMs = 1000;
+
+// Number of virtual drives mounted at present in this process (the menu bar raises and lowers it);
+// the idle time-out never ends a session while it is above 0.
+std::atomic<int>& MountedDrives();
+
+// What the window gives the session when it is created.
+struct SessionEnvironment {
+  Host* host = nullptr;
+  Painter* painter = nullptr;
+  Clock* clock = nullptr;  // null: the system clock
+  // Makes the frame surfaces; empty: plain memory surfaces.
+  FrameBuffer::SurfaceFactory surfaceFactory;
+};
+
+class CRemCons : public VideoEvents, public VmControl {
  public:
   CRemCons() = default;
-  virtual ~CRemCons();
+  ~CRemCons() override;
   CRemCons(const CRemCons&) = delete;
   CRemCons& operator=(const CRemCons&) = delete;
 
@@ -201,7 +245,104 @@ class CRemCons {
   // The stored values, as the session reads them.
   const RemConsProperties& Properties() const { return props_; }
 
+  // ======================= The session =======================
+  // Everything below runs on the window thread unless it says otherwise.
+
+  // WM_CREATE: sets the session up (page host as target, frame surfaces, connection, mouse and
+  // keyboard, focus) and starts the console thread. 0, or -1 when the window is refused (the
+  // frame surfaces could not be made: the user has been told and OnShutdown raised).
+  int OnCreate(const SessionEnvironment& environment);
+  // WM_DESTROY: stops the session, waiting for the console thread in 100 ms steps until it has
+  // ended. The control may be deleted afterwards.
+  void OnDestroy();
+  // WM_TIMER: the session timer (timer 1 only).
+  void OnTimer(int id);
+  // WM_PAINT: copies updateRect of the frame into the window's pixels.
+  void OnPaint(const Rect& updateRect, Surface& window);
+  // WM_SETFOCUS / WM_KILLFOCUS: the keyboard hook follows the focus.
+  void OnSetFocus();
+  void OnKillFocus();
+  // A key event of the focused console (what the low-level hook sees). kPassOn: the window
+  // should go on with it (a typed character then arrives through OnChar).
+  KeyResult OnKeyEvent(const KeyEvent& event);
+  // WM_CHAR: ch in the ANSI code page, scanCode of the key that typed it.
+  void OnChar(uint32_t ch, uint32_t scanCode);
+  // Mouse messages, in window coordinates.
+  void OnMouseMove(int x, int y, bool controlHeld);
+  void OnMouseHover(int x, int y);
+  void OnMouseButton(MenuBarMouse::Event event, int x, int y);
+  // The private messages WM_USER to WM_USER + 3: raise their events.
+  void OnWindowMessage(uint32_t message);
+
+  // Stops the session: true once stopped, false while the console thread is still running (it
+  // was given 100 ms; call again).
+  bool StopSession();
+  // idleCountdown = timeout x 60. Any thread.
+  void RestartIdleCountdown();
+  // The second status text (at most 255 bytes) and a status-changed notice. Any thread.
+  void SetStatusText2(std::string_view text) override;
+  // Whether keyboard and mouse bytes reach the server. Any thread.
+  void SetInputEnabled(bool enabled) override;
+  // A message box owned by the window. Any thread.
+  void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) override;
+  // The command dispatcher of the menu bar and the virtual media.
+  void DoCommand(int command);
+
+  // Virtual media (any thread): a drive was used; a device asks for its drive to be unmounted.
+  void OnVmActivity() override;
+  void OnVmUnmountRequest(VmKind kind) override;
+  // How commands 101 to 107 unmount the first mounted drive of a kind (the drive menu's); true
+  // when one was unmounted. Without it the commands are only traced.
+  void SetUnmountHandler(std::function<bool(VmKind)> handler) {
+    unmountHandler_ = std::move(handler);
+  }
+
+  // Replay (the capture module sets these): while replaying, the stream's bytes come from source
+  // instead of the connection, and no refresh requests are sent. The source's waits must use
+  // clock().SleepMs with StopFlag(), so that a stop ends them at once.
+  void SetReplaySource(ByteSource* source) { replaySource_.store(source); }
+  void SetReplaying(bool replaying) { replaying_.store(replaying); }
+  bool Replaying() override { return replaying_.load(); }
+  const std::atomic<bool>& StopFlag() const { return stop_; }
+  Clock& clock() { return *clock_; }
+
+  // --- State, for hosts and tests ---
+  enum class SessionEnd {
+    kNone,            // still running, or never started
+    kConnectFailed,   // the connection could not be opened
+    kStopped,         // StopSession (user, timer, window)
+    kServerEnded,     // exit, seize or kill command, or text channel 6
+    kConnectionLost,  // the stream ended without a stop request
+  };
+  // Why the console thread's session ended (kNone while it runs).
+  SessionEnd EndReason() const { return endReason_.load(); }
+  // True once the start reply had arrived at some point of this session.
+  bool EverConnected() const { return everConnected_.load(); }
+  // True from the decoder's start (the mouse is enabled then) to the end of the session.
+  bool Decoding() const { return decoding_.load(); }
+  bool StopRequested() const { return stop_.load(); }
+  bool SessionStopped() const { return stopped_.load(); }
+  bool ConsoleThreadRunning() const;
+  uint32_t TimerPhase() const { return timerPhase_; }
+  int32_t PhaseCountdown() const { return phaseCountdown_; }
+  uint16_t KeepAliveCountdown() const { return keepAliveCountdown_; }
+  uint32_t KeepAliveFailures() const { return keepAliveFailures_; }
+  bool InputSeen() const { return inputSeen_.load() != 0; }
+  uint32_t IdleCountdown() const { return idleCountdown_.load(); }
+  // The connection's state (CNet::State), 0 without a connection.
+  int32_t ConnectionState() const;
+  // The server's power as the menu bar shows it: 1 on, 0 off, 2 unknown.
+  int ServerPowerShown() const { return serverPowerShown_.load(); }
+  // The frame buffer and video modes (after OnCreate).
+  FrameBuffer* frameBuffer() { return frameBuffer_.get(); }
+  VideoModes* videoModes() { return modes_.get(); }
+  // The remote screen's size in pixels (the width and height properties before the first mode).
+  std::pair<int, int> RemoteScreenSize() const;
+
  protected:
+  // The console connection of a session: CNet to target:port, keyed from the properties.
+  virtual std::unique_ptr<CNet> CreateConnection();
+
   RemConsProperties props_;
   mutable std::mutex statusMutex_;  // the console thread writes the status texts
   char statusText_[RemConsProperties::kTextSize] = {};
@@ -210,9 +351,95 @@ class CRemCons {
  private:
   HRESULT PutNumber(const PropertyInfo& info, uint32_t value);
 
+  // --- VideoEvents: what the decoder reaches on the console thread ---
+  void SetStatusText(std::string_view text) override { StoreStatusText(text); }
+  void NotifyStatusChanged() override { SendMessage(kMsgStatus); }
+  void NotifyDialog() override { SendMessage(kMsgDialog); }
+  void NotifySessionClosed() override { SendMessage(kMsgSessionClosed); }
+  void SetPowerOn() override;
+  void SetPowerOff() override;
+  int Write(const uint8_t* data, int length) override;
+  void ChangeKeys() override;
+  void OnJoinAnswer(std::string_view text) override;
+  void NotifyResize() override { SendMessage(kMsgResize); }
+  void RedrawMenuBar(int width) override;
+  void RepositionMenuBar(int width) override;
+
+  // The byte source of the decoder: the connection, or the replay source while replaying.
+  class StreamSource : public ByteSource {
+   public:
+    explicit StreamSource(CRemCons& owner) : owner_(owner) {}
+    int Read(uint8_t* buffer, int size) override;
+    int LastError() override { return lastError_; }
+
+   private:
+    CRemCons& owner_;
+    int lastError_ = 0;
+  };
+
+  // Sends a private message to the window and waits for it to be handled (directly on the window
+  // thread); posts one without waiting.
+  void SendMessage(uint32_t message);
+  void PostMessage(uint32_t message);
+  // The console thread and its body.
+  void ConsoleThread();
+  int Run();
+  // Waits at most ms for the console thread to finish; joins it when it has.
+  bool JoinConsoleThread(uint32_t ms);
+  // Timer phase 2's end of the session (idle time-out, failed keep-alives).
+  void EndSessionFromTimer();
+  // The width and height properties follow the remote screen (window thread).
+  void SyncRemoteSize();
+  void MarkInput() { inputSeen_.store(1); }
+  void WriteBytes(const uint8_t* data, size_t size);
+
   std::mutex sinksMutex_;
   std::vector<std::pair<uint32_t, IRemConsEv*>> sinks_;
   uint32_t nextCookie_ = 1;
+
+  // The session's objects, made at window creation.
+  Host* host_ = nullptr;
+  Clock* clock_ = &SystemClock();
+  std::unique_ptr<VideoModes> modes_;
+  std::unique_ptr<FrameBuffer> frameBuffer_;
+  std::unique_ptr<VideoDecoder> decoder_;
+  std::unique_ptr<CNet> connection_;
+  std::unique_ptr<CMouse> mouse_;
+  std::unique_ptr<MouseMessages> mouseMessages_;
+  std::unique_ptr<CKeyboard> keyboard_;
+  StreamSource source_{*this};
+  bool created_ = false;    // the window exists
+  bool destroyed_ = false;  // WM_DESTROY has run
+
+  // The console thread; consoleDone_ is set as its last act.
+  std::thread consoleThread_;
+  mutable std::mutex threadMutex_;
+  std::condition_variable threadDone_;
+  bool consoleDone_ = true;
+
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> stopped_{false};
+  std::atomic<SessionEnd> endReason_{SessionEnd::kNone};
+  std::atomic<bool> everConnected_{false};
+  std::atomic<bool> decoding_{false};
+
+  // Session timer (window thread).
+  uint32_t timerPhase_ = 0;
+  int32_t phaseCountdown_ = 20;
+  uint16_t keepAliveCountdown_ = 1;
+  std::atomic<uint8_t> inputSeen_{0};
+  uint32_t keepAliveFailures_ = 0;
+  bool failureShown_ = false;
+  std::atomic<uint32_t> idleCountdown_{3};
+
+  std::atomic<int> serverPowerShown_{2};
+  std::atomic<bool> replaying_{false};
+  std::atomic<ByteSource*> replaySource_{nullptr};
+  std::function<bool(VmKind)> unmountHandler_;
+  // Keys held down as the key events showed them (Shift and Control for the terminal procedure).
+  std::array<uint8_t, 256> keyState_{};
+  // Posted messages hold a weak reference: once the control is gone they do nothing.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 // --- Helpers shared with the hosts ---

@@ -3,6 +3,7 @@
 namespace remcons::testing {
 
 bool FakeHost::SendToUi(std::function<void()> fn) {
+  if (sendsClosed) return false;
   std::lock_guard lock(uiMutex_);
   fn();
   return true;
@@ -63,6 +64,14 @@ int FakeHost::ChangeDisplayMode(const DisplayMode* mode) {
   std::lock_guard lock(mutex_);
   displayChanges.push_back(mode ? std::optional<DisplayMode>(*mode) : std::nullopt);
   return mode ? displayChangeResult : kDispChangeSuccessful;
+}
+
+bool FakeHost::TimerRunning(int id, uint32_t* periodMs) {
+  std::lock_guard lock(mutex_);
+  auto it = timers.find(id);
+  if (it == timers.end()) return false;
+  if (periodMs) *periodMs = it->second;
+  return true;
 }
 
 std::vector<FakeHost::Box> FakeHost::Boxes() {

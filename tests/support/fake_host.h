@@ -1,6 +1,7 @@
 // A Host for tests: no window; records what the core asked of it.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -39,7 +40,18 @@ class FakeHost : public Host {
   bool EnumDisplayMode(int index, DisplayMode* mode) override;
   int ChangeDisplayMode(const DisplayMode* mode) override;
   std::optional<std::string> PageLocation() override { return pageLocation; }
+  void SetFocus() override { ++focusRequests; }
+  bool GrabKeyboard(bool grab) override {
+    keyboardGrabbed = grab;
+    return grabSucceeds;
+  }
+  void SetCursor() override { ++cursorSets; }
+  void TrackHover() override { ++hoverRequests; }
+  // After this, sends fail without running (as a window that is going away).
+  void CloseSends() override { sendsClosed = true; }
 
+  // Whether timer id runs, and its period (under the lock: the console thread starts timer 1).
+  bool TimerRunning(int id, uint32_t* periodMs = nullptr);
   std::vector<Box> Boxes();
   std::vector<Invalidation> Invalidations();
   void ClearRecords();
@@ -50,9 +62,16 @@ class FakeHost : public Host {
   std::optional<std::string> pageLocation;
   std::function<int(const Box&)> answer;  // default: kIdOk
 
+  bool grabSucceeds = true;
+
   // Recorded.
   std::vector<std::optional<DisplayMode>> displayChanges;  // nullopt: restore
   std::map<int, uint32_t> timers;                          // running timers and periods
+  std::atomic<int> focusRequests{0};
+  std::atomic<bool> keyboardGrabbed{false};
+  std::atomic<int> cursorSets{0};
+  std::atomic<int> hoverRequests{0};
+  std::atomic<bool> sendsClosed{false};
 
  private:
   std::recursive_mutex uiMutex_;

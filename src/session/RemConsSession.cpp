@@ -1,0 +1,584 @@
+// The console session of CRemCons: window creation, the console thread around the video decoder,
+// the session timer, the stop, the private window messages and the command dispatcher.
+#include <pthread.h>
+#include <string.h>  // explicit_bzero
+
+#include <array>
+#include <chrono>
+#include <cstring>
+
+#include "net/net.h"
+#include "platform/strings.h"
+#include "platform/trace.h"
+#include "session/RemCons.h"
+
+namespace remcons {
+namespace {
+
+constexpr uint8_t kActivityNotice[3] = {0x1B, 0x5B, 0x28};  // ESC [ (
+constexpr uint8_t kIdleKeepAlive[3] = {0x1B, 0x5B, 0x26};   // ESC [ &
+constexpr uint8_t kRefreshRequest[3] = {0x1B, 0x5B, 0x7E};  // ESC [ ~
+constexpr uint8_t kCtrlAltDel[6] = {0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};
+constexpr uint8_t kPowerButtons[4][2] = {{0xFF, 0xBA}, {0xFF, 0xBB}, {0xFF, 0xBC}, {0xFF, 0xBD}};
+
+constexpr int32_t kPhaseTicks = 20;
+constexpr int32_t kJoiningPhaseTicks = 90;
+constexpr uint16_t kKeepAliveTicks = 30;
+constexpr uint32_t kMaxKeepAliveFailures = 3;
+constexpr uint32_t kStopWaitMs = 100;
+constexpr int32_t kPhaseCountdownAfterStop = 3;
+
+constexpr uint8_t kVkShift = 0x10, kVkControl = 0x11, kVkMenu = 0x12;
+constexpr uint8_t kVkLeftShift = 0xA0, kVkRightShift = 0xA1;
+constexpr uint8_t kVkLeftControl = 0xA2, kVkRightControl = 0xA3;
+constexpr uint8_t kVkLeftAlt = 0xA4, kVkRightAlt = 0xA5;
+
+const char* MessageText(uint32_t message) {
+  switch (message) {
+    case kMsgResize:
+      return "resize";
+    case kMsgStatus:
+      return "status";
+    case kMsgDialog:
+      return "dialog";
+    default:
+      return "session closed";
+  }
+}
+
+}  // namespace
+
+std::atomic<int>& MountedDrives() {
+  static std::atomic<int> count{0};
+  return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The decoder's byte source
+
+int CRemCons::StreamSource::Read(uint8_t* buffer, int size) {
+  ByteSource* replay = owner_.replaySource_.load();
+  if (replay && owner_.Replaying()) return replay->Read(buffer, size);
+  CNet* connection = owner_.connection_.get();
+  if (!connection) return 0;
+  const int got = connection->Read(buffer, size);
+  lastError_ = got > 0 ? 0 : LastSocketError();
+  return got;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Window creation and destruction
+
+std::unique_ptr<CNet> CRemCons::CreateConnection() {
+  // A joining console's own connection (key agreement with the leader) replaces this one when
+  // the multi-user client lands; until then it uses the console connection to the leader.
+  return std::make_unique<CNet>(props_.decryptKey, props_.encryptKey, props_.keyIndex,
+                                props_.encryption);
+}
+
+int CRemCons::OnCreate(const SessionEnvironment& environment) {
+  if (created_) return 0;
+  host_ = environment.host;
+  if (environment.clock) clock_ = environment.clock;
+  if (!host_ || !environment.painter) return -1;
+
+  // 1. The hosting page's address, when it has one, is the management processor's.
+  if (std::optional<std::string> location = host_->PageLocation()) ApplyPageHost(*location);
+  // 2. The keyboard layout needs nothing here: keys are mapped from their scan codes as a US
+  //    keyboard reports them.
+
+  // 3. The frame surfaces.
+  modes_ = std::make_unique<VideoModes>(*host_, *this);
+  frameBuffer_ =
+      std::make_unique<FrameBuffer>(*host_, *environment.painter, environment.surfaceFactory);
+  if (!frameBuffer_->CreateSurfaces(&props_.width, &props_.height)) {
+    host_->ChangeDisplayMode(nullptr);
+    ShowMessage(frameBuffer_->failureText(), "Video Configuration Fault", kMbOk | kMbIconWarning);
+    OnWindowMessage(kMsgSessionClosed);
+    endReason_ = SessionEnd::kConnectFailed;
+    return -1;
+  }
+  modes_->SetRemoteSize(props_.width, props_.height);
+  modes_->SetFullScreen(props_.fullScreen != 0);
+  decoder_ = std::make_unique<VideoDecoder>(*frameBuffer_, *modes_, *this);
+  decoder_->reader().SetSource(&source_);
+
+  // 4-6. The menu bar, the session leader server and the random pool come with their parts.
+  // 7. Hover notifications for the window.
+  host_->TrackHover();
+
+  // 8, 9. The connection, then the mouse and keyboard on its input write.
+  if (!connection_) connection_ = CreateConnection();
+  CNet* connection = connection_.get();
+  InputWriter writeInput = [connection](const uint8_t* data, size_t size) {
+    return connection->WriteInput(data, static_cast<int32_t>(size));
+  };
+  if (!mouse_) mouse_ = std::make_unique<CMouse>(writeInput);
+  if (!keyboard_) {
+    KeyboardSystem system;
+    system.shiftDown = [this] {
+      return keyState_[kVkLeftShift] || keyState_[kVkRightShift] || keyState_[kVkShift];
+    };
+    system.controlDown = [this] {
+      return keyState_[kVkLeftControl] || keyState_[kVkRightControl] || keyState_[kVkControl];
+    };
+    keyboard_ = std::make_unique<CKeyboard>(writeInput, props_.kbdMode, system, *clock_);
+  }
+  MouseWindow window;
+  window.setCursor = [this] { host_->SetCursor(); };
+  window.restartIdleCountdown = [this] { RestartIdleCountdown(); };
+  window.markActivity = [this] { MarkInput(); };
+  window.trackHover = [this] { host_->TrackHover(); };
+  window.takeFocus = [this] { host_->SetFocus(); };
+  window.remoteScreenSize = [this] { return RemoteScreenSize(); };
+  mouseMessages_ = std::make_unique<MouseMessages>(*mouse_, std::move(window));
+
+  // 10. The keyboard focus.
+  host_->SetFocus();
+
+  // 11. The console thread.
+  created_ = true;
+  stop_ = false;
+  stopped_ = false;
+  decoder_->ClearStop();
+  endReason_ = SessionEnd::kNone;
+  {
+    std::lock_guard lock(threadMutex_);
+    consoleDone_ = false;
+  }
+  consoleThread_ = std::thread([this] { ConsoleThread(); });
+  return 0;
+}
+
+void CRemCons::OnDestroy() {
+  if (!created_ || destroyed_) return;
+  destroyed_ = true;
+  // Senders waiting for this thread are let go, so that the console thread can end.
+  host_->CloseSends();
+  int attempts = 0;
+  while (!StopSession()) {
+    host_->CloseSends();
+    if (++attempts % 50 == 0)
+      RC_TRACE("CRemCons: console thread still running after %d s\n", attempts / 10);
+  }
+  if (keyboard_) keyboard_->ReleaseHook();
+  host_->GrabKeyboard(false);
+}
+
+CRemCons::~CRemCons() {
+  // Messages still queued for the window find the control gone.
+  alive_.reset();
+  if (created_) OnDestroy();
+  if (consoleThread_.joinable()) consoleThread_.join();
+  // The keyboard releases its hook as it goes; the rest is freed in reverse order of creation.
+  keyboard_.reset();
+  mouseMessages_.reset();
+  mouse_.reset();
+  decoder_.reset();
+  connection_.reset();
+  frameBuffer_.reset();
+  modes_.reset();
+  explicit_bzero(props_.login, sizeof props_.login);
+  explicit_bzero(props_.vmKey, sizeof props_.vmKey);
+  explicit_bzero(props_.decryptKey, sizeof props_.decryptKey);
+  explicit_bzero(props_.encryptKey, sizeof props_.encryptKey);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages to the window
+
+void CRemCons::SendMessage(uint32_t message) {
+  if (!host_) return;
+  if (!host_->SendToUi([this, message] { OnWindowMessage(message); })) {
+    RC_TRACE("CRemCons: %s message not delivered, the window is gone\n", MessageText(message));
+  }
+}
+
+void CRemCons::PostMessage(uint32_t message) {
+  if (!host_) return;
+  std::weak_ptr<int> alive = alive_;
+  host_->PostToUi([this, alive, message] {
+    if (alive.lock()) OnWindowMessage(message);
+  });
+}
+
+void CRemCons::SyncRemoteSize() {
+  if (!modes_) return;
+  std::lock_guard lock(statusMutex_);
+  props_.width = modes_->remote_width();
+  props_.height = modes_->remote_height();
+}
+
+std::pair<int, int> CRemCons::RemoteScreenSize() const {
+  if (modes_) {
+    return {static_cast<int>(modes_->remote_width()), static_cast<int>(modes_->remote_height())};
+  }
+  return {static_cast<int>(props_.width), static_cast<int>(props_.height)};
+}
+
+void CRemCons::OnWindowMessage(uint32_t message) {
+  switch (message) {
+    case kMsgResize:
+      RC_TRACE("OnResizeMsg\n");
+      SyncRemoteSize();
+      FireOnResize();
+      break;
+    case kMsgStatus:
+      SyncRemoteSize();
+      FireOnStatus();
+      break;
+    case kMsgDialog:
+      FireOnDialog();
+      break;
+    case kMsgSessionClosed:
+      RC_TRACE("OnCloseWMsg\n");
+      FireOnShutdown();
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The console thread
+
+void CRemCons::ConsoleThread() {
+  pthread_setname_np(pthread_self(), "remcons-console");
+  const int result = Run();
+  // The display goes back to its own mode when the session never started.
+  if (result == -1 && host_) host_->ChangeDisplayMode(nullptr);
+  std::lock_guard lock(threadMutex_);
+  consoleDone_ = true;
+  threadDone_.notify_all();
+}
+
+int CRemCons::Run() {
+  const bool joining = props_.muMode == 2;
+  // 1. The session timer.
+  host_->StartTimer(kSessionTimer, kSessionTimerMs);
+
+  // 2. The status text, then the connection.
+  const char* connecting = LoadString(joining ? 131 : 130);
+  StoreStatusText(connecting);
+  frameBuffer_->WriteStatusLine(connecting);
+  int32_t connected = 0;
+  if (!stop_) {
+    const std::string host = joining ? props_.muServer : props_.target;
+    const uint16_t port = joining ? props_.muPort : props_.port;
+    connected = connection_->Connect(host, props_.login, port);
+  }
+
+  // 3. A connection that could not be opened.
+  if (connected != 1) {
+    if (connected == -1 || connected == -2) {
+      ShowMessage(LoadString(connected == -1 ? 133 : 134), "Information", kMbOk);
+      SendMessage(kMsgSessionClosed);
+    }
+    endReason_ = stop_ ? SessionEnd::kStopped : SessionEnd::kConnectFailed;
+    return -1;
+  }
+  everConnected_ = true;
+
+  // 4. Connected. The session leader's announcement of its port comes with the leader.
+  RC_TRACE("Connected\n");
+
+  // 5. The decoder from its start, then the mouse.
+  DecoderRole role;
+  role.multiUserClient = joining;
+  role.sessionLeader = props_.muMode == 1;
+  decoder_->Start(role);
+  mouse_->Enable();
+  RC_TRACE("Using video\n");
+  decoding_ = true;
+
+  const DecodeEnd end = decoder_->Decode();
+  decoding_ = false;
+
+  // The session's end.
+  if (stop_) {
+    endReason_ = SessionEnd::kStopped;
+  } else if (end == DecodeEnd::kConnectionLost) {
+    endReason_ = SessionEnd::kConnectionLost;
+  } else {
+    endReason_ = SessionEnd::kServerEnded;
+  }
+  connection_->Close();
+  std::atomic_ref<uint32_t>(props_.timeout).store(0);
+  idleCountdown_ = 0;
+  PostMessage(kMsgSessionClosed);
+  return 0;
+}
+
+bool CRemCons::ConsoleThreadRunning() const {
+  std::lock_guard lock(threadMutex_);
+  return !consoleDone_;
+}
+
+bool CRemCons::JoinConsoleThread(uint32_t ms) {
+  {
+    std::unique_lock lock(threadMutex_);
+    if (!threadDone_.wait_for(lock, std::chrono::milliseconds(ms),
+                              [this] { return consoleDone_; })) {
+      return false;
+    }
+  }
+  // It has done its last act; joining only waits for it to return.
+  if (consoleThread_.joinable()) consoleThread_.join();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stop
+
+bool CRemCons::StopSession() {
+  if (!created_) return true;
+  // 1. A replay ends first. Its waits end at the stop flag, so the console thread finishes like
+  //    any other: nothing is cut off while it holds a lock or is half-way through a write.
+  if (Replaying()) {
+    RC_TRACE("CRemCons: ending the replay\n");
+    replaying_ = false;
+  }
+  // 2. Already stopped.
+  if (stopped_) return true;
+  // 3. Stop, and close the socket so that a blocked receive returns.
+  stop_ = true;
+  decoder_->RequestStop();
+  connection_->Close();
+  // 4. The console thread gets 100 ms.
+  if (consoleThread_.joinable() && !JoinConsoleThread(kStopWaitMs)) return false;
+  // 5. The local display's own mode after full screen.
+  if (props_.fullScreen) host_->ChangeDisplayMode(nullptr);
+  // 6. OnShutdown.
+  PostMessage(kMsgSessionClosed);
+  stopped_ = true;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The session timer
+
+void CRemCons::EndSessionFromTimer() {
+  if (!StopSession()) return;
+  host_->StopTimer(kSessionTimer);
+  timerPhase_ = 0;
+  phaseCountdown_ = kPhaseCountdownAfterStop;
+}
+
+void CRemCons::OnTimer(int id) {
+  if (id != kSessionTimer || !created_) return;
+  switch (timerPhase_) {
+    case 0:
+      // Start-up: the menu bar is pinned on the 21st tick.
+      if (phaseCountdown_-- <= 0) {
+        phaseCountdown_ = props_.muMode == 2 ? kJoiningPhaseTicks : kPhaseTicks;
+        timerPhase_ = 1;
+      }
+      break;
+    case 1:
+      // The connection check.
+      if (phaseCountdown_-- <= 0) {
+        if (ConnectionState() == CNet::kConnected) {
+          RestartIdleCountdown();
+          timerPhase_ = 2;
+        } else if (!failureShown_) {
+          failureShown_ = true;
+          ShowMessage("Failed to connect to server.\nCheck for available telnet connection.\n",
+                      "Network Status", kMbOk | kMbIconWarning | kMbSystemModal);
+          SendMessage(kMsgSessionClosed);
+          host_->StopTimer(kSessionTimer);
+        }
+      }
+      break;
+    case 2: {
+      // Keep-alive: one on the second tick, then one every 31 ticks.
+      if (keepAliveCountdown_-- == 0) {
+        keepAliveCountdown_ = kKeepAliveTicks;
+        if (inputSeen_.exchange(0)) {
+          connection_->Write(kActivityNotice, sizeof kActivityNotice);
+        } else if (connection_->Write(kIdleKeepAlive, sizeof kIdleKeepAlive) == -1) {
+          ++keepAliveFailures_;
+        } else {
+          keepAliveFailures_ = 0;
+        }
+      }
+      // Idle time-out, never while a virtual drive is mounted.
+      const uint32_t idle = idleCountdown_.fetch_sub(1);
+      if (idle == 0 && MountedDrives().load() == 0) {
+        EndSessionFromTimer();
+        break;
+      }
+      if (keepAliveFailures_ > kMaxKeepAliveFailures) EndSessionFromTimer();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void CRemCons::RestartIdleCountdown() {
+  idleCountdown_ = std::atomic_ref<uint32_t>(props_.timeout).load() * 60u;
+}
+
+int32_t CRemCons::ConnectionState() const {
+  return connection_ ? connection_->GetState() : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations used by the other parts
+
+void CRemCons::SetStatusText2(std::string_view text) {
+  StoreStatusText2(text);
+  SendMessage(kMsgStatus);
+}
+
+void CRemCons::SetInputEnabled(bool enabled) {
+  // The menu bar's control indicator follows when the bar lands.
+  if (connection_) connection_->SetInputEnabled(enabled);
+}
+
+void CRemCons::ShowMessage(const std::string& text, const std::string& caption, uint32_t style) {
+  if (!host_) {
+    RC_TRACE("CRemCons: %s: %s\n", caption.c_str(), text.c_str());
+    return;
+  }
+  host_->MessageBox(text, caption, style);
+}
+
+void CRemCons::WriteBytes(const uint8_t* data, size_t size) {
+  if (connection_) connection_->Write(data, static_cast<int32_t>(size));
+}
+
+void CRemCons::DoCommand(int command) {
+  switch (command) {
+    case 1:
+      StopSession();
+      break;
+    case 7:
+      if (connection_) connection_->WriteInput(kCtrlAltDel, sizeof kCtrlAltDel);
+      break;
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+      WriteBytes(kPowerButtons[command - 8], 2);
+      break;
+    case 18:
+      WriteBytes(kRefreshRequest, sizeof kRefreshRequest);
+      break;
+    case 19:
+      if (decoder_) decoder_->RequestReset();
+      break;
+    case 100:
+      RestartIdleCountdown();
+      break;
+    default:
+      if (command >= 101 && command <= 107) {
+        const auto kind = static_cast<VmKind>(command - 100);
+        if (unmountHandler_) unmountHandler_(kind);
+        RC_TRACE("Unmount command sent %d device\n", command - 100);
+      }
+      break;
+  }
+}
+
+void CRemCons::OnVmActivity() {
+  DoCommand(100);
+}
+
+void CRemCons::OnVmUnmountRequest(VmKind kind) {
+  // From a serve thread: the unmount waits for that very thread, so it runs later on the window
+  // thread.
+  if (!host_) return;
+  std::weak_ptr<int> alive = alive_;
+  const int command = 100 + static_cast<int>(kind);
+  host_->PostToUi([this, alive, command] {
+    if (alive.lock()) DoCommand(command);
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// VideoEvents
+
+void CRemCons::SetPowerOn() {
+  serverPowerShown_ = 1;
+}
+
+void CRemCons::SetPowerOff() {
+  serverPowerShown_ = 0;
+}
+
+int CRemCons::Write(const uint8_t* data, int length) {
+  return connection_ ? connection_->Write(data, length) : 0;
+}
+
+void CRemCons::ChangeKeys() {
+  if (connection_) connection_->ChangeKeys();
+}
+
+void CRemCons::OnJoinAnswer(std::string_view text) {
+  // The session leader server takes the answer when it lands.
+  RC_TRACE("CRemCons: join answer without a session leader server: %s\n",
+           std::string(text).c_str());
+}
+
+void CRemCons::RedrawMenuBar(int) {}
+
+void CRemCons::RepositionMenuBar(int) {}
+
+// ---------------------------------------------------------------------------------------------
+// Window-side input and painting
+
+void CRemCons::OnPaint(const Rect& updateRect, Surface& window) {
+  if (frameBuffer_) frameBuffer_->Paint(updateRect, window);
+}
+
+void CRemCons::OnSetFocus() {
+  RC_TRACE("CRemCons: WM_SETFOCUS\n");
+  if (!keyboard_) return;
+  keyboard_->TakeHook();
+  host_->GrabKeyboard(true);
+}
+
+void CRemCons::OnKillFocus() {
+  RC_TRACE("CRemCons: WM_KILLFOCUS\n");
+  if (!keyboard_) return;
+  keyboard_->ReleaseHook();
+  host_->GrabKeyboard(false);
+}
+
+KeyResult CRemCons::OnKeyEvent(const KeyEvent& event) {
+  if (event.vkCode <= 0xFF) {
+    const uint8_t down = event.keyUp ? 0 : 1;
+    keyState_[event.vkCode] = down;
+    // The generic codes follow either of their keys.
+    keyState_[kVkShift] = keyState_[kVkLeftShift] | keyState_[kVkRightShift];
+    keyState_[kVkControl] = keyState_[kVkLeftControl] | keyState_[kVkRightControl];
+    keyState_[kVkMenu] = keyState_[kVkLeftAlt] | keyState_[kVkRightAlt];
+  }
+  if (!keyboard_ || !keyboard_->HoldsHook()) return KeyResult::kPassOn;
+  // Typing is activity like the mouse: in HID mode no character messages follow the keys, and
+  // without this a user who only types would be timed out as idle.
+  RestartIdleCountdown();
+  MarkInput();
+  return CKeyboard::HookEvent(event);
+}
+
+void CRemCons::OnChar(uint32_t ch, uint32_t scanCode) {
+  RestartIdleCountdown();
+  MarkInput();
+  if (keyboard_) keyboard_->OnChar(ch, scanCode);
+}
+
+void CRemCons::OnMouseMove(int x, int y, bool controlHeld) {
+  if (mouseMessages_) mouseMessages_->OnMove(x, y, controlHeld);
+}
+
+void CRemCons::OnMouseHover(int x, int y) {
+  if (mouseMessages_) mouseMessages_->OnHover(x, y);
+}
+
+void CRemCons::OnMouseButton(MenuBarMouse::Event event, int x, int y) {
+  if (mouseMessages_) mouseMessages_->OnButton(event, x, y);
+}
+
+}  // namespace remcons
