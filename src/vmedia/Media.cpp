@@ -196,6 +196,14 @@ int CMedia::Open(const std::string& name) {
   return IsDriveName(name, roots_) ? OpenDrive(name) : OpenFile(name);
 }
 
+int CMedia::OpenFailed() {
+  const int err = errno;
+  RC_TRACE("Media: Error 0x%08lx attempting to open %s.\n", long(err), path_.c_str());
+  RC_TRACE("Error %d opening media file. Last error was %ld.\n", openErrors_ + 1, long(err));
+  ++openErrors_;
+  return -2;
+}
+
 int CMedia::OpenDrive(const std::string& name) {
   writeProtected_ = false;
   device_ = name.find('/') == std::string::npos ? name : name.substr(roots_.dev.size() + 1);
@@ -212,13 +220,7 @@ int CMedia::OpenDrive(const std::string& name) {
       if (fd_ >= 0) writeProtected_ = true;
     }
   }
-  if (fd_ < 0) {
-    const int err = errno;
-    RC_TRACE("Media: Error 0x%08lx attempting to open %s.\n", long(err), path_.c_str());
-    RC_TRACE("Error %d opening media file. Last error was %ld.\n", openErrors_ + 1, long(err));
-    ++openErrors_;
-    return -2;
-  }
+  if (fd_ < 0) return OpenFailed();
   if (!passThrough_ && kind_ == kCdrom) passThrough_ = std::make_unique<SgIoPassThrough>(fd_);
   int ro = 0;
   if (::ioctl(fd_, BLKROGET, &ro) == 0 && ro) writeProtected_ = true;
@@ -250,13 +252,7 @@ int CMedia::OpenFile(const std::string& name) {
     fd_ = -1;
     errno = EINVAL;
   }
-  if (fd_ < 0) {
-    const int err = errno;
-    RC_TRACE("Media: Error 0x%08lx attempting to open %s.\n", long(err), name.c_str());
-    RC_TRACE("Error %d opening media file. Last error was %ld.\n", openErrors_ + 1, long(err));
-    ++openErrors_;
-    return -2;
-  }
+  if (fd_ < 0) return OpenFailed();
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   if (iso) writeProtected_ = true;
   uint64_t fileSize = uint64_t(st.st_size);

@@ -129,6 +129,8 @@ class CMedia {
  private:
   int OpenDrive(const std::string& name);
   int OpenFile(const std::string& name);
+  // Traces an open failure (errno) and counts it; returns -2.
+  int OpenFailed();
   void RefreshGeometry();
   bool IsLegacyFloppy() const;
 

@@ -8,17 +8,6 @@
 #include "platform/trace.h"
 
 namespace remcons {
-namespace {
-
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-
-}  // namespace
-
 CScsiCdImage::CScsiCdImage(TcpSocket* socket, const std::string& path, ScsiContext context)
     : CScsi(socket, path, std::move(context)) {
   const int r = media_->Open(target_);

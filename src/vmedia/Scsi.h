@@ -54,6 +54,12 @@ class CScsi {
   static uint16_t Get16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
   static uint32_t Get24(const uint8_t* p) { return (uint32_t(p[0]) << 16) | Get16(p + 1); }
   static uint32_t Get32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | Get24(p + 1); }
+  static void Put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+  }
 
   void SetForcedWriteProtect(bool on) { forcedWriteProtect_ = on; }
   bool IsWriteProtected() const { return writeProtected_; }

@@ -9,13 +9,6 @@
 namespace remcons {
 namespace {
 
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-
 constexpr uint8_t kFormatCapacities[20] = {0, 0, 0, 16, 0,    0,    0, 0, 2,    0,
                                            0, 0, 0, 0,  0x0B, 0x40, 0, 0, 0x02, 0};
 

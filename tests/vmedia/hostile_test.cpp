@@ -18,28 +18,10 @@ using sim::VmReply;
 using vmtest::Loopback;
 using vmtest::TempDir;
 
-std::array<uint8_t, 12> Cdb(std::initializer_list<uint8_t> bytes) {
-  std::array<uint8_t, 12> c{};
-  size_t i = 0;
-  for (uint8_t b : bytes) c[i++] = b;
-  return c;
-}
-
-std::array<uint8_t, 12> Rw10(uint8_t op, uint32_t lba, uint16_t blocks) {
-  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba), 0,
-              uint8_t(blocks >> 8), uint8_t(blocks)});
-}
-
-std::array<uint8_t, 12> Rw12(uint8_t op, uint32_t lba, uint32_t blocks) {
-  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba),
-              uint8_t(blocks >> 24), uint8_t(blocks >> 16), uint8_t(blocks >> 8), uint8_t(blocks)});
-}
-
-void ExpectSense(const VmReply& r, uint8_t key, uint8_t asc, uint8_t ascq) {
-  EXPECT_EQ(r.key, key);
-  EXPECT_EQ(r.asc, asc);
-  EXPECT_EQ(r.ascq, ascq);
-}
+using vmtest::Cdb;
+using vmtest::ExpectSense;
+using vmtest::Rw10;
+using vmtest::Rw12;
 
 // Makes the unit ready.
 void Ready(VmInitiator& in) {

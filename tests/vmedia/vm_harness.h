@@ -1,7 +1,11 @@
 // A virtual drive served to the simulator's initiator over loopback.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <array>
 #include <atomic>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +17,37 @@
 #include "vmedia/VMConnection.h"
 
 namespace remcons::vmtest {
+
+// A 12-byte command block from its leading bytes.
+inline std::array<uint8_t, 12> Cdb(std::initializer_list<uint8_t> bytes) {
+  std::array<uint8_t, 12> c{};
+  size_t i = 0;
+  for (uint8_t b : bytes) c[i++] = b;
+  return c;
+}
+
+// READ(10) or WRITE(10) style: address in bytes 2-5, blocks in 7-8.
+inline std::array<uint8_t, 12> Rw10(uint8_t op, uint32_t lba, uint16_t blocks) {
+  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba), 0,
+              uint8_t(blocks >> 8), uint8_t(blocks)});
+}
+
+// READ(12) or WRITE(12) style: blocks in 6-9.
+inline std::array<uint8_t, 12> Rw12(uint8_t op, uint32_t lba, uint32_t blocks) {
+  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba),
+              uint8_t(blocks >> 24), uint8_t(blocks >> 16), uint8_t(blocks >> 8), uint8_t(blocks)});
+}
+
+// Checks a reply's sense, and its data length unless length is negative.
+inline void ExpectSense(const sim::VmReply& r, uint8_t key, uint8_t asc, uint8_t ascq,
+                        int64_t length = -1) {
+  EXPECT_EQ(r.key, key);
+  EXPECT_EQ(r.asc, asc);
+  EXPECT_EQ(r.ascq, ascq);
+  if (length >= 0) {
+    EXPECT_EQ(int64_t(r.length), length);
+  }
+}
 
 class FakeControl : public VmControl {
  public:

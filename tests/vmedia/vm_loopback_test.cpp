@@ -24,24 +24,9 @@ using vmtest::Loopback;
 using vmtest::Quote;
 using vmtest::TempDir;
 
-std::array<uint8_t, 12> Cdb(std::initializer_list<uint8_t> bytes) {
-  std::array<uint8_t, 12> c{};
-  size_t i = 0;
-  for (uint8_t b : bytes) c[i++] = b;
-  return c;
-}
-
-std::array<uint8_t, 12> Rw10(uint8_t op, uint32_t lba, uint16_t blocks) {
-  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba), 0,
-              uint8_t(blocks >> 8), uint8_t(blocks)});
-}
-
-void ExpectSense(const VmReply& r, uint8_t key, uint8_t asc, uint8_t ascq, uint32_t length = 0) {
-  EXPECT_EQ(r.key, key);
-  EXPECT_EQ(r.asc, asc);
-  EXPECT_EQ(r.ascq, ascq);
-  EXPECT_EQ(r.length, length);
-}
+using vmtest::Cdb;
+using vmtest::ExpectSense;
+using vmtest::Rw10;
 
 // Mounts path as kind, lets handler (or the script) run one session, then unmounts.
 void ServeOnce(Loopback& lb, VmKind kind, const std::string& path,
@@ -187,12 +172,12 @@ TEST(VmLoopback, FloppyUnitAttentionAndCapacities) {
     VmReply r;
     const auto tur = Cdb({0x00});
     ASSERT_TRUE(in.Command(tur.data(), &r));
-    ExpectSense(r, 2, 0x3A, 0);
+    ExpectSense(r, 2, 0x3A, 0, 0);
     EXPECT_EQ(r.flags, 0u);
     ASSERT_TRUE(in.Command(tur.data(), &r));
-    ExpectSense(r, 6, 0x28, 0);
+    ExpectSense(r, 6, 0x28, 0, 0);
     ASSERT_TRUE(in.Command(tur.data(), &r));
-    ExpectSense(r, 0, 0, 0);
+    ExpectSense(r, 0, 0, 0, 0);
     const auto capacity = Cdb({0x25});
     ASSERT_TRUE(in.Command(capacity.data(), &r));
     ExpectSense(r, 0, 0, 0, 8);
@@ -205,17 +190,17 @@ TEST(VmLoopback, FloppyUnitAttentionAndCapacities) {
                                             2, 0, 0, 0,    0x0B, 0x40, 0,    0,    2, 0}));
     // Locking the medium or ejecting it is refused.
     ASSERT_TRUE(in.Command(Cdb({0x1E, 0, 0, 0, 1}).data(), &r));
-    ExpectSense(r, 5, 0x24, 0);
+    ExpectSense(r, 5, 0x24, 0, 0);
     ASSERT_TRUE(in.Command(Cdb({0x1E, 0, 0, 0, 0}).data(), &r));
-    ExpectSense(r, 0, 0, 0);
+    ExpectSense(r, 0, 0, 0, 0);
     ASSERT_TRUE(in.Command(Cdb({0x1B, 0, 0, 0, 2}).data(), &r));
-    ExpectSense(r, 5, 0x24, 0);
+    ExpectSense(r, 5, 0x24, 0, 0);
     // SEND DIAGNOSTIC has no reply and raises a fresh unit attention.
     ASSERT_TRUE(in.SendOnly(Cdb({0x1D}).data()));
     ASSERT_TRUE(in.Command(tur.data(), &r));
-    ExpectSense(r, 6, 0x28, 0);
+    ExpectSense(r, 6, 0x28, 0, 0);
     ASSERT_TRUE(in.Command(tur.data(), &r));
-    ExpectSense(r, 0, 0, 0);
+    ExpectSense(r, 0, 0, 0, 0);
   });
   // TEST UNIT READY alone does not count as use.
   EXPECT_EQ(lb.control.activity.load(), 6);
@@ -229,7 +214,7 @@ TEST(VmLoopback, FloppyReadCapacityOnAFreshMountReportsTheChangeFirst) {
   ServeOnce(lb, VmKind::ImageFile, image, [](VmInitiator& in) {
     VmReply r;
     ASSERT_TRUE(in.Command(Cdb({0x25}).data(), &r));
-    ExpectSense(r, 6, 0x28, 0);
+    ExpectSense(r, 6, 0x28, 0, 0);
     ASSERT_TRUE(in.Command(Cdb({0x25}).data(), &r));
     ExpectSense(r, 0, 0, 0, 8);
   });
@@ -248,10 +233,10 @@ TEST(VmLoopback, CdImageUnitAttentionCapacityAndEvents) {
   WithCdImage(650000000, [](VmInitiator& in) {
     VmReply r;
     ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
-    ExpectSense(r, 6, 0x28, 0);
+    ExpectSense(r, 6, 0x28, 0, 0);
     EXPECT_EQ(r.medium, 1);
     ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
-    ExpectSense(r, 0, 0, 0);
+    ExpectSense(r, 0, 0, 0, 0);
     ASSERT_TRUE(in.Command(Cdb({0x25}).data(), &r));
     ExpectSense(r, 0, 0, 0, 8);
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0x00, 0x04, 0xD7, 0xC5, 0, 0, 0x08, 0}));  // 317,381
@@ -260,7 +245,7 @@ TEST(VmLoopback, CdImageUnitAttentionCapacityAndEvents) {
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0, 6, 4, 0x10, 0, 2, 0, 0}));
     // Asynchronous notification is not supported.
     ASSERT_TRUE(in.Command(Cdb({0x4A, 0, 0, 0, 0x10, 0, 0, 0, 8}).data(), &r));
-    ExpectSense(r, 5, 0x24, 0);
+    ExpectSense(r, 5, 0x24, 0, 0);
     // Without the media class: no event available.
     ASSERT_TRUE(in.Command(Cdb({0x4A, 1, 0, 0, 0x02, 0, 0, 0, 8}).data(), &r));
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0, 2, 0x80, 0x10}));
@@ -268,17 +253,17 @@ TEST(VmLoopback, CdImageUnitAttentionCapacityAndEvents) {
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0, 8, 1, 0, 0, 0, 0, 0}));
     // Eject: the image comes back as a new medium at once.
     ASSERT_TRUE(in.Command(Cdb({0x1B, 0, 0, 0, 2}).data(), &r));
-    ExpectSense(r, 0, 0, 0);
+    ExpectSense(r, 0, 0, 0, 0);
     ASSERT_TRUE(in.Command(event.data(), &r));
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0, 6, 4, 0x10, 4, 2, 0, 0}));
     ASSERT_TRUE(in.Command(Cdb({0x1B, 0, 0, 0, 2}).data(), &r));
     ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
-    ExpectSense(r, 6, 0x28, 0);
+    ExpectSense(r, 6, 0x28, 0, 0);
     ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
-    ExpectSense(r, 0, 0, 0);
+    ExpectSense(r, 0, 0, 0, 0);
     // Unknown operation codes are refused with a reply.
     ASSERT_TRUE(in.Command(Cdb({0x55}).data(), &r));
-    ExpectSense(r, 5, 0x24, 0);
+    ExpectSense(r, 5, 0x24, 0, 0);
   });
 }
 
@@ -349,7 +334,7 @@ TEST(VmLoopback, SilenceOfTwoSecondsOnTheClockBringsAKeepalive) {
         EXPECT_TRUE(k.keepalive());
         ASSERT_TRUE(in.SendRaw(block.data() + 100, 412));
         ASSERT_TRUE(in.ReadReply(&r, 5000));
-        ExpectSense(r, 0, 0, 0);
+        ExpectSense(r, 0, 0, 0, 0);
         EXPECT_FALSE(r.keepalive());
       },
       &clock);
