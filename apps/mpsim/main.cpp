@@ -1,0 +1,77 @@
+// mpsim: the management processor simulator as a program. A thin main around the simulator's
+// library: parse the options, start the console service (and the virtual-media side when a
+// --vm-* option asks for it), print the ports, run until interrupted or until the asked number
+// of sessions has ended.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "sim/ConsoleServer.h"
+#include "sim/MpsimCommandLine.h"
+#include "sim/vm_initiator.h"
+
+using namespace remcons::sim;
+
+int main(int argc, char** argv) {
+  MpsimCommandLine cl;
+  std::string error;
+  if (!ParseMpsimCommandLine(argc, argv, &cl, &error)) {
+    std::fprintf(stderr, "mpsim: %s\n", error.c_str());
+    return 2;
+  }
+  if (cl.help) {
+    std::fputs(MpsimUsage().c_str(), stdout);
+    return 0;
+  }
+
+  // Signals are taken by this thread alone, with sigtimedwait below.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  ConsoleServer console(cl.console);
+  if (!console.Start(&error)) {
+    std::fprintf(stderr, "mpsim: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("mpsim: console service on %s:%u\n", cl.console.bind.c_str(), console.Port());
+  std::unique_ptr<VmSimServer> vm;
+  if (cl.vm.enabled) {
+    vm = std::make_unique<VmSimServer>(cl.vm);
+    if (!vm->Start()) {
+      std::fprintf(stderr, "mpsim: cannot listen for virtual media on port %u\n", cl.vm.port);
+      console.Stop();
+      return 1;
+    }
+    std::printf("mpsim: virtual media on %s:%u\n", cl.vm.bind.c_str(), vm->Port());
+  }
+  std::fflush(stdout);
+
+  int signal = 0;
+  for (;;) {
+    const timespec slice{0, 100 * 1000 * 1000};
+    signal = sigtimedwait(&signals, nullptr, &slice);
+    if (signal > 0) break;
+    if (cl.sessions > 0) {
+      const ConsoleCounters counters = console.Counters();
+      const bool ended = counters.connections >= static_cast<uint64_t>(cl.sessions) &&
+                         console.SessionNumber() == 0 && console.WaitForNoSession(0);
+      if (ended) break;
+    }
+  }
+  if (vm) vm->Stop();
+  console.Stop();
+  const ConsoleCounters c = console.Counters();
+  std::fprintf(
+      stderr, "mpsim: %llu connections, %llu sessions, %llu bytes sent, %llu received%s\n",
+      static_cast<unsigned long long>(c.connections), static_cast<unsigned long long>(c.sessions),
+      static_cast<unsigned long long>(c.bytesSent),
+      static_cast<unsigned long long>(c.bytesReceived), signal > 0 ? " (interrupted)" : "");
+  return 0;
+}

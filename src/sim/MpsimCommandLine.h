@@ -1,0 +1,24 @@
+// The command line of the mpsim program: the console service's options and the virtual-media
+// side's (--vm-*), parsed into the library's option structs.
+#pragma once
+
+#include <string>
+
+#include "sim/ConsoleServer.h"
+#include "sim/vm_initiator.h"
+
+namespace remcons::sim {
+
+struct MpsimCommandLine {
+  ConsoleServerOptions console;
+  VmSimOptions vm;
+  int sessions = 0;  // --sessions N: exit after N console sessions have ended (0: never)
+  bool help = false;
+};
+
+// Parses argv[1..argc-1]. False with error (one line) on a bad option; the console port defaults
+// to 23 here, and the screen and timing to the library's defaults.
+bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::string* error);
+std::string MpsimUsage();
+
+}  // namespace remcons::sim
