@@ -201,6 +201,7 @@ int CMedia::OpenFailed() {
   RC_TRACE("Media: Error 0x%08lx attempting to open %s.\n", long(err), path_.c_str());
   RC_TRACE("Error %d opening media file. Last error was %ld.\n", openErrors_ + 1, long(err));
   ++openErrors_;
+  lastOpenError_ = err;
   return -2;
 }
 

@@ -110,6 +110,8 @@ class CMedia {
   uint64_t Cylinders() const { return cylinders_; }
   const std::string& Path() const { return path_; }
   int OpenErrors() const { return openErrors_; }
+  // The errno of the last failed open (EBUSY: a drive in use on this computer).
+  int LastOpenError() const { return lastOpenError_; }
   FATFile* FolderImage() const { return folder_.get(); }
 
   // The drive type of a block device name: 2 removable (USB disks included), 3 fixed, 5 CD-ROM,
@@ -147,6 +149,7 @@ class CMedia {
   uint32_t bytesPerSector_ = 0;
   uint32_t changeCount_ = 0;
   int openErrors_ = 0;
+  int lastOpenError_ = 0;
   std::string path_;
   std::string device_;  // the device name of a drive
   std::unique_ptr<ScsiPassThrough> passThrough_;

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -146,7 +147,8 @@ bool VMConnection::IsConnected() const {
 
 // ---- Choosing the medium ----
 
-uint64_t VMConnection::ProbeMediaSize() {
+uint64_t VMConnection::ProbeMediaSize(int* openError) {
+  if (openError) *openError = 0;
   if (target_.empty()) {
     RC_TRACE("VMConnection: Target must be non-null.\n");
     return 0;
@@ -154,6 +156,7 @@ uint64_t VMConnection::ProbeMediaSize() {
   CMedia media(settings_.roots);
   if (media.Open(target_) != 0) {
     RC_TRACE("VMConnection: Unable to open %s.\n", target_.c_str());
+    if (openError) *openError = media.LastOpenError();
     return 0;
   }
   const uint64_t size = media.GetSize();
@@ -164,14 +167,26 @@ uint64_t VMConnection::ProbeMediaSize() {
 bool VMConnection::ChooseTarget() {
   std::string path;
   switch (requestedKind_) {
-    case VmKind::FloppyDrive:
-      if (ProbeMediaSize() > kFloppyDriveLimit) {
+    case VmKind::FloppyDrive: {
+      int openError = 0;
+      const uint64_t size = ProbeMediaSize(&openError);
+      if (openError == EBUSY) {
+        // Mounted or held on this computer: serving it could corrupt it, and showing it as an
+        // empty drive would only puzzle the user.
+        ShowMessage(vm::FormatText("The drive %s is in use on this computer. Unmount it here "
+                                   "first.",
+                                   target_.c_str()),
+                    "Error", kMbOk | kMbIconError);
+        return false;
+      }
+      if (size > kFloppyDriveLimit) {
         requestedKind_ = VmKind::LargeDisk;
         deviceKind_ = VmKind::LargeDisk;
       } else {
         deviceKind_ = VmKind::FloppyDrive;
       }
       return true;
+    }
     case VmKind::CdromDrive:
     case VmKind::LargeDisk:
       deviceKind_ = requestedKind_;
@@ -238,8 +253,8 @@ bool VMConnection::OpenFolder() {
 // ---- Connecting ----
 
 int VMConnection::Connect(const std::string& drive) {
-  // A previous mount's thread must be gone before its objects are reused.
-  JoinServeThread(kDisconnectWaitMs);
+  // A previous mount must be over before its objects are reused.
+  if (thread_.joinable()) Disconnect();
   {
     std::lock_guard lock(mutex_);
     socket_.reset();

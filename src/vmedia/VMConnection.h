@@ -119,7 +119,8 @@ class VMConnection {
 
  private:
   bool ChooseTarget();
-  uint64_t ProbeMediaSize();
+  // The medium's size; 0 when it cannot be opened (openError: why).
+  uint64_t ProbeMediaSize(int* openError = nullptr);
   bool OpenFolder();
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t style);
   void Serve();

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "vmedia/VmDrives.h"
 #include "vmedia/text.h"
 
 namespace remcons {
@@ -122,6 +123,7 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
     m->connection->SetServeEndedCallback([this, raw](const std::string& reason) {
       Emit("{\"event\":\"Unmount\",\"kind\":" + VmJsonString(raw->spec.word) + ",\"path\":" +
            VmJsonString(raw->spec.path) + ",\"reason\":" + VmJsonString(reason) + "}");
+      VmCountMount(-1);
       std::lock_guard lock(mutex_);
       --serving_;
       changed_.notify_all();
@@ -130,12 +132,14 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
       std::lock_guard lock(mutex_);
       ++serving_;  // before Connect: a short session may end before Connect returns
     }
+    VmCountMount(1);
     const int r = m->connection->Connect(spec.path);
     if (r == 0) {
       ++started;
       Emit(head + ",\"device\":" + VmJsonString(VmKindName(m->connection->DeviceKind())) +
            ",\"result\":\"ok\"}");
     } else {
+      VmCountMount(-1);
       {
         std::lock_guard lock(mutex_);
         --serving_;

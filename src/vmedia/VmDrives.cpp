@@ -22,6 +22,14 @@ int VmMountedDrives() {
   return mountedDrives.load();
 }
 
+void VmCountMount(int delta) {
+  if (delta > 0) {
+    mountedDrives += delta;
+  } else {
+    for (; delta < 0; ++delta) Lower();
+  }
+}
+
 VmDriveMenu::VmDriveMenu(VmConnectionSettings settings)
     : settings_(std::move(settings)), entries_(kMaxEntries) {}
 

@@ -11,8 +11,11 @@
 
 namespace remcons {
 
-// Entries mounted in this process; while above zero the console does not time out.
+// Drives mounted in this process (menu entries and command-line mounts); while above zero the
+// console does not time out.
 int VmMountedDrives();
+// Counts a mount (+1) or its end (-1); never below zero.
+void VmCountMount(int delta);
 
 enum class VmIcon { Floppy, Folder, Cd, UsbKey };
 

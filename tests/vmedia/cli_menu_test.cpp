@@ -171,10 +171,14 @@ TEST(VmCommandLine, UnmountAllEndsServing) {
   ASSERT_TRUE(lb.Start());
   Events events;
   VmCommandLineMounts mounts(CliSettings(lb, &events));
+  const int before = VmMountedDrives();
   ASSERT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 1);
   EXPECT_EQ(mounts.Serving(), 1);
+  // A served mount keeps the console from timing out.
+  EXPECT_EQ(VmMountedDrives(), before + 1);
   mounts.UnmountAll();
   EXPECT_TRUE(mounts.WaitAllEnded(5000));
+  EXPECT_EQ(VmMountedDrives(), before);
   auto lines = events.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[1].find("\"reason\":\"Unmounted.\""), std::string::npos) << lines[1];

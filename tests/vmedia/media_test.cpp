@@ -267,5 +267,24 @@ TEST(CMediaLoop, DriveSizeChoosesFloppyOrLargeDiskAndServesExactly) {
   }
 }
 
+TEST(CMediaLoop, ADriveInUseHereIsNotServed) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "disk", vmtest::RandomBytes(1u << 20, 8));
+  LoopDevice loop(dir / "disk", false);
+  if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
+  CMedia holder(MediaRoots{});
+  ASSERT_EQ(holder.Open(loop.name()), 0);  // as a mounted file system would hold it
+  testing::FakeHost host;
+  VmConnectionSettings s;
+  s.server = "127.0.0.1";
+  s.port = 9;  // never reached
+  s.host = &host;
+  s.roots = MediaRoots{};
+  VMConnection c(VmKind::FloppyDrive, s);
+  EXPECT_EQ(c.Connect(loop.name()), VMConnection::kCancelled);
+  EXPECT_EQ(c.LastMessage(),
+            "The drive " + loop.name() + " is in use on this computer. Unmount it here first.");
+}
+
 }  // namespace
 }  // namespace remcons

@@ -389,6 +389,33 @@ TEST(VmLoopback, DisconnectStopsAServingDrive) {
   c->Close();
 }
 
+TEST(VmLoopback, ADeviceThatCannotOpenAsksToBeUnmounted) {
+  TempDir dir;
+  Loopback lb;
+  lb.server.SetSessionHandler([](VmInitiator& in) { EXPECT_TRUE(in.WaitClosed(20000)); });
+  ASSERT_TRUE(lb.Start());
+  VmConnectionSettings s;
+  s.server = "127.0.0.1";
+  s.port = lb.server.Port();
+  s.key = lb.key;
+  s.host = &lb.host;
+  s.control = &lb.control;
+  s.roots = MediaRoots{dir / "sys", dir / "dev"};  // no such drive
+  VMConnection c(VmKind::CdromDrive, s);
+  std::string reason;
+  c.SetServeEndedCallback([&](const std::string& r) { reason = r; });
+  ASSERT_EQ(c.Connect("sr0"), 0);
+  ASSERT_TRUE(c.WaitServeEnded(10000));
+  EXPECT_EQ(reason, "Unable to open media.");
+  auto boxes = lb.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Unable to open media.");
+  EXPECT_EQ(boxes[0].caption, "Error");
+  EXPECT_EQ(boxes[0].style, uint32_t(kMbOk | kMbIconError));
+  EXPECT_EQ(lb.control.Unmounts(), std::vector<VmKind>{VmKind::CdromDrive});
+  EXPECT_TRUE(lb.server.WaitSessions(1, 10000));
+}
+
 // ---- The hello ----
 
 TEST(VmLoopback, RefusalsShowTheirMessages) {
