@@ -13,25 +13,26 @@ void BitReader::StartSession() {
       if (b & (1 << i)) reversed |= static_cast<uint8_t>(0x80 >> i);
     }
     reverse_[b] = reversed;
-    uint32_t leading = 8, trailing = 8;
+    uint8_t leading = 8, trailing = 8;
     for (int i = 7; i >= 0; --i) {
       if (b & (1 << i)) {
-        leading = static_cast<uint32_t>(7 - i);
+        leading = static_cast<uint8_t>(7 - i);
         break;
       }
     }
     for (int i = 0; i < 8; ++i) {
       if (b & (1 << i)) {
-        trailing = static_cast<uint32_t>(i);
+        trailing = static_cast<uint8_t>(i);
         break;
       }
     }
     leading_zeros_[b] = leading;
     trailing_zeros_[b] = trailing;
   }
-  acc_ = 0;
-  nbits_ = 0;
+  window_ = 0;
+  count_ = 0;
   zero_run_ = 0;
+  markPending_ = false;
   code_ = 0;
 }
 
@@ -44,23 +45,56 @@ int BitReader::Refill() {
   return static_cast<int>(length_);
 }
 
-int BitReader::SourceFailed(int got) {
-  RC_TRACE("GetBit: %d bytes returned from ReadByte.\n", got);
-  return kSourceFailed;
+int BitReader::Load(uint32_t n) {
+  while (count_ < n) {
+    // The byte completing a mark is the next one needed: the mark takes effect now.
+    if (markPending_) return Resync();
+    if (position_ == length_ && Refill() == 0) {
+      RC_TRACE("GetBit: %d bytes returned from ReadByte.\n", 0);
+      return kSourceFailed;
+    }
+    // Whole bytes while they fit, counting zero bits as each byte is taken.
+    while (count_ <= 56 && position_ < length_) {
+      const uint8_t byte = buffer_[position_];
+      const uint32_t run = zero_run_ + trailing_zeros_[byte];
+      if (run >= 31) {
+        markPending_ = true;
+        break;
+      }
+      zero_run_ = byte != 0 ? leading_zeros_[byte] : run;
+      ++position_;
+      window_ |= static_cast<uint64_t>(reverse_[byte]) << (56 - count_);
+      count_ += 8;
+    }
+  }
+  return kOk;
 }
 
-int BitReader::Resync(uint8_t byte) {
+int BitReader::Resync() {
+  markPending_ = false;
+  uint8_t byte = 0;
+  ReadByte(&byte);  // the completing byte, still in the buffer
   while (byte == 0) {
-    int got = ReadByte(&byte);
+    const int got = ReadByte(&byte);
     if (got != 1) {
       RC_TRACE("GetBit: ReadByte error %d\n", got);
       return kSourceFailed;
     }
   }
-  nbits_ = 0;
-  acc_ = 0;
+  window_ = 0;
+  count_ = 0;
   zero_run_ = trailing_zeros_[byte];
   return kResync;
+}
+
+void BitReader::DropBufferedBits() {
+  // The whole bytes of the window are still in the buffer (it is refilled only when the window
+  // holds no whole byte): give them back, they are read afresh with the zero count cleared.
+  position_ -= static_cast<uint32_t>(count_ / 8);
+  window_ = 0;
+  count_ = 0;
+  zero_run_ = 0;
+  markPending_ = false;
 }
 
 }  // namespace remcons

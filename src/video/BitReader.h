@@ -2,6 +2,11 @@
 // first, from a 4096-byte receive buffer that is refilled from a byte source (the console
 // connection, a capture file). It also spots the resynchronisation mark: 31 or more zero bits,
 // counted at byte granularity, ended by a non-zero byte.
+//
+// For speed the reader holds up to eight bytes of the receive buffer in a 64-bit window, first
+// stream bit at the top, taking them ahead of need but only from what the buffer already holds:
+// a refill (a network read) still happens only when a code needs bits that are not there, and a
+// mark still takes effect only when the byte that completes it would be fetched.
 #pragma once
 
 #include <array>
@@ -50,42 +55,71 @@ class BitReader {
   // Reads the next n bits (n = 0 to 8) into code(), the first bit read as the most significant.
   // kOk, kSourceFailed when the source delivered nothing, kResync when a resynchronisation mark
   // was read (the bits buffered and the mark's closing byte are dropped).
-  inline int GetBit(uint32_t n);
+  int GetBit(uint32_t n) {
+    if (n == 0) return kOk;
+    if (count_ < n) {
+      const int result = Load(n);
+      if (result != kOk) return result;
+    }
+    code_ = static_cast<uint16_t>(window_ >> (64 - n));
+    window_ <<= n;
+    count_ -= n;
+    return kOk;
+  }
 
-  // 1 with the next byte of the stream, 0 when a refill produced no bytes.
-  inline int ReadByte(uint8_t* out);
+  // 1 with the next byte of the receive buffer (refilling it when empty), 0 when a refill
+  // produced no bytes. It reads past the bytes the window holds: use it with an empty window.
+  int ReadByte(uint8_t* out) {
+    if (position_ == length_ && Refill() == 0) return 0;
+    *out = buffer_[position_++];
+    return 1;
+  }
 
   uint16_t code() const { return code_; }
-  uint32_t nbits() const { return nbits_; }
-  uint32_t acc() const { return acc_; }
+  // Bits left of the current byte (0 to 7).
+  uint32_t nbits() const { return static_cast<uint32_t>(count_ & 7); }
+  // The zero bits counted up to the last byte taken from the buffer.
   uint32_t zero_run() const { return zero_run_; }
-  // Bytes held by the receive buffer and the next one to hand out.
+  // Bytes held by the receive buffer and the next one to take.
   uint32_t length() const { return length_; }
   uint32_t position() const { return position_; }
 
   // Drops the bits left of the current byte: the next code starts at a byte boundary.
   void DiscardRestOfByte() {
-    acc_ = 0;
-    nbits_ = 0;
+    const uint32_t rest = static_cast<uint32_t>(count_ & 7);
+    window_ = rest == 0 ? window_ : window_ << rest;
+    count_ -= rest;
   }
-  // Drops every buffered bit and the zero count (hunting for the stream after joining it).
-  void DropBufferedBits() {
-    acc_ = 0;
-    nbits_ = 0;
-    zero_run_ = 0;
+  // Drops the current byte's bits and the zero count (hunting for the stream after joining it):
+  // decoding goes on with the next byte.
+  void DropBufferedBits();
+
+  // The window, for the decoder's inner loop, which keeps it in registers between out-of-line
+  // calls.
+  struct Window {
+    uint64_t bits;
+    uint64_t count;
+  };
+  Window window() const { return {window_, count_}; }
+  void set_window(const Window& w) {
+    window_ = w.bits;
+    count_ = w.count;
   }
+  // Makes at least n bits available (GetBit's slow path).
+  int Load(uint32_t n);
+  void set_code(uint16_t code) { code_ = code; }
 
  private:
   int Refill();
-  int SourceFailed(int got);
-  int Resync(uint8_t byte);
+  int Resync();
 
   ByteSource* source_ = nullptr;
   RefillObserver* observer_ = nullptr;
 
-  uint32_t acc_ = 0;
-  uint32_t nbits_ = 0;
+  uint64_t window_ = 0;  // first stream bit at bit 63
+  uint64_t count_ = 0;   // valid bits in window_
   uint32_t zero_run_ = 0;
+  bool markPending_ = false;  // the byte at position_ completes a mark
   uint16_t code_ = 0;
 
   uint32_t length_ = 0;
@@ -93,33 +127,8 @@ class BitReader {
   std::array<uint8_t, kBufferSize> buffer_{};
 
   std::array<uint8_t, 256> reverse_{};
-  std::array<uint32_t, 256> leading_zeros_{};
-  std::array<uint32_t, 256> trailing_zeros_{};
+  std::array<uint8_t, 256> leading_zeros_{};
+  std::array<uint8_t, 256> trailing_zeros_{};
 };
-
-inline int BitReader::ReadByte(uint8_t* out) {
-  if (position_ == length_ && Refill() == 0) return 0;
-  *out = buffer_[position_++];
-  return 1;
-}
-
-inline int BitReader::GetBit(uint32_t n) {
-  if (n == 0) return kOk;
-  if (nbits_ < n) {
-    uint8_t byte;
-    int got = ReadByte(&byte);
-    if (got != 1) return SourceFailed(got);
-    zero_run_ += trailing_zeros_[byte];
-    if (zero_run_ >= 31) return Resync(byte);
-    if (byte != 0) zero_run_ = leading_zeros_[byte];
-    acc_ |= static_cast<uint32_t>(byte) << nbits_;
-    nbits_ += 8;
-  }
-  const uint32_t v = acc_ & ((1u << n) - 1);
-  nbits_ -= n;
-  acc_ >>= n;
-  code_ = static_cast<uint16_t>(reverse_[v] >> (8 - n));
-  return kOk;
-}
 
 }  // namespace remcons

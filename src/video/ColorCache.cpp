@@ -15,95 +15,83 @@ int32_t ColorCache::NextStateFor(int32_t active) {
   return PIXCODE4;
 }
 
+int ColorCache::TooLarge(const char* operation) const {
+  RC_TRACE("%s: active too large %d\n", operation, active_);
+  return 1;
+}
+
 void ColorCache::Load(int32_t active, const std::array<CacheEntry, kEntries>& entries) {
   active_ = active < 0 ? 0 : (active > kEntries ? kEntries : active);
-  entries_ = entries;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    colors_[i] = entries[i].color;
+    ranks_[i] = static_cast<uint8_t>(entries[i].rank > 255 ? 255 : entries[i].rank);
+    used_[i] = static_cast<uint8_t>(entries[i].used != 0);
+  }
   ApplyWidthRule();
 }
 
 void ColorCache::cache_clear() {
   active_ = 0;
-  for (CacheEntry& e : entries_) e.rank = 0;
-}
-
-int ColorCache::cache_find(uint32_t rank, uint16_t* color) {
-  if (active_ > kEntries) {
-    RC_TRACE("cache_find: active too large %d\n", active_);
-    return 1;
-  }
-  int found = -1;
-  for (int i = 0; i < active_; ++i) {
-    if (entries_[i].rank == rank) {
-      found = i;
-      break;
-    }
-  }
-  if (found < 0) return 1;
-  *color = entries_[found].color;
-  for (int i = 0; i < active_; ++i) {
-    if (entries_[i].rank < rank) ++entries_[i].rank;
-  }
-  entries_[found].rank = 0;
-  entries_[found].used = 1;
-  return 0;
+  ranks_.fill(0);
 }
 
 int ColorCache::cache_lru(uint16_t color) {
   if (active_ > kEntries) {
-    RC_TRACE("cache_lru: active too large %d\n", active_);
+    TooLarge("cache_lru");
     return 0;
   }
   int found = -1;
-  int lru = 0;
   for (int i = 0; i < active_; ++i) {
-    if (entries_[i].rank == static_cast<uint32_t>(active_ - 1)) lru = i;
-    if (entries_[i].color == color) {
+    if (colors_[static_cast<size_t>(i)] == color) {
       found = i;
       break;
     }
   }
   int chosen;
-  uint32_t threshold;
+  uint8_t threshold;
   int result;
   if (found >= 0) {
     chosen = found;
-    threshold = entries_[found].rank;
+    threshold = ranks_[static_cast<size_t>(found)];
     result = 1;
   } else {
     if (active_ < kEntries) {
       chosen = active_;
-      threshold = static_cast<uint32_t>(active_);
+      threshold = static_cast<uint8_t>(active_);
       ++active_;
       ApplyWidthRule();
     } else {
-      // The scan ran over every entry: lru is the last one ranked active - 1, entry 0 when none is.
-      chosen = lru;
-      threshold = entries_[lru].rank;
+      // The least recently used: the last entry ranked active - 1, entry 0 when none is.
+      const uint32_t lru = RankMask(static_cast<uint8_t>(active_ - 1));
+      chosen = lru == 0 ? 0 : 31 - __builtin_clz(lru);
+      threshold = ranks_[static_cast<size_t>(chosen)];
     }
-    entries_[chosen].color = color;
+    colors_[static_cast<size_t>(chosen)] = color;
     result = 0;
   }
-  entries_[chosen].used = 1;
-  for (int i = 0; i < active_; ++i) {
-    if (entries_[i].rank < threshold) ++entries_[i].rank;
-  }
-  entries_[chosen].rank = 0;
+  used_[static_cast<size_t>(chosen)] = 1;
+  RaiseRanksBelow(threshold);
+  ranks_[static_cast<size_t>(chosen)] = 0;
   return result;
 }
 
 void ColorCache::cache_prune() {
   if (active_ > kEntries) {
-    RC_TRACE("cache_prune: active too large %d\n", active_);
+    TooLarge("cache_prune");
     return;
   }
   int i = 0;
   while (i < active_) {
-    if (entries_[i].used != 0) {
-      --entries_[i].used;
+    const size_t at = static_cast<size_t>(i);
+    if (used_[at] != 0) {
+      --used_[at];
       ++i;
     } else {
       --active_;
-      entries_[i] = entries_[active_];
+      const size_t last = static_cast<size_t>(active_);
+      colors_[at] = colors_[last];
+      ranks_[at] = ranks_[last];
+      used_[at] = used_[last];
     }
   }
   ApplyWidthRule();

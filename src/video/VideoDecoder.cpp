@@ -57,50 +57,6 @@ bool VideoDecoder::Start(const DecoderRole& role) {
   return true;
 }
 
-inline void VideoDecoder::AddPixel(uint16_t color) {
-  if (pixel_count_ == kBlockPixels) {
-    RC_TRACE("Too many pixels in block (LRU pixel).  pixel_count: %x\n", pixel_count_);
-    next_state_ = LATCHED;
-    return;
-  }
-  block_pixels_[pixel_count_++] = expand_[color];
-  last_color_ = color;
-}
-
-void VideoDecoder::AddRepeat(uint32_t count) {
-  const uint32_t room = kBlockPixels - pixel_count_;
-  const uint32_t fits = std::min(count, room);
-  std::fill_n(block_pixels_ + pixel_count_, fits, expand_[last_color_]);
-  pixel_count_ += fits;
-  for (uint32_t surplus = fits; surplus < count; ++surplus) AddPixel(last_color_);
-}
-
-void VideoDecoder::CachedPixel(uint32_t rank) {
-  if (cache_.active() == 1) rank = 0;
-  uint16_t color;
-  if (cache_.cache_find(rank, &color) == 0) {
-    AddPixel(color);
-  } else {
-    RC_TRACE("could not find color for LRU %d\n", rank);
-    next_state_ = LATCHED;
-  }
-}
-
-void VideoDecoder::ExplicitPixel(uint16_t color) {
-  const int hit = cache_.cache_lru(color);
-  table_[PIXFAN].next1 = cache_.next_state();
-  if (hit == 0) {
-    AddPixel(color);
-    return;
-  }
-  if (step_count_ <= 6) {
-    RC_TRACE("Possible reset underway. Color %3x\n", color);
-  } else {
-    RC_TRACE("color %3x generated a hit\n", color);
-  }
-  next_state_ = LATCHED;
-}
-
 void VideoDecoder::PutBlock(uint32_t count) {
   next_state_ = START;
   pixel_count_ = 0;
@@ -296,53 +252,6 @@ void VideoDecoder::Act(uint16_t code) {
       latch_count_ = 0;
       red_ = green_ = 0;
       break;
-    case PIXLRU1:
-      CachedPixel(1);
-      break;
-    case PIXLRU0:
-      CachedPixel(0);
-      break;
-    case PIXCODE1:
-    case PIXCODE2:
-    case PIXCODE3:
-    case PIXCODE4:
-      // Rank 1 has a code of its own, so index 1 means rank 2.
-      CachedPixel(code == 0 ? 0u : code + 1u);
-      break;
-    case PIXCODE:
-      next_state_ = cache_.next_state();
-      break;
-    case PIXGREY:
-      ExplicitPixel(static_cast<uint16_t>(code * 0x111));
-      break;
-    case PIXRGBR:
-      red_ = static_cast<uint16_t>(code << 8);
-      break;
-    case PIXRGBG:
-      green_ = static_cast<uint16_t>(code << 4);
-      break;
-    case PIXRGBB:
-      ExplicitPixel(static_cast<uint16_t>(red_ | green_ | code));
-      break;
-    case PIXDUP:
-      AddPixel(last_color_);
-      break;
-    case PIXRPTSTD1:
-      if (code == 7) {
-        next_state_ = PIXRPTNSTD;
-      } else if (code == 6) {
-        next_state_ = PIXRPTSTD2;
-      } else {
-        AddRepeat(code + 2u);
-      }
-      break;
-    case PIXRPTSTD2:
-      AddRepeat(code + 8u);
-      break;
-    case PIXRPTNSTD:
-      if (code < 16) RC_TRACE("qel:non-std repeat misused\n");
-      AddRepeat(code);
-      break;
     case MOVEXY0:
     case MODE0:
       temp_ = code;
@@ -405,8 +314,8 @@ void VideoDecoder::Act(uint16_t code) {
       }
       break;
     default:
-      // START, PIXELS, PIXRPT, PIXRPT1, PIXFAN, PIXSPEC and the command prefixes only branch;
-      // EXIT never acts (the loop ends before it reads).
+      // The command prefixes only branch; EXIT never acts (the loop ends before it reads); the
+      // pixel states are handled in Decode.
       break;
   }
 }
@@ -421,39 +330,261 @@ DecodeEnd VideoDecoder::ConnectionLost() {
   return DecodeEnd::kConnectionLost;
 }
 
+// The loop keeps the state, the pixel count and the bit window in locals: the pixel stores would
+// otherwise make the compiler reload every 32-bit member after each one. Each state has its own
+// handler that reads its record of the table and ends in its own jump to the next state's
+// handler, which the processor predicts far better than one shared jump. The pixel states act
+// here; the others go through Act with the members brought up to date around it.
 DecodeEnd VideoDecoder::Decode() {
+  static void* const kHandlers[kStateCount] = {
+      &&h_other,      &&h_start,   &&h_pixels,  &&h_pixlru1, &&h_pixlru0, &&h_pixcode, &&h_pixcode,
+      &&h_pixcode,    &&h_pixgrey, &&h_pixrgbr, &&h_pixrpt,  &&h_pixrpt1, &&h_std1,    &&h_std2,
+      &&h_nstd,       &&h_branch,  &&h_branch,  &&h_other,   &&h_branch,  &&h_branch,  &&h_other,
+      &&h_other,      &&h_branch,  &&h_branch,  &&h_other,   &&h_branch,  &&h_other,   &&h_other,
+      &&h_branch,     &&h_other,   &&h_other,   &&h_pixfan,  &&h_pixcode, &&h_pixdup,  &&h_other,
+      &&h_pixcodesel, &&h_pixspec, &&h_exit,    &&h_other,   &&h_other,   &&h_other,   &&h_pixrgbg,
+      &&h_pixrgbb,    &&h_other,   &&h_other,   &&h_other,   &&h_other,   &&h_other,
+  };
+
   DecodeEnd end = DecodeEnd::kStopped;
-  while (!stop_requested()) {
-    if (resetRequested_.load(std::memory_order_relaxed) &&
-        resetRequested_.exchange(false, std::memory_order_acquire)) {
-      state_ = next_state_ = RESET;
+  int32_t state = state_;
+  int32_t next = next_state_;
+  uint32_t pixels = pixel_count_;
+  uint32_t steps = step_count_;
+  Pixel* const block = block_pixels_;
+  const Pixel* const expand = expand_;
+  BitReader::Window w = reader_.window();
+  uint16_t code = reader_.code();
+  int result = BitReader::kOk;
+  const std::atomic<bool>* const interrupt = &interrupt_;
+
+  auto save = [&] {
+    state_ = state;
+    next_state_ = next;
+    pixel_count_ = pixels;
+    step_count_ = steps;
+    reader_.set_window(w);
+    reader_.set_code(code);
+  };
+  auto load = [&] {
+    state = state_;
+    next = next_state_;
+    pixels = pixel_count_;
+    steps = step_count_;
+    w = reader_.window();
+  };
+  // The decoder's AddPixel, on the locals: a 257th pixel latches.
+  auto AddPixel = [&](uint16_t color) __attribute__((always_inline)) {
+    if (pixels == kBlockPixels) {
+      RC_TRACE("Too many pixels in block (LRU pixel).  pixel_count: %x\n", pixels);
+      next = LATCHED;
+      return;
     }
-    ++step_count_;
-    if (state_ == EXIT) {
-      end = DecodeEnd::kExit;
-      break;
-    }
-    const vstate::StateRecord& record = table_[static_cast<size_t>(state_)];
-    const int result = reader_.GetBit(static_cast<uint32_t>(record.bits));
-    if (result == BitReader::kOk) {
-      const uint16_t code = reader_.code();
-      next_state_ = code == 0 ? record.next0 : record.next1;
-      Act(code);
-      if (next_state_ == PIXELS && pixel_count_ == kBlockPixels) {
-        PutBlock(1);
-        cache_.cache_prune();
-        table_[PIXFAN].next1 = cache_.next_state();
-      }
-    } else if (result == BitReader::kResync) {
-      RC_TRACE("Status=4, causes reset state.\n");
-      if (observer_) observer_->OnResync();
-      next_state_ = RESET;
+    block[pixels++] = expand[color];
+    last_color_ = color;
+  };
+  auto repeat = [&](uint32_t count) __attribute__((always_inline)) {
+    const uint32_t fits = std::min(count, kBlockPixels - pixels);
+    const Pixel p = expand[last_color_];
+    for (uint32_t i = 0; i < fits; ++i) block[pixels + i] = p;
+    pixels += fits;
+    for (uint32_t surplus = fits; surplus < count; ++surplus) AddPixel(last_color_);
+  };
+  auto cached = [&](uint32_t rank) __attribute__((always_inline)) {
+    if (cache_.active() == 1) rank = 0;
+    uint16_t color = 0;
+    if (cache_.cache_find(rank, &color) == 0) {
+      AddPixel(color);
     } else {
-      end = ConnectionLost();
-      break;
+      RC_TRACE("could not find color for LRU %d\n", rank);
+      next = LATCHED;
     }
-    state_ = next_state_;
+  };
+  auto explicitColor = [&](uint16_t color) {
+    const int hit = cache_.cache_lru(color);
+    table_[PIXFAN].next1 = cache_.next_state();
+    if (hit == 0) {
+      AddPixel(color);
+      return;
+    }
+    if (steps <= 6) {
+      RC_TRACE("Possible reset underway. Color %3x\n", color);
+    } else {
+      RC_TRACE("color %3x generated a hit\n", color);
+    }
+    next = LATCHED;
+  };
+
+// Reads the current state's code from its record and picks the successor.
+#define REMCONS_READ_CODE(S)                                            \
+  do {                                                                  \
+    const vstate::StateRecord& record = table_[static_cast<size_t>(S)]; \
+    const uint32_t n = static_cast<uint32_t>(record.bits);              \
+    if (n != 0) {                                                       \
+      if (w.count < n) {                                                \
+        reader_.set_window(w);                                          \
+        result = reader_.Load(n);                                       \
+        w = reader_.window();                                           \
+        if (result != BitReader::kOk) goto read_failed;                 \
+      }                                                                 \
+      code = static_cast<uint16_t>(w.bits >> (64 - n));                 \
+      w.bits <<= n;                                                     \
+      w.count -= n;                                                     \
+    }                                                                   \
+    next = code == 0 ? record.next0 : record.next1;                     \
+  } while (0)
+
+// Block completion, then on to the next state's handler. The tail is kept short so that each
+// handler gets a jump of its own.
+#define REMCONS_NEXT_STEP()                                            \
+  do {                                                                 \
+    if (next == PIXELS && pixels == kBlockPixels) goto complete_block; \
+    state = next;                                                      \
+    if (interrupt->load(std::memory_order_relaxed)) goto top;          \
+    ++steps;                                                           \
+    goto* kHandlers[static_cast<size_t>(state)];                       \
+  } while (0)
+
+top:
+  interrupt_.store(false, std::memory_order_relaxed);
+  if (stop_requested()) goto done;
+  if (resetRequested_.load(std::memory_order_relaxed) &&
+      resetRequested_.exchange(false, std::memory_order_acquire)) {
+    state = next = RESET;
   }
+  ++steps;
+  goto* kHandlers[static_cast<size_t>(state)];
+
+h_start:
+  REMCONS_READ_CODE(START);
+  REMCONS_NEXT_STEP();
+
+h_pixels:
+  REMCONS_READ_CODE(PIXELS);
+  REMCONS_NEXT_STEP();
+
+h_pixfan:
+  REMCONS_READ_CODE(PIXFAN);
+  REMCONS_NEXT_STEP();
+
+h_pixspec:
+  REMCONS_READ_CODE(PIXSPEC);
+  REMCONS_NEXT_STEP();
+
+h_pixrpt:
+  REMCONS_READ_CODE(PIXRPT);
+  REMCONS_NEXT_STEP();
+
+h_pixrpt1:
+  REMCONS_READ_CODE(PIXRPT1);
+  REMCONS_NEXT_STEP();
+
+h_branch:
+  REMCONS_READ_CODE(state);
+  REMCONS_NEXT_STEP();
+
+h_pixlru1:
+  REMCONS_READ_CODE(PIXLRU1);
+  cached(1);
+  REMCONS_NEXT_STEP();
+
+h_pixlru0:
+  REMCONS_READ_CODE(PIXLRU0);
+  cached(0);
+  REMCONS_NEXT_STEP();
+
+h_pixcode:
+  REMCONS_READ_CODE(state);
+  // Rank 1 has a code of its own, so index 1 means rank 2.
+  cached(code == 0 ? 0u : code + 1u);
+  REMCONS_NEXT_STEP();
+
+h_pixcodesel:
+  REMCONS_READ_CODE(PIXCODE);
+  next = cache_.next_state();
+  REMCONS_NEXT_STEP();
+
+h_pixgrey:
+  REMCONS_READ_CODE(PIXGREY);
+  explicitColor(static_cast<uint16_t>(code * 0x111));
+  REMCONS_NEXT_STEP();
+
+h_pixrgbr:
+  REMCONS_READ_CODE(PIXRGBR);
+  red_ = static_cast<uint16_t>(code << 8);
+  REMCONS_NEXT_STEP();
+
+h_pixrgbg:
+  REMCONS_READ_CODE(PIXRGBG);
+  green_ = static_cast<uint16_t>(code << 4);
+  REMCONS_NEXT_STEP();
+
+h_pixrgbb:
+  REMCONS_READ_CODE(PIXRGBB);
+  explicitColor(static_cast<uint16_t>(red_ | green_ | code));
+  REMCONS_NEXT_STEP();
+
+h_pixdup:
+  REMCONS_READ_CODE(PIXDUP);
+  AddPixel(last_color_);
+  REMCONS_NEXT_STEP();
+
+h_std1:
+  REMCONS_READ_CODE(PIXRPTSTD1);
+  if (code == 7) {
+    next = PIXRPTNSTD;
+  } else if (code == 6) {
+    next = PIXRPTSTD2;
+  } else {
+    repeat(code + 2u);
+  }
+  REMCONS_NEXT_STEP();
+
+h_std2:
+  REMCONS_READ_CODE(PIXRPTSTD2);
+  repeat(code + 8u);
+  REMCONS_NEXT_STEP();
+
+h_nstd:
+  REMCONS_READ_CODE(PIXRPTNSTD);
+  if (code < 16) RC_TRACE("qel:non-std repeat misused\n");
+  repeat(code);
+  REMCONS_NEXT_STEP();
+
+h_other:
+  REMCONS_READ_CODE(state);
+  save();
+  Act(code);
+  load();
+  REMCONS_NEXT_STEP();
+
+h_exit:
+  end = DecodeEnd::kExit;
+  goto done;
+
+complete_block:
+  save();
+  PutBlock(1);
+  cache_.cache_prune();
+  table_[PIXFAN].next1 = cache_.next_state();
+  load();
+  state = next;
+  goto top;
+
+read_failed:
+  if (result == BitReader::kResync) {
+    RC_TRACE("Status=4, causes reset state.\n");
+    if (observer_) observer_->OnResync();
+    state = next = RESET;
+    goto top;
+  }
+  save();
+  end = ConnectionLost();
+
+done:
+#undef REMCONS_READ_CODE
+#undef REMCONS_NEXT_STEP
+  save();
   RC_TRACE("State Machine Exiting\n");
   return end;
 }

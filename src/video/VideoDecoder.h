@@ -70,11 +70,17 @@ class VideoDecoder {
   DecodeEnd Decode();
 
   // Asks Decode to leave its loop after the current step (any thread).
-  void RequestStop() { stop_.store(true, std::memory_order_relaxed); }
+  void RequestStop() {
+    stop_.store(true, std::memory_order_relaxed);
+    interrupt_.store(true, std::memory_order_release);
+  }
   void ClearStop() { stop_.store(false, std::memory_order_relaxed); }
   bool stop_requested() const { return stop_.load(std::memory_order_relaxed); }
   // Puts the machine back to RESET before its next step (after a replay; any thread).
-  void RequestReset() { resetRequested_.store(true, std::memory_order_release); }
+  void RequestReset() {
+    resetRequested_.store(true, std::memory_order_release);
+    interrupt_.store(true, std::memory_order_release);
+  }
 
   // State for the capture records and for tests; console thread only.
   int32_t state() const { return state_; }
@@ -93,10 +99,6 @@ class VideoDecoder {
 
  private:
   void Act(uint16_t code);
-  void CachedPixel(uint32_t rank);
-  void ExplicitPixel(uint16_t color);
-  inline void AddPixel(uint16_t color);
-  void AddRepeat(uint32_t count);
   void PutBlock(uint32_t count);
   void Latched();
   void RequestRefresh();
@@ -141,6 +143,7 @@ class VideoDecoder {
   uint32_t step_count_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> resetRequested_{false};
+  std::atomic<bool> interrupt_{false};  // a stop or a reset is asked for
 };
 
 }  // namespace remcons

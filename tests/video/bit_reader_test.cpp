@@ -121,12 +121,48 @@ TEST(BitReader, ZeroRunCountsTheTopZerosOfBitsAlreadyHandedOut) {
   ASSERT_EQ(r.reader.GetBit(1), BitReader::kOk);
   EXPECT_EQ(r.reader.code(), 1);
   ASSERT_EQ(r.reader.GetBit(7), BitReader::kOk);
-  EXPECT_EQ(r.reader.zero_run(), 7u);
   ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
   ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
   EXPECT_EQ(r.reader.GetBit(8), BitReader::kResync);
   ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
   EXPECT_EQ(r.reader.code(), 0xFF);
+}
+
+TEST(BitReader, DroppingTheBufferedBitsRestartsTheZeroCount) {
+  // Read ahead, 0x01 and three zero bytes count 31. After the drop (a joining console's first
+  // 1 bit) the count starts again at the next byte: 24 + 6 for 0x40 is no mark.
+  Reader r({0x01, 0x00, 0x00, 0x00, 0x40, 0xFF});
+  ASSERT_EQ(r.reader.GetBit(1), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 1);
+  r.reader.DropBufferedBits();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+    EXPECT_EQ(r.reader.code(), 0);
+  }
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 2);
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 0xFF);
+  // Without the drop the same bytes hold a mark.
+  Reader plain({0x01, 0x00, 0x00, 0x00, 0x40, 0xFF});
+  ASSERT_EQ(plain.reader.GetBit(8), BitReader::kOk);
+  ASSERT_EQ(plain.reader.GetBit(8), BitReader::kOk);
+  ASSERT_EQ(plain.reader.GetBit(8), BitReader::kOk);
+  EXPECT_EQ(plain.reader.GetBit(8), BitReader::kResync);
+}
+
+TEST(BitReader, ASourceIsReadOnlyWhenACodeNeedsItsBytes) {
+  // Two chunks: the first code of the second chunk is the first thing that makes the reader
+  // read again.
+  Reader r({0xAB, 0xCD, 0xEF});
+  r.source.SetChunks({2, 1});
+  ASSERT_EQ(r.reader.GetBit(4), BitReader::kOk);
+  EXPECT_EQ(r.source.reads, 1);
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  ASSERT_EQ(r.reader.GetBit(4), BitReader::kOk);
+  EXPECT_EQ(r.source.reads, 1);
+  ASSERT_EQ(r.reader.GetBit(1), BitReader::kOk);
+  EXPECT_EQ(r.source.reads, 2);
 }
 
 TEST(BitReader, SourceEndingInsideAMarkIsAFailure) {
