@@ -1,0 +1,31 @@
+// The remcons command line. The option names are a contract with the scripts that drive remcons.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace remcons::app {
+
+struct Options {
+  std::vector<std::pair<std::string, std::string>> params;  // --param NAME=VALUE, in order
+  std::string page;                                         // --page FILE
+  std::optional<std::string> pageUrl;                       // --page-url URL
+  bool headless = false;
+  std::optional<uint32_t> seconds;
+  std::string trace;                 // --trace FILE|-
+  std::string events;                // --events FILE|-
+  std::vector<std::string> answers;  // --answer CAPTION=BUTTON
+  std::string snapshot;              // --snapshot FILE.png
+  std::string script;                // --script FILE|-
+  bool demo = false;
+  bool help = false;
+};
+
+// Parses argv[1..]; false with a one-line reason for an unknown option, a missing or bad value.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+std::string Usage();
+
+}  // namespace remcons::app

@@ -1,0 +1,58 @@
+// The console's events as JSON lines for scripts: OnResize, OnStatus, OnDialog, OnShutdown and
+// every message box shown, one object a line, flushed as it is written. Waiters can block until an
+// event of a given name has happened.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "session/RemCons.h"
+
+namespace remcons {
+
+// A JSON string literal, quotes included. Valid UTF-8 is kept; any other byte is read as
+// Windows-1252 (the console's ANSI code page) and written as its \u escape, so every byte string
+// gives valid JSON that shows the text as the console meant it.
+std::string JsonString(std::string_view text);
+
+class EventJsonWriter : public IRemConsEv {
+ public:
+  // Writes to out when it is not null (not owned, not closed).
+  explicit EventJsonWriter(FILE* out = nullptr) : out_(out) {}
+  // Opens path for writing ("-" is stdout); false with a reason in error.
+  bool Open(const std::string& path, std::string* error);
+  ~EventJsonWriter() override;
+
+  void OnShutdown() override;
+  void OnResize(int32_t cx, int32_t cy) override;
+  void OnStatus(const std::string& status) override;
+  void OnDialog(const std::string& status) override;
+  void MessageBox(const std::string& caption, const std::string& text, const std::string& answer);
+
+  // How many events of that name ("OnResize", ..., "MessageBox") have been written.
+  uint64_t Count(const std::string& name);
+  // Waits until Count(name) exceeds seen, or timeoutMs passes (0xFFFFFFFF: no limit), or Cancel.
+  // Returns the count, or nullopt on time-out or cancel.
+  std::optional<uint64_t> WaitBeyond(const std::string& name, uint64_t seen, uint32_t timeoutMs);
+  // Ends every wait (the session is over).
+  void Cancel();
+
+ private:
+  void Emit(const std::string& name, const std::string& members);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  FILE* out_ = nullptr;
+  std::unique_ptr<FILE, int (*)(FILE*)> owned_{nullptr, &std::fclose};
+  std::map<std::string, uint64_t> counts_;
+  bool cancelled_ = false;
+};
+
+}  // namespace remcons

@@ -1,0 +1,603 @@
+#include "host/qt/ScriptRunner.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <linux/input-event-codes.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "host/qt/EventJson.h"
+#include "input/keymap.h"
+#include "platform/clock.h"
+#include "platform/host.h"
+#include "platform/trace.h"
+#include "session/RemCons.h"
+
+namespace remcons {
+namespace {
+
+constexpr uint32_t kVkLeftShift = 0xA0;
+constexpr uint32_t kVkLeftAlt = 0xA4;
+constexpr uint32_t kVkRightAlt = 0xA5;
+constexpr uint32_t kSnapshotRetryMs = 5;
+constexpr int kSnapshotAttempts = 2000;
+
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+// What follows the first word, without the blanks between.
+std::string_view Rest(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+  if (i < line.size()) ++i;  // one separating blank; more are part of the text
+  return line.substr(i);
+}
+
+bool IsEventName(std::string_view name) {
+  for (std::string_view known : {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+// The US keyboard's key for a virtual-key code.
+std::optional<KeyCode> KeyOfVk(uint32_t vk) {
+  for (uint32_t evdev = 0; evdev < 256; ++evdev) {
+    std::optional<KeyCode> key = KeyFromEvdev(evdev);
+    if (key && key->vk == vk) return key;
+  }
+  return std::nullopt;
+}
+
+// Decodes one UTF-8 character; nullopt for anything else.
+std::optional<char32_t> SingleCharacter(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const auto c = static_cast<unsigned char>(text[0]);
+  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+  if (n == 0 || text.size() != n) return std::nullopt;
+  char32_t cp = n == 1 ? c : c & (0xFF >> (n + 1));
+  for (size_t k = 1; k < n; ++k) {
+    const auto b = static_cast<unsigned char>(text[k]);
+    if ((b & 0xC0) != 0x80) return std::nullopt;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  return cp;
+}
+
+class LinesSource : public ScriptSource {
+ public:
+  explicit LinesSource(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+  std::optional<std::string> NextLine(const std::atomic<bool>& stop) override {
+    if (stop || next_ >= lines_.size()) return std::nullopt;
+    return lines_[next_++];
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  size_t next_ = 0;
+};
+
+class StdinSource : public ScriptSource {
+ public:
+  std::optional<std::string> NextLine(const std::atomic<bool>& stop) override {
+    for (;;) {
+      const size_t nl = pending_.find('\n');
+      if (nl != std::string::npos) {
+        std::string line = pending_.substr(0, nl);
+        pending_.erase(0, nl + 1);
+        return line;
+      }
+      if (eof_) {
+        if (pending_.empty()) return std::nullopt;
+        return std::exchange(pending_, std::string());
+      }
+      if (stop) return std::nullopt;
+      pollfd pfd{STDIN_FILENO, POLLIN, 0};
+      const int ready = poll(&pfd, 1, 50);
+      if (ready < 0 && errno != EINTR) {
+        eof_ = true;
+      } else if (ready > 0) {
+        char buffer[1024];
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+          eof_ = true;
+        } else {
+          pending_.append(buffer, static_cast<size_t>(got));
+        }
+      }
+    }
+  }
+
+ private:
+  std::string pending_;
+  bool eof_ = false;
+};
+
+}  // namespace
+
+bool ParseScriptNumber(std::string_view text, int64_t min, int64_t max, int64_t* value) {
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 16) return false;
+  int64_t v = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    if (digit >= base) return false;
+    v = v * base + digit;
+    if (v > (int64_t{1} << 40)) return false;
+  }
+  if (negative) v = -v;
+  if (v < min || v > max) return false;
+  *value = v;
+  return true;
+}
+
+bool UnescapeScriptText(std::string_view text, std::string* out, std::string* error) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      *out += text[i];
+      continue;
+    }
+    if (++i == text.size()) {
+      *error = "a lone \\ at the end";
+      return false;
+    }
+    switch (text[i]) {
+      case 'n':
+        *out += '\n';
+        break;
+      case 'r':
+        *out += '\r';
+        break;
+      case 't':
+        *out += '\t';
+        break;
+      case 'b':
+        *out += '\b';
+        break;
+      case 'e':
+        *out += '\x1b';
+        break;
+      case '\\':
+        *out += '\\';
+        break;
+      case 'x': {
+        int64_t v = 0;
+        if (i + 2 >= text.size() ||
+            !ParseScriptNumber("0x" + std::string(text.substr(i + 1, 2)), 0, 255, &v)) {
+          *error = "\\x needs two hexadecimal digits";
+          return false;
+        }
+        *out += static_cast<char>(v);
+        i += 2;
+        break;
+      }
+      default:
+        *error = std::string("unknown escape \\") + text[i];
+        return false;
+    }
+  }
+  return true;
+}
+
+std::optional<TypedKey> UsKeyForCharacter(char c) {
+  struct Entry {
+    char plain, shifted;
+    uint16_t evdev;
+  };
+  static const Entry kKeys[] = {
+      {'1', '!', KEY_1},           {'2', '@', KEY_2},          {'3', '#', KEY_3},
+      {'4', '$', KEY_4},           {'5', '%', KEY_5},          {'6', '^', KEY_6},
+      {'7', '&', KEY_7},           {'8', '*', KEY_8},          {'9', '(', KEY_9},
+      {'0', ')', KEY_0},           {'-', '_', KEY_MINUS},      {'=', '+', KEY_EQUAL},
+      {'[', '{', KEY_LEFTBRACE},   {']', '}', KEY_RIGHTBRACE}, {';', ':', KEY_SEMICOLON},
+      {'\'', '"', KEY_APOSTROPHE}, {'`', '~', KEY_GRAVE},      {'\\', '|', KEY_BACKSLASH},
+      {',', '<', KEY_COMMA},       {'.', '>', KEY_DOT},        {'/', '?', KEY_SLASH},
+      {' ', 0, KEY_SPACE},         {'\n', 0, KEY_ENTER},       {'\r', 0, KEY_ENTER},
+      {'\t', 0, KEY_TAB},          {'\b', 0, KEY_BACKSPACE},   {'\x1b', 0, KEY_ESC},
+  };
+  static const uint16_t kLetters[26] = {
+      KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I, KEY_J, KEY_K, KEY_L, KEY_M,
+      KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R, KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
+  uint16_t evdev = 0;
+  bool shift = false;
+  uint8_t character = static_cast<uint8_t>(c);
+  if (c >= 'a' && c <= 'z') {
+    evdev = kLetters[c - 'a'];
+  } else if (c >= 'A' && c <= 'Z') {
+    evdev = kLetters[c - 'A'];
+    shift = true;
+  } else {
+    for (const Entry& e : kKeys) {
+      if (e.plain == c) {
+        evdev = e.evdev;
+      } else if (e.shifted != 0 && e.shifted == c) {
+        evdev = e.evdev;
+        shift = true;
+      }
+      if (evdev) break;
+    }
+  }
+  if (!evdev) return std::nullopt;
+  // Enter types a carriage return.
+  if (c == '\n') character = '\r';
+  std::optional<KeyCode> key = KeyFromEvdev(evdev);
+  if (!key) return std::nullopt;
+  return TypedKey{*key, shift, character};
+}
+
+std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumber,
+                                             std::string* error) {
+  error->clear();
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const std::vector<std::string_view> w = Words(line);
+  if (w.empty() || w[0][0] == '#') return std::nullopt;
+  ScriptCommand c;
+  c.line = lineNumber;
+  const std::string_view verb = w[0];
+  auto fail = [&](const std::string& why) -> std::optional<ScriptCommand> {
+    *error = "line " + std::to_string(lineNumber) + ": " + why;
+    return std::nullopt;
+  };
+  auto number = [&](std::string_view text, int64_t min, int64_t max, int64_t* v) {
+    return ParseScriptNumber(text, min, max, v);
+  };
+  auto count = [&](size_t lo, size_t hi) { return w.size() >= lo && w.size() <= hi; };
+
+  if (verb == "sleep") {
+    if (!count(2, 2) || !number(w[1], 0, 86400000, &c.a)) return fail("usage: sleep MS");
+    c.op = ScriptCommand::kSleep;
+  } else if (verb == "wait-event") {
+    if (!count(2, 3)) return fail("usage: wait-event NAME [MS]");
+    if (!IsEventName(w[1])) {
+      return fail("unknown event \"" + std::string(w[1]) +
+                  "\" (OnResize, OnStatus, OnDialog, OnShutdown, MessageBox)");
+    }
+    c.op = ScriptCommand::kWaitEvent;
+    c.text = w[1];
+    if (w.size() == 3) {
+      int64_t ms = 0;
+      if (!number(w[2], 0, 86400000, &ms))
+        return fail("bad time-out \"" + std::string(w[2]) + "\"");
+      c.timeoutMs = static_cast<uint32_t>(ms);
+    }
+  } else if (verb == "key") {
+    if (!count(3, 5) || !number(w[1], 1, 255, &c.a) || (w[2] != "down" && w[2] != "up")) {
+      return fail("usage: key VK down|up [scan=N] [ext]");
+    }
+    c.op = ScriptCommand::kKey;
+    c.flag = w[2] == "up";
+    for (size_t i = 3; i < w.size(); ++i) {
+      int64_t scan = 0;
+      if (w[i] == "ext") {
+        c.extended = true;
+      } else if (w[i].substr(0, 5) == "scan=" && number(w[i].substr(5), 0, 255, &scan)) {
+        c.scanCode = static_cast<uint32_t>(scan);
+      } else {
+        return fail("unexpected \"" + std::string(w[i]) + "\" (scan=N or ext)");
+      }
+    }
+  } else if (verb == "char") {
+    if (!count(2, 3)) return fail("usage: char C [scan=N]");
+    c.op = ScriptCommand::kChar;
+    if (std::optional<char32_t> ch = SingleCharacter(w[1])) {
+      std::optional<uint8_t> ansi = AnsiFromUnicode(*ch);
+      if (!ansi) return fail("\"" + std::string(w[1]) + "\" is not in the ANSI code page");
+      c.a = *ansi;
+    } else if (!number(w[1], 0, 255, &c.a)) {
+      return fail("\"" + std::string(w[1]) + "\" is neither one character nor a code 0 to 255");
+    }
+    c.scanCode = 0;
+    if (w.size() == 3) {
+      int64_t scan = 0;
+      if (w[2].substr(0, 5) != "scan=" || !number(w[2].substr(5), 0, 255, &scan)) {
+        return fail("usage: char C [scan=N]");
+      }
+      c.scanCode = static_cast<uint32_t>(scan);
+    }
+  } else if (verb == "type") {
+    std::string why;
+    if (w.size() < 2 || !UnescapeScriptText(Rest(line), &c.text, &why)) {
+      return fail(why.empty() ? "usage: type TEXT" : why);
+    }
+    c.op = ScriptCommand::kType;
+  } else if (verb == "move") {
+    if (!count(3, 3) || !number(w[1], -32768, 32767, &c.a) || !number(w[2], -32768, 32767, &c.b)) {
+      return fail("usage: move X Y");
+    }
+    c.op = ScriptCommand::kMove;
+  } else if (verb == "press" || verb == "release" || verb == "dblclick") {
+    if (!count(2, 2) || (w[1] != "left" && w[1] != "right")) {
+      return fail("usage: " + std::string(verb) + " left|right");
+    }
+    c.op = verb == "press"     ? ScriptCommand::kPress
+           : verb == "release" ? ScriptCommand::kRelease
+                               : ScriptCommand::kDblClick;
+    c.flag = w[1] == "right";
+  } else if (verb == "command") {
+    if (!count(2, 2) || !number(w[1], 0, 0x7FFFFFFF, &c.a)) return fail("usage: command N");
+    c.op = ScriptCommand::kCommand;
+  } else if (verb == "snapshot") {
+    if (!count(2, 2)) return fail("usage: snapshot FILE.png");
+    c.op = ScriptCommand::kSnapshot;
+    c.text = w[1];
+  } else if (verb == "stop") {
+    if (!count(1, 1)) return fail("usage: stop");
+    c.op = ScriptCommand::kStop;
+  } else {
+    return fail("unknown command \"" + std::string(verb) + "\"");
+  }
+  return c;
+}
+
+std::unique_ptr<ScriptSource> ScriptFromFile(const std::string& path, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return std::make_unique<LinesSource>(std::move(lines));
+}
+
+std::unique_ptr<ScriptSource> ScriptFromStdin() {
+  return std::make_unique<StdinSource>();
+}
+
+std::unique_ptr<ScriptSource> ScriptFromLines(std::vector<std::string> lines) {
+  return std::make_unique<LinesSource>(std::move(lines));
+}
+
+// --- The runner ---
+
+struct ScriptRunner::Call {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  bool cancelled = false;
+};
+
+ScriptRunner::ScriptRunner(Environment environment, std::unique_ptr<ScriptSource> source)
+    : env_(std::move(environment)), source_(std::move(source)) {}
+
+ScriptRunner::~ScriptRunner() {
+  Stop();
+}
+
+void ScriptRunner::Start() {
+  if (thread_.joinable()) return;
+  thread_ = std::thread([this] {
+    pthread_setname_np(pthread_self(), "remcons-script");
+    Main();
+    finished_ = true;
+  });
+}
+
+void ScriptRunner::Stop() {
+  stop_ = true;
+  {
+    std::lock_guard lock(callMutex_);
+    if (call_) {
+      std::lock_guard callLock(call_->mutex);
+      call_->cancelled = true;
+      call_->done.notify_all();
+    }
+  }
+  if (env_.events) env_.events->Cancel();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool ScriptRunner::RunOnUi(std::function<void()> fn) {
+  auto call = std::make_shared<Call>();
+  {
+    std::lock_guard lock(callMutex_);
+    if (stop_) return false;
+    call_ = call;
+  }
+  env_.host->PostToUi([call, fn = std::move(fn)] {
+    {
+      std::lock_guard lock(call->mutex);
+      if (call->cancelled) return;
+    }
+    fn();
+    std::lock_guard lock(call->mutex);
+    call->finished = true;
+    call->done.notify_all();
+  });
+  std::unique_lock lock(call->mutex);
+  call->done.wait(lock, [&] { return call->finished || call->cancelled; });
+  const bool ran = call->finished;
+  lock.unlock();
+  std::lock_guard callLock(callMutex_);
+  call_.reset();
+  return ran;
+}
+
+void ScriptRunner::Main() {
+  int lineNumber = 0;
+  while (!stop_) {
+    std::optional<std::string> line = source_->NextLine(stop_);
+    if (!line) return;
+    ++lineNumber;
+    std::string error;
+    std::optional<ScriptCommand> command = ParseScriptLine(*line, lineNumber, &error);
+    if (!command) {
+      if (error.empty()) continue;
+      if (env_.failed) env_.failed("script " + error);
+      return;
+    }
+    if (!Execute(*command, &error)) {
+      if (!error.empty() && !stop_ && env_.failed) {
+        env_.failed("script line " + std::to_string(lineNumber) + ": " + error);
+      }
+      return;
+    }
+  }
+}
+
+bool ScriptRunner::Key(uint32_t vk, uint32_t scanCode, bool extended, bool up, KeyResult* result) {
+  if (vk == kVkLeftAlt || vk == kVkRightAlt) altHeld_[vk - kVkLeftAlt] = !up;
+  KeyEvent event;
+  event.vkCode = vk;
+  event.scanCode = scanCode;
+  event.extended = extended;
+  event.altDown = altHeld_[0] || altHeld_[1];
+  event.keyUp = up;
+  CRemCons* control = env_.control;
+  auto out = std::make_shared<KeyResult>(KeyResult::kPassOn);
+  if (!RunOnUi([control, event, out] { *out = control->OnKeyEvent(event); })) return false;
+  if (result) *result = *out;
+  return true;
+}
+
+bool ScriptRunner::Type(const std::string& text) {
+  CRemCons* control = env_.control;
+  for (char c : text) {
+    std::optional<TypedKey> typed = UsKeyForCharacter(c);
+    if (!typed) {
+      // No key of its own: the character alone, as an input method gives it.
+      std::optional<uint8_t> ansi = AnsiFromUnicode(static_cast<unsigned char>(c));
+      const uint32_t ch = ansi ? *ansi : static_cast<unsigned char>(c);
+      if (!RunOnUi([control, ch] { control->OnChar(ch, 0); })) return false;
+      continue;
+    }
+    const std::optional<KeyCode> shift = KeyOfVk(kVkLeftShift);
+    if (typed->shift && shift && !Key(shift->vk, shift->scanCode, false, false, nullptr)) {
+      return false;
+    }
+    KeyResult result = KeyResult::kSwallow;
+    if (!Key(typed->key.vk, typed->key.scanCode, typed->key.extended, false, &result)) {
+      return false;
+    }
+    // A key the console lets through reaches the window, which types its character.
+    if (result != KeyResult::kSwallow) {
+      const uint32_t ch = typed->character;
+      const uint32_t scan = typed->key.scanCode;
+      if (!RunOnUi([control, ch, scan] { control->OnChar(ch, scan); })) return false;
+    }
+    if (!Key(typed->key.vk, typed->key.scanCode, typed->key.extended, true, nullptr)) return false;
+    if (typed->shift && shift && !Key(shift->vk, shift->scanCode, false, true, nullptr)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ScriptRunner::Button(MenuBarMouse::Event event) {
+  CRemCons* control = env_.control;
+  const int x = x_, y = y_;
+  return RunOnUi([control, event, x, y] { control->OnMouseButton(event, x, y); });
+}
+
+bool ScriptRunner::Snapshot(const std::string& path, std::string* error) {
+  for (int attempt = 0; attempt < kSnapshotAttempts && !stop_; ++attempt) {
+    auto result = std::make_shared<std::pair<bool, std::string>>(false, std::string());
+    auto snapshot = env_.snapshot;
+    if (!RunOnUi([snapshot, path, result] { result->first = snapshot(path, &result->second); })) {
+      return false;
+    }
+    if (result->first) return true;
+    if (!result->second.empty()) {
+      *error = result->second;
+      return false;
+    }
+    SystemClock().SleepMs(kSnapshotRetryMs, &stop_);
+  }
+  if (!stop_) *error = "the picture stayed busy";
+  return false;
+}
+
+bool ScriptRunner::Execute(const ScriptCommand& c, std::string* error) {
+  CRemCons* control = env_.control;
+  using E = MenuBarMouse;
+  switch (c.op) {
+    case ScriptCommand::kSleep:
+      return SystemClock().SleepMs(static_cast<uint32_t>(c.a), &stop_);
+    case ScriptCommand::kWaitEvent: {
+      const uint64_t seen = seen_[c.text];
+      std::optional<uint64_t> now =
+          env_.events->WaitBeyond(c.text, seen, c.timeoutMs.value_or(0xFFFFFFFFu));
+      if (!now) {
+        if (!stop_ && c.timeoutMs) {
+          *error = "no " + c.text + " within " + std::to_string(*c.timeoutMs) + " ms";
+        }
+        return false;
+      }
+      seen_[c.text] = *now;
+      return true;
+    }
+    case ScriptCommand::kKey: {
+      std::optional<KeyCode> key = KeyOfVk(static_cast<uint32_t>(c.a));
+      const uint32_t scan = c.scanCode ? *c.scanCode : key ? key->scanCode : 0;
+      const bool extended = c.extended || (!c.scanCode && key && key->extended);
+      return Key(static_cast<uint32_t>(c.a), scan, extended, c.flag, nullptr);
+    }
+    case ScriptCommand::kChar: {
+      const auto ch = static_cast<uint32_t>(c.a);
+      const uint32_t scan = c.scanCode.value_or(0);
+      return RunOnUi([control, ch, scan] { control->OnChar(ch, scan); });
+    }
+    case ScriptCommand::kType:
+      return Type(c.text);
+    case ScriptCommand::kMove: {
+      x_ = static_cast<int>(c.a);
+      y_ = static_cast<int>(c.b);
+      const int x = x_, y = y_;
+      return RunOnUi([control, x, y] { control->OnMouseMove(x, y, false); });
+    }
+    case ScriptCommand::kPress:
+      return Button(c.flag ? E::kRightDown : E::kLeftDown);
+    case ScriptCommand::kRelease:
+      return Button(c.flag ? E::kRightUp : E::kLeftUp);
+    case ScriptCommand::kDblClick:
+      return Button(c.flag ? E::kRightDown : E::kLeftDown) &&
+             Button(c.flag ? E::kRightUp : E::kLeftUp) &&
+             Button(c.flag ? E::kRightDoubleClick : E::kLeftDoubleClick) &&
+             Button(c.flag ? E::kRightUp : E::kLeftUp);
+    case ScriptCommand::kCommand: {
+      const int command = static_cast<int>(c.a);
+      return RunOnUi([control, command] { control->DoCommand(command); });
+    }
+    case ScriptCommand::kSnapshot:
+      return Snapshot(c.text, error);
+    case ScriptCommand::kStop:
+      RunOnUi([control] { control->StopSession(); });
+      // The session is ending; the script has nothing left to do.
+      return false;
+  }
+  return false;
+}
+
+}  // namespace remcons
