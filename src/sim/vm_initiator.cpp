@@ -370,6 +370,10 @@ VmSimServer::~VmSimServer() {
 }
 
 bool VmSimServer::Start() {
+  if (!options_.logFile.empty()) {
+    logFile_.open(options_.logFile, std::ios::app);
+    if (!logFile_) return false;
+  }
   listener_ = TcpSocket::Listen(options_.bind, options_.port);
   if (!listener_) return false;
   port_ = listener_->LocalPort();
@@ -409,7 +413,7 @@ int VmSimServer::Sessions() const {
 
 std::vector<std::string> VmSimServer::LogLines() const {
   std::lock_guard lock(mutex_);
-  return log_;
+  return std::vector<std::string>(log_.begin(), log_.end());
 }
 
 VmInitiator::Summary VmSimServer::LastSummary() const {
@@ -423,12 +427,12 @@ int VmSimServer::BadDigests() const {
 }
 
 void VmSimServer::Log(const std::string& line) {
+  // A long-running simulator keeps only the latest lines in memory; the file has them all.
+  constexpr size_t kKeptLines = 200000;
   std::lock_guard lock(mutex_);
   log_.push_back(line);
-  if (!options_.logFile.empty()) {
-    std::ofstream out(options_.logFile, std::ios::app);
-    out << line << '\n';
-  }
+  if (log_.size() > kKeptLines) log_.pop_front();
+  if (logFile_.is_open()) logFile_ << line << std::endl;
 }
 
 void VmSimServer::AcceptLoop() {

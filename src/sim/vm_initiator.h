@@ -8,6 +8,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -140,7 +142,8 @@ class VmSimServer {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   SessionHandler handler_;
-  std::vector<std::string> log_;
+  std::deque<std::string> log_;  // the latest lines
+  std::ofstream logFile_;
   Md5::Digest chain_{};
   int sessions_ = 0;
   int badDigests_ = 0;

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
 
 #include "sim/vm_initiator.h"
 
@@ -124,8 +127,13 @@ TEST(VmSimServer, ChecksTheHelloChain) {
 }
 
 TEST(VmSimServer, RefusesOnRequest) {
+  char logPath[] = "/tmp/remcons-vmlog-XXXXXX";
+  const int fd = ::mkstemp(logPath);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
   VmSimOptions o;
   o.refuse = 0x24;
+  o.logFile = logPath;
   VmSimServer server(o);
   ASSERT_TRUE(server.Start());
   const uint8_t zeros[16] = {};
@@ -134,6 +142,13 @@ TEST(VmSimServer, RefusesOnRequest) {
   bool logged = false;
   for (auto& line : server.LogLines()) logged |= line.find("\"status\":36") != std::string::npos;
   EXPECT_TRUE(logged);
+  // The same line went to the log file.
+  std::ifstream in(logPath);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_NE(line.find("\"event\":\"Hello\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"status\":36"), std::string::npos) << line;
+  ::unlink(logPath);
 }
 
 }  // namespace
