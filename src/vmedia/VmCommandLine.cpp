@@ -73,6 +73,11 @@ struct VmCommandLineMounts::Mounted {
   VmMountSpec spec;
   std::unique_ptr<FixedTargetChooser> chooser;
   std::unique_ptr<VMConnection> connection;
+  // A short session can end before Connect has returned; its Unmount waits for the Mount.
+  std::mutex mutex;
+  bool mountReported = false;
+  std::string endedBeforeReport;
+  bool ended = false;
 };
 
 VmCommandLineMounts::VmCommandLineMounts(Settings settings) : settings_(std::move(settings)) {}
@@ -120,9 +125,21 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
     s.roots = settings_.roots;
     m->connection = std::make_unique<VMConnection>(spec.kind, s);
     Mounted* raw = m.get();
-    m->connection->SetServeEndedCallback([this, raw](const std::string& reason) {
-      Emit("{\"event\":\"Unmount\",\"kind\":" + VmJsonString(raw->spec.word) + ",\"path\":" +
-           VmJsonString(raw->spec.path) + ",\"reason\":" + VmJsonString(reason) + "}");
+    auto unmountEvent = [raw](const std::string& reason) {
+      return "{\"event\":\"Unmount\",\"kind\":" + VmJsonString(raw->spec.word) +
+             ",\"path\":" + VmJsonString(raw->spec.path) + ",\"reason\":" + VmJsonString(reason) +
+             "}";
+    };
+    m->connection->SetServeEndedCallback([this, raw, unmountEvent](const std::string& reason) {
+      {
+        std::lock_guard lock(raw->mutex);
+        raw->ended = true;
+        if (!raw->mountReported) {
+          raw->endedBeforeReport = reason;
+        } else {
+          Emit(unmountEvent(reason));
+        }
+      }
       VmCountMount(-1);
       std::lock_guard lock(mutex_);
       --serving_;
@@ -136,8 +153,11 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
     const int r = m->connection->Connect(spec.path);
     if (r == 0) {
       ++started;
+      std::lock_guard lock(raw->mutex);
       Emit(head + ",\"device\":" + VmJsonString(VmKindName(m->connection->DeviceKind())) +
            ",\"result\":\"ok\"}");
+      raw->mountReported = true;
+      if (raw->ended) Emit(unmountEvent(raw->endedBeforeReport));
     } else {
       VmCountMount(-1);
       {

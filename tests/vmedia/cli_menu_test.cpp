@@ -184,6 +184,24 @@ TEST(VmCommandLine, UnmountAllEndsServing) {
   EXPECT_NE(lines[1].find("\"reason\":\"Unmounted.\""), std::string::npos) << lines[1];
 }
 
+TEST(VmCommandLine, AShortSessionStillReportsMountBeforeUnmount) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 36));
+  vmtest::Loopback lb;
+  lb.server.SetSessionHandler([](sim::VmInitiator&) {});  // closes at once
+  ASSERT_TRUE(lb.Start());
+  for (int i = 0; i < 20; ++i) {
+    Events events;
+    VmCommandLineMounts mounts(CliSettings(lb, &events));
+    ASSERT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 1);
+    ASSERT_TRUE(mounts.WaitAllEnded(5000));
+    auto lines = events.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("\"event\":\"Mount\""), std::string::npos);
+    EXPECT_NE(lines[1].find("\"event\":\"Unmount\""), std::string::npos);
+  }
+}
+
 TEST(VmJson, Escapes) {
   EXPECT_EQ(VmJsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
 }
