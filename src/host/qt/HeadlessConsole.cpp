@@ -196,7 +196,11 @@ int HeadlessConsole::Outcome(std::string* reason) {
         *reason = "failed to connect to " + where + ": no start reply";
         break;
       case CNet::kClosedInHandshake:
-        *reason = "failed to connect to " + where + ": the server closed the connection";
+        // Closed by the stop while waiting, or by the server.
+        *reason = "failed to connect to " + where +
+                  (control_->EndReason() == CRemCons::SessionEnd::kStopped
+                       ? ": no start reply"
+                       : ": the server closed the connection");
         break;
       default:
         *reason = "failed to connect to " + where;

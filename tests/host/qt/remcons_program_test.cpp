@@ -1,0 +1,229 @@
+// The remcons program as scripts use it: its options and their errors, the headless run against a
+// simulator in this process (events file and snapshot), the demo, and its exit statuses.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "host/qt/headless_util.h"
+#include "platform/socket.h"
+
+namespace remcons {
+namespace {
+
+using testing::DifferencesFromScreen;
+using testing::EventNames;
+using testing::ReadJsonLines;
+using testing::ReadPng;
+using testing::ScratchDir;
+using testing::SimOptions;
+using testing::SimParams;
+
+struct Result {
+  int status = -1;  // exit status; -1 when it had to be killed
+  std::string out, err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Runs the program with args; output goes to files in dir. Killed after timeoutMs.
+Result RunRemcons(const ScratchDir& dir, const std::vector<std::string>& args,
+                  bool withDisplay = false, int timeoutMs = 60000) {
+  const std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int n = open("/dev/null", O_RDONLY);
+    dup2(o, 1);
+    dup2(e, 2);
+    dup2(n, 0);
+    unsetenv("REMCONS_TRACE");
+    unsetenv("WAYLAND_DISPLAY");
+    if (withDisplay) {
+      setenv("DISPLAY", ":97", 1);
+    } else {
+      unsetenv("DISPLAY");
+    }
+    std::vector<char*> argv{const_cast<char*>(REMCONS_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(REMCONS_BINARY, argv.data());
+    _exit(127);
+  }
+  Result result;
+  int wstatus = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      result.out = ReadFile(out);
+      result.err = ReadFile(err);
+      return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = ReadFile(out);
+  result.err = ReadFile(err);
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> ParamArgs(uint16_t port) {
+  std::vector<std::string> args;
+  for (const auto& [name, value] : SimParams(port)) {
+    args.push_back("--param");
+    args.push_back(name + "=" + value);
+  }
+  return args;
+}
+
+TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
+  ScratchDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"--bogus"}, "remcons: unknown option --bogus (see --help)"},
+      {{"extra"}, "remcons: unknown option extra (see --help)"},
+      {{"--param"}, "remcons: --param needs a value"},
+      {{"--param", "noequals"}, "remcons: --param needs NAME=VALUE, got \"noequals\""},
+      {{"--param", "=5"}, "remcons: --param needs NAME=VALUE, got \"=5\""},
+      {{"--seconds", "soon"}, "remcons: --seconds needs a number of seconds, got \"soon\""},
+      {{"--seconds=-1"}, "remcons: --seconds needs a number of seconds, got \"-1\""},
+      {{"--headless=yes"}, "remcons: --headless takes no value"},
+      {{"--answer", "OK"}, "remcons: --answer needs CAPTION=BUTTON, got \"OK\""},
+      {{"--events", ""}, "remcons: --events needs a file name"},
+      {{"--script", "/nonexistent/s.txt"},
+       "remcons: cannot read /nonexistent/s.txt: No such file or directory"},
+      {{"--page", "/nonexistent/p.html"}, "remcons: cannot read the page /nonexistent/p.html"},
+      {{"--trace", "/nonexistent/t.txt"}, "remcons: cannot write the trace to /nonexistent/t.txt"},
+      {{"--headless", "--param", "mouseMode=3"},
+       "remcons: --param mouseMode=3 refused (unknown name or invalid value)"},
+      {{"--headless", "--param", "colour=blue"},
+       "remcons: --param colour=blue refused (unknown name or invalid value)"},
+      {{"--headless", "--param", "port=70000"},
+       "remcons: --param port=70000 refused (unknown name or invalid value)"},
+      {{"--headless", "--answer", "Warning=Later"},
+       "remcons: --answer unknown button \"Later\" (OK, Cancel, Yes or No)"},
+      {{"--headless", "--events", "/nonexistent/e.json"},
+       "remcons: cannot write /nonexistent/e.json: No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunRemcons(dir, c.args);
+    EXPECT_EQ(r.status, 2) << c.line;
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_FALSE(lines.empty()) << c.line;
+    EXPECT_EQ(lines.back(), c.line);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
+TEST(RemconsProgram, HelpListsEveryOption) {
+  ScratchDir dir;
+  const Result r = RunRemcons(dir, {"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* option :
+       {"--param NAME=VALUE", "--page FILE", "--page-url URL", "--headless", "--seconds N",
+        "--trace FILE|-", "--events FILE|-", "--answer CAPTION=BUTTON", "--snapshot FILE.png",
+        "--script FILE|-", "--demo", "--help", "wait-event NAME [MS]", "key VK down|up", "dblclick",
+        "snapshot FILE.png"}) {
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(RemconsProgram, RunsHeadlessWithoutADisplayAndSaysSo) {
+  ScratchDir dir;
+  auto listener = TcpSocket::Listen("127.0.0.1", 0);
+  const std::string port = std::to_string(listener->LocalPort());
+  listener->Close();
+  for (bool display : {false, true}) {
+    const Result r = RunRemcons(
+        dir, {"--param", "target=127.0.0.1", "--param", "port=" + port, "--seconds", "0"}, display);
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0], display
+                            ? "remcons: the desktop window is not available yet; running headless"
+                            : "remcons: no display; running headless");
+    EXPECT_EQ(lines[1], "remcons: failed to connect to 127.0.0.1:" + port);
+  }
+}
+
+TEST(RemconsProgram, AScriptedHeadlessRunAgainstTheSimulator) {
+  ScratchDir dir;
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  {
+    std::ofstream script(dir / "script.txt");
+    script << "wait-event OnResize 10000\n"
+              "sleep 300\n"
+              "type echo \"hello\"\\n\n"
+              "move 512 384\n"
+              "sleep 500\n"
+              "stop\n";
+  }
+  std::vector<std::string> args = ParamArgs(server.Port());
+  for (std::string a : {std::string("--headless"), std::string("--events"), dir / "events.json",
+                        std::string("--snapshot"), dir / "shot.png", std::string("--script"),
+                        dir / "script.txt", std::string("--seconds"), std::string("30")}) {
+    args.push_back(a);
+  }
+  const Result r = RunRemcons(dir, args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+
+  std::vector<std::string> raw;
+  const std::vector<QJsonObject> events = ReadJsonLines(dir / "events.json", &raw);
+  EXPECT_EQ(EventNames(events), (std::vector<std::string>{"OnResize", "OnShutdown", "OnShutdown"}));
+  ASSERT_FALSE(raw.empty());
+  EXPECT_EQ(raw[0], "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+
+  EXPECT_NE(server.ScreenText().find("boot: echo \"hello\""), std::string::npos);
+  int width = 0, height = 0;
+  const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
+  std::optional<testing::RgbImage> image = ReadPng(dir / "shot.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(DifferencesFromScreen(*image, screen, width, height), 0);
+  server.Stop();
+}
+
+TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
+  ScratchDir dir;
+  const Result r = RunRemcons(dir, {"--demo", "--headless", "--seconds", "2", "--events", "-",
+                                    "--snapshot", dir / "demo.png"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+  EXPECT_EQ(lines.back(), "{\"event\":\"OnShutdown\"}");
+  std::optional<testing::RgbImage> image = ReadPng(dir / "demo.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 1024);
+  EXPECT_EQ(image->height, 768);
+  std::set<uint32_t> colours;
+  for (size_t i = 0; i + 2 < image->rgb.size(); i += 3) {
+    colours.insert(image->rgb[i] << 16 | image->rgb[i + 1] << 8 | image->rgb[i + 2]);
+  }
+  EXPECT_GE(colours.size(), 3u);
+}
+
+}  // namespace
+}  // namespace remcons
