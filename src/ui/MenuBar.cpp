@@ -209,6 +209,10 @@ void CMenuBar::InvalidateAll() {
   Invalidate(PanelRect(panel_));
 }
 
+void CMenuBar::Redraw() {
+  InvalidateAll();
+}
+
 void CMenuBar::Show() {
   const bool wasShown = IsShown();
   visible_ = true;
@@ -242,15 +246,10 @@ void CMenuBar::SetPanel(Panel panel) {
 
 // ---- Power, control, capture and replay state ----
 
-void CMenuBar::SetPowerOn() {
-  powerOn_ = true;
-  InvalidateButton(BarButton::kPower);
-  Invalidate(layout::PowerCompact(width_));
-  Invalidate(layout::PowerExtended(width_));
-}
-
-void CMenuBar::SetPowerOff() {
-  powerOn_ = false;
+void CMenuBar::SetPower(bool on) {
+  powerOn_ = on;
+  // The button and the greying of the entries; the panels are repainted whether open or not,
+  // since the console thread must not read which one is.
   InvalidateButton(BarButton::kPower);
   Invalidate(layout::PowerCompact(width_));
   Invalidate(layout::PowerExtended(width_));
@@ -289,7 +288,9 @@ void CMenuBar::ReplayRewound() {
   stopRequested_ = false;
   playing_ = false;
   speed_ = 0;
-  InvalidateAll();
+  // Called from the console thread: only the replay buttons, whose places need no menu state.
+  InvalidateButton(BarButton::kPlayPause);
+  InvalidateButton(BarButton::kFastPlay);
 }
 
 void CMenuBar::SetReplayMenuClosed() {
@@ -400,72 +401,76 @@ void CMenuBar::LeftDown(int x, int y) {
 }
 
 void CMenuBar::LeftUp(int x, int y) {
-  if (Hit(BarButton::kClose, x, y)) {
-    if (replaying_) {
-      EndReplayDisplay();
-      owner_.LeaveReplay();
-    } else {
-      owner_.StopSession();
-    }
-    return;
-  }
-  if (Hit(BarButton::kPin, x, y)) {
-    pinned_ = !pinned_;
-    InvalidateButton(BarButton::kPin);
-    return;
-  }
-  if (replaying_) {
-    if (Hit(BarButton::kPlayPause, x, y)) {
+  // The panels lie below the buttons: a point is in one or on the other, never both.
+  if (ClickPowerPanel(x, y) || ClickKeysPanel(x, y)) return;
+  const BarButton button = ButtonAt(x, y);
+  switch (button) {
+    case BarButton::kClose:
+      if (replaying_) {
+        EndReplayDisplay();
+        owner_.LeaveReplay();
+      } else {
+        owner_.StopSession();
+      }
+      break;
+    case BarButton::kPin:
+      pinned_ = !pinned_;
+      break;
+    case BarButton::kPlayPause:
       playing_ = !playing_;
-      InvalidateButton(BarButton::kPlayPause);
-    } else if (Hit(BarButton::kStop, x, y)) {
+      break;
+    case BarButton::kStop:
       stopRequested_ = true;
       playing_ = false;
       speed_ = 0;
       InvalidateButton(BarButton::kPlayPause);
       InvalidateButton(BarButton::kFastPlay);
-    } else if (Hit(BarButton::kFastPlay, x, y)) {
+      break;
+    case BarButton::kFastPlay:
       speed_ = (speed_ + 1) % 4;
       speedChanged_ = true;
-      InvalidateButton(BarButton::kFastPlay);
-    }
-    // The tooltip follows the state it describes.
-    SetTooltip(TooltipOf(ButtonAt(x, y)));
-    return;
+      break;
+    case BarButton::kRecord:
+      if (recording_) {
+        recording_ = false;
+        owner_.StopCapture();
+      } else if (owner_.StartCapture()) {
+        recording_ = true;
+        // The capture starts with a whole screen.
+        owner_.DoCommand(kCommandRefresh);
+      }
+      break;
+    case BarButton::kReplay:
+      if (replayMenuClosed_) {
+        replayMenuClosed_ = false;
+        owner_.OpenReplayMenu();
+      }
+      break;
+    case BarButton::kPower:
+      ClickPowerButton();
+      break;
+    case BarButton::kControl:
+      ClickControl();
+      break;
+    case BarButton::kClientList:
+      owner_.ShowClientList();
+      break;
+    case BarButton::kLock:
+      notAccepting_ = !notAccepting_;
+      owner_.SetAccepting(!notAccepting_);
+      break;
+    case BarButton::kKeys:
+      SetPanel(panel_ == Panel::kKeys ? Panel::kNone : Panel::kKeys);
+      break;
+    case BarButton::kMedia:
+      ClickMediaButton();
+      break;
+    case BarButton::kCount:
+      return;
   }
-  if (Hit(BarButton::kRecord, x, y)) {
-    if (recording_) {
-      recording_ = false;
-      owner_.StopCapture();
-    } else if (owner_.StartCapture()) {
-      recording_ = true;
-      // The capture starts with a whole screen.
-      owner_.DoCommand(kCommandRefresh);
-    }
-    InvalidateButton(BarButton::kRecord);
-  } else if (Hit(BarButton::kReplay, x, y)) {
-    if (replayMenuClosed_) {
-      replayMenuClosed_ = false;
-      InvalidateButton(BarButton::kReplay);
-      owner_.OpenReplayMenu();
-    }
-  } else if (Hit(BarButton::kPower, x, y)) {
-    ClickPowerButton();
-  } else if (ClickPowerPanel(x, y)) {
-  } else if (Hit(BarButton::kControl, x, y)) {
-    ClickControl();
-  } else if (Hit(BarButton::kClientList, x, y)) {
-    owner_.ShowClientList();
-  } else if (Hit(BarButton::kLock, x, y)) {
-    notAccepting_ = !notAccepting_;
-    InvalidateButton(BarButton::kLock);
-    owner_.SetAccepting(!notAccepting_);
-  } else if (Hit(BarButton::kKeys, x, y)) {
-    SetPanel(panel_ == Panel::kKeys ? Panel::kNone : Panel::kKeys);
-  } else if (ClickKeysPanel(x, y)) {
-  } else if (Hit(BarButton::kMedia, x, y)) {
-    ClickMediaButton();
-  }
+  InvalidateButton(button);
+  // In replay mode the tooltip follows the state it describes.
+  if (replaying_) SetTooltip(TooltipOf(button));
 }
 
 void CMenuBar::Warn(const char* traceLine, const char* text) {
@@ -493,8 +498,6 @@ void CMenuBar::ClickMediaButton() {
   }
   drives_->GetDrives();
   SetPanel(Panel::kDrives);
-  // The button shows the menu open even when it has no entries.
-  InvalidateButton(BarButton::kMedia);
 }
 
 bool CMenuBar::ClickPowerPanel(int x, int y) {
@@ -557,7 +560,6 @@ void CMenuBar::ClickControl() {
     default:
       break;
   }
-  InvalidateButton(BarButton::kControl);
 }
 
 // ---- Painting ----

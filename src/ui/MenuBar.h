@@ -85,15 +85,18 @@ class CMenuBar : public MenuBarMouse {
   Rect Area() const;
   // Draws the bar onto target (the back plane) for the window width.
   void Paint(Surface& target, int width);
+  // Safe from any thread.
   void SetWidth(int width);
   int width() const { return width_; }
+  // Asks for a repaint of all the bar covers (focus gained, window moved).
+  void Redraw();
   // Pinned once by the session timer after start; the pin button toggles it.
   void Pin();
   bool IsPinned() const { return pinned_; }
 
   // --- From the console thread and the multi-user threads: flags and one repaint ---
-  void SetPowerOn();
-  void SetPowerOff();
+  void SetPowerOn() { SetPower(true); }
+  void SetPowerOff() { SetPower(false); }
   bool IsPowerOn() const { return powerOn_; }
   // Control held (on) or none; redrawn when the bar shows.
   void ShowControlState(bool on);
@@ -109,7 +112,8 @@ class CMenuBar : public MenuBarMouse {
   bool IsRecording() const { return recording_; }
   bool IsPlaying() const { return playing_; }
   bool StopRequested() const { return stopRequested_; }
-  // The replay has rewound: clears the stop request, playing and the speed.
+  // The replay has rewound: clears the stop request, playing and the speed. Safe from the
+  // console thread.
   void ReplayRewound();
   int SpeedIndex() const { return speed_; }
   // True once after each speed change.
@@ -117,7 +121,7 @@ class CMenuBar : public MenuBarMouse {
   // The Replay Menu dialog has closed.
   void SetReplayMenuClosed();
   bool ReplayMenuClosed() const { return replayMenuClosed_; }
-  // Capture ended by the capture code (error, end of session).
+  // Capture ended by the capture code (error, end of session). Safe from the console thread.
   void SetRecording(bool recording);
 
   // --- Virtual media ---
@@ -152,6 +156,7 @@ class CMenuBar : public MenuBarMouse {
     Surface normal, pressedImage, grey;
   };
 
+  void SetPower(bool on);
   void LoadPicture();
   void PreparePicture(const std::string& text, int y);
   void BuildPowerMenu();

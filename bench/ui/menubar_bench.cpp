@@ -1,0 +1,63 @@
+// The menu bar's share of a repaint: composing the bar (and an open panel) onto the back plane,
+// which painting does for every update that touches the bar while it shows.
+#include <benchmark/benchmark.h>
+
+#include "ui/MenuBar.h"
+#include "ui/ui_fakes.h"
+
+namespace remcons {
+namespace {
+
+class NullHost : public Host {
+ public:
+  bool IsUiThread() override { return true; }
+  bool SendToUi(std::function<void()> fn) override {
+    fn();
+    return true;
+  }
+  void PostToUi(std::function<void()> fn) override { fn(); }
+  void Invalidate(const Rect*, bool) override {}
+  void StartTimer(int, uint32_t) override {}
+  void StopTimer(int) override {}
+  int MessageBox(const std::string&, const std::string&, uint32_t) override { return kIdOk; }
+  bool EnumDisplayMode(int, DisplayMode*) override { return false; }
+  int ChangeDisplayMode(const DisplayMode*) override { return kDispChangeSuccessful; }
+  std::optional<std::string> PageLocation() override { return std::nullopt; }
+};
+
+enum Open { kNothing, kKeys, kExtended };
+
+void BM_PaintBar(benchmark::State& state) {
+  NullHost host;
+  testing::FakePainter painter;
+  testing::FakeOwner owner;
+  MenuBarConfig config;
+  config.serverName = "db-primary.example.net";
+  config.width = 1024;
+  config.uniqueFeatures = 4 | 8;
+  config.muMode = 1;
+  config.screenCapture = config.clientCapture = true;
+  config.vmKeyRefused = true;
+  CMenuBar bar(host, painter, owner, config);
+  bar.Show();
+  auto click = [&](Rect r, int dx, int dy) {
+    bar.OnMouseButton(MenuBarMouse::kLeftDown, r.left + dx, r.top + dy);
+    bar.OnMouseButton(MenuBarMouse::kLeftUp, r.left + dx, r.top + dy);
+  };
+  if (state.range(0) == kKeys) click(layout::Button(BarButton::kKeys, 1024), 5, 5);
+  if (state.range(0) == kExtended) {
+    click(layout::Button(BarButton::kPower, 1024), 5, 5);
+    click(layout::PowerCompact(1024), 30, 80);
+  }
+  Surface backPlane(1024, 768);
+  for (auto _ : state) {
+    bar.Paint(backPlane, 1024);
+    benchmark::DoNotOptimize(backPlane.data());
+  }
+}
+BENCHMARK(BM_PaintBar)->Arg(kNothing)->Arg(kKeys)->Arg(kExtended);
+
+}  // namespace
+}  // namespace remcons
+
+BENCHMARK_MAIN();
