@@ -135,10 +135,6 @@ inline constexpr uint32_t kMsgSessionClosed = WM_USER + 3;  // OnShutdown
 inline constexpr int kSessionTimer = 1;
 inline constexpr uint32_t kSessionTimerMs = 1000;
 
-// Number of virtual drives mounted at present in this process (the menu bar raises and lowers it);
-// the idle time-out never ends a session while it is above 0.
-std::atomic<int>& MountedDrives();
-
 // What the window gives the session when it is created.
 struct SessionEnvironment {
   Host* host = nullptr;

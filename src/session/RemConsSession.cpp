@@ -11,6 +11,7 @@
 #include "platform/strings.h"
 #include "platform/trace.h"
 #include "session/RemCons.h"
+#include "vmedia/VmDrives.h"
 
 namespace remcons {
 namespace {
@@ -47,11 +48,6 @@ const char* MessageText(uint32_t message) {
 }
 
 }  // namespace
-
-std::atomic<int>& MountedDrives() {
-  static std::atomic<int> count{0};
-  return count;
-}
 
 // ---------------------------------------------------------------------------------------------
 // The decoder's byte source
@@ -403,7 +399,7 @@ void CRemCons::OnTimer(int id) {
       }
       // Idle time-out, never while a virtual drive is mounted.
       const uint32_t idle = idleCountdown_.fetch_sub(1);
-      if (idle == 0 && MountedDrives().load() == 0) {
+      if (idle == 0 && VmMountedDrives() == 0) {
         EndSessionFromTimer();
         break;
       }

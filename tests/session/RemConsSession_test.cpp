@@ -10,6 +10,7 @@
 #include "platform/strings.h"
 #include "session/session_rig.h"
 #include "support/trace_capture.h"
+#include "vmedia/VmDrives.h"
 
 namespace remcons {
 namespace {
@@ -299,9 +300,9 @@ TEST(SessionTimer, TimeoutZeroEndsOnTheFirstTickUnlessADriveIsMounted) {
     SessionRig rig;
     rig.control->put_timeout(0);
     rig.Connect(peer);
-    MountedDrives() = 1;
+    VmCountMount(1);
     rig.Tick(42 + 200);
-    MountedDrives() = 0;
+    VmCountMount(-1);
     EXPECT_FALSE(rig.control->StopRequested());
     EXPECT_EQ(rig.control->TimerPhase(), 2u);
   }
