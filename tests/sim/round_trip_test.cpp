@@ -203,12 +203,13 @@ TEST(RoundTrip, IncrementalUpdatesOfATypingConsole) {
     SCOPED_TRACE(size.width);
     Session s;
     TextConsole console(size.width / 8, size.height / 16);
+    for (int line = 0; line < console.rows() - 6; ++line) console.Write("boot message\n");
     ColorFrame shown = console.Render();
     ASSERT_TRUE(s.encoder.EncodeFullFrame(shown));
     s.Send(&shown);
     std::mt19937 rng(7);
-    // Enough lines to scroll the whole screen once.
-    for (int update = 0; update < console.rows() + 12; ++update) {
+    // Lines typed near the bottom, then lines that scroll the whole screen.
+    for (int update = 0; update < 14; ++update) {
       console.SetColors(static_cast<int>(rng() % 16), update % 7 == 0 ? 1 : 0);
       console.Write("root@server:~# echo line " + std::to_string(update) + "\n");
       ColorFrame next = console.Render();

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
+#include "video/FrameBuffer.h"
+
 #include "support/fake_host.h"
 #include "support/trace_capture.h"
 #include "video/video_fakes.h"
@@ -130,6 +134,30 @@ TEST(SwitchVideoMode, WindowedWarnsAboutModesAbove1280x1024) {
   m.modes.SwitchVideoMode(1024, 768);
   m.modes.SwitchVideoMode(1600, 1200);
   EXPECT_EQ(m.host.Boxes().size(), 2u);
+}
+
+TEST(SwitchVideoMode, BoxesAreShownWithoutHoldingTheVideoLock) {
+  // While a box is up the window thread paints, and painting takes the video lock.
+  Modes m;
+  auto lock = OpenNamedMutex(kVideoLockName);
+  std::vector<bool> paintable;
+  m.host.answer = [&](const FakeHost::Box&) {
+    paintable.push_back(std::async(std::launch::async, [&] {
+                          const bool got = lock->try_lock();
+                          if (got) lock->unlock();
+                          return got;
+                        }).get());
+    return kIdOk;
+  };
+  m.modes.SwitchVideoMode(1600, 1200);  // windowed warning
+  m.modes.SetFullScreen(true);
+  m.host.displayModes = {M(1280, 1024)};
+  m.host.displayChangeResult = kDispChangeFailed;
+  m.modes.SwitchVideoMode(1920, 1200);  // limit warning, then the failed change
+  m.host.displayModes = {};
+  m.modes.SwitchVideoMode(1024, 768);  // no match
+  EXPECT_EQ(paintable, (std::vector<bool>{true, true, true, true}));
+  EXPECT_EQ(m.host.Boxes().size(), 4u);
 }
 
 TEST(SwitchVideoMode, FullScreenChangesTheLocalDisplay) {

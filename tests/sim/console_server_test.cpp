@@ -1,0 +1,615 @@
+// The console service over loopback, driven by a test console written from the grammar: the
+// start sequence and the replies, the cipher in both directions, packets in any split, hostile
+// bytes, the power buttons, refresh requests, keep-alives, typing and the pointer, the scripted
+// events, and the picture, decoded by the project's decoder only as a cross-check.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <random>
+#include <thread>
+
+#include "console_peer.h"
+#include "sim/ConsoleServer.h"
+
+namespace remcons::sim {
+namespace {
+
+using testing::ConsolePeer;
+using testing::DecodingConsole;
+using testing::OracleStream;
+using testing::StartOptions;
+using testing::TestKeys;
+using testing::TestOptions;
+using Bytes = std::vector<uint8_t>;
+
+// Codes read from deciphered stream bytes as the decoder reads them: least significant bit of
+// each byte first, each code most significant bit first.
+class Bits {
+ public:
+  explicit Bits(Bytes bytes) : bytes_(std::move(bytes)) {}
+  uint32_t Get(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++pos_) {
+      v = v << 1 | ((bytes_.at(pos_ / 8) >> (pos_ % 8)) & 1);
+    }
+    return v;
+  }
+
+ private:
+  Bytes bytes_;
+  size_t pos_ = 0;
+};
+
+Bytes ReadSome(ConsolePeer& peer, size_t n) {
+  Bytes out;
+  uint8_t buffer[4096];
+  while (out.size() < n) {
+    const int got = peer.Read(buffer, sizeof buffer);
+    if (got <= 0) break;
+    out.insert(out.end(), buffer, buffer + got);
+  }
+  return out;
+}
+
+class ConsoleServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(remcons::testing::LoadLegacyProvider()); }
+  void StartServer(ConsoleServerOptions options = TestOptions()) {
+    options_ = options;
+    server_ = std::make_unique<ConsoleServer>(options);
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+
+  ConsoleServerOptions options_;
+  std::unique_ptr<ConsoleServer> server_;
+};
+
+// --- Start sequence and reply ---
+
+TEST_F(ConsoleServerTest, ClearAndEncipheredSessionsBeginWithTheModeCommand) {
+  StartServer();
+  for (bool header : {false, true}) {
+    SCOPED_TRACE(header ? "enciphered" : "clear");
+    ConsolePeer peer(server_->Port(), options_.keys);
+    StartOptions o;
+    o.header = header;
+    peer.SendStart(o);
+    std::string text;
+    bool enciphered = !header;
+    ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+    EXPECT_EQ(enciphered, header);
+    EXPECT_EQ(text, "\r\nMPSIM console service\r\n");
+    // Deciphered with the keystream of MD5(encryptKey | zeros) from its first byte, the stream
+    // opens with the mode command: START 1, CMD 0, CMD0 1, EXTCMD 1, EXTCMD1 0, EXTCMD2 0, then
+    // 640 / 16 = 40 columns, 480 / 16 = 30 rows and no extra lines.
+    Bits bits(ReadSome(peer, 4));
+    EXPECT_EQ(bits.Get(6), 0b101100u);
+    EXPECT_EQ(bits.Get(7), 40u);
+    EXPECT_EQ(bits.Get(7), 30u);
+    EXPECT_EQ(bits.Get(4), 0u);
+    peer.Close();
+    ASSERT_TRUE(server_->WaitForNoSession(5000));
+  }
+  const auto records = server_->Packets();
+  ASSERT_GE(records.size(), 2u);
+  EXPECT_EQ(records[0].kind, "start");
+  EXPECT_NE(records[0].fields.find("\"enciphered\":false"), std::string::npos);
+  EXPECT_NE(records[0].fields.find("\"name\":\"user\""), std::string::npos);
+  EXPECT_NE(records[0].fields.find("\"passwordLength\":4"), std::string::npos);
+  EXPECT_EQ(records[0].fields.find("pass\""), std::string::npos) << "no password in the log";
+  EXPECT_EQ(server_->Counters().sessions, 2u);
+}
+
+TEST_F(ConsoleServerTest, TheStreamIsNotInClearWhenEnciphered) {
+  StartServer();
+  ConsolePeer peer(server_->Port(), options_.keys);
+  peer.SendStart({});
+  std::string text;
+  bool enciphered = false;
+  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  ASSERT_TRUE(enciphered);
+  // Read the bytes raw and decipher them with a keystream of the wrong generation: no mode.
+  uint8_t raw[8];
+  ASSERT_EQ(peer.socket().Receive(raw, 4, MSG_WAITALL), 4);
+  OracleStream wrong(options_.keys.encryptKey);
+  wrong.Rekey();
+  wrong.Xor(raw, 4);
+  Bits bits(Bytes(raw, raw + 4));
+  const bool mode = bits.Get(6) == 0b101100u && bits.Get(7) == 40u && bits.Get(7) == 30u;
+  EXPECT_FALSE(mode);
+}
+
+TEST_F(ConsoleServerTest, StartSequenceInPiecesAndAfterGarbage) {
+  StartServer();
+  std::mt19937 random(5);
+  for (int round = 0; round < 12; ++round) {
+    StartOptions o;
+    o.header = round % 2 == 0;
+    if (round % 3 == 1) o.garbage = {'n', 'o', 'i', 's', 'e', 0x1B, '['};
+    if (round % 3 == 2) o.garbage = {0xFF, 0xFF, 0x1B};
+    ConsolePeer peer(server_->Port(), options_.keys);
+    std::vector<size_t> cuts;
+    for (size_t i = 1; i < 30; ++i) {
+      if (random() % 3 == 0) cuts.push_back(i);
+    }
+    peer.SendStart(o, cuts);
+    std::string text;
+    bool enciphered = false;
+    ASSERT_TRUE(peer.ReadReply(&text, &enciphered)) << "round " << round;
+    EXPECT_EQ(enciphered, o.header);
+    ASSERT_TRUE(server_->WaitForSession(5000, round + 1));
+    peer.Close();
+    ASSERT_TRUE(server_->WaitForNoSession(5000));
+  }
+  size_t starts = 0;
+  for (const auto& r : server_->Packets()) {
+    if (r.kind != "start") continue;
+    const std::string skipped = starts % 3 == 1 ? "7" : starts % 3 == 2 ? "3" : "0";
+    EXPECT_NE(r.fields.find("\"skipped\":" + skipped), std::string::npos) << r.Json();
+    ++starts;
+  }
+  EXPECT_EQ(starts, 12u);
+}
+
+TEST_F(ConsoleServerTest, LoginCheckRefusesAWrongPassword) {
+  ConsoleServerOptions o = TestOptions();
+  o.checkLogin = true;
+  o.login = "admin:secret";
+  StartServer(o);
+  {
+    ConsolePeer peer(server_->Port(), o.keys);
+    StartOptions start;
+    start.login = "admin\rwrong\r";
+    peer.SendStart(start);
+    std::string text;
+    bool enciphered;
+    EXPECT_FALSE(peer.ReadReply(&text, &enciphered));
+  }
+  {
+    ConsolePeer peer(server_->Port(), o.keys);
+    StartOptions start;
+    start.login = "admin\rsecret\r";
+    peer.SendStart(start);
+    std::string text;
+    bool enciphered;
+    EXPECT_TRUE(peer.ReadReply(&text, &enciphered));
+  }
+  EXPECT_EQ(server_->Counters().loginFailures, 1u);
+  EXPECT_EQ(server_->Counters().sessions, 1u);
+}
+
+TEST_F(ConsoleServerTest, AnEmptyLoginIsCompleteWhenTheConsoleGoesQuiet) {
+  StartServer();
+  ConsolePeer peer(server_->Port(), options_.keys);
+  StartOptions start;
+  start.login.clear();
+  peer.SendStart(start);
+  std::string text;
+  bool enciphered;
+  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  EXPECT_TRUE(enciphered);
+}
+
+TEST_F(ConsoleServerTest, UnknownKeyIndexAndWrongKeysAreRefusedWithAReason) {
+  ConsoleServerOptions o = TestOptions();
+  o.moreKeys[5] = TestKeys(5);
+  StartServer(o);
+  struct Case {
+    uint32_t keyIndex;
+    ConsoleKeys keys;
+    bool ok;
+  };
+  const Case cases[] = {
+      {9, o.keys, false}, {0, TestKeys(7), false}, {5, TestKeys(5), true}, {0, o.keys, true}};
+  for (const Case& c : cases) {
+    ConsolePeer peer(server_->Port(), c.keys);
+    StartOptions start;
+    start.keyIndex = c.keyIndex;
+    peer.SendStart(start);
+    std::string text;
+    bool enciphered = false;
+    EXPECT_EQ(peer.ReadReply(&text, &enciphered), c.ok) << "key index " << c.keyIndex;
+    if (c.ok) {
+      // The stream deciphers with that index's encryptKey.
+      Bits bits(ReadSome(peer, 1));
+      EXPECT_EQ(bits.Get(6), 0b101100u);
+      peer.Close();
+      ASSERT_TRUE(server_->WaitForNoSession(5000));
+    }
+  }
+  EXPECT_EQ(server_->Counters().startFailures, 2u);
+  EXPECT_EQ(server_->PacketCount("start-failed"), 2u);
+}
+
+TEST_F(ConsoleServerTest, EncryptionOffAnswersAHeaderWithAClearSession) {
+  ConsoleServerOptions o = TestOptions();
+  o.encryption = false;
+  StartServer(o);
+  ConsolePeer peer(server_->Port(), o.keys);
+  peer.SendStart({});
+  std::string text;
+  bool enciphered = true;
+  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  EXPECT_FALSE(enciphered);
+  Bits bits(ReadSome(peer, 1));
+  EXPECT_EQ(bits.Get(6), 0b101100u);
+  peer.Send({0x1B, '[', '&'});
+  ASSERT_TRUE(server_->WaitForPackets("keepalive-idle", 1, 5000));
+}
+
+TEST_F(ConsoleServerTest, SilenceMeansNoReplyUntilItEnds) {
+  ConsoleServerOptions o = TestOptions();
+  o.silent = true;
+  StartServer(o);
+  ConsolePeer peer(server_->Port(), o.keys);
+  peer.socket().SetReceiveTimeout(300);
+  peer.SendStart({});
+  uint8_t b;
+  EXPECT_LT(peer.socket().Receive(&b, 1), 1) << "nothing comes while silent";
+  ASSERT_TRUE(server_->WaitForPackets("start", 1, 5000));
+  server_->SetSilent(false);
+  peer.socket().SetReceiveTimeout(5000);
+  std::string text;
+  bool enciphered;
+  EXPECT_TRUE(peer.ReadReply(&text, &enciphered));
+}
+
+// --- Packets ---
+
+TEST_F(ConsoleServerTest, PacketsArriveWhole_InAnySplitAndCoalesced) {
+  StartServer();
+  const std::vector<Bytes> packets = {
+      {0xFF, 0xD6, 0x02, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00},
+      {0xFF, 0xD6, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+      {0xFF, 0xD0, 0x0A, 0x0A, 0x01, 0x42, 0x01, 0x5F},
+      {0xFF, 0xD1, 0x04},
+      {0xFF, 0xD2, 0x04},
+      {0xFF, 0xD3, 0x04, 0x01},
+      {0x1B, '[', '('},
+      {0x1B, '[', '&'},
+      {0x1B, '[', 'A'},
+      {0x1B, '[', '1', 0x1B, '[', 'B'},
+      {'x'},
+      {0x14},
+      {0xFF, 0xC6, 0x54, 0x24},
+      {0xFF, 0xCF, 'h', 'e', 'l', 'l', 'o', 0},
+      {0xFF, 0xCB},
+      {0xFF, 0xCC},
+  };
+  Bytes all;
+  for (const auto& p : packets) all.insert(all.end(), p.begin(), p.end());
+  std::mt19937 random(3);
+  for (int mode = 0; mode < 3; ++mode) {
+    ConsolePeer peer(server_->Port(), options_.keys);
+    peer.SendStart({});
+    std::string text;
+    bool enciphered;
+    ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+    ASSERT_TRUE(server_->WaitForSession(5000, mode + 1));
+    if (mode == 0) {
+      peer.Send(all);  // all in one write
+    } else if (mode == 1) {
+      for (uint8_t b : all) peer.Send({b});  // one byte a write
+    } else {
+      for (size_t at = 0; at < all.size();) {
+        const size_t n = std::min<size_t>(all.size() - at, 1 + random() % 9);
+        peer.Send(Bytes(all.begin() + static_cast<std::ptrdiff_t>(at),
+                        all.begin() + static_cast<std::ptrdiff_t>(at + n)));
+        at += n;
+      }
+    }
+    ASSERT_TRUE(server_->WaitFor(
+        [&] {
+          size_t n = 0;
+          for (const auto& r : server_->Packets()) n += r.session == mode + 1 && r.kind != "start";
+          return n >= packets.size();
+        },
+        5000));
+    std::vector<Bytes> got;
+    for (const auto& r : server_->Packets()) {
+      if (r.session == mode + 1 && r.kind != "start") got.push_back(r.bytes);
+    }
+    EXPECT_EQ(got, packets) << "mode " << mode;
+    peer.Close();
+    ASSERT_TRUE(server_->WaitForNoSession(5000));
+  }
+  const ConsoleCounters c = server_->Counters();
+  EXPECT_EQ(c.keepAliveActivity, 3u);
+  EXPECT_EQ(c.keepAliveIdle, 3u);
+  EXPECT_EQ(c.mouseMoves, 3u);
+  EXPECT_EQ(c.badPackets, 0u);
+}
+
+TEST_F(ConsoleServerTest, HostileBytesNeverCrashAndTheSessionGoesOn) {
+  ConsoleServerOptions o = TestOptions();
+  o.packetTimeoutMs = 100;
+  StartServer(o);
+  ConsolePeer peer(server_->Port(), o.keys);
+  peer.SendStart({});
+  std::string text;
+  bool enciphered;
+  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  std::mt19937 random(77);
+  for (int round = 0; round < 50; ++round) {
+    Bytes noise(1 + random() % 2000);
+    for (auto& b : noise) {
+      const uint32_t r = random();
+      b = r % 5 == 0 ? 0xFF : r % 5 == 1 ? 0x1B : static_cast<uint8_t>(r >> 8);
+    }
+    peer.Send(noise);
+  }
+  // Oversize texts and a truncated packet, then quiet so that it is dropped.
+  Bytes oversize = {0xFF, 0xCA, '0'};
+  oversize.insert(oversize.end(), 5000, 'q');
+  peer.Send(oversize);
+  peer.Send({0xFF, 0xD6, 0x00});
+  ASSERT_TRUE(server_->WaitForPackets("truncated", 1, 5000));
+  // Power buttons may have come out of the noise; make sure the server is on, then type.
+  server_->SetPower(true);
+  const size_t before = server_->PacketCount("keepalive-idle");
+  peer.Send({0x1B, '[', '&'});
+  ASSERT_TRUE(server_->WaitForPackets("keepalive-idle", before + 1, 5000));
+  EXPECT_GT(server_->Counters().badPackets, 0u);
+  EXPECT_GE(server_->PacketCount("oversize"), 1u);
+  EXPECT_EQ(server_->SessionNumber(), 1);
+}
+
+// --- The server's reactions, cross-checked by decoding ---
+
+TEST_F(ConsoleServerTest, ThePictureDecodesToTheServersScreen) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.enciphered);
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_TRUE(console.Saw("mode 640x480"));
+  EXPECT_NE(server_->ScreenText().find("MPSIM System BIOS"), std::string::npos);
+  EXPECT_EQ(console.events.refreshRequests, 0) << "the decoder never latched";
+}
+
+TEST_F(ConsoleServerTest, TypedKeysShowAtThePrompt_HidAndTerminal) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  auto hid = [&](uint8_t modifiers, uint8_t usage) {
+    console.peer.Send({0xFF, 0xD6, modifiers, 0, usage, 0, 0, 0, 0, 0});
+    console.peer.Send({0xFF, 0xD6, modifiers, 0, 0, 0, 0, 0, 0, 0});
+  };
+  hid(0x02, 0x0B);  // H
+  hid(0x00, 0x08);  // e
+  hid(0x00, 0x0F);  // l
+  hid(0x00, 0x0F);  // l
+  hid(0x00, 0x12);  // o
+  hid(0x00, 0x2C);  // space
+  hid(0x02, 0x1E);  // !
+  hid(0x00, 0x28);  // Enter
+  console.peer.Send({'a', 'b', 'c', 0x08, 'd', 0x0D});
+  console.peer.Send({'z'});
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("boot: z") != std::string::npos; }, 5000));
+  const std::string text = server_->ScreenText();
+  EXPECT_NE(text.find("boot: Hello !\nboot: abd\nboot: z"), std::string::npos) << text;
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+}
+
+TEST_F(ConsoleServerTest, PointerFollowsTheMouse) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  // X = 1500 and Y = 750 on the 3000 grid: pixel 320, 120 of 640 x 480.
+  console.peer.Send({0xFF, 0xD0, 0x05, 0x05, 0x05, 0xDC, 0x02, 0xEE});
+  ASSERT_TRUE(server_->WaitForPackets("mouse-move", 1, 5000));
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  const ColorFrame screen = server_->Screen();
+  EXPECT_EQ(screen.At(320, 120), 0x000);
+  EXPECT_EQ(screen.At(321, 122), 0xFFF);
+  console.peer.Send({0xFF, 0xD1, 0x04});
+  ASSERT_TRUE(server_->WaitFor([&] { return server_->Screen().At(321, 122) == 0xFF0; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+}
+
+TEST_F(ConsoleServerTest, PowerButtonsSwitchThePowerAndTheStreamSaysSo) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  console.peer.Send({0xFF, 0xBB});  // press and hold: off
+  ASSERT_TRUE(server_->WaitFor([&] { return !server_->PowerOn(); }, 5000));
+  EXPECT_TRUE(console.Saw("firmware 5"));
+  ASSERT_TRUE(server_->WaitFor([&] { return console.events.Saw("power-off"); }, 5000));
+  const size_t modesBefore = console.log.Entries().size();
+  console.peer.Send({0xFF, 0xBA});  // momentary press: on again
+  ASSERT_TRUE(console.Saw("firmware 4"));
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_NE(server_->ScreenText().find("System BIOS"), std::string::npos);
+  EXPECT_GT(console.log.Entries().size(), modesBefore);
+  // Cold boot: power off and on in the stream as well.
+  const size_t offs = console.log.Count("firmware 5");
+  console.peer.Send({0xFF, 0xBC});
+  ASSERT_TRUE(server_->WaitFor([&] { return console.log.Count("firmware 5") > offs; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  // Reset: the power-on screen, no power commands.
+  console.peer.Send({'q'});
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("boot: q") != std::string::npos; }, 5000));
+  const size_t ons = console.log.Count("firmware 4");
+  console.peer.Send({0xFF, 0xBD});
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("boot: q") == std::string::npos; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_EQ(console.log.Count("firmware 4"), ons);
+  EXPECT_EQ(server_->Counters().powerButtons, 4u);
+}
+
+TEST_F(ConsoleServerTest, PowerOffAtTheStartIsAZeroMode) {
+  ConsoleServerOptions o = TestOptions();
+  o.screen.powerOn = false;
+  StartServer(o);
+  DecodingConsole console(server_->Port(), o.keys);
+  ASSERT_TRUE(server_->WaitFor([&] { return console.events.Saw("power-off"); }, 5000));
+  EXPECT_FALSE(console.events.Saw("power-on"));
+  server_->SetPower(true);
+  ASSERT_TRUE(server_->WaitFor([&] { return console.events.Saw("power-on"); }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+}
+
+TEST_F(ConsoleServerTest, RefreshIsAnsweredWithTheWholeScreenAfterAMark) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  const uint64_t fullFrames = server_->Counters().fullFrames;
+  const size_t resyncs = console.log.Count("resync");
+  console.peer.Send({0x1B, '[', '~'});
+  ASSERT_TRUE(
+      server_->WaitFor([&] { return server_->Counters().fullFrames == fullFrames + 1; }, 5000));
+  ASSERT_TRUE(server_->WaitFor([&] { return console.log.Count("resync") == resyncs + 1; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_EQ(server_->Counters().refreshRequests, 1u);
+}
+
+TEST_F(ConsoleServerTest, KeepAlivesAreCounted) {
+  StartServer();
+  ConsolePeer peer(server_->Port(), options_.keys);
+  peer.SendStart({});
+  std::string text;
+  bool enciphered;
+  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  for (int i = 0; i < 3; ++i) peer.Send({0x1B, '[', '('});
+  for (int i = 0; i < 2; ++i) peer.Send({0x1B, '[', '&'});
+  ASSERT_TRUE(server_->WaitForPackets("keepalive-idle", 2, 5000));
+  ASSERT_TRUE(server_->WaitForPackets("keepalive-activity", 3, 5000));
+  EXPECT_EQ(server_->Counters().keepAliveActivity, 3u);
+  EXPECT_EQ(server_->Counters().keepAliveIdle, 2u);
+}
+
+TEST_F(ConsoleServerTest, ModeTextsSuspendAndResume) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  server_->SetMode(800, 600);
+  ASSERT_TRUE(console.Saw("mode 800x600"));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  for (uint8_t channel : {2, 4, 5}) server_->SendText(channel, "note " + std::to_string(channel));
+  EXPECT_TRUE(console.Saw("text 2 note 2"));
+  EXPECT_TRUE(console.Saw("text 4 note 4"));
+  EXPECT_TRUE(console.Saw("text 5 note 5"));
+  server_->SuspendVideo();
+  EXPECT_TRUE(console.Saw("firmware 6"));
+  server_->Type("typed while suspended");
+  ASSERT_TRUE(server_->WaitUntilSent(5000));
+  EXPECT_GT(console.Differences(server_->Screen()), 0u) << "no picture while suspended";
+  server_->ResumeVideo();
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+}
+
+TEST_F(ConsoleServerTest, SeizeKillAndExitEndTheConsolesSession) {
+  StartServer();
+  const std::pair<void (ConsoleServer::*)(), std::string> commands[] = {
+      {&ConsoleServer::Seize, "firmware 10"},
+      {&ConsoleServer::Kill, "firmware 11"},
+      {&ConsoleServer::Exit, "firmware 1"}};
+  int n = 0;
+  for (const auto& [command, entry] : commands) {
+    DecodingConsole console(server_->Port(), options_.keys);
+    ASSERT_TRUE(server_->WaitForSession(5000, ++n));
+    ASSERT_TRUE(console.ConvergesTo(*server_));
+    ((*server_).*command)();
+    ASSERT_TRUE(server_->WaitFor([&] { return console.done.load(); }, 5000)) << entry;
+    EXPECT_EQ(console.end, DecodeEnd::kExit);
+    EXPECT_TRUE(console.Saw(entry));
+    console.Close();
+    EXPECT_TRUE(server_->WaitForNoSession(5000));
+  }
+}
+
+TEST_F(ConsoleServerTest, ASecondConsoleTakesTheSessionOver) {
+  StartServer();
+  DecodingConsole first(server_->Port(), options_.keys);
+  ASSERT_TRUE(server_->WaitForSession(5000, 1));
+  ASSERT_TRUE(first.ConvergesTo(*server_));
+  DecodingConsole second(server_->Port(), options_.keys);
+  EXPECT_TRUE(first.Saw("firmware 10"));
+  ASSERT_TRUE(server_->WaitFor([&] { return first.done.load(); }, 5000));
+  first.Close();
+  ASSERT_TRUE(server_->WaitForSession(5000, 2));
+  EXPECT_TRUE(second.ConvergesTo(*server_));
+}
+
+TEST_F(ConsoleServerTest, WithoutSeizingASecondConsoleIsRefused) {
+  ConsoleServerOptions o = TestOptions();
+  o.seizeOnNewConnection = false;
+  StartServer(o);
+  DecodingConsole first(server_->Port(), o.keys);
+  ASSERT_TRUE(server_->WaitForSession(5000, 1));
+  ConsolePeer second(server_->Port(), o.keys);
+  second.SendStart({});
+  std::string text;
+  bool enciphered;
+  EXPECT_FALSE(second.ReadReply(&text, &enciphered));
+  EXPECT_EQ(server_->Counters().refused, 1u);
+  EXPECT_EQ(server_->SessionNumber(), 1);
+}
+
+TEST_F(ConsoleServerTest, DroppingTheConnectionEndsTheStream) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  server_->DropConnection();
+  ASSERT_TRUE(server_->WaitFor([&] { return console.done.load(); }, 5000));
+  EXPECT_EQ(console.end, DecodeEnd::kConnectionLost);
+}
+
+TEST_F(ConsoleServerTest, JoinRequestsAreAnsweredOnChannel0x80) {
+  StartServer();
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  console.peer.Send({0xFF, 0xCA, '2', 'c', 'a', 'r', 'o', 'l', '\r', 'p', 'w', '\r', 0});
+  EXPECT_TRUE(console.Saw("text 128 2carol"));
+}
+
+TEST_F(ConsoleServerTest, ScriptRunsInEverySession) {
+  ConsoleServerOptions o = TestOptions();
+  std::string error;
+  ASSERT_TRUE(
+      ParseScript("# demo\n"
+                  "status Hello there\n"
+                  "mode 800x608\n"
+                  "power cycle\n"
+                  "keychange\n"
+                  "type dir\\n\n"
+                  "wait-packet keepalive-idle 1 5000\n"
+                  "dialog bye\n",
+                  &o.script, &error))
+      << error;
+  StartServer(o);
+  DecodingConsole console(server_->Port(), o.keys);
+  EXPECT_TRUE(console.Saw("text 2 Hello there"));
+  EXPECT_TRUE(console.Saw("mode 800x608"));
+  EXPECT_TRUE(console.Saw("firmware 5"));
+  EXPECT_TRUE(console.Saw("firmware 9"));
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("boot: dir\nboot: ") != std::string::npos; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_EQ(console.log.Count("text 4 bye"), 0u) << "the script waits for the keep-alive";
+  console.peer.Send({0x1B, '[', '&'});
+  EXPECT_TRUE(console.Saw("text 4 bye"));
+  EXPECT_EQ(console.peer.keyChanges, 1);
+}
+
+TEST_F(ConsoleServerTest, ExecuteReportsBadCommandsAndMissingSessions) {
+  StartServer();
+  std::string error;
+  EXPECT_FALSE(server_->Execute("fly away", &error));
+  EXPECT_EQ(error, "unknown command 'fly'");
+  EXPECT_FALSE(server_->Execute("seize", &error));
+  EXPECT_EQ(error, "no console session");
+  EXPECT_TRUE(server_->Execute("power off", &error));
+  EXPECT_FALSE(server_->PowerOn());
+  EXPECT_TRUE(server_->Execute("# a comment", &error));
+}
+
+}  // namespace
+}  // namespace remcons::sim

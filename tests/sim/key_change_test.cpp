@@ -1,0 +1,281 @@
+// Key changes under load. The console deciphers each socket read as it arrives and switches keys
+// for the reads after the one that held the command; the server must therefore never let a read
+// span the switch, whatever the console's reading pace, the size of the frames around the command
+// and the traffic the console sends meanwhile. Any slip shows as a latched decoder (a refresh
+// request), a picture that differs, or a packet the server reads wrong.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "console_peer.h"
+#include "net/net.h"
+#include "sim/ConsoleServer.h"
+
+namespace remcons::sim {
+namespace {
+
+using testing::DecodingConsole;
+using testing::StartOptions;
+using testing::TestOptions;
+using Bytes = std::vector<uint8_t>;
+
+class KeyChangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(remcons::testing::LoadLegacyProvider()); }
+  void StartServer(ConsoleServerOptions options) {
+    options_ = options;
+    server_ = std::make_unique<ConsoleServer>(options);
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+  // Every key change went out, was read by the console and applied by both sides.
+  void ExpectAllApplied(DecodingConsole& console) {
+    const ConsoleCounters c = server_->Counters();
+    EXPECT_EQ(c.keyChangesConfirmed, c.keyChanges) << "every read was seen on loopback";
+    EXPECT_TRUE(server_->WaitFor(
+        [&] { return static_cast<uint64_t>(console.peer.keyChanges.load()) == c.keyChanges; },
+        5000));
+    EXPECT_EQ(console.events.refreshRequests, 0) << "the decoder never latched";
+    EXPECT_EQ(c.badPackets, 0u) << "the server read every packet right";
+    for (const auto& r : server_->Packets()) {
+      if (r.kind == "key-change") {
+        EXPECT_NE(r.fields.find("\"read\":\"confirmed\""), std::string::npos) << r.Json();
+      }
+    }
+  }
+
+  ConsoleServerOptions options_;
+  std::unique_ptr<ConsoleServer> server_;
+};
+
+TEST_F(KeyChangeTest, OneKeyChangeOnCommand) {
+  StartServer(TestOptions());
+  DecodingConsole console(server_->Port(), options_.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  server_->ChangeKeys();
+  ASSERT_TRUE(server_->WaitFor([&] { return console.peer.keyChanges == 1; }, 5000));
+  console.peer.Send({0xFF, 0xD6, 0, 0, 0x04, 0, 0, 0, 0, 0});
+  console.peer.Send({0xFF, 0xD6, 0, 0, 0, 0, 0, 0, 0, 0});
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("boot: a") != std::string::npos; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  ExpectAllApplied(console);
+}
+
+TEST_F(KeyChangeTest, ClearSessionsChangeKeysToo) {
+  StartServer(TestOptions());
+  StartOptions start;
+  start.header = false;
+  DecodingConsole console(server_->Port(), options_.keys, start);
+  ASSERT_FALSE(console.enciphered);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  server_->ChangeKeys();
+  server_->Type("x");
+  ASSERT_TRUE(server_->WaitFor([&] { return console.peer.keyChanges == 1; }, 5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+}
+
+// Key changes every few milliseconds while the server's picture changes (a boot counting its
+// memory, lines of output) and the console types: the stream and the keys both stay whole.
+TEST_F(KeyChangeTest, RapidKeyChangesWhileThePictureChangesAndTheConsoleTypes) {
+  ConsoleServerOptions o = TestOptions();
+  o.screen.bootMs = 1500;
+  o.frameIntervalMs = 5;
+  o.keyChangeIntervalMs = 7;
+  StartServer(o);
+  DecodingConsole console(server_->Port(), o.keys);
+  ASSERT_TRUE(server_->WaitForSession(5000));
+
+  std::atomic<bool> typing{true};
+  std::vector<Bytes> sent;
+  std::thread typist([&] {
+    std::mt19937 random(11);
+    int n = 0;
+    while (typing && n < 400) {
+      const uint8_t usage = n % 25 == 24 ? 0x28 : static_cast<uint8_t>(0x04 + random() % 26);
+      const Bytes down = {0xFF, 0xD6, 0, 0, usage, 0, 0, 0, 0, 0};
+      const Bytes up = {0xFF, 0xD6, 0, 0, 0, 0, 0, 0, 0, 0};
+      const Bytes move = {0xFF, 0xD0, 1, 1, static_cast<uint8_t>(n >> 3), static_cast<uint8_t>(n),
+                          0x02, 0x00};
+      for (const Bytes* b : {&down, &up, &move}) {
+        console.peer.Send(*b);
+        sent.push_back(*b);
+      }
+      if (n % 10 == 0) server_->Print("output line " + std::to_string(n));
+      ++n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  typing = false;
+  typist.join();
+  server_->SetKeyChangeInterval(0);
+  const ConsoleCounters c = server_->Counters();
+  EXPECT_GE(c.keyChanges, 20u);
+
+  // Every packet the console sent was read exactly, in order.
+  ASSERT_TRUE(server_->WaitFor(
+      [&] {
+        return server_->PacketCount("hid") + server_->PacketCount("mouse-move") >= sent.size();
+      },
+      5000));
+  std::vector<Bytes> got;
+  for (const auto& r : server_->Packets()) {
+    if (r.kind == "hid" || r.kind == "mouse-move") got.push_back(r.bytes);
+  }
+  EXPECT_EQ(got, sent);
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  ExpectAllApplied(console);
+}
+
+// Large frames around the command: the console is still working through reads of 4096 bytes
+// when the key change comes.
+TEST_F(KeyChangeTest, KeyChangesRightAfterLargeFrames) {
+  ConsoleServerOptions o = TestOptions();
+  o.screen.width = 1280;
+  o.screen.height = 1024;
+  StartServer(o);
+  DecodingConsole console(server_->Port(), o.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  std::mt19937 random(2);
+  for (int round = 0; round < 6; ++round) {
+    // A screen full of varied text makes a frame of many reads.
+    for (int line = 0; line < 64; ++line) {
+      std::string text;
+      for (int i = 0; i < 150; ++i) text += static_cast<char>('!' + random() % 90);
+      server_->Print(text);
+    }
+    ASSERT_TRUE(server_->WaitUntilSent(10000));
+    server_->ChangeKeys();
+    server_->Refresh();
+    server_->ChangeKeys();
+  }
+  EXPECT_TRUE(console.ConvergesTo(*server_, 20000));
+  EXPECT_GT(console.peer.reads, 20);
+  ExpectAllApplied(console);
+}
+
+// A console that reads slowly and in small pieces: the server must wait for it.
+TEST_F(KeyChangeTest, ASlowReaderIsWaitedFor) {
+  ConsoleServerOptions o = TestOptions();
+  o.keyChangeIntervalMs = 20;
+  StartServer(o);
+  DecodingConsole console(server_->Port(), o.keys);
+  // Slow the console's reading down: small reads and a pause before every one.
+  console.peer.readLimit = 700;
+  console.peer.readDelayMs = 15;
+  std::atomic<bool> busy{true};
+  std::thread painter([&] {
+    int n = 0;
+    while (busy) {
+      server_->Print("line " + std::to_string(n++));
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  busy = false;
+  painter.join();
+  server_->SetKeyChangeInterval(0);
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_GE(server_->Counters().keyChanges, 10u);
+  ExpectAllApplied(console);
+}
+
+// The project's own console connection against the simulator: the handshake, the login
+// transform, both keystreams and their key changes agree.
+class NetSource : public ByteSource {
+ public:
+  explicit NetSource(CNet& net) : net_(net) {}
+  int Read(uint8_t* buffer, int size) override { return net_.Read(buffer, size); }
+
+ private:
+  CNet& net_;
+};
+
+class NetEvents : public remcons::testing::FakeEvents {
+ public:
+  explicit NetEvents(CNet& net) : net_(net) {}
+  int Write(const uint8_t* data, int length) override {
+    ++refreshRequests;
+    return net_.Write(data, length);
+  }
+  void ChangeKeys() override {
+    net_.ChangeKeys();
+    ++keyChanges;
+  }
+  std::atomic<int> refreshRequests{0};
+  std::atomic<int> keyChanges{0};
+
+ private:
+  CNet& net_;
+};
+
+TEST_F(KeyChangeTest, TheProjectsConsoleConnectionAgrees) {
+  ConsoleServerOptions o = TestOptions();
+  o.keyIndex = 0x01020304;
+  o.checkLogin = true;
+  o.login = "user:pass";
+  StartServer(o);
+  CNet net(o.keys.decryptKey.data(), o.keys.encryptKey.data(), o.keyIndex, 1);
+  ASSERT_EQ(net.Connect("127.0.0.1", "dXNlcjpwYXNz", server_->Port()), 1);  // user:pass
+  NetSource source(net);
+  NetEvents events(net);
+  remcons::testing::FakeHost host;
+  remcons::testing::FakePainter painter;
+  FrameBuffer frameBuffer(host, painter);
+  uint32_t w = kMaxFrameWidth, h = kMaxFrameHeight;
+  frameBuffer.CreateSurfaces(&w, &h);
+  VideoModes modes(host, events);
+  VideoDecoder decoder(frameBuffer, modes, events);
+  decoder.reader().SetSource(&source);
+  std::thread thread([&] {
+    decoder.Start({});
+    decoder.Decode();
+  });
+  const auto converged = [&] {
+    return server_->WaitFor(
+        [&] {
+          if (!server_->WaitUntilSent(1000)) return false;
+          const ColorFrame screen = server_->Screen();
+          const Surface frame = frameBuffer.Snapshot();
+          for (int y = 0; y < screen.height(); ++y) {
+            for (int x = 0; x < screen.width(); ++x) {
+              if ((frame.At(x, y) & 0xFFFFFFu) != (ExpandColor(screen.At(x, y)) & 0xFFFFFFu)) {
+                return false;
+              }
+            }
+          }
+          return true;
+        },
+        10000);
+  };
+  EXPECT_TRUE(converged());
+  const uint8_t press[] = {0xFF, 0xD6, 0x02, 0, 0x0A, 0, 0, 0, 0, 0};  // G
+  const uint8_t release[] = {0xFF, 0xD6, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 5; ++i) {
+    server_->ChangeKeys();
+    net.WriteInput(press, sizeof press);
+    net.WriteInput(release, sizeof release);
+  }
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("boot: GGGGG") != std::string::npos; }, 5000));
+  EXPECT_TRUE(converged());
+  EXPECT_EQ(events.keyChanges, 5);
+  EXPECT_EQ(events.refreshRequests, 0);
+  EXPECT_EQ(server_->Counters().badPackets, 0u);
+  const auto records = server_->Packets();
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records[0].kind, "start");
+  EXPECT_NE(records[0].fields.find("\"keyIndex\":16909060"), std::string::npos);
+  EXPECT_NE(records[0].fields.find("\"login\":\"accepted\""), std::string::npos);
+  net.Close();
+  thread.join();
+}
+
+}  // namespace
+}  // namespace remcons::sim
