@@ -212,6 +212,31 @@ TEST_F(DriveMenuTest, MountsOnButtonDownAndOnlyThatRow) {
   EXPECT_GE(owner.restarts, 2);
 }
 
+TEST_F(DriveMenuTest, AnotherConsolesBarLeavesTheCountAlone) {
+  AddDrive("sdb", 2880);
+  Make();
+  OpenMenu();
+  ASSERT_TRUE(PressRow(3));
+  EXPECT_TRUE(Release(3));
+  ASSERT_EQ(CMenuBar::mountedDrives(), before + 1);
+  // A second console starting in the same process must not forget the drive the first serves:
+  // the count is what holds off the first console's idle time-out.
+  {
+    testing::FakeHost otherHost;
+    FakePainter otherPainter;
+    FakeOwner otherOwner;
+    MenuBarConfig c;
+    c.width = kWidth;
+    c.vmKeyRefused = true;
+    CMenuBar other(otherHost, otherPainter, otherOwner, c);
+    EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  }
+  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  OpenMenu();
+  ASSERT_TRUE(PressRow(3));
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+}
+
 TEST_F(DriveMenuTest, PressAreaCoversTheVisibleButton) {
   AddDrive("sdb", 2880);
   Make();

@@ -365,6 +365,25 @@ TEST_F(MenuBarTest, PressedEntryShowsItsPressedImageUntilReleased) {
   EXPECT_EQ(owner.writes, (std::vector<std::string>{"FF BB"}));
 }
 
+TEST_F(MenuBarTest, PressedMarksGoWithTheirPanel) {
+  bar->Show();
+  const Rect compact = layout::PowerCompact(kWidth);
+  EXPECT_TRUE(Click(B::kPower));
+  // Pressed on "Cold Boot", released off the panel: nothing is sent and the mark stays while
+  // the panel is open.
+  const Point p = In(compact, 50, 50);
+  EXPECT_TRUE(bar->OnMouseButton(E::kLeftDown, p.x, p.y));
+  EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, p.x, 300));
+  EXPECT_TRUE(bar->EntryPressed(2));
+  EXPECT_TRUE(owner.writes.empty());
+  // Closed by its button and opened again, the panel shows no stale press.
+  EXPECT_TRUE(Click(B::kPower));
+  EXPECT_TRUE(Click(B::kPower));
+  EXPECT_FALSE(bar->EntryPressed(2));
+  EXPECT_EQ(painter.ImageAt(Painted(), compact.left + 12 + 60, compact.top + 44 + 10),
+            std::string(img::kEntry));
+}
+
 TEST_F(MenuBarTest, NotAuthorizedWarnings) {
   MenuBarConfig c = Config();
   c.uniqueFeatures = 0;
@@ -623,6 +642,23 @@ TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheName) {
   EXPECT_EQ(ImageOf(B::kMedia), std::string(img::kMedia));
   EXPECT_EQ(ImageOf(B::kKeys), std::string(img::kKeys));
   EXPECT_EQ(ImageOf(B::kRecord), std::string(img::kBar));
+}
+
+TEST_F(MenuBarTest, ReplayTitleTakesTheNamesPlace) {
+  // Both centred, the name 1 pixel and the title 9 pixels from the top: drawn together they
+  // would run into each other, so the title replaces the name until the replay ends.
+  bar->StartReplay("BOOT Buffer");
+  const Rect barRect = layout::Bar(kWidth);
+  const int nameX = barRect.left + (640 - 6 * FakePainter::kAdvance) / 2;
+  const int titleX = barRect.left + (640 - 11 * FakePainter::kAdvance) / 2;
+  Surface s = Painted();
+  const Pixel text = menubar::kBarTextColor & 0xFFFFFF;
+  EXPECT_EQ(s.At(titleX, 9) & 0xFFFFFF, text);
+  EXPECT_NE(s.At(nameX, 1) & 0xFFFFFF, text);
+  bar->EndReplayDisplay();
+  s = Painted();
+  EXPECT_EQ(s.At(nameX, 1) & 0xFFFFFF, text);
+  EXPECT_NE(s.At(titleX, 9) & 0xFFFFFF, text);
 }
 
 TEST_F(MenuBarTest, LongServerNamesAreCutToTheRoomBetweenTheButtons) {
