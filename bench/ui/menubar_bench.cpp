@@ -2,33 +2,17 @@
 // which painting does for every update that touches the bar while it shows.
 #include <benchmark/benchmark.h>
 
+#include "support/fake_host.h"
 #include "ui/MenuBar.h"
 #include "ui/ui_fakes.h"
 
 namespace remcons {
 namespace {
 
-class NullHost : public Host {
- public:
-  bool IsUiThread() override { return true; }
-  bool SendToUi(std::function<void()> fn) override {
-    fn();
-    return true;
-  }
-  void PostToUi(std::function<void()> fn) override { fn(); }
-  void Invalidate(const Rect*, bool) override {}
-  void StartTimer(int, uint32_t) override {}
-  void StopTimer(int) override {}
-  int MessageBox(const std::string&, const std::string&, uint32_t) override { return kIdOk; }
-  bool EnumDisplayMode(int, DisplayMode*) override { return false; }
-  int ChangeDisplayMode(const DisplayMode*) override { return kDispChangeSuccessful; }
-  std::optional<std::string> PageLocation() override { return std::nullopt; }
-};
-
 enum Open { kNothing, kKeys, kExtended };
 
 void BM_PaintBar(benchmark::State& state) {
-  NullHost host;
+  testing::FakeHost host;
   testing::FakePainter painter;
   testing::FakeOwner owner;
   MenuBarConfig config;
