@@ -92,7 +92,9 @@ class SgIoPassThrough : public ScsiPassThrough {
       return -1;
     }
     // Transport and driver failures are failures; a CHECK CONDITION is an answer with sense.
-    if (io.host_status != 0 || (io.driver_status & 0x0F) > 0x08) {
+    // The driver byte: 0 good, 8 sense data came back; anything else is a failure.
+    const int driver = io.driver_status & 0x0F;
+    if (io.host_status != 0 || (driver != 0 && driver != 0x08)) {
       RC_TRACE("SG_IO host status 0x%x driver status 0x%x\n", io.host_status, io.driver_status);
       return -1;
     }
