@@ -28,17 +28,9 @@ sim::ConsoleKeys Keys() {
   return keys;
 }
 
-std::string Hex(const std::array<uint8_t, 16>& key) {
-  std::string out;
-  char two[3];
-  for (uint8_t b : key) {
-    std::snprintf(two, sizeof two, "%02X", b);
-    out += two;
-  }
-  return out;
-}
-
-std::string Hex(const Bytes& bytes) {
+// Bytes as hexadecimal digits (keys for the properties, packets for comparison).
+template <typename Range>
+std::string Hex(const Range& bytes) {
   std::string out;
   char two[3];
   for (uint8_t b : bytes) {
