@@ -144,6 +144,9 @@ std::string FATFile::Error::Message() const {
       return FormatText(Text(149, "Invalid buffer size 0x%x.").c_str(), detail_);
     case kErrSector:
       return FormatText(Text(148, "Invalid sector request 0x%x.").c_str(), detail_);
+    case kErrDirectoryFull:
+      return FormatText("The folder %s holds more entries than a FAT16 directory can.",
+                        name_.c_str());
     case kErrFileTooLarge:
       return FormatText("The file %s is 4 GB or larger; a FAT16 volume cannot hold it.",
                         name_.c_str());
@@ -428,6 +431,8 @@ void FATFile::Scan(const std::string& path, int fd, Node* dir,
   std::sort(dir->children.begin(), dir->children.end(),
             [](const Node& a, const Node& b) { return a.name < b.name; });
   NameChildren(dir);
+  // A FAT directory holds at most 65,536 entries (2 MiB).
+  if (dir != root_.get() && dir->dirSlots > 65536) throw Error(kErrDirectoryFull, 0, path);
   for (Node& child : dir->children) {
     if (!child.isDir) continue;
     ++folderCount_;

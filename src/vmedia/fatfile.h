@@ -41,7 +41,8 @@ class FATFile {
     kErrPathTooLong = 7,
     kErrBufferSize = 15,
     kErrSector = 16,
-    kErrFileTooLarge = 17,  // a single file of 4 GiB or more
+    kErrFileTooLarge = 17,   // a single file of 4 GiB or more
+    kErrDirectoryFull = 18,  // a subfolder needs more than 65,536 directory entries
   };
 
   static constexpr uint64_t kSizeLimit = 1073741824;  // bytes of file data

@@ -222,6 +222,24 @@ TEST(FATFile, RootHoldsAtMost511Entries) {
   }
 }
 
+TEST(FATFile, ASubfolderHoldsAtMost65536Entries) {
+  TempDir dir;
+  // 22,000 names of 18 characters take three entries each: 66,002 with "." and "..".
+  for (int i = 0; i < 22000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "sub/entry-number-%05d", i);
+    vmtest::WriteText(dir / name, "");
+  }
+  try {
+    FATFile image(dir.path());
+    FAIL();
+  } catch (const FATFile::Error& e) {
+    EXPECT_EQ(e.code(), FATFile::kErrDirectoryFull);
+    EXPECT_EQ(e.Message(),
+              "The folder " + (dir / "sub") + " holds more entries than a FAT16 directory can.");
+  }
+}
+
 TEST(FATFile, ReadmeGetsOneLongNameEntryAndItsShortName) {
   TempDir dir;
   vmtest::WriteText(dir / "readme.txt", "hello");
