@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "platform/strings.h"
 #include "vm_harness.h"
 #include "vm_test_util.h"
 #include "vmedia/VmCommandLine.h"
@@ -231,6 +232,20 @@ TEST(VmDriveMenu, ListsTheFixedEntriesThenTheDrives) {
   VmDriveMenu refused(settings);
   refused.Build(true);
   EXPECT_EQ(refused.Count(), 0);
+}
+
+TEST(VmDriveMenu, JapaneseLabels) {
+  const Language before = UiLanguage();
+  SetUiLanguage(Language::kJapanese);
+  VmConnectionSettings settings;
+  settings.roots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
+  VmDriveMenu menu(settings);
+  menu.Build(false);
+  SetUiLanguage(before);
+  ASSERT_EQ(menu.Count(), 3);
+  EXPECT_EQ(menu.Entry(0).label, "\uFF72\uFF92\uFF70\uFF7C\uFF9E");  // ｲﾒｰｼﾞ
+  EXPECT_EQ(menu.Entry(1).label, "\uFF8C\uFF6B\uFF99\uFF80\uFF9E");  // ﾌｫﾙﾀﾞ
+  EXPECT_EQ(menu.Entry(2).label, menu.Entry(0).label);
 }
 
 TEST(VmDriveMenu, FollowsDrivesThatComeAndGo) {
