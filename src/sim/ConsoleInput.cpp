@@ -95,7 +95,7 @@ void ConsoleInput::Resolve(std::vector<ClientPacket>* out) {
   std::vector<uint8_t> oldPlain(held_);
   stream_->Apply(oldPlain.data(), n);
 
-  // Packet boundaries of the old reading, with the plausibility of what lies before each.
+  // Packet boundaries of the old reading, with the plausibility of everything before each.
   struct Candidate {
     size_t offset;
     int score;
@@ -104,26 +104,47 @@ void ConsoleInput::Resolve(std::vector<ClientPacket>* out) {
   ClientStreamParser probe = parser_;
   std::vector<ClientPacket> packets;
   int score = 0;
+  int noise = 0;
   if (probe.AtBoundary()) candidates.push_back({0, 0});
-  for (size_t i = 0; i < n; ++i) {
+  // Once the old reading has turned to noise the switch lies behind: a few more boundaries
+  // are looked at, not the whole rest.
+  constexpr int kNoiseAfterSwitch = 4;
+  for (size_t i = 0; i < n && noise < kNoiseAfterSwitch; ++i) {
     packets.clear();
     probe.Feed(&oldPlain[i], 1, &packets);
-    for (const ClientPacket& p : packets) score += PacketPlausibility(p);
+    for (const ClientPacket& p : packets) {
+      const int plausibility = PacketPlausibility(p);
+      score += plausibility;
+      if (plausibility < 0) ++noise;
+    }
     if (probe.AtBoundary()) candidates.push_back({i + 1, score});
   }
   if (candidates.empty()) candidates.push_back({n, score});  // the console never got to switch
 
+  // Each candidate is judged by what lies near it: the old reading of the kJudged bytes before
+  // it and the new reading of the kJudged bytes after it. Right at the true switch both read
+  // well; before it the new key reads old bytes as noise, after it the old key reads new ones.
+  constexpr size_t kJudged = 128;
+  std::vector<uint8_t> newKeystream(kJudged, 0);
+  StreamOfGeneration(generation_ + 1)->Apply(newKeystream.data(), kJudged);
+  const auto scoreAt = [&](size_t offset) {
+    // The score of the old reading at the last boundary at or before offset.
+    auto it = std::upper_bound(candidates.begin(), candidates.end(), offset,
+                               [](size_t o, const Candidate& c) { return o < c.offset; });
+    return it == candidates.begin() ? 0 : std::prev(it)->score;
+  };
   size_t best = n;
   int bestScore = std::numeric_limits<int>::min();
   size_t bestDistance = 0;
   for (const Candidate& c : candidates) {
+    int total = c.score - (c.offset > kJudged ? scoreAt(c.offset - kJudged) : 0);
+    const size_t length = std::min(kJudged, n - c.offset);
     std::vector<uint8_t> newPlain(held_.begin() + static_cast<std::ptrdiff_t>(c.offset),
-                                  held_.end());
-    StreamOfGeneration(generation_ + 1)->Apply(newPlain.data(), newPlain.size());
+                                  held_.begin() + static_cast<std::ptrdiff_t>(c.offset + length));
+    for (size_t i = 0; i < length; ++i) newPlain[i] ^= newKeystream[i];
     ClientStreamParser fresh;
     packets.clear();
     fresh.Feed(newPlain.data(), newPlain.size(), &packets);
-    int total = c.score;
     for (const ClientPacket& p : packets) total += PacketPlausibility(p);
     const size_t distance =
         c.offset > confirmOffset_ ? c.offset - confirmOffset_ : confirmOffset_ - c.offset;

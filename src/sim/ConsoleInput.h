@@ -29,7 +29,7 @@ class ConsoleInput {
     uint32_t packetTimeoutMs = 1000;  // an incomplete packet is dropped after this quiet time
     uint32_t keyChangeGraceMs = 50;   // how long after the confirmed read a switch may still come
   };
-  static constexpr size_t kMaxHeld = 64 * 1024;
+  static constexpr size_t kMaxHeld = 16 * 1024;
 
   // stream: the console's send keystream where the start sequence left it, or nullptr in a clear
   // session; sessionKey: the key it was made from (16 bytes), for the later generations.

@@ -80,6 +80,7 @@ TEST_F(ConsoleInputTest, HeldBytesAreSplitWhereTheConsoleSwitched) {
   for (const Scenario& s : scenarios) {
     SCOPED_TRACE(s.name);
     SetUp();
+    out_.clear();
     // Traffic before the change goes straight through.
     Feed(Write(kIdle), 0);
     input_->BeginKeyChange(10);

@@ -265,6 +265,8 @@ class DecodingConsole {
     thread = std::thread([this] {
       decoder.Start({});
       end = decoder.Decode();
+      // As the console's session does at the end of its stream.
+      peer.Close();
       done = true;
     });
   }

@@ -194,7 +194,7 @@ TEST(ServerScreenTest, PowerButtonsAndEpochs) {
   screen.PowerButton(0, 30);  // momentary press: on again, a new epoch
   EXPECT_TRUE(screen.power());
   EXPECT_EQ(screen.powerEpoch(), 1u);
-  EXPECT_EQ(screen.Text().find('z'), std::string::npos);
+  EXPECT_EQ(screen.Text().find("boot: z"), std::string::npos);
   screen.PowerButton(2, 40);  // cold boot: off and on
   EXPECT_TRUE(screen.power());
   EXPECT_EQ(screen.powerEpoch(), 2u);
