@@ -58,11 +58,8 @@ int main(int argc, char** argv) {
     const timespec slice{0, 100 * 1000 * 1000};
     signal = sigtimedwait(&signals, nullptr, &slice);
     if (signal > 0) break;
-    if (cl.sessions > 0) {
-      const ConsoleCounters counters = console.Counters();
-      const bool ended = counters.connections >= static_cast<uint64_t>(cl.sessions) &&
-                         console.SessionNumber() == 0 && console.WaitForNoSession(0);
-      if (ended) break;
+    if (cl.sessions > 0 && console.Counters().closed >= static_cast<uint64_t>(cl.sessions)) {
+      break;
     }
   }
   if (vm) vm->Stop();

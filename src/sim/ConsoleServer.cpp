@@ -210,6 +210,9 @@ void ConsoleServer::AcceptLoop() {
         }
         LogEvent(0, "refused", {}, "\"peer\":" + JsonString(peer));
         accepted->Close();
+        std::lock_guard lock(mutex_);
+        ++counters_.closed;
+        changed_.notify_all();
         continue;
       }
       // The new console takes the session over: the old one is told so and then let go.
@@ -220,10 +223,14 @@ void ConsoleServer::AcceptLoop() {
         if (established) old->queue.push_back({Command::kSeize, 0, {}});
         changed_.notify_all();
       }
-      if (!established || !WaitFor([&] { return old->ended; }, options_.closeWaitMs + 1000)) {
+      const auto oldEnded = [&] {
+        std::lock_guard lock(mutex_);
+        return old->ended;
+      };
+      if (!established || !WaitFor(oldEnded, options_.closeWaitMs + 1000)) {
         old->stop = true;
         old->socket->Close();
-        WaitFor([&] { return old->ended; }, 5000);
+        WaitFor(oldEnded, 5000);
       }
     }
     auto session = std::make_shared<Session>();
@@ -260,6 +267,7 @@ void ConsoleServer::RunSession(const std::shared_ptr<Session>& session) {
   LogEvent(s.number, "session-end", {}, "\"dir\":\"event\"");
   std::lock_guard lock(mutex_);
   s.ended = true;
+  ++counters_.closed;
   if (current_ == session) current_.reset();
   changed_.notify_all();
 }

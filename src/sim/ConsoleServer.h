@@ -92,6 +92,7 @@ struct ConsoleCounters {
   uint64_t startFailures = 0;  // start sequences that could not be read (keys, garbage)
   uint64_t loginFailures = 0;
   uint64_t refused = 0;  // connections refused while a session ran
+  uint64_t closed = 0;   // connections that have ended, refused ones included
   uint64_t keepAliveActivity = 0;
   uint64_t keepAliveIdle = 0;
   uint64_t refreshRequests = 0;

@@ -33,7 +33,7 @@ std::string MpsimUsage() {
              "  --no-join-answers     leave join requests (FF CA) unanswered\n"
              "  --script FILE         commands run at the start of every session\n"
              "  --log FILE            received packets as JSON lines, appended (- : stdout)\n"
-             "  --sessions N          exit after N sessions have ended\n"
+             "  --sessions N          exit after N console connections have ended\n"
              "  --help                this text\n"
              "\n"
              "Virtual media:\n") +

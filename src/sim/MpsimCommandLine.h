@@ -12,7 +12,7 @@ namespace remcons::sim {
 struct MpsimCommandLine {
   ConsoleServerOptions console;
   VmSimOptions vm;
-  int sessions = 0;  // --sessions N: exit after N console sessions have ended (0: never)
+  int sessions = 0;  // --sessions N: exit after N console connections have ended (0: never)
   bool help = false;
 };
 
