@@ -26,6 +26,8 @@
 #include "platform/host.h"
 #include "platform/painter.h"
 #include "session/PropertyBag.h"
+#include "ui/MenuBar.h"
+#include "ui/MenuBarOwner.h"
 #include "video/BitReader.h"
 #include "video/FrameBuffer.h"
 #include "video/VideoDecoder.h"
@@ -142,9 +144,14 @@ struct SessionEnvironment {
   Clock* clock = nullptr;  // null: the system clock
   // Makes the frame surfaces; empty: plain memory surfaces.
   FrameBuffer::SurfaceFactory surfaceFactory;
+  // How the drive menu's image, CD image and folder entries learn what to serve (the desktop's
+  // file dialogs); null: those entries cannot be mounted.
+  VmTargetChooser* chooser = nullptr;
+  // Where the drive menu looks for local drives; none: the process's roots.
+  std::optional<MediaRoots> mediaRoots;
 };
 
-class CRemCons : public VideoEvents, public VmControl {
+class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
  public:
   CRemCons() = default;
   ~CRemCons() override;
@@ -270,11 +277,14 @@ class CRemCons : public VideoEvents, public VmControl {
   // The private messages WM_USER to WM_USER + 3: raise their events.
   void OnWindowMessage(uint32_t message);
 
+  // WM_WINDOWPOSCHANGED: the menu bar is drawn again.
+  void OnWindowPosChanged();
+
   // Stops the session: true once stopped, false while the console thread is still running (it
   // was given 100 ms; call again).
-  bool StopSession();
+  bool StopSession() override;
   // idleCountdown = timeout x 60. Any thread.
-  void RestartIdleCountdown();
+  void RestartIdleCountdown() override;
   // The second status text (at most 255 bytes) and a status-changed notice. Any thread.
   void SetStatusText2(std::string_view text) override;
   // Whether keyboard and mouse bytes reach the server. Any thread.
@@ -282,23 +292,23 @@ class CRemCons : public VideoEvents, public VmControl {
   // A message box owned by the window. Any thread.
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t style) override;
   // The command dispatcher of the menu bar and the virtual media.
-  void DoCommand(int command);
+  void DoCommand(int command) override;
+  // The connection's writes, for the menu bar: commands always, keys only with the control
+  // right. The count written, or -1 / 0 as the connection says.
+  int Write(const uint8_t* data, size_t size) override;
+  int WriteInput(const uint8_t* data, size_t size) override;
 
   // Virtual media (any thread): a drive was used; a device asks for its drive to be unmounted.
   void OnVmActivity() override;
   void OnVmUnmountRequest(VmKind kind) override;
-  // How commands 101 to 107 unmount the first mounted drive of a kind (the drive menu's); true
-  // when one was unmounted. Without it the commands are only traced.
-  void SetUnmountHandler(std::function<bool(VmKind)> handler) {
-    unmountHandler_ = std::move(handler);
-  }
 
-  // Replay (the capture module sets these): while replaying, the stream's bytes come from source
-  // instead of the connection, and no refresh requests are sent. The source's waits must use
-  // clock().SleepMs with StopFlag(), so that a stop ends them at once.
+  // Replay (the capture module sets these): while replaying (the menu bar's replay flag, or
+  // SetReplaying), the stream's bytes come from source instead of the connection, and no refresh
+  // requests are sent. The source's waits must use clock().SleepMs with StopFlag(), so that a
+  // stop ends them at once.
   void SetReplaySource(ByteSource* source) { replaySource_.store(source); }
   void SetReplaying(bool replaying) { replaying_.store(replaying); }
-  bool Replaying() override { return replaying_.load(); }
+  bool Replaying() override;
   const std::atomic<bool>& StopFlag() const { return stop_; }
   Clock& clock() { return *clock_; }
 
@@ -329,8 +339,9 @@ class CRemCons : public VideoEvents, public VmControl {
   int32_t ConnectionState() const;
   // The server's power as the menu bar shows it: 1 on, 0 off, 2 unknown.
   int ServerPowerShown() const { return serverPowerShown_.load(); }
-  // The frame buffer and video modes (after OnCreate).
+  // The frame buffer, video modes and menu bar (after OnCreate).
   FrameBuffer* frameBuffer() { return frameBuffer_.get(); }
+  CMenuBar* menuBar() { return menuBar_.get(); }
   VideoModes* videoModes() { return modes_.get(); }
   // The remote screen's size in pixels (the width and height properties before the first mode).
   std::pair<int, int> RemoteScreenSize() const;
@@ -388,6 +399,8 @@ class CRemCons : public VideoEvents, public VmControl {
   void SyncRemoteSize();
   void MarkInput() { inputSeen_.store(1); }
   void WriteBytes(const uint8_t* data, size_t size);
+  // Runs fn on the window thread later, unless the control is gone by then.
+  void PostToWindow(std::function<void()> fn);
 
   std::mutex sinksMutex_;
   std::vector<std::pair<uint32_t, IRemConsEv*>> sinks_;
@@ -403,6 +416,7 @@ class CRemCons : public VideoEvents, public VmControl {
   std::unique_ptr<CMouse> mouse_;
   std::unique_ptr<MouseMessages> mouseMessages_;
   std::unique_ptr<CKeyboard> keyboard_;
+  std::unique_ptr<CMenuBar> menuBar_;
   StreamSource source_{*this};
   bool created_ = false;    // the window exists
   bool destroyed_ = false;  // WM_DESTROY has run
@@ -431,7 +445,6 @@ class CRemCons : public VideoEvents, public VmControl {
   std::atomic<int> serverPowerShown_{2};
   std::atomic<bool> replaying_{false};
   std::atomic<ByteSource*> replaySource_{nullptr};
-  std::function<bool(VmKind)> unmountHandler_;
   // Keys held down as the key events showed them (Shift and Control for the terminal procedure).
   std::array<uint8_t, 256> keyState_{};
   // Posted messages hold a weak reference: once the control is gone they do nothing.

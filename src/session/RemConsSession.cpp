@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <string.h>  // explicit_bzero
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -99,7 +100,30 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
   decoder_ = std::make_unique<VideoDecoder>(*frameBuffer_, *modes_, *this);
   decoder_->reader().SetSource(&source_);
 
-  // 4-6. The menu bar, the session leader server and the random pool come with their parts.
+  // 4. The menu bar.
+  MenuBarConfig bar;
+  bar.target = props_.target;
+  bar.serverName = props_.serverName;
+  bar.width = static_cast<int>(props_.width);
+  bar.serverPowerOn = decoder_->server_power() != 0;  // unknown (2) counts as on
+  bar.vmPort = props_.vmPort;
+  std::copy_n(props_.vmKey, bar.vmKey.size(), bar.vmKey.begin());
+  bar.windowed = props_.fullScreen == 0;
+  bar.uniqueFeatures = props_.uniqueFeatures;
+  bar.vmKeyRefused = props_.vmNotAuthorized != 0;
+  bar.muMode = props_.muMode;
+  bar.screenCapture = props_.screenCapture != 0;
+  bar.clientCapture = props_.clientCapture != 0;
+  bar.autoExport = props_.autoExport != 0;
+  bar.scrPort = props_.scrPort;
+  MenuBarServices services;
+  services.vmControl = this;
+  services.chooser = environment.chooser;
+  services.clock = clock_;
+  if (environment.mediaRoots) services.roots = *environment.mediaRoots;
+  menuBar_ = std::make_unique<CMenuBar>(*host_, *environment.painter, *this, std::move(bar),
+                                        std::move(services));
+  // 5, 6. The session leader server and the random pool come with the multi-user session.
   // 7. Hover notifications for the window.
   host_->TrackHover();
 
@@ -127,7 +151,7 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
   window.trackHover = [this] { host_->TrackHover(); };
   window.takeFocus = [this] { host_->SetFocus(); };
   window.remoteScreenSize = [this] { return RemoteScreenSize(); };
-  mouseMessages_ = std::make_unique<MouseMessages>(*mouse_, std::move(window));
+  mouseMessages_ = std::make_unique<MouseMessages>(*mouse_, std::move(window), menuBar_.get());
 
   // 10. The keyboard focus.
   host_->SetFocus();
@@ -166,7 +190,8 @@ CRemCons::~CRemCons() {
   alive_.reset();
   if (created_) OnDestroy();
   if (consoleThread_.joinable()) consoleThread_.join();
-  // The keyboard releases its hook as it goes; the rest is freed in reverse order of creation.
+  // The menu bar unmounts its drives; the keyboard releases its hook as it goes.
+  menuBar_.reset();
   keyboard_.reset();
   mouseMessages_.reset();
   mouse_.reset();
@@ -332,6 +357,7 @@ bool CRemCons::StopSession() {
   //    any other: nothing is cut off while it holds a lock or is half-way through a write.
   if (Replaying()) {
     RC_TRACE("CRemCons: ending the replay\n");
+    if (menuBar_) menuBar_->EndReplayDisplay();
     replaying_ = false;
   }
   // 2. Already stopped.
@@ -366,6 +392,7 @@ void CRemCons::OnTimer(int id) {
     case 0:
       // Start-up: the menu bar is pinned on the 21st tick.
       if (phaseCountdown_-- <= 0) {
+        if (menuBar_) menuBar_->Pin();
         phaseCountdown_ = props_.muMode == 2 ? kJoiningPhaseTicks : kPhaseTicks;
         timerPhase_ = 1;
       }
@@ -428,7 +455,7 @@ void CRemCons::SetStatusText2(std::string_view text) {
 }
 
 void CRemCons::SetInputEnabled(bool enabled) {
-  // The menu bar's control indicator follows when the bar lands.
+  if (menuBar_) menuBar_->ShowControlState(enabled);
   if (connection_) connection_->SetInputEnabled(enabled);
 }
 
@@ -441,7 +468,23 @@ void CRemCons::ShowMessage(const std::string& text, const std::string& caption, 
 }
 
 void CRemCons::WriteBytes(const uint8_t* data, size_t size) {
-  if (connection_) connection_->Write(data, static_cast<int32_t>(size));
+  Write(data, size);
+}
+
+int CRemCons::Write(const uint8_t* data, size_t size) {
+  return connection_ ? connection_->Write(data, static_cast<int32_t>(size)) : 0;
+}
+
+int CRemCons::WriteInput(const uint8_t* data, size_t size) {
+  return connection_ ? connection_->WriteInput(data, static_cast<int32_t>(size)) : 0;
+}
+
+void CRemCons::PostToWindow(std::function<void()> fn) {
+  if (!host_) return;
+  std::weak_ptr<int> alive = alive_;
+  host_->PostToUi([alive, fn = std::move(fn)] {
+    if (alive.lock()) fn();
+  });
 }
 
 void CRemCons::DoCommand(int command) {
@@ -469,8 +512,7 @@ void CRemCons::DoCommand(int command) {
       break;
     default:
       if (command >= 101 && command <= 107) {
-        const auto kind = static_cast<VmKind>(command - 100);
-        if (unmountHandler_) unmountHandler_(kind);
+        if (menuBar_) menuBar_->UnmountKind(static_cast<VmKind>(command - 100));
         RC_TRACE("Unmount command sent %d device\n", command - 100);
       }
       break;
@@ -484,12 +526,8 @@ void CRemCons::OnVmActivity() {
 void CRemCons::OnVmUnmountRequest(VmKind kind) {
   // From a serve thread: the unmount waits for that very thread, so it runs later on the window
   // thread.
-  if (!host_) return;
-  std::weak_ptr<int> alive = alive_;
   const int command = 100 + static_cast<int>(kind);
-  host_->PostToUi([this, alive, command] {
-    if (alive.lock()) DoCommand(command);
-  });
+  PostToWindow([this, command] { DoCommand(command); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -497,14 +535,20 @@ void CRemCons::OnVmUnmountRequest(VmKind kind) {
 
 void CRemCons::SetPowerOn() {
   serverPowerShown_ = 1;
+  if (menuBar_) menuBar_->SetPowerOn();
 }
 
 void CRemCons::SetPowerOff() {
   serverPowerShown_ = 0;
+  if (menuBar_) menuBar_->SetPowerOff();
+}
+
+bool CRemCons::Replaying() {
+  return replaying_.load() || (menuBar_ && menuBar_->IsReplaying());
 }
 
 int CRemCons::Write(const uint8_t* data, int length) {
-  return connection_ ? connection_->Write(data, length) : 0;
+  return Write(data, static_cast<size_t>(length > 0 ? length : 0));
 }
 
 void CRemCons::ChangeKeys() {
@@ -517,15 +561,29 @@ void CRemCons::OnJoinAnswer(std::string_view text) {
            std::string(text).c_str());
 }
 
-void CRemCons::RedrawMenuBar(int) {}
+void CRemCons::RedrawMenuBar(int width) {
+  if (!menuBar_) return;
+  menuBar_->SetWidth(width);
+  // The bar's own state belongs to the window thread.
+  PostToWindow([this] { menuBar_->Redraw(); });
+}
 
-void CRemCons::RepositionMenuBar(int) {}
+void CRemCons::RepositionMenuBar(int width) {
+  if (menuBar_) menuBar_->SetWidth(width);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Window-side input and painting
 
 void CRemCons::OnPaint(const Rect& updateRect, Surface& window) {
-  if (frameBuffer_) frameBuffer_->Paint(updateRect, window);
+  if (!frameBuffer_) return;
+  MenuBarOverlay bar;
+  if (menuBar_) {
+    bar.visible = menuBar_->IsShown();
+    bar.area = menuBar_->Area();
+    bar.draw = [this](Surface& backPlane) { menuBar_->Paint(backPlane, menuBar_->width()); };
+  }
+  frameBuffer_->Paint(updateRect, window, &bar);
 }
 
 void CRemCons::OnSetFocus() {
@@ -533,6 +591,11 @@ void CRemCons::OnSetFocus() {
   if (!keyboard_) return;
   keyboard_->TakeHook();
   host_->GrabKeyboard(true);
+  menuBar_->Redraw();
+}
+
+void CRemCons::OnWindowPosChanged() {
+  if (menuBar_) menuBar_->Redraw();
 }
 
 void CRemCons::OnKillFocus() {

@@ -10,6 +10,7 @@
 #include "platform/strings.h"
 #include "session/session_rig.h"
 #include "support/trace_capture.h"
+#include "ui/MenuBarLayout.h"
 #include "vmedia/VmDrives.h"
 
 namespace remcons {
@@ -70,9 +71,15 @@ TEST(SessionCreate, StartsTheConsoleThreadAfterTheWindowIsReady) {
   ASSERT_TRUE(WaitUntil([&] { return rig.host.TimerRunning(kSessionTimer, &period); }));
   EXPECT_EQ(period, 1000u);
   // The connecting text is on the frame before the connection stands.
-  ASSERT_FALSE(rig.painter.calls.empty());
-  EXPECT_EQ(rig.painter.calls[0].text, "Attempting to connect to Kro remote console.");
-  EXPECT_EQ(rig.painter.calls[0].y, 0);
+  auto line = std::find_if(rig.painter.calls.begin(), rig.painter.calls.end(), [](const auto& c) {
+    return c.text == "Attempting to connect to Kro remote console.";
+  });
+  ASSERT_NE(line, rig.painter.calls.end());
+  EXPECT_EQ(line->y, 0);
+  EXPECT_EQ(line->x, 0);
+  // The menu bar exists, hidden until the pointer comes or the timer pins it.
+  ASSERT_NE(rig.control->menuBar(), nullptr);
+  EXPECT_FALSE(rig.control->menuBar()->IsShown());
   EXPECT_EQ(rig.control->StatusText(), "Attempting to connect to Kro remote console.");
   EXPECT_EQ(rig.control->ConnectionState(), CNet::kHandshaking);
 
@@ -500,12 +507,6 @@ TEST(SessionCommands, DispatchTable) {
   ConsolePeer peer;
   SessionRig rig;
   rig.Connect(peer);
-  std::vector<VmKind> unmounted;
-  rig.control->SetUnmountHandler([&](VmKind kind) {
-    unmounted.push_back(kind);
-    return true;
-  });
-
   for (int command : {7, 8, 9, 10, 11, 18, 19, 100, 0, 2, 12, 99, 108})
     rig.control->DoCommand(command);
   for (int command = 101; command <= 107; ++command) rig.control->DoCommand(command);
@@ -523,10 +524,9 @@ TEST(SessionCommands, DispatchTable) {
                           0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};             // 7, input on
   ASSERT_TRUE(peer.WaitReceived(expected.size()));
   EXPECT_EQ(peer.Received(), expected);
-  EXPECT_EQ(unmounted, (std::vector<VmKind>{VmKind::FloppyDrive, VmKind::CdromDrive,
-                                            VmKind::ImageFile, VmKind::FloppyImage, VmKind::CdImage,
-                                            VmKind::LargeDisk, VmKind::Folder}));
-  EXPECT_TRUE(trace.Has("Unmount command sent 5 device\n"));
+  for (int kind = 1; kind <= 7; ++kind) {
+    EXPECT_TRUE(trace.Has("Unmount command sent " + std::to_string(kind) + " device\n")) << kind;
+  }
 
   // Command 1 is the menu bar's exit.
   int attempts = 0;
@@ -536,19 +536,15 @@ TEST(SessionCommands, DispatchTable) {
 }
 
 TEST(SessionCommands, UnmountRequestsFromADriveRunOnTheWindowThread) {
+  TraceCapture trace;
   ConsolePeer peer;
   SessionRig rig;
   rig.Connect(peer);
-  std::vector<VmKind> unmounted;
-  rig.control->SetUnmountHandler([&](VmKind kind) {
-    unmounted.push_back(kind);
-    return true;
-  });
   std::thread serve([&] { rig.control->OnVmUnmountRequest(VmKind::Folder); });
   serve.join();
-  EXPECT_TRUE(unmounted.empty());
+  EXPECT_FALSE(trace.Has("Unmount command sent 7 device\n"));
   rig.Pump();
-  EXPECT_EQ(unmounted, std::vector<VmKind>{VmKind::Folder});
+  EXPECT_TRUE(trace.Has("Unmount command sent 7 device\n"));
 }
 
 // --- Window-side input ---
@@ -630,6 +626,71 @@ TEST(SessionInput, MousePacketsCarryTheExampleValues) {
   EXPECT_GE(rig.host.cursorSets.load(), 5);
 }
 
+// --- The menu bar ---
+
+TEST(SessionMenuBar, PinnedOnThe21stTickAndComposedOverThePicture) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  CMenuBar& bar = *rig.control->menuBar();
+  const Surface& frame = rig.control->frameBuffer()->frame();
+  Surface window(frame.width(), frame.height(), Rgb(9, 9, 9));
+  const Rect whole = window.bounds();
+
+  rig.Tick(20);
+  EXPECT_FALSE(bar.IsPinned());
+  rig.control->OnPaint(whole, window);
+  long sameAsFrame = 0;
+  for (int y = 0; y < window.height(); ++y) {
+    for (int x = 0; x < window.width(); ++x)
+      sameAsFrame += SameColor(window.At(x, y), frame.At(x, y));
+  }
+  EXPECT_EQ(sameAsFrame, static_cast<long>(window.width()) * window.height());
+
+  rig.Tick();
+  EXPECT_TRUE(bar.IsPinned());
+  EXPECT_TRUE(bar.IsShown());
+  rig.control->OnPaint(whole, window);
+  // The bar is drawn where it lies; the picture everywhere else.
+  const Rect area = bar.Area();
+  ASSERT_FALSE(area.Empty());
+  EXPECT_EQ(area.top, 0);
+  long barPixels = 0, elsewhereSame = 0, elsewhere = 0;
+  for (int y = 0; y < window.height(); ++y) {
+    for (int x = 0; x < window.width(); ++x) {
+      if (area.Contains(x, y)) {
+        barPixels += !SameColor(window.At(x, y), frame.At(x, y));
+      } else {
+        ++elsewhere;
+        elsewhereSame += SameColor(window.At(x, y), frame.At(x, y));
+      }
+    }
+  }
+  EXPECT_GT(barPixels, area.Width() * area.Height() / 2);
+  EXPECT_EQ(elsewhereSame, elsewhere);
+}
+
+TEST(SessionMenuBar, ThePointerOnTheBarStaysLocal) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  CMenuBar& bar = *rig.control->menuBar();
+  const Rect area = layout::Bar(bar.width());
+  const int x = (area.left + area.right) / 2, y = area.top + 2;
+  rig.control->OnMouseMove(x, y, false);
+  EXPECT_TRUE(bar.IsShown());
+  rig.control->OnMouseButton(MenuBarMouse::kLeftDown, x, y);
+  rig.control->OnMouseButton(MenuBarMouse::kLeftUp, x, y);
+  // Below the bar the mouse reaches the server again, and the bar hides.
+  rig.control->OnMouseMove(x, 300, false);
+  EXPECT_FALSE(bar.IsShown());
+  ASSERT_TRUE(peer.WaitReceived(8));
+  const Bytes received = peer.Received();
+  ASSERT_EQ(received.size(), 8u);
+  EXPECT_EQ(received[0], 0xFF);
+  EXPECT_EQ(received[1], 0xD0);
+}
+
 // --- Mode changes and status texts ---
 
 TEST(SessionVideo, AModeChangeResizesWindowedAndReportsTheNewSize) {
@@ -675,8 +736,10 @@ TEST(SessionVideo, PowerCommandsReachTheMenuBarIndicator) {
   EXPECT_EQ(rig.control->ServerPowerShown(), 2);
   peer.Send(AlignedBits(FirmwareBits(5)));
   ASSERT_TRUE(WaitUntil([&] { return rig.control->ServerPowerShown() == 0; }));
+  EXPECT_FALSE(rig.control->menuBar()->IsPowerOn());
   peer.Send(AlignedBits(FirmwareBits(4)));
   ASSERT_TRUE(WaitUntil([&] { return rig.control->ServerPowerShown() == 1; }));
+  EXPECT_TRUE(rig.control->menuBar()->IsPowerOn());
 }
 
 TEST(SessionVideo, SecondStatusTextInAMultiUserStatusLine) {

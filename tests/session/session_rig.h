@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/socket.h"
 #include "session/RemCons.h"
 #include "support/fake_host.h"
+#include "ui/MenuBarImages.h"
 #include "video/video_fakes.h"
 
 namespace remcons::testing {
@@ -249,10 +251,31 @@ class EventLog : public IRemConsEv {
   std::vector<std::string> events_;
 };
 
+// Text as boxes (the video tests' painter) and the menu bar's images as plain surfaces of their
+// catalogue sizes, a colour each.
+class SessionPainter : public FakePainter {
+ public:
+  SessionPainter() {
+    uint8_t n = 0;
+    for (const menubar::ImageSpec& spec : menubar::kImages) {
+      ++n;
+      images_.emplace(std::string(spec.id),
+                      Surface(spec.width, spec.height, Rgb(n, static_cast<uint8_t>(255 - n), 99)));
+    }
+  }
+  const Surface* Image(std::string_view id) override {
+    auto it = images_.find(std::string(id));
+    return it == images_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::map<std::string, Surface> images_;
+};
+
 // A control with a fake window around it.
 struct SessionRig {
   FakeHost host;
-  FakePainter painter;
+  SessionPainter painter;
   ManualClock clock;
   EventLog events;
   std::unique_ptr<CRemCons> control = std::make_unique<CRemCons>();
@@ -270,6 +293,8 @@ struct SessionRig {
     env.painter = &painter;
     env.clock = &clock;
     env.surfaceFactory = std::move(factory);
+    // No local drives for the drive menu.
+    env.mediaRoots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
     return control->OnCreate(env);
   }
   void Tick(int n = 1) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "host/qt/Artwork.h"
 #include "host/qt/qt_image.h"
 #include "platform/trace.h"
 
@@ -93,6 +94,7 @@ int HeadlessConsole::Run(std::string* reason) {
   if (!Prepare(reason)) return kBadOptions;
 
   painter_ = std::make_unique<QtPainter>();
+  RegisterMenuBarArtwork(*painter_);
   host_.SetPageLocation(options_.pageUrl);
   QtHost::Callbacks callbacks;
   callbacks.timer = [this](int id) { control_->OnTimer(id); };
