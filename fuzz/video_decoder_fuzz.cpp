@@ -6,72 +6,17 @@
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc
 //     fuzz/video_decoder_fuzz.cpp src/video/*.cpp src/platform/*.cpp -lz -o video_decoder_fuzz
 // The tests run the same entry point over random and damaged streams.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
-#include "platform/host.h"
-#include "platform/painter.h"
+#include "video/OfflineVideo.h"
 #include "video/VideoDecoder.h"
 
 namespace {
 
 using namespace remcons;
-
-class QuietHost : public Host {
- public:
-  bool IsUiThread() override { return true; }
-  bool SendToUi(std::function<void()> fn) override {
-    fn();
-    return true;
-  }
-  void PostToUi(std::function<void()> fn) override { fn(); }
-  void Invalidate(const Rect*, bool) override {}
-  void StartTimer(int, uint32_t) override {}
-  void StopTimer(int) override {}
-  int MessageBox(const std::string&, const std::string&, uint32_t) override { return kIdOk; }
-  bool EnumDisplayMode(int index, DisplayMode* mode) override {
-    if (index > 2) return false;
-    *mode = DisplayMode{640 + 160 * index, 480 + 120 * index, 32, 60, 0};
-    return true;
-  }
-  int ChangeDisplayMode(const DisplayMode*) override { return kDispChangeSuccessful; }
-  std::optional<std::string> PageLocation() override { return std::nullopt; }
-};
-
-class BoxPainter : public Painter {
- public:
-  void DrawText(Surface& target, int x, int y, std::string_view text, const FontSpec& font,
-                Pixel color, std::optional<Pixel>) override {
-    target.Fill({x, y, x + 8 * static_cast<int>(text.size()), y + font.pixelHeight}, color);
-  }
-  int TextWidth(std::string_view text, const FontSpec&) override {
-    return 8 * static_cast<int>(text.size());
-  }
-  const Surface* Image(std::string_view) override { return nullptr; }
-};
-
-class QuietEvents : public VideoEvents {
- public:
-  void SetStatusText(std::string_view text) override { status.assign(text.substr(0, 255)); }
-  void NotifyStatusChanged() override {}
-  void NotifyDialog() override {}
-  void NotifySessionClosed() override {}
-  void ShowMessage(const std::string&, const std::string&, uint32_t) override {}
-  void SetStatusText2(std::string_view) override {}
-  void SetPowerOn() override {}
-  void SetPowerOff() override {}
-  bool Replaying() override { return false; }
-  int Write(const uint8_t*, int length) override { return length; }
-  void ChangeKeys() override {}
-  void OnJoinAnswer(std::string_view) override {}
-  void SetInputEnabled(bool) override {}
-  void NotifyResize() override {}
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int) override {}
-  std::string status;
-};
 
 // The input after its first byte, in reads of 1 to 64 bytes or whole buffers.
 class ChunkedSource : public ByteSource {
@@ -102,9 +47,11 @@ class ChunkedSource : public ByteSource {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t options = data[0];
-  QuietHost host;
-  BoxPainter painter;
-  QuietEvents events;
+  OfflineHost host;
+  for (int i = 0; i < 3; ++i)
+    host.displayModes.push_back({640 + 160 * i, 480 + 120 * i, 32, 60, 0});
+  OfflinePainter painter(true);
+  OfflineEvents events;
   FrameBuffer frameBuffer(host, painter);
   uint32_t width = 320, height = 240;
   if (!frameBuffer.CreateSurfaces(&width, &height)) return 0;

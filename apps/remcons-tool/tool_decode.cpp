@@ -13,65 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
-#include "platform/painter.h"
 #include "platform/png.h"
 #include "tool.h"
+#include "video/OfflineVideo.h"
 #include "video/VideoDecoder.h"
 
 namespace remcons::tool {
 namespace {
-
-// No window: repaints go nowhere, boxes are printed, no display modes exist.
-class OfflineHost : public Host {
- public:
-  bool IsUiThread() override { return true; }
-  bool SendToUi(std::function<void()> fn) override {
-    fn();
-    return true;
-  }
-  void PostToUi(std::function<void()> fn) override { fn(); }
-  void Invalidate(const Rect*, bool) override {}
-  void StartTimer(int, uint32_t) override {}
-  void StopTimer(int) override {}
-  int MessageBox(const std::string& text, const std::string& caption, uint32_t) override {
-    std::fprintf(stderr, "remcons-tool: [%s] %s\n", caption.c_str(), text.c_str());
-    return kIdOk;
-  }
-  bool EnumDisplayMode(int, DisplayMode*) override { return false; }
-  int ChangeDisplayMode(const DisplayMode*) override { return kDispChangeSuccessful; }
-  std::optional<std::string> PageLocation() override { return std::nullopt; }
-};
-
-// Status lines are not drawn: the picture is the server's.
-class NoTextPainter : public Painter {
- public:
-  void DrawText(Surface&, int, int, std::string_view, const FontSpec&, Pixel,
-                std::optional<Pixel>) override {}
-  int TextWidth(std::string_view, const FontSpec&) override { return 0; }
-  const Surface* Image(std::string_view) override { return nullptr; }
-};
-
-// The session's side: nothing to notify, nothing to send back.
-class OfflineEvents : public VideoEvents {
- public:
-  void SetStatusText(std::string_view) override {}
-  void NotifyStatusChanged() override {}
-  void NotifyDialog() override {}
-  void NotifySessionClosed() override {}
-  void ShowMessage(const std::string&, const std::string&, uint32_t) override {}
-  void SetStatusText2(std::string_view) override {}
-  void SetPowerOn() override {}
-  void SetPowerOff() override {}
-  bool Replaying() override { return true; }  // no refresh requests from a latched decoder
-  int Write(const uint8_t*, int length) override { return length; }
-  void ChangeKeys() override {}
-  void OnJoinAnswer(std::string_view) override {}
-  void SetInputEnabled(bool) override {}
-  void NotifyResize() override {}
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int) override {}
-};
 
 class FileSource : public ByteSource {
  public:
@@ -178,7 +126,10 @@ int Decode(const std::vector<std::string>& args) {
   }
 
   OfflineHost host;
-  NoTextPainter painter;
+  host.onMessageBox = [](const std::string& text, const std::string& caption) {
+    std::fprintf(stderr, "remcons-tool: [%s] %s\n", caption.c_str(), text.c_str());
+  };
+  OfflinePainter painter;  // status lines are not drawn: the picture is the server's
   OfflineEvents events;
   FrameBuffer frameBuffer(host, painter);
   const uint32_t asked = width, askedHeight = height;

@@ -13,9 +13,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/painter.h"
 #include "sim/ScreenContent.h"
 #include "sim/StreamEncoder.h"
+#include "video/OfflineVideo.h"
 #include "video/VideoDecoder.h"
 
 namespace remcons {
@@ -28,51 +28,6 @@ constexpr int kWidth = 1280;
 constexpr int kHeight = 1024;
 constexpr double kFramePixels = double(kWidth) * kHeight;
 constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * sizeof(Pixel);
-
-class NullHost : public Host {
- public:
-  bool IsUiThread() override { return true; }
-  bool SendToUi(std::function<void()> fn) override {
-    fn();
-    return true;
-  }
-  void PostToUi(std::function<void()> fn) override { fn(); }
-  void Invalidate(const Rect*, bool) override {}
-  void StartTimer(int, uint32_t) override {}
-  void StopTimer(int) override {}
-  int MessageBox(const std::string&, const std::string&, uint32_t) override { return kIdOk; }
-  bool EnumDisplayMode(int, DisplayMode*) override { return false; }
-  int ChangeDisplayMode(const DisplayMode*) override { return 0; }
-  std::optional<std::string> PageLocation() override { return std::nullopt; }
-};
-
-class NullPainter : public Painter {
- public:
-  void DrawText(Surface&, int, int, std::string_view, const FontSpec&, Pixel,
-                std::optional<Pixel>) override {}
-  int TextWidth(std::string_view, const FontSpec&) override { return 0; }
-  const Surface* Image(std::string_view) override { return nullptr; }
-};
-
-class NullEvents : public VideoEvents {
- public:
-  void SetStatusText(std::string_view) override {}
-  void NotifyStatusChanged() override {}
-  void NotifyDialog() override {}
-  void NotifySessionClosed() override {}
-  void ShowMessage(const std::string&, const std::string&, uint32_t) override {}
-  void SetStatusText2(std::string_view) override {}
-  void SetPowerOn() override {}
-  void SetPowerOff() override {}
-  bool Replaying() override { return false; }
-  int Write(const uint8_t*, int n) override { return n; }
-  void ChangeKeys() override {}
-  void OnJoinAnswer(std::string_view) override {}
-  void SetInputEnabled(bool) override {}
-  void NotifyResize() override {}
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int) override {}
-};
 
 class Replay : public ByteSource {
  public:
@@ -204,9 +159,9 @@ Stream UpdateStream(int kind) {
 }
 
 void RunDecode(benchmark::State& state, const Stream& stream) {
-  NullHost host;
-  NullPainter painter;
-  NullEvents events;
+  OfflineHost host;
+  OfflinePainter painter;
+  OfflineEvents events;
   FrameBuffer frameBuffer(host, painter);
   uint32_t w = kWidth, h = kHeight;
   frameBuffer.CreateSurfaces(&w, &h);

@@ -38,29 +38,9 @@ uint16_t ConsoleColor(int index) {
   return kPalette[index & 15];
 }
 
-void DrawText(ColorFrame& frame, int x, int y, std::string_view text, uint16_t fg,
-              std::optional<uint16_t> bg) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto& glyph = ConsoleGlyph(static_cast<unsigned char>(text[i]));
-    const int cx = x + static_cast<int>(i) * kGlyphWidth;
-    for (int gy = 0; gy < kGlyphHeight; ++gy) {
-      const int py = y + gy;
-      if (py < 0 || py >= frame.height()) continue;
-      for (int gx = 0; gx < kGlyphWidth; ++gx) {
-        const int px = cx + gx;
-        if (px < 0 || px >= frame.width()) continue;
-        if ((glyph[static_cast<size_t>(gy)] >> (7 - gx)) & 1) {
-          frame.Set(px, py, fg);
-        } else if (bg) {
-          frame.Set(px, py, *bg);
-        }
-      }
-    }
-  }
-}
-
-void DrawSmoothText(ColorFrame& frame, int x, int y, std::string_view text, uint16_t fg,
-                    uint16_t bg) {
+// Calls paint(px, py, c, gx, gy) for every pixel of every character cell inside the frame.
+template <typename Paint>
+void ForEachCellPixel(ColorFrame& frame, int x, int y, std::string_view text, Paint paint) {
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     const int cx = x + static_cast<int>(i) * kGlyphWidth;
@@ -69,17 +49,34 @@ void DrawSmoothText(ColorFrame& frame, int x, int y, std::string_view text, uint
       if (py < 0 || py >= frame.height()) continue;
       for (int gx = 0; gx < kGlyphWidth; ++gx) {
         const int px = cx + gx;
-        if (px < 0 || px >= frame.width()) continue;
-        double cover = GlyphPixel(c, gx, gy) ? 1.0 : 0.0;
-        if (cover == 0.0) {
-          const int side = GlyphPixel(c, gx - 1, gy) + GlyphPixel(c, gx + 1, gy);
-          const int vertical = GlyphPixel(c, gx, gy - 1) + GlyphPixel(c, gx, gy + 1);
-          cover = std::min(1.0, 0.3 * side + 0.15 * vertical);
-        }
-        frame.Set(px, py, Blend(bg, fg, cover));
+        if (px >= 0 && px < frame.width()) paint(px, py, c, gx, gy);
       }
     }
   }
+}
+
+void DrawText(ColorFrame& frame, int x, int y, std::string_view text, uint16_t fg,
+              std::optional<uint16_t> bg) {
+  ForEachCellPixel(frame, x, y, text, [&](int px, int py, unsigned char c, int gx, int gy) {
+    if (GlyphPixel(c, gx, gy)) {
+      frame.Set(px, py, fg);
+    } else if (bg) {
+      frame.Set(px, py, *bg);
+    }
+  });
+}
+
+void DrawSmoothText(ColorFrame& frame, int x, int y, std::string_view text, uint16_t fg,
+                    uint16_t bg) {
+  ForEachCellPixel(frame, x, y, text, [&](int px, int py, unsigned char c, int gx, int gy) {
+    double cover = GlyphPixel(c, gx, gy) ? 1.0 : 0.0;
+    if (cover == 0.0) {
+      const int side = GlyphPixel(c, gx - 1, gy) + GlyphPixel(c, gx + 1, gy);
+      const int vertical = GlyphPixel(c, gx, gy - 1) + GlyphPixel(c, gx, gy + 1);
+      cover = std::min(1.0, 0.3 * side + 0.15 * vertical);
+    }
+    frame.Set(px, py, Blend(bg, fg, cover));
+  });
 }
 
 TextConsole::TextConsole(int columns, int rows)
