@@ -245,17 +245,11 @@ TEST(CMediaLoop, DriveSizeChoosesFloppyOrLargeDiskAndServesExactly) {
     options.dumpFile = dir / "dump";
     vmtest::Loopback lb(options);
     ASSERT_TRUE(lb.Start());
-    VmConnectionSettings s;
-    s.server = "127.0.0.1";
-    s.port = lb.server.Port();
-    s.key = lb.key;
-    s.host = &lb.host;
-    s.roots = MediaRoots{};
-    VMConnection c(VmKind::FloppyDrive, s);
-    ASSERT_EQ(c.Connect(loop.name()), 0) << c.LastMessage();
+    auto c = lb.Connection(VmKind::FloppyDrive, "", nullptr, MediaRoots{});
+    ASSERT_EQ(c->Connect(loop.name()), 0) << c->LastMessage();
     ASSERT_TRUE(lb.server.WaitSessions(1, 60000));
-    c.Disconnect();
-    EXPECT_EQ(c.GetKind(), expectedClass == 1 ? VmKind::FloppyDrive : VmKind::LargeDisk);
+    c->Disconnect();
+    EXPECT_EQ(c->GetKind(), expectedClass == 1 ? VmKind::FloppyDrive : VmKind::LargeDisk);
     bool sawClass = false;
     for (auto& line : lb.server.LogLines()) {
       sawClass |=

@@ -95,7 +95,8 @@ struct Loopback {
   }
   bool Start() { return server.Start(); }
   std::unique_ptr<VMConnection> Connection(VmKind kind, const std::string& path,
-                                           Clock* clock = nullptr) {
+                                           Clock* clock = nullptr,
+                                           MediaRoots roots = DefaultMediaRoots()) {
     chooser = std::make_unique<FixedTargetChooser>(path);
     VmConnectionSettings s;
     s.server = "127.0.0.1";
@@ -105,6 +106,7 @@ struct Loopback {
     s.control = &control;
     s.chooser = chooser.get();
     s.clock = clock;
+    s.roots = std::move(roots);
     return std::make_unique<VMConnection>(kind, s);
   }
 

@@ -78,53 +78,43 @@ TEST(VmLoopback, IsoImageReadsBackByteForByte) {
   EXPECT_GT(lb.control.activity.load(), 0);
 }
 
-TEST(VmLoopback, FloppyImageReadsBackAndAWriteLandsWhereSent) {
-  TempDir dir;
-  const auto original = vmtest::RandomBytes(1474560, 3);
-  const std::string image = dir / "floppy.img";
-  vmtest::WriteFile(image, original);
-  auto options = vmtest::SimOptions();
-  options.dumpFile = dir / "dump.img";
-  options.write = true;
-  options.writeLba = 2000;
-  Loopback lb(options);
-  ServeOnce(lb, VmKind::ImageFile, image, nullptr);
-  const auto summary = lb.server.LastSummary();
-  ASSERT_TRUE(summary.ok) << summary.error;
-  EXPECT_EQ(summary.blocks, 2880u);
-  EXPECT_TRUE(summary.writeVerified);
-  EXPECT_EQ(vmtest::ReadFile(options.dumpFile), original);
-  auto expected = original;
-  for (size_t i = 0; i < 512; ++i) expected[2000 * 512 + i] = uint8_t(i * 31 + 7 + 2000);
-  EXPECT_EQ(vmtest::ReadFile(image), expected);
-  bool sawClass1 = false;
-  for (auto& line : lb.server.LogLines())
-    sawClass1 |= line.find("\"class\":1,") != std::string::npos;
-  EXPECT_TRUE(sawClass1);
+// True when the simulator logged a hello of this class.
+bool SawHelloClass(const sim::VmSimServer& server, int cls) {
+  for (auto& line : server.LogLines()) {
+    if (line.find("\"class\":" + std::to_string(cls) + ",") != std::string::npos) return true;
+  }
+  return false;
 }
 
-TEST(VmLoopback, LargeDiskImageReadsBackAndAWriteLandsWhereSent) {
-  TempDir dir;
-  const auto original = vmtest::RandomBytes(24u << 20, 4);
-  const std::string image = dir / "disk.img";
-  vmtest::WriteFile(image, original);
-  auto options = vmtest::SimOptions();
-  options.dumpFile = dir / "dump.img";
-  options.write = true;
-  options.writeLba = 40000;
-  Loopback lb(options);
-  ServeOnce(lb, VmKind::ImageFile, image, nullptr);
-  const auto summary = lb.server.LastSummary();
-  ASSERT_TRUE(summary.ok) << summary.error;
-  EXPECT_TRUE(summary.writeVerified);
-  EXPECT_EQ(vmtest::ReadFile(options.dumpFile), original);
-  auto expected = original;
-  for (size_t i = 0; i < 512; ++i) expected[40000u * 512 + i] = uint8_t(i * 31 + 7 + 40000);
-  EXPECT_EQ(vmtest::ReadFile(image), expected);
-  bool sawClass3 = false;
-  for (auto& line : lb.server.LogLines())
-    sawClass3 |= line.find("\"class\":3,") != std::string::npos;
-  EXPECT_TRUE(sawClass3);
+TEST(VmLoopback, ImagesReadBackAndAWriteLandsWhereSent) {
+  struct Case {
+    size_t size;
+    uint32_t writeLba;
+    int helloClass;  // floppy image or large disk
+  };
+  for (const Case& c : {Case{1474560, 2000, 1}, Case{24u << 20, 40000, 3}}) {
+    TempDir dir;
+    const auto original = vmtest::RandomBytes(c.size, c.writeLba);
+    const std::string image = dir / "disk.img";
+    vmtest::WriteFile(image, original);
+    auto options = vmtest::SimOptions();
+    options.dumpFile = dir / "dump.img";
+    options.write = true;
+    options.writeLba = c.writeLba;
+    Loopback lb(options);
+    ServeOnce(lb, VmKind::ImageFile, image, nullptr);
+    const auto summary = lb.server.LastSummary();
+    ASSERT_TRUE(summary.ok) << summary.error;
+    EXPECT_EQ(summary.blocks, c.size / 512);
+    EXPECT_TRUE(summary.writeVerified);
+    EXPECT_EQ(vmtest::ReadFile(options.dumpFile), original);
+    auto expected = original;
+    for (size_t i = 0; i < 512; ++i) {
+      expected[size_t(c.writeLba) * 512 + i] = uint8_t(i * 31 + 7 + c.writeLba);
+    }
+    EXPECT_EQ(vmtest::ReadFile(image), expected);
+    EXPECT_TRUE(SawHelloClass(lb.server, c.helloClass));
+  }
 }
 
 TEST(VmLoopback, FolderReadThroughTheProtocolPassesFsckAndMcopy) {
@@ -394,18 +384,12 @@ TEST(VmLoopback, ADeviceThatCannotOpenAsksToBeUnmounted) {
   Loopback lb;
   lb.server.SetSessionHandler([](VmInitiator& in) { EXPECT_TRUE(in.WaitClosed(20000)); });
   ASSERT_TRUE(lb.Start());
-  VmConnectionSettings s;
-  s.server = "127.0.0.1";
-  s.port = lb.server.Port();
-  s.key = lb.key;
-  s.host = &lb.host;
-  s.control = &lb.control;
-  s.roots = MediaRoots{dir / "sys", dir / "dev"};  // no such drive
-  VMConnection c(VmKind::CdromDrive, s);
+  // No such drive under these roots.
+  auto c = lb.Connection(VmKind::CdromDrive, "", nullptr, MediaRoots{dir / "sys", dir / "dev"});
   std::string reason;
-  c.SetServeEndedCallback([&](const std::string& r) { reason = r; });
-  ASSERT_EQ(c.Connect("sr0"), 0);
-  ASSERT_TRUE(c.WaitServeEnded(10000));
+  c->SetServeEndedCallback([&](const std::string& r) { reason = r; });
+  ASSERT_EQ(c->Connect("sr0"), 0);
+  ASSERT_TRUE(c->WaitServeEnded(10000));
   EXPECT_EQ(reason, "Unable to open media.");
   auto boxes = lb.host.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
