@@ -424,8 +424,12 @@ void CRemCons::OnTimer(int id) {
           keepAliveFailures_ = 0;
         }
       }
-      // Idle time-out, never while a virtual drive is mounted.
-      const uint32_t idle = idleCountdown_.fetch_sub(1);
+      // Idle time-out, never while a virtual drive is mounted. The countdown stays at 0 while
+      // one is, so the time-out comes with the first tick after the last one is unmounted
+      // rather than never (it would otherwise wrap round to some hundred years).
+      uint32_t idle = idleCountdown_.load();
+      while (idle != 0 && !idleCountdown_.compare_exchange_weak(idle, idle - 1)) {
+      }
       if (idle == 0 && VmMountedDrives() == 0) {
         EndSessionFromTimer();
         break;

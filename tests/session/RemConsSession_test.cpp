@@ -291,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InputCase{"Command100", [](CRemCons& c) { c.DoCommand(100); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SessionTimer, TimeoutZeroEndsOnTheFirstTickUnlessADriveIsMounted) {
+TEST(SessionTimer, TimeoutZeroEndsOnTheFirstTickOrOnceTheLastDriveIsUnmounted) {
   {
     ConsolePeer peer;
     SessionRig rig;
@@ -309,9 +309,13 @@ TEST(SessionTimer, TimeoutZeroEndsOnTheFirstTickUnlessADriveIsMounted) {
     rig.Connect(peer);
     VmCountMount(1);
     rig.Tick(42 + 200);
-    VmCountMount(-1);
     EXPECT_FALSE(rig.control->StopRequested());
     EXPECT_EQ(rig.control->TimerPhase(), 2u);
+    // Once the drive is gone the time-out that was held back comes at the next tick.
+    VmCountMount(-1);
+    EXPECT_EQ(rig.control->IdleCountdown(), 0u);
+    rig.Tick();
+    EXPECT_TRUE(rig.control->StopRequested());
   }
 }
 
