@@ -282,21 +282,26 @@ int PacketPlausibility(const ClientPacket& p) {
 
 void ClientStreamParser::Feed(const uint8_t* data, size_t n, std::vector<ClientPacket>* out) {
   pending_.insert(pending_.end(), data, data + n);
-  while (!pending_.empty() && TryPacket(out) == Need::kDone) {
+  while (Available() > 0 && TryPacket(out) == Need::kDone) {
   }
+  // What was taken goes in one move, not packet by packet.
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(head_));
+  head_ = 0;
 }
 
 void ClientStreamParser::FlushPending(std::vector<ClientPacket>* out) {
-  while (!pending_.empty()) {
-    if (pending_[0] == kEsc && pending_.size() == 1) {
+  while (Available() > 0) {
+    if (At()[0] == kEsc && Available() == 1) {
       ClientPacket p;
       p.kind = PacketKind::kChar;
       p.key = kEsc;
       EmitPacket(std::move(p), 1, out);
     } else {
-      Emit(PacketKind::kTruncated, pending_.size(), out);
+      Emit(PacketKind::kTruncated, Available(), out);
     }
   }
+  pending_.clear();
+  head_ = 0;
   scanFrom_ = 0;
 }
 
@@ -308,15 +313,15 @@ void ClientStreamParser::Emit(PacketKind kind, size_t length, std::vector<Client
 
 void ClientStreamParser::EmitPacket(ClientPacket packet, size_t length,
                                     std::vector<ClientPacket>* out) {
-  length = std::min(length, pending_.size());
-  packet.bytes.assign(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
+  length = std::min(length, Available());
+  packet.bytes.assign(At(), At() + length);
+  head_ += length;
   scanFrom_ = 0;
   out->push_back(std::move(packet));
 }
 
 ClientStreamParser::Need ClientStreamParser::TryPacket(std::vector<ClientPacket>* out) {
-  const uint8_t b0 = pending_[0];
+  const uint8_t b0 = At()[0];
   if (b0 == 0xFF) return TryFf(out);
   if (b0 == kEsc) return TryEscape(out);
   ClientPacket p;
@@ -327,8 +332,9 @@ ClientStreamParser::Need ClientStreamParser::TryPacket(std::vector<ClientPacket>
 }
 
 ClientStreamParser::Need ClientStreamParser::TryFf(std::vector<ClientPacket>* out) {
-  if (pending_.size() < 2) return Need::kMore;
-  const uint8_t command = pending_[1];
+  if (Available() < 2) return Need::kMore;
+  const uint8_t* b = At();
+  const uint8_t command = b[1];
   if (command == 0xFF) {
     // A stray FF: drop it and look at the next one as a command of its own.
     Emit(PacketKind::kUnknown, 1, out);
@@ -337,8 +343,8 @@ ClientStreamParser::Need ClientStreamParser::TryFf(std::vector<ClientPacket>* ou
   if (command == 0xCA || command == 0xCF) {
     // Text up to a zero byte.
     size_t i = std::max<size_t>(scanFrom_, 2);
-    for (; i < pending_.size(); ++i) {
-      if (pending_[i] == 0) break;
+    for (; i < Available(); ++i) {
+      if (b[i] == 0) break;
       if (i - 2 >= kMaxText) {
         // No terminator within the limit: keep the head for the log and go on parsing what
         // follows as ordinary bytes.
@@ -348,19 +354,18 @@ ClientStreamParser::Need ClientStreamParser::TryFf(std::vector<ClientPacket>* ou
         return Need::kDone;
       }
     }
-    if (i == pending_.size()) {
+    if (i == Available()) {
       scanFrom_ = i;
       return Need::kMore;
     }
     ClientPacket p;
     if (command == 0xCA) {
       p.kind = PacketKind::kJoinRequest;
-      p.slot = i > 2 ? static_cast<char>(pending_[2]) : 0;
-      if (i > 3)
-        p.text.assign(pending_.begin() + 3, pending_.begin() + static_cast<std::ptrdiff_t>(i));
+      p.slot = i > 2 ? static_cast<char>(b[2]) : 0;
+      if (i > 3) p.text.assign(b + 3, b + i);
     } else {
       p.kind = PacketKind::kSessionNotice;
-      p.text.assign(pending_.begin() + 2, pending_.begin() + static_cast<std::ptrdiff_t>(i));
+      p.text.assign(b + 2, b + i);
     }
     EmitPacket(std::move(p), i + 1, out);
     return Need::kDone;
@@ -370,8 +375,7 @@ ClientStreamParser::Need ClientStreamParser::TryFf(std::vector<ClientPacket>* ou
     Emit(PacketKind::kUnknown, 2, out);
     return Need::kDone;
   }
-  if (pending_.size() < length) return Need::kMore;
-  const uint8_t* b = pending_.data();
+  if (Available() < length) return Need::kMore;
   ClientPacket p;
   switch (command) {
     case 0xD6:
@@ -422,8 +426,8 @@ ClientStreamParser::Need ClientStreamParser::TryFf(std::vector<ClientPacket>* ou
 }
 
 ClientStreamParser::Need ClientStreamParser::TryEscape(std::vector<ClientPacket>* out) {
-  if (pending_.size() < 2) return Need::kMore;
-  const uint8_t* b = pending_.data();
+  if (Available() < 2) return Need::kMore;
+  const uint8_t* b = At();
   if (b[1] == ' ') {
     ClientPacket p;
     p.kind = PacketKind::kTerminalKey;
@@ -439,7 +443,7 @@ ClientStreamParser::Need ClientStreamParser::TryEscape(std::vector<ClientPacket>
     EmitPacket(std::move(p), 1, out);
     return Need::kDone;
   }
-  if (pending_.size() < 3) return Need::kMore;
+  if (Available() < 3) return Need::kMore;
   const uint8_t k = b[2];
   if (k == '~' || k == '(' || k == '&') {
     Emit(k == '~'   ? PacketKind::kRefresh
@@ -456,20 +460,20 @@ ClientStreamParser::Need ClientStreamParser::TryEscape(std::vector<ClientPacket>
     return Need::kDone;
   }
   // A modifier prefix: one key byte, or a whole ESC [ sequence.
-  if (pending_.size() < 4) return Need::kMore;
+  if (Available() < 4) return Need::kMore;
   p.modifier = k;
   if (b[3] != kEsc) {
     p.key = b[3];
     EmitPacket(std::move(p), 4, out);
     return Need::kDone;
   }
-  if (pending_.size() < 5) return Need::kMore;
+  if (Available() < 5) return Need::kMore;
   if (b[4] != '[') {
     // ESC [ m and then an ESC that starts something else.
     Emit(PacketKind::kTruncated, 3, out);
     return Need::kDone;
   }
-  if (pending_.size() < 6) return Need::kMore;
+  if (Available() < 6) return Need::kMore;
   if (k == '2' && b[5] == 0x7F) {
     Emit(PacketKind::kCtrlAltDel, 6, out);
     return Need::kDone;

@@ -74,8 +74,8 @@ class ClientStreamParser {
   // truncated) and starts afresh.
   void FlushPending(std::vector<ClientPacket>* out);
   // True between packets.
-  bool AtBoundary() const { return pending_.empty(); }
-  size_t PendingBytes() const { return pending_.size(); }
+  bool AtBoundary() const { return Available() == 0; }
+  size_t PendingBytes() const { return Available(); }
 
  private:
   enum class Need { kMore, kDone };
@@ -86,7 +86,11 @@ class ClientStreamParser {
   void Emit(PacketKind kind, size_t length, std::vector<ClientPacket>* out);
   void EmitPacket(ClientPacket packet, size_t length, std::vector<ClientPacket>* out);
 
+  size_t Available() const { return pending_.size() - head_; }
+  const uint8_t* At() const { return pending_.data() + head_; }
+
   std::vector<uint8_t> pending_;
+  size_t head_ = 0;      // bytes of pending_ already taken by packets
   size_t scanFrom_ = 0;  // text packets: where the search for the zero byte goes on
 };
 
