@@ -12,7 +12,9 @@ class ColorFrame {
  public:
   ColorFrame() = default;
   ColorFrame(int width, int height, uint16_t fill = 0)
-      : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height, fill) {}
+      : width_(width),
+        height_(height),
+        pixels_(static_cast<size_t>(width) * height, static_cast<uint16_t>(fill & 0xFFF)) {}
 
   int width() const { return width_; }
   int height() const { return height_; }

@@ -33,25 +33,16 @@ void NameThread(const char* name) {
   pthread_setname_np(pthread_self(), name);
 }
 
-}  // namespace
+ScriptCommand Make(ScriptCommand::Op op, int64_t a = 0, int64_t b = 0, std::string text = {}) {
+  ScriptCommand c;
+  c.op = op;
+  c.a = a;
+  c.b = b;
+  c.text = std::move(text);
+  return c;
+}
 
-struct ConsoleServer::Command {
-  enum Op : uint8_t {
-    kText,
-    kSuspend,
-    kResume,
-    kSeize,
-    kKill,
-    kExit,
-    kKeyChange,
-    kDrop,
-    kRefresh,
-    kResync,
-  };
-  Op op = kText;
-  uint8_t channel = 0;
-  std::string text;
-};
+}  // namespace
 
 struct ConsoleServer::Session {
   int number = 0;
@@ -66,8 +57,8 @@ struct ConsoleServer::Session {
   // Guarded by the server's mutex.
   bool established = false;
   bool ended = false;
-  bool busy = false;  // the sender holds commands or a frame it has not sent yet
-  std::deque<Command> queue;
+  bool busy = false;                // the sender holds commands or a frame it has not sent yet
+  std::deque<ScriptCommand> queue;  // the stream commands, in order
   bool refreshRequested = false;
   bool suspended = false;
   bool powerKnown = false;
@@ -220,7 +211,7 @@ void ConsoleServer::AcceptLoop() {
       {
         std::lock_guard lock(mutex_);
         established = old->established;
-        if (established) old->queue.push_back({Command::kSeize, 0, {}});
+        if (established) old->queue.push_back(Make(ScriptCommand::kSeize));
         changed_.notify_all();
       }
       const auto oldEnded = [&] {
@@ -473,7 +464,7 @@ void ConsoleServer::Dispatch(Session& s, const ClientPacket& p) {
       if (options_.answerJoinRequests && p.slot != 0) {
         // The answer names the slot and the user: the login text up to its first CR.
         const std::string name = p.text.substr(0, p.text.find('\r'));
-        s.queue.push_back({Command::kText, 0x80, std::string(1, p.slot) + name});
+        s.queue.push_back(Make(ScriptCommand::kText, 0x80, 0, std::string(1, p.slot) + name));
       }
       break;
     case PacketKind::kUnknown:
@@ -548,7 +539,7 @@ bool ConsoleServer::DoKeyChange(Session& s) {
 
 bool ConsoleServer::SendStep(Session& s) {
   const uint32_t now = clock_.NowMs();
-  std::deque<Command> commands;
+  std::deque<ScriptCommand> commands;
   bool refresh;
   bool power;
   uint32_t epoch;
@@ -569,43 +560,45 @@ bool ConsoleServer::SendStep(Session& s) {
     s.busy = true;
   }
 
-  for (const Command& c : commands) {
+  for (const ScriptCommand& c : commands) {
     switch (c.op) {
-      case Command::kText:
-        s.encoder.Text(c.channel, c.text);
+      case ScriptCommand::kText:
+        s.encoder.Text(static_cast<uint8_t>(c.a), c.text);
         break;
-      case Command::kSuspend:
+      case ScriptCommand::kSuspend:
         s.encoder.VideoSuspended();
         s.suspended = true;
         break;
-      case Command::kResume:
+      case ScriptCommand::kResume:
         if (s.suspended) {
           s.suspended = false;
           s.frameValid = false;  // the console cleared its screen
         }
         break;
-      case Command::kSeize:
-      case Command::kKill:
-      case Command::kExit:
+      case ScriptCommand::kSeize:
+      case ScriptCommand::kKill:
+      case ScriptCommand::kExit:
         if (!s.closing) {
-          if (c.op == Command::kSeize) s.encoder.Seize();
-          if (c.op == Command::kKill) s.encoder.Kill();
-          if (c.op == Command::kExit) s.encoder.Exit();
+          if (c.op == ScriptCommand::kSeize) s.encoder.Seize();
+          if (c.op == ScriptCommand::kKill) s.encoder.Kill();
+          if (c.op == ScriptCommand::kExit) s.encoder.Exit();
           s.closing = true;
           s.closeStartMs = RealMs();
         }
         break;
-      case Command::kKeyChange:
+      case ScriptCommand::kKeyChange:
         if (!s.closing && !DoKeyChange(s)) return false;
         break;
-      case Command::kDrop:
+      case ScriptCommand::kDrop:
         s.socket->Close();
         return false;
-      case Command::kRefresh:
+      case ScriptCommand::kRefresh:
         refresh = true;
         break;
-      case Command::kResync:
+      case ScriptCommand::kResync:
         s.encoder.Resync();
+        break;
+      default:  // the other commands act on the model, never through the queue
         break;
     }
   }
@@ -812,14 +805,14 @@ bool ConsoleServer::ExecuteIn(const ScriptCommand& c, const std::shared_ptr<Sess
   const std::atomic<bool>& stop = session ? session->stop : stop_;
   const uint32_t now = clock_.NowMs();
   // Commands for the stream go to the script's session, or to the running one.
-  const auto queue = [&](Command command) {
+  const auto queue = [&](const ScriptCommand& command) {
     std::lock_guard lock(mutex_);
     const std::shared_ptr<Session> target = session ? session : current_;
     if (!target || target->ended || !target->established) {
       if (error) *error = "no console session";
       return false;
     }
-    target->queue.push_back(std::move(command));
+    target->queue.push_back(command);
     changed_.notify_all();
     return true;
   };
@@ -856,25 +849,25 @@ bool ConsoleServer::ExecuteIn(const ScriptCommand& c, const std::shared_ptr<Sess
       return ok;
     }
     case ScriptCommand::kText:
-      return queue({Command::kText, static_cast<uint8_t>(c.a), c.text});
+      return queue(c);
     case ScriptCommand::kSuspend:
-      return queue({Command::kSuspend, 0, {}});
+      return queue(c);
     case ScriptCommand::kResume:
-      return queue({Command::kResume, 0, {}});
+      return queue(c);
     case ScriptCommand::kSeize:
-      return queue({Command::kSeize, 0, {}});
+      return queue(c);
     case ScriptCommand::kKill:
-      return queue({Command::kKill, 0, {}});
+      return queue(c);
     case ScriptCommand::kExit:
-      return queue({Command::kExit, 0, {}});
+      return queue(c);
     case ScriptCommand::kKeyChange:
-      return queue({Command::kKeyChange, 0, {}});
+      return queue(c);
     case ScriptCommand::kKeyChangeEvery:
       return model([&] { keyChangeIntervalMs_ = static_cast<uint32_t>(c.a); });
     case ScriptCommand::kSilence:
       return model([&] { silent_ = c.a != 0; });
     case ScriptCommand::kDrop:
-      return queue({Command::kDrop, 0, {}});
+      return queue(c);
     case ScriptCommand::kPower:
       return model([&] {
         if (c.a == 2) {
@@ -907,27 +900,14 @@ bool ConsoleServer::ExecuteIn(const ScriptCommand& c, const std::shared_ptr<Sess
         }
       });
     case ScriptCommand::kRefresh:
-      return queue({Command::kRefresh, 0, {}});
+      return queue(c);
     case ScriptCommand::kResync:
-      return queue({Command::kResync, 0, {}});
+      return queue(c);
     case ScriptCommand::kFrameInterval:
       return model([&] { frameIntervalMs_ = static_cast<uint32_t>(c.a); });
   }
   return false;
 }
-
-namespace {
-
-ScriptCommand Make(ScriptCommand::Op op, int64_t a = 0, int64_t b = 0, std::string text = {}) {
-  ScriptCommand c;
-  c.op = op;
-  c.a = a;
-  c.b = b;
-  c.text = std::move(text);
-  return c;
-}
-
-}  // namespace
 
 void ConsoleServer::SetMode(int width, int height) {
   Execute(Make(ScriptCommand::kMode, width, height));

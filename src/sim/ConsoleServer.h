@@ -183,7 +183,6 @@ class ConsoleServer {
 
  private:
   struct Session;
-  struct Command;
 
   void AcceptLoop();
   void RunSession(const std::shared_ptr<Session>& session);

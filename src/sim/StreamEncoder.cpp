@@ -105,6 +105,7 @@ void StreamEncoder::WriteMode(int widthBlocks, int heightBlocks, int extraLines)
     heightBlocks_ = 38;
   }
   extraLines_ = extraLines;
+  modeSent_ = true;
   x_ = y_ = 0;
   cache_.cache_clear();
 }
@@ -372,7 +373,9 @@ void StreamEncoder::EncodeBlock(const Block& block) {
 }
 
 bool StreamEncoder::EncodeBlocks(const ColorFrame& frame, const ColorFrame* previous) {
-  if (frame.width() != widthBlocks_ * 16 || frame.height() != heightBlocks_ * 16 + extraLines_) {
+  // The first frame always comes with its mode, so that the console sizes its window for it.
+  if (!modeSent_ || frame.width() != widthBlocks_ * 16 ||
+      frame.height() != heightBlocks_ * 16 + extraLines_) {
     if (!SetMode(frame.width(), frame.height())) return false;
     previous = nullptr;  // a new mode: everything is drawn
   }

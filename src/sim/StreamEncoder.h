@@ -100,7 +100,8 @@ class StreamEncoder {
   bool SetMode(int width, int height);
   // The mode command with a zero side: the console shows the server as powered off.
   void ModePowerOff();
-  // Every block of the frame (a mode command first when its size is not the current mode's).
+  // Every block of the frame (a mode command first when its size is not the current mode's, and
+  // always before the first frame).
   bool EncodeFullFrame(const ColorFrame& frame);
   // Only the blocks that differ from previous, the picture the console shows now.
   bool EncodeFrame(const ColorFrame& frame, const ColorFrame& previous);
@@ -165,6 +166,7 @@ class StreamEncoder {
   int widthBlocks_ = 50, heightBlocks_ = 37;
   int extraLines_ = 0;
   int serverPower_ = 2;
+  bool modeSent_ = false;
   Block lastBlock_{};
   bool lastBlockValid_ = false;
   int pendingRepeats_ = 0;

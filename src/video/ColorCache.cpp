@@ -70,8 +70,7 @@ int ColorCache::cache_lru(uint16_t color) {
     result = 0;
   }
   used_[static_cast<size_t>(chosen)] = 1;
-  RaiseRanksBelow(threshold);
-  ranks_[static_cast<size_t>(chosen)] = 0;
+  RaiseRanksBelow(threshold, chosen);
   return result;
 }
 

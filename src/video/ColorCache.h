@@ -40,10 +40,7 @@ class ColorCache {
     if (found == 0) return 1;
     const int i = __builtin_ctz(found);
     *color = colors_[static_cast<size_t>(i)];
-    if (rank != 0) {
-      RaiseRanksBelow(static_cast<uint8_t>(rank));
-      ranks_[static_cast<size_t>(i)] = 0;
-    }
+    if (rank != 0) RaiseRanksBelow(static_cast<uint8_t>(rank), i);
     used_[static_cast<size_t>(i)] = 1;
     return 0;
   }
@@ -68,8 +65,9 @@ class ColorCache {
   int TooLarge(const char* operation) const;
   // Bits of the active entries whose rank is rank (bit i for entry i).
   uint32_t RankMask(uint8_t rank) const;
-  // Every active entry whose rank is below threshold gets rank + 1.
-  void RaiseRanksBelow(uint8_t threshold);
+  // Every active entry whose rank is below threshold gets rank + 1, and entry front gets rank 0,
+  // in one write of the ranks (a byte written on its own after them would stall the next read).
+  void RaiseRanksBelow(uint8_t threshold, int front);
 
   // 32 lanes each; only the first active ones mean anything.
   alignas(16) std::array<uint8_t, 32> ranks_{};
@@ -97,27 +95,31 @@ inline uint32_t ColorCache::RankMask(uint8_t rank) const {
 #endif
 }
 
-inline void ColorCache::RaiseRanksBelow(uint8_t threshold) {
+inline void ColorCache::RaiseRanksBelow(uint8_t threshold, int front) {
 #if defined(__SSE2__)
   // Lanes past the active ones stay as they are. Ranks never exceed 17, so a signed compare does.
-  static constexpr std::array<uint8_t, 64> kOnes = [] {
-    std::array<uint8_t, 64> ones{};
-    for (size_t i = 0; i < 32; ++i) ones[i] = 0xFF;
-    return ones;
+  static constexpr std::array<uint8_t, 96> kLanes = [] {
+    std::array<uint8_t, 96> lanes{};
+    for (size_t i = 0; i < 32; ++i) lanes[i] = 0xFF;  // active lanes, read from 32 - active
+    lanes[64] = 0xFF;                                 // the front lane, read from 64 - front
+    return lanes;
   }();
-  const uint8_t* activeLanes = kOnes.data() + 32 - active_;
+  const uint8_t* activeLanes = kLanes.data() + 32 - active_;
+  const uint8_t* frontLane = kLanes.data() + 64 - front;
   const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
   for (size_t half = 0; half < 32; half += 16) {
     __m128i ranks = _mm_load_si128(reinterpret_cast<const __m128i*>(ranks_.data() + half));
     const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(activeLanes + half));
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frontLane + half));
     const __m128i below = _mm_and_si128(_mm_cmplt_epi8(ranks, t), lanes);
-    ranks = _mm_sub_epi8(ranks, below);  // below is -1 where a rank rises
+    ranks = _mm_andnot_si128(first, _mm_sub_epi8(ranks, below));  // below is -1 where a rank rises
     _mm_store_si128(reinterpret_cast<__m128i*>(ranks_.data() + half), ranks);
   }
 #else
   for (int i = 0; i < active_; ++i) {
     if (ranks_[static_cast<size_t>(i)] < threshold) ++ranks_[static_cast<size_t>(i)];
   }
+  ranks_[static_cast<size_t>(front)] = 0;
 #endif
 }
 

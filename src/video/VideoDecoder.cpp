@@ -57,6 +57,14 @@ bool VideoDecoder::Start(const DecoderRole& role) {
   return true;
 }
 
+void VideoDecoder::ExplicitHit(uint16_t color, uint32_t steps) {
+  if (steps <= 6) {
+    RC_TRACE("Possible reset underway. Color %3x\n", color);
+  } else {
+    RC_TRACE("color %3x generated a hit\n", color);
+  }
+}
+
 void VideoDecoder::PutBlock(uint32_t count) {
   next_state_ = START;
   pixel_count_ = 0;
@@ -358,62 +366,71 @@ DecodeEnd VideoDecoder::Decode() {
   int result = BitReader::kOk;
   const std::atomic<bool>* const interrupt = &interrupt_;
 
-  auto save = [&] {
-    state_ = state;
-    next_state_ = next;
-    pixel_count_ = pixels;
-    step_count_ = steps;
-    reader_.set_window(w);
-    reader_.set_code(code);
-  };
-  auto load = [&] {
-    state = state_;
-    next = next_state_;
-    pixels = pixel_count_;
-    steps = step_count_;
-    w = reader_.window();
-  };
-  // The decoder's AddPixel, on the locals: a 257th pixel latches.
-  auto AddPixel = [&](uint16_t color) __attribute__((always_inline)) {
-    if (pixels == kBlockPixels) {
-      RC_TRACE("Too many pixels in block (LRU pixel).  pixel_count: %x\n", pixels);
-      next = LATCHED;
-      return;
-    }
-    block[pixels++] = expand[color];
-    last_color_ = color;
-  };
-  auto repeat = [&](uint32_t count) __attribute__((always_inline)) {
-    const uint32_t fits = std::min(count, kBlockPixels - pixels);
-    const Pixel p = expand[last_color_];
-    for (uint32_t i = 0; i < fits; ++i) block[pixels + i] = p;
-    pixels += fits;
-    for (uint32_t surplus = fits; surplus < count; ++surplus) AddPixel(last_color_);
-  };
-  auto cached = [&](uint32_t rank) __attribute__((always_inline)) {
-    if (cache_.active() == 1) rank = 0;
-    uint16_t color = 0;
-    if (cache_.cache_find(rank, &color) == 0) {
-      AddPixel(color);
-    } else {
-      RC_TRACE("could not find color for LRU %d\n", rank);
-      next = LATCHED;
-    }
-  };
-  auto explicitColor = [&](uint16_t color) {
-    const int hit = cache_.cache_lru(color);
-    table_[PIXFAN].next1 = cache_.next_state();
-    if (hit == 0) {
-      AddPixel(color);
-      return;
-    }
-    if (steps <= 6) {
-      RC_TRACE("Possible reset underway. Color %3x\n", color);
-    } else {
-      RC_TRACE("color %3x generated a hit\n", color);
-    }
-    next = LATCHED;
-  };
+// The helpers are macros, not lambdas: a lambda that takes the locals by reference keeps them in
+// memory for the whole loop.
+#define REMCONS_SAVE()      \
+  do {                      \
+    state_ = state;         \
+    next_state_ = next;     \
+    pixel_count_ = pixels;  \
+    step_count_ = steps;    \
+    reader_.set_window(w);  \
+    reader_.set_code(code); \
+  } while (0)
+#define REMCONS_LOAD()     \
+  do {                     \
+    state = state_;        \
+    next = next_state_;    \
+    pixels = pixel_count_; \
+    steps = step_count_;   \
+    w = reader_.window();  \
+  } while (0)
+// The decoder's AddPixel: a 257th pixel latches.
+#define REMCONS_ADD_PIXEL(color)                                                    \
+  do {                                                                              \
+    const uint16_t added = (color);                                                 \
+    if (pixels == kBlockPixels) {                                                   \
+      RC_TRACE("Too many pixels in block (LRU pixel).  pixel_count: %x\n", pixels); \
+      next = LATCHED;                                                               \
+    } else {                                                                        \
+      block[pixels++] = expand[added];                                              \
+      last_color_ = added;                                                          \
+    }                                                                               \
+  } while (0)
+#define REMCONS_REPEAT(count)                                      \
+  do {                                                             \
+    const uint32_t wanted = (count);                               \
+    const uint32_t fits = std::min(wanted, kBlockPixels - pixels); \
+    const Pixel p = expand[last_color_];                           \
+    for (uint32_t i = 0; i < fits; ++i) block[pixels + i] = p;     \
+    pixels += fits;                                                \
+    for (uint32_t surplus = fits; surplus < wanted; ++surplus) {   \
+      REMCONS_ADD_PIXEL(last_color_);                              \
+    }                                                              \
+  } while (0)
+#define REMCONS_CACHED(which)                                  \
+  do {                                                         \
+    const uint32_t rank = cache_.active() == 1 ? 0u : (which); \
+    uint16_t found = 0;                                        \
+    if (cache_.cache_find(rank, &found) == 0) {                \
+      REMCONS_ADD_PIXEL(found);                                \
+    } else {                                                   \
+      RC_TRACE("could not find color for LRU %d\n", rank);     \
+      next = LATCHED;                                          \
+    }                                                          \
+  } while (0)
+#define REMCONS_EXPLICIT(value)                 \
+  do {                                          \
+    const uint16_t color = (value);             \
+    const int hit = cache_.cache_lru(color);    \
+    table_[PIXFAN].next1 = cache_.next_state(); \
+    if (hit == 0) {                             \
+      REMCONS_ADD_PIXEL(color);                 \
+    } else {                                    \
+      ExplicitHit(color, steps);                \
+      next = LATCHED;                           \
+    }                                           \
+  } while (0)
 
 // Reads the current state's code from its record and picks the successor.
 #define REMCONS_READ_CODE(S)                                            \
@@ -485,18 +502,18 @@ h_branch:
 
 h_pixlru1:
   REMCONS_READ_CODE(PIXLRU1);
-  cached(1);
+  REMCONS_CACHED(1u);
   REMCONS_NEXT_STEP();
 
 h_pixlru0:
   REMCONS_READ_CODE(PIXLRU0);
-  cached(0);
+  REMCONS_CACHED(0u);
   REMCONS_NEXT_STEP();
 
 h_pixcode:
   REMCONS_READ_CODE(state);
   // Rank 1 has a code of its own, so index 1 means rank 2.
-  cached(code == 0 ? 0u : code + 1u);
+  REMCONS_CACHED(code == 0 ? 0u : code + 1u);
   REMCONS_NEXT_STEP();
 
 h_pixcodesel:
@@ -506,7 +523,7 @@ h_pixcodesel:
 
 h_pixgrey:
   REMCONS_READ_CODE(PIXGREY);
-  explicitColor(static_cast<uint16_t>(code * 0x111));
+  REMCONS_EXPLICIT(static_cast<uint16_t>(code * 0x111));
   REMCONS_NEXT_STEP();
 
 h_pixrgbr:
@@ -521,12 +538,12 @@ h_pixrgbg:
 
 h_pixrgbb:
   REMCONS_READ_CODE(PIXRGBB);
-  explicitColor(static_cast<uint16_t>(red_ | green_ | code));
+  REMCONS_EXPLICIT(static_cast<uint16_t>(red_ | green_ | code));
   REMCONS_NEXT_STEP();
 
 h_pixdup:
   REMCONS_READ_CODE(PIXDUP);
-  AddPixel(last_color_);
+  REMCONS_ADD_PIXEL(last_color_);
   REMCONS_NEXT_STEP();
 
 h_std1:
@@ -536,26 +553,26 @@ h_std1:
   } else if (code == 6) {
     next = PIXRPTSTD2;
   } else {
-    repeat(code + 2u);
+    REMCONS_REPEAT(code + 2u);
   }
   REMCONS_NEXT_STEP();
 
 h_std2:
   REMCONS_READ_CODE(PIXRPTSTD2);
-  repeat(code + 8u);
+  REMCONS_REPEAT(code + 8u);
   REMCONS_NEXT_STEP();
 
 h_nstd:
   REMCONS_READ_CODE(PIXRPTNSTD);
   if (code < 16) RC_TRACE("qel:non-std repeat misused\n");
-  repeat(code);
+  REMCONS_REPEAT(code);
   REMCONS_NEXT_STEP();
 
 h_other:
   REMCONS_READ_CODE(state);
-  save();
+  REMCONS_SAVE();
   Act(code);
-  load();
+  REMCONS_LOAD();
   REMCONS_NEXT_STEP();
 
 h_exit:
@@ -563,11 +580,11 @@ h_exit:
   goto done;
 
 complete_block:
-  save();
+  REMCONS_SAVE();
   PutBlock(1);
   cache_.cache_prune();
   table_[PIXFAN].next1 = cache_.next_state();
-  load();
+  REMCONS_LOAD();
   state = next;
   goto top;
 
@@ -578,13 +595,19 @@ read_failed:
     state = next = RESET;
     goto top;
   }
-  save();
+  REMCONS_SAVE();
   end = ConnectionLost();
 
 done:
 #undef REMCONS_READ_CODE
 #undef REMCONS_NEXT_STEP
-  save();
+#undef REMCONS_EXPLICIT
+#undef REMCONS_CACHED
+#undef REMCONS_REPEAT
+#undef REMCONS_ADD_PIXEL
+#undef REMCONS_LOAD
+  REMCONS_SAVE();
+#undef REMCONS_SAVE
   RC_TRACE("State Machine Exiting\n");
   return end;
 }

@@ -99,6 +99,7 @@ class VideoDecoder {
 
  private:
   void Act(uint16_t code);
+  void ExplicitHit(uint16_t color, uint32_t steps);
   void PutBlock(uint32_t count);
   void Latched();
   void RequestRefresh();
