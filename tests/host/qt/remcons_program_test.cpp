@@ -205,6 +205,34 @@ TEST(RemconsProgram, AScriptedHeadlessRunAgainstTheSimulator) {
   server.Stop();
 }
 
+TEST(RemconsProgram, APageAndItsLocationConfigureTheConsole) {
+  ScratchDir dir;
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  {
+    // The page names an address that does not answer; its location's host stands in for it.
+    std::ofstream page(dir / "console.html");
+    page << "<html><body><object classid=\"clsid:0\" id=\"RemCons\">\n";
+    for (const auto& [name, value] : SimParams(server.Port())) {
+      page << "  <param name=\"" << name << "\" value=\""
+           << (name == "target" ? std::string("10.255.255.1") : value) << "\">\n";
+    }
+    page << "  <param name=\"mouseMode\" value=\"7\">\n";  // refused, left out
+    page << "</object></body></html>\n";
+  }
+  const Result r = RunRemcons(dir, {"--headless", "--page", dir / "console.html", "--page-url",
+                                    "https://127.0.0.1:8443/console.html", "--events",
+                                    dir / "events.json", "--seconds", "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> raw;
+  ReadJsonLines(dir / "events.json", &raw);
+  ASSERT_FALSE(raw.empty());
+  EXPECT_EQ(raw[0], "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+  EXPECT_EQ(server.Counters().sessions, 1u);
+  server.Stop();
+}
+
 TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
   ScratchDir dir;
   const Result r = RunRemcons(dir, {"--demo", "--headless", "--seconds", "2", "--events", "-",
