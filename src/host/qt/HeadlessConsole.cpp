@@ -1,9 +1,11 @@
 #include "host/qt/HeadlessConsole.h"
 
+#include <strings.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
+
 #include <algorithm>
 
 #include "host/qt/Artwork.h"
@@ -54,6 +56,18 @@ void HeadlessConsole::Fail(const std::string& reason) {
   if (!failure_) failure_ = reason;
 }
 
+namespace {
+
+// A property's value as messages may show it: the secrets only by their length.
+std::string Shown(const std::string& name, const std::string& value) {
+  for (const char* secret : {"login", "decryptKey", "encryptKey", "vmKey"}) {
+    if (strcasecmp(name.c_str(), secret) == 0) return trace::Masked(value);
+  }
+  return value;
+}
+
+}  // namespace
+
 bool HeadlessConsole::Prepare(std::string* reason) {
   for (const std::string& rule : options_.answers) {
     std::string error;
@@ -67,13 +81,14 @@ bool HeadlessConsole::Prepare(std::string* reason) {
   // A page's values are taken as a page gives them: a refused one is traced and left out.
   for (const auto& [name, value] : options_.pageParams) {
     if (control_->PutByName(name, value) != S_OK) {
-      RC_TRACE("remcons: page value %s=%s left out\n", name.c_str(), value.c_str());
+      RC_TRACE("remcons: page value %s=%s left out\n", name.c_str(), Shown(name, value).c_str());
     }
   }
   // The command line's must all be taken.
   for (const auto& [name, value] : options_.params) {
     if (control_->PutByName(name, value) != S_OK) {
-      *reason = "--param " + name + "=" + value + " refused (unknown name or invalid value)";
+      *reason =
+          "--param " + name + "=" + Shown(name, value) + " refused (unknown name or invalid value)";
       return false;
     }
   }

@@ -190,6 +190,15 @@ TEST_F(HeadlessRun, BadOptionsAndScriptsEndTheRun) {
     EXPECT_EQ(reason, "--param mouseMode=3 refused (unknown name or invalid value)");
   }
   {
+    // Secrets are not repeated back.
+    HeadlessOptions run;
+    run.params = {{"decryptKey", "00112233445566778899AABBCCDDEE"}};
+    std::string reason;
+    EXPECT_EQ(Run(std::move(run), &reason), HeadlessConsole::kBadOptions);
+    EXPECT_EQ(reason,
+              "--param decryptKey=<30 characters hidden> refused (unknown name or invalid value)");
+  }
+  {
     HeadlessOptions run;
     run.answers = {"Warning=Perhaps"};
     std::string reason;
