@@ -114,12 +114,19 @@ bool ParseScriptLine(std::string_view line, std::optional<ScriptCommand>* comman
   auto number = [&](std::string_view text, int64_t min, int64_t max, int64_t* v) {
     return ParseNumber(text, min, max, v);
   };
-  auto noArguments = [&](ScriptCommand::Op op) {
+  static const std::pair<const char*, ScriptCommand::Op> kBare[] = {
+      {"suspend", ScriptCommand::kSuspend}, {"resume", ScriptCommand::kResume},
+      {"seize", ScriptCommand::kSeize},     {"kill", ScriptCommand::kKill},
+      {"exit", ScriptCommand::kExit},       {"keychange", ScriptCommand::kKeyChange},
+      {"drop", ScriptCommand::kDrop},       {"restart", ScriptCommand::kRestart},
+      {"refresh", ScriptCommand::kRefresh}, {"resync", ScriptCommand::kResync}};
+  for (const auto& [name, op] : kBare) {
+    if (verb != name) continue;
     if (!rest.empty()) return fail("takes no arguments");
     c.op = op;
+    *command = std::move(c);
     return true;
-  };
-  bool ok = true;
+  }
   if (verb == "wait" || verb == "sleep") {
     c.op = ScriptCommand::kWait;
     if (!number(Word(&rest), 0, 24 * 3600 * 1000, &c.a) || !rest.empty()) {
@@ -160,18 +167,6 @@ bool ParseScriptLine(std::string_view line, std::optional<ScriptCommand>* comman
     c.op = ScriptCommand::kText;
     c.a = verb == "status" ? 2 : verb == "dialog" ? 4 : verb == "status2" ? 5 : 6;
     c.text = Unescape(rest);
-  } else if (verb == "suspend") {
-    ok = noArguments(ScriptCommand::kSuspend);
-  } else if (verb == "resume") {
-    ok = noArguments(ScriptCommand::kResume);
-  } else if (verb == "seize") {
-    ok = noArguments(ScriptCommand::kSeize);
-  } else if (verb == "kill") {
-    ok = noArguments(ScriptCommand::kKill);
-  } else if (verb == "exit") {
-    ok = noArguments(ScriptCommand::kExit);
-  } else if (verb == "keychange") {
-    ok = noArguments(ScriptCommand::kKeyChange);
   } else if (verb == "keychange-every") {
     c.op = ScriptCommand::kKeyChangeEvery;
     if (!number(Word(&rest), 0, 24 * 3600 * 1000, &c.a) || !rest.empty()) {
@@ -182,8 +177,6 @@ bool ParseScriptLine(std::string_view line, std::optional<ScriptCommand>* comman
     const std::string_view v = Word(&rest);
     if ((v != "on" && v != "off") || !rest.empty()) return fail("expects on or off");
     c.a = v == "on";
-  } else if (verb == "drop") {
-    ok = noArguments(ScriptCommand::kDrop);
   } else if (verb == "power") {
     c.op = ScriptCommand::kPower;
     const std::string_view v = Word(&rest);
@@ -207,18 +200,12 @@ bool ParseScriptLine(std::string_view line, std::optional<ScriptCommand>* comman
     }
     if (c.a < 0 && !number(v, 0, 3, &c.a)) return fail("expects momentary, hold, cold or reset");
     if (!rest.empty()) return fail("too many arguments");
-  } else if (verb == "restart") {
-    ok = noArguments(ScriptCommand::kRestart);
   } else if (verb == "print") {
     c.op = ScriptCommand::kPrint;
     c.text = Unescape(rest);
   } else if (verb == "type") {
     c.op = ScriptCommand::kType;
     c.text = Unescape(rest);
-  } else if (verb == "refresh") {
-    ok = noArguments(ScriptCommand::kRefresh);
-  } else if (verb == "resync") {
-    ok = noArguments(ScriptCommand::kResync);
   } else if (verb == "frame-interval") {
     c.op = ScriptCommand::kFrameInterval;
     if (!number(Word(&rest), 0, 60000, &c.a) || !rest.empty()) return fail("expects milliseconds");
@@ -226,7 +213,6 @@ bool ParseScriptLine(std::string_view line, std::optional<ScriptCommand>* comman
     *error = "unknown command '" + std::string(verb) + "'";
     return false;
   }
-  if (!ok) return false;
   *command = std::move(c);
   return true;
 }

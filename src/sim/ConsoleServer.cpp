@@ -246,10 +246,7 @@ void ConsoleServer::RunSession(const std::shared_ptr<Session>& session) {
   s.socket->SetReceiveTimeout(kReceiveSliceMs);
   if (Handshake(s)) {
     s.receiver = std::thread([this, session] { ReceiveLoop(session); });
-    if (!options_.script.empty()) {
-      s.scripter = std::thread([this, session] { ScriptLoop(session); });
-    }
-    SendLoop(s);
+    SendLoop(session);
   }
   s.stop = true;
   s.socket->Close();
@@ -676,9 +673,16 @@ bool ConsoleServer::SendStep(Session& s) {
   return !s.closing || (!s.receiveEnded && RealMs() - s.closeStartMs < options_.closeWaitMs);
 }
 
-void ConsoleServer::SendLoop(Session& s) {
+void ConsoleServer::SendLoop(const std::shared_ptr<Session>& session) {
   NameThread("mpsim-send");
+  Session& s = *session;
+  bool first = true;
   while (SendStep(s)) {
+    if (first && !options_.script.empty()) {
+      // The script starts once the console has its first picture.
+      s.scripter = std::thread([this, session] { ScriptLoop(session); });
+    }
+    first = false;
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, std::chrono::milliseconds(kIdleWakeMs), [&] {
       return s.stop || !s.queue.empty() || s.refreshRequested ||

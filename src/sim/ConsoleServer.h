@@ -189,7 +189,7 @@ class ConsoleServer {
   bool Handshake(Session& s);
   void ReceiveLoop(const std::shared_ptr<Session>& session);
   void ScriptLoop(const std::shared_ptr<Session>& session);
-  void SendLoop(Session& s);
+  void SendLoop(const std::shared_ptr<Session>& session);
   bool SendStep(Session& s);
   bool SendBytes(Session& s, std::vector<uint8_t> bytes);
   bool DoKeyChange(Session& s);

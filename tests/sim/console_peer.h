@@ -128,6 +128,14 @@ class ConsolePeer : public ByteSource {
     }
   }
 
+  // The start sequence and the reply; the session's cipher state is then in enciphered.
+  bool Begin(const StartOptions& o = {}) {
+    SendStart(o);
+    std::string text;
+    return ReadReply(&text, &enciphered);
+  }
+  bool enciphered = false;
+
   // Reads the start reply one byte at a time, as the console's handshake does: the text before
   // ESC [ R or ESC [ r. False when the connection ends first.
   bool ReadReply(std::string* text, bool* enciphered) {
@@ -324,6 +332,26 @@ class DecodingConsole {
 };
 
 // A server on an ephemeral loopback port with test settings: instant boot, no frame pacing.
+ConsoleServerOptions TestOptions();
+
+// Tests that run a server: started with the options given, stopped at the end.
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(remcons::testing::LoadLegacyProvider()); }
+  void StartServer(ConsoleServerOptions options = TestOptions()) {
+    options_ = options;
+    server_ = std::make_unique<ConsoleServer>(options);
+    std::string error;
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+
+  ConsoleServerOptions options_;
+  std::unique_ptr<ConsoleServer> server_;
+};
+
 inline ConsoleServerOptions TestOptions() {
   ConsoleServerOptions o;
   o.keys = TestKeys();

@@ -52,22 +52,7 @@ Bytes ReadSome(ConsolePeer& peer, size_t n) {
   return out;
 }
 
-class ConsoleServerTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(remcons::testing::LoadLegacyProvider()); }
-  void StartServer(ConsoleServerOptions options = TestOptions()) {
-    options_ = options;
-    server_ = std::make_unique<ConsoleServer>(options);
-    std::string error;
-    ASSERT_TRUE(server_->Start(&error)) << error;
-  }
-  void TearDown() override {
-    if (server_) server_->Stop();
-  }
-
-  ConsoleServerOptions options_;
-  std::unique_ptr<ConsoleServer> server_;
-};
+using ConsoleServerTest = testing::ServerTest;
 
 // --- Start sequence and reply ---
 
@@ -108,11 +93,8 @@ TEST_F(ConsoleServerTest, ClearAndEncipheredSessionsBeginWithTheModeCommand) {
 TEST_F(ConsoleServerTest, TheStreamIsNotInClearWhenEnciphered) {
   StartServer();
   ConsolePeer peer(server_->Port(), options_.keys);
-  peer.SendStart({});
-  std::string text;
-  bool enciphered = false;
-  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
-  ASSERT_TRUE(enciphered);
+  ASSERT_TRUE(peer.Begin());
+  ASSERT_TRUE(peer.enciphered);
   // Read the bytes raw and decipher them with a keystream of the wrong generation: no mode.
   uint8_t raw[8];
   ASSERT_EQ(peer.socket().Receive(raw, 4, MSG_WAITALL), 4);
@@ -165,19 +147,13 @@ TEST_F(ConsoleServerTest, LoginCheckRefusesAWrongPassword) {
     ConsolePeer peer(server_->Port(), o.keys);
     StartOptions start;
     start.login = "admin\rwrong\r";
-    peer.SendStart(start);
-    std::string text;
-    bool enciphered;
-    EXPECT_FALSE(peer.ReadReply(&text, &enciphered));
+    EXPECT_FALSE(peer.Begin(start));
   }
   {
     ConsolePeer peer(server_->Port(), o.keys);
     StartOptions start;
     start.login = "admin\rsecret\r";
-    peer.SendStart(start);
-    std::string text;
-    bool enciphered;
-    EXPECT_TRUE(peer.ReadReply(&text, &enciphered));
+    EXPECT_TRUE(peer.Begin(start));
   }
   EXPECT_EQ(server_->Counters().loginFailures, 1u);
   EXPECT_EQ(server_->Counters().sessions, 1u);
@@ -188,11 +164,8 @@ TEST_F(ConsoleServerTest, AnEmptyLoginIsCompleteWhenTheConsoleGoesQuiet) {
   ConsolePeer peer(server_->Port(), options_.keys);
   StartOptions start;
   start.login.clear();
-  peer.SendStart(start);
-  std::string text;
-  bool enciphered;
-  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
-  EXPECT_TRUE(enciphered);
+  ASSERT_TRUE(peer.Begin(start));
+  EXPECT_TRUE(peer.enciphered);
 }
 
 TEST_F(ConsoleServerTest, UnknownKeyIndexAndWrongKeysAreRefusedWithAReason) {
@@ -210,10 +183,7 @@ TEST_F(ConsoleServerTest, UnknownKeyIndexAndWrongKeysAreRefusedWithAReason) {
     ConsolePeer peer(server_->Port(), c.keys);
     StartOptions start;
     start.keyIndex = c.keyIndex;
-    peer.SendStart(start);
-    std::string text;
-    bool enciphered = false;
-    EXPECT_EQ(peer.ReadReply(&text, &enciphered), c.ok) << "key index " << c.keyIndex;
+    EXPECT_EQ(peer.Begin(start), c.ok) << "key index " << c.keyIndex;
     if (c.ok) {
       // The stream deciphers with that index's encryptKey.
       Bits bits(ReadSome(peer, 1));
@@ -231,11 +201,8 @@ TEST_F(ConsoleServerTest, EncryptionOffAnswersAHeaderWithAClearSession) {
   o.encryption = false;
   StartServer(o);
   ConsolePeer peer(server_->Port(), o.keys);
-  peer.SendStart({});
-  std::string text;
-  bool enciphered = true;
-  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
-  EXPECT_FALSE(enciphered);
+  ASSERT_TRUE(peer.Begin());
+  EXPECT_FALSE(peer.enciphered);
   Bits bits(ReadSome(peer, 1));
   EXPECT_EQ(bits.Get(6), 0b101100u);
   peer.Send({0x1B, '[', '&'});
@@ -286,10 +253,7 @@ TEST_F(ConsoleServerTest, PacketsArriveWhole_InAnySplitAndCoalesced) {
   std::mt19937 random(3);
   for (int mode = 0; mode < 3; ++mode) {
     ConsolePeer peer(server_->Port(), options_.keys);
-    peer.SendStart({});
-    std::string text;
-    bool enciphered;
-    ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+    ASSERT_TRUE(peer.Begin());
     ASSERT_TRUE(server_->WaitForSession(5000, mode + 1));
     if (mode == 0) {
       peer.Send(all);  // all in one write
@@ -330,10 +294,7 @@ TEST_F(ConsoleServerTest, HostileBytesNeverCrashAndTheSessionGoesOn) {
   o.packetTimeoutMs = 100;
   StartServer(o);
   ConsolePeer peer(server_->Port(), o.keys);
-  peer.SendStart({});
-  std::string text;
-  bool enciphered;
-  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  ASSERT_TRUE(peer.Begin());
   std::mt19937 random(77);
   for (int round = 0; round < 50; ++round) {
     Bytes noise(1 + random() % 2000);
@@ -473,10 +434,7 @@ TEST_F(ConsoleServerTest, RefreshIsAnsweredWithTheWholeScreenAfterAMark) {
 TEST_F(ConsoleServerTest, KeepAlivesAreCounted) {
   StartServer();
   ConsolePeer peer(server_->Port(), options_.keys);
-  peer.SendStart({});
-  std::string text;
-  bool enciphered;
-  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  ASSERT_TRUE(peer.Begin());
   for (int i = 0; i < 3; ++i) peer.Send({0x1B, '[', '('});
   for (int i = 0; i < 2; ++i) peer.Send({0x1B, '[', '&'});
   ASSERT_TRUE(server_->WaitForPackets("keepalive-idle", 2, 5000));
@@ -545,10 +503,7 @@ TEST_F(ConsoleServerTest, WithoutSeizingASecondConsoleIsRefused) {
   DecodingConsole first(server_->Port(), o.keys);
   ASSERT_TRUE(server_->WaitForSession(5000, 1));
   ConsolePeer second(server_->Port(), o.keys);
-  second.SendStart({});
-  std::string text;
-  bool enciphered;
-  EXPECT_FALSE(second.ReadReply(&text, &enciphered));
+  EXPECT_FALSE(second.Begin());
   EXPECT_EQ(server_->Counters().refused, 1u);
   EXPECT_EQ(server_->SessionNumber(), 1);
 }

@@ -21,18 +21,8 @@ using testing::StartOptions;
 using testing::TestOptions;
 using Bytes = std::vector<uint8_t>;
 
-class KeyChangeTest : public ::testing::Test {
+class KeyChangeTest : public testing::ServerTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(remcons::testing::LoadLegacyProvider()); }
-  void StartServer(ConsoleServerOptions options) {
-    options_ = options;
-    server_ = std::make_unique<ConsoleServer>(options);
-    std::string error;
-    ASSERT_TRUE(server_->Start(&error)) << error;
-  }
-  void TearDown() override {
-    if (server_) server_->Stop();
-  }
   // Every key change went out, was read by the console and applied by both sides.
   void ExpectAllApplied(DecodingConsole& console) {
     const ConsoleCounters c = server_->Counters();
@@ -48,9 +38,6 @@ class KeyChangeTest : public ::testing::Test {
       }
     }
   }
-
-  ConsoleServerOptions options_;
-  std::unique_ptr<ConsoleServer> server_;
 };
 
 TEST_F(KeyChangeTest, OneKeyChangeOnCommand) {
