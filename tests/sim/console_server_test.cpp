@@ -554,6 +554,54 @@ TEST_F(ConsoleServerTest, ScriptRunsInEverySession) {
   EXPECT_EQ(console.peer.keyChanges, 1);
 }
 
+TEST_F(ConsoleServerTest, AGreetingCannotCarryAStartReplyOfItsOwn) {
+  ConsoleServerOptions o = TestOptions();
+  o.replyText = "welcome \x1B[R to \x1B[r the server\r\n";
+  StartServer(o);
+  ConsolePeer peer(server_->Port(), o.keys);
+  peer.SendStart({});
+  std::string text;
+  bool enciphered = false;
+  ASSERT_TRUE(peer.ReadReply(&text, &enciphered));
+  // Only the real reply counts: the text's own ESC bytes were taken out.
+  EXPECT_TRUE(enciphered);
+  EXPECT_EQ(text, "welcome [R to [r the server\r\n");
+  Bits bits(ReadSome(peer, 1));
+  EXPECT_EQ(bits.Get(6), 0b101100u);
+}
+
+// Frames are paced on the server's clock: changes made within one frame interval go out
+// together once the interval has passed, and the boot counts memory on the same clock.
+TEST_F(ConsoleServerTest, FramesArePacedAndTheBootRunsOnTheServersClock) {
+  ManualClock clock(1000);
+  ConsoleServerOptions o = TestOptions();
+  o.clock = &clock;
+  o.frameIntervalMs = 500;
+  o.screen.bootMs = 2000;
+  o.screen.memoryMb = 2048;
+  StartServer(o);
+  DecodingConsole console(server_->Port(), o.keys);
+  ASSERT_TRUE(console.ConvergesTo(*server_));
+  EXPECT_NE(server_->ScreenText().find("Memory Test: 0K"), std::string::npos);
+  const uint64_t frames = server_->Counters().frames;
+  clock.Advance(499);
+  server_->Print("one");
+  server_->Print("two");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(server_->Counters().frames, frames) << "no frame before the interval is over";
+  EXPECT_FALSE(server_->WaitUntilSent(0));
+  clock.Advance(1);
+  ASSERT_TRUE(server_->WaitUntilSent(5000));
+  EXPECT_EQ(server_->Counters().frames, frames + 1) << "both changes in one update";
+  EXPECT_NE(server_->ScreenText().find("Memory Test: 524288K"), std::string::npos);
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+  clock.Advance(1500);
+  ASSERT_TRUE(server_->WaitFor(
+      [&] { return server_->ScreenText().find("Memory Test: 2097152K OK") != std::string::npos; },
+      5000));
+  EXPECT_TRUE(console.ConvergesTo(*server_));
+}
+
 TEST_F(ConsoleServerTest, ExecuteReportsBadCommandsAndMissingSessions) {
   StartServer();
   std::string error;
