@@ -211,7 +211,6 @@ TEST(EventJson, EventLinesAndWaits) {
   std::rewind(out);
   char buffer[1024] = {};
   const size_t n = std::fread(buffer, 1, sizeof buffer - 1, out);
-  std::fclose(out);
   EXPECT_EQ(std::string(buffer, n),
             "{\"event\":\"OnResize\",\"cx\":800,\"cy\":600}\n"
             "{\"event\":\"OnStatus\",\"status\":\"800x600 | Ready\"}\n"
@@ -226,6 +225,7 @@ TEST(EventJson, EventLinesAndWaits) {
   later.join();
   writer.Cancel();
   EXPECT_EQ(writer.WaitBeyond("OnDialog", 1, 0xFFFFFFFFu), std::nullopt);
+  std::fclose(out);
 }
 
 // --- The script ---
