@@ -60,7 +60,7 @@ struct ConsoleServer::Session {
   bool busy = false;                // the sender holds commands or a frame it has not sent yet
   std::deque<ScriptCommand> queue;  // the stream commands, in order
   bool refreshRequested = false;
-  bool suspended = false;
+  bool suspended = false;  // written by the sender under the lock
   bool powerKnown = false;
   bool sentPower = false;
   uint32_t sentEpoch = 0;
@@ -216,13 +216,14 @@ void ConsoleServer::AcceptLoop() {
       }
       const auto oldEnded = [&] {
         std::lock_guard lock(mutex_);
-        return old->ended;
+        return old->ended || stop_;
       };
       if (!established || !WaitFor(oldEnded, options_.closeWaitMs + 1000)) {
         old->stop = true;
         old->socket->Close();
         WaitFor(oldEnded, 5000);
       }
+      if (stop_) break;
     }
     auto session = std::make_shared<Session>();
     session->socket = std::shared_ptr<TcpSocket>(std::move(accepted));
@@ -490,6 +491,11 @@ void ConsoleServer::ScriptLoop(const std::shared_ptr<Session>& session) {
 
 // --- Sending ---
 
+void ConsoleServer::SetSuspended(Session& s, bool suspended) {
+  std::lock_guard lock(mutex_);
+  s.suspended = suspended;
+}
+
 bool ConsoleServer::SendBytes(Session& s, std::vector<uint8_t> bytes) {
   if (bytes.empty()) return true;
   if (s.sendStream) s.sendStream->Apply(bytes.data(), bytes.size());
@@ -564,11 +570,11 @@ bool ConsoleServer::SendStep(Session& s) {
         break;
       case ScriptCommand::kSuspend:
         s.encoder.VideoSuspended();
-        s.suspended = true;
+        SetSuspended(s, true);
         break;
       case ScriptCommand::kResume:
         if (s.suspended) {
-          s.suspended = false;
+          SetSuspended(s, false);
           s.frameValid = false;  // the console cleared its screen
         }
         break;

@@ -192,6 +192,7 @@ class ConsoleServer {
   void SendLoop(const std::shared_ptr<Session>& session);
   bool SendStep(Session& s);
   bool SendBytes(Session& s, std::vector<uint8_t> bytes);
+  void SetSuspended(Session& s, bool suspended);
   bool DoKeyChange(Session& s);
   void Dispatch(Session& s, const ClientPacket& packet);
   bool ExecuteIn(const ScriptCommand& command, const std::shared_ptr<Session>& session,
