@@ -178,12 +178,17 @@ TEST_P(SlowReaderTest, IsWaitedFor) {
       std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  // Besides those of the interval (few, as each waits for the console to catch up), two on
+  // command while the console is behind.
+  for (int i = 0; i < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server_->ChangeKeys();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   busy = false;
   painter.join();
   server_->SetKeyChangeInterval(0);
   EXPECT_TRUE(console.ConvergesTo(*server_, 20000));
-  // Each change waits for the console to catch up, so a slow one gets few.
   EXPECT_GE(server_->Counters().keyChanges, 2u);
   ExpectAllApplied(console);
 }
