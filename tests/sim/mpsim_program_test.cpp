@@ -293,13 +293,19 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
                  "--login",       "ops:pw",
                  "--script",      script,
                  "--log",         log,
-                 "--sessions",    "1"});
+                 "--sessions",    "1",
+                 "--vm-port",     "0"});
   ASSERT_GT(mpsim.pid(), 0);
   std::string line;
   ASSERT_TRUE(mpsim.ReadLine(&line, 10000));
   const size_t colon = line.rfind(':');
   ASSERT_EQ(line.substr(0, colon), "mpsim: console service on 127.0.0.1");
   const uint16_t port = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
+  // The virtual-media side listens as well when a --vm-* option asks for it.
+  std::string vmLine;
+  ASSERT_TRUE(mpsim.ReadLine(&vmLine, 10000));
+  EXPECT_EQ(vmLine.substr(0, vmLine.rfind(':')), "mpsim: virtual media on 127.0.0.1");
+  EXPECT_GT(std::stoi(vmLine.substr(vmLine.rfind(':') + 1)), 0);
   {
     testing::StartOptions start;
     start.keyIndex = 5;
