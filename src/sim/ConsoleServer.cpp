@@ -894,20 +894,7 @@ bool ConsoleServer::ExecuteIn(const ScriptCommand& c, const std::shared_ptr<Sess
       return model([&] { screen_.Print(c.text); });
     case ScriptCommand::kType:
       return model([&] {
-        for (char ch : c.text) {
-          KeyStroke k;
-          if (ch == '\n' || ch == '\r') {
-            k.kind = KeyStroke::kEnter;
-          } else if (ch == '\b') {
-            k.kind = KeyStroke::kBackspace;
-          } else if (ch == '\t') {
-            k.kind = KeyStroke::kTab;
-          } else {
-            k.kind = KeyStroke::kChar;
-            k.ch = ch;
-          }
-          screen_.Key(k, now);
-        }
+        for (char ch : c.text) screen_.Key(KeyStroke::FromText(ch), now);
       });
     case ScriptCommand::kRefresh:
       return queue(c);

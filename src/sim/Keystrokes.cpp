@@ -13,26 +13,30 @@ constexpr char kRowPlain[] = "1234567890\0\0\0\0 -=[]\\#;'`,./";
 constexpr char kRowShift[] = "!@#$%^&*()\0\0\0\0 _+{}|~:\"~<>?";
 
 KeyStroke Char(char c) {
-  KeyStroke s;
-  s.kind = KeyStroke::kChar;
-  s.ch = c;
-  return s;
+  return KeyStroke::Char(c);
 }
-
 KeyStroke Of(KeyStroke::Kind kind) {
-  KeyStroke s;
-  s.kind = kind;
-  return s;
+  return KeyStroke::Of(kind);
 }
-
 KeyStroke Other(std::string name) {
-  KeyStroke s;
-  s.kind = KeyStroke::kOther;
-  s.name = std::move(name);
-  return s;
+  return KeyStroke::Other(std::move(name));
 }
 
 }  // namespace
+
+KeyStroke KeyStroke::FromText(char c) {
+  switch (c) {
+    case '\n':
+    case '\r':
+      return Of(kEnter);
+    case '\b':
+      return Of(kBackspace);
+    case '\t':
+      return Of(kTab);
+    default:
+      return Char(c);
+  }
+}
 
 KeyStroke HidKeyboard::Stroke(uint8_t usage, uint8_t modifiers) {
   const bool shift = modifiers & (kLeftShift | kRightShift);

@@ -17,6 +17,12 @@ struct KeyStroke {
   Kind kind = kOther;
   char ch = 0;       // kChar
   std::string name;  // kOther: what it was ("F1", "Ctrl+C", "usage 0x46", ...)
+
+  static KeyStroke Char(char c) { return {kChar, c, {}}; }
+  static KeyStroke Of(Kind k) { return {k, 0, {}}; }
+  static KeyStroke Other(std::string what) { return {kOther, 0, std::move(what)}; }
+  // A character of a text: '\n' and '\r' are Enter, '\b' Backspace, '\t' Tab.
+  static KeyStroke FromText(char c);
 };
 
 // The keyboard state behind a series of HID reports.

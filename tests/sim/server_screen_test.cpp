@@ -126,16 +126,10 @@ ServerScreenOptions Small(uint32_t bootMs) {
 }
 
 KeyStroke Char(char c) {
-  KeyStroke k;
-  k.kind = KeyStroke::kChar;
-  k.ch = c;
-  return k;
+  return KeyStroke::Char(c);
 }
-
 KeyStroke Of(KeyStroke::Kind kind) {
-  KeyStroke k;
-  k.kind = kind;
-  return k;
+  return KeyStroke::Of(kind);
 }
 
 TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
