@@ -31,6 +31,8 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data
 
 std::vector<uint8_t> EncodePng(const Surface& surface) {
   const int width = surface.width(), height = surface.height();
+  // A PNG file has at least one pixel: an empty picture has no file.
+  if (width <= 0 || height <= 0) return {};
   std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
   const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);

@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QString>
 
 namespace remcons {
@@ -30,18 +29,6 @@ std::optional<Surface> Read(QImageReader& reader, std::string* error) {
     return std::nullopt;
   }
   return SurfaceFromImage(image);
-}
-
-bool Write(const Surface& surface, QImageWriter& writer, std::string* error) {
-  if (surface.width() <= 0 || surface.height() <= 0) {
-    SetError(error, "empty image");
-    return false;
-  }
-  if (!writer.write(ConstImageOf(surface))) {
-    SetError(error, writer.errorString().toStdString());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -72,12 +59,11 @@ Surface SurfaceFromImage(const QImage& image) {
 }
 
 bool SavePng(const Surface& surface, const std::string& path, std::string* error) {
-  QImageWriter writer(QString::fromStdString(path), "png");
-  if (!Write(surface, writer, error)) {
-    if (error) *error = path + ": " + *error;
+  if (surface.width() <= 0 || surface.height() <= 0) {
+    SetError(error, path + ": empty image");
     return false;
   }
-  return true;
+  return WritePng(path, surface, error);
 }
 
 std::optional<Surface> LoadPng(const std::string& path, std::string* error) {
@@ -85,15 +71,6 @@ std::optional<Surface> LoadPng(const std::string& path, std::string* error) {
   auto surface = Read(reader, error);
   if (!surface && error) *error = path + ": " + *error;
   return surface;
-}
-
-std::vector<uint8_t> EncodePng(const Surface& surface) {
-  QBuffer buffer;
-  buffer.open(QIODevice::WriteOnly);
-  QImageWriter writer(&buffer, "png");
-  if (!Write(surface, writer, nullptr)) return {};
-  const QByteArray& bytes = buffer.data();
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 std::optional<Surface> DecodePng(const uint8_t* data, size_t size, std::string* error) {

@@ -1,4 +1,6 @@
 // Surfaces as Qt images: wrapping without a copy, and PNG files (snapshots, menu bar artwork).
+// PNG files are written by the platform's encoder (platform/png.h, the one place that writes them)
+// and read through Qt's image readers.
 #pragma once
 
 #include <QImage>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/png.h"
 #include "platform/surface.h"
 
 namespace remcons {
@@ -30,8 +33,7 @@ bool SavePng(const Surface& surface, const std::string& path, std::string* error
 // larger than kMaxImageSide.
 std::optional<Surface> LoadPng(const std::string& path, std::string* error = nullptr);
 
-// The same in memory.
-std::vector<uint8_t> EncodePng(const Surface& surface);
+// A PNG file in memory, read; the same checks as LoadPng. (EncodePng, platform/png.h, writes one.)
 std::optional<Surface> DecodePng(const uint8_t* data, size_t size, std::string* error = nullptr);
 
 }  // namespace remcons
