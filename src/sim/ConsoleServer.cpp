@@ -416,65 +416,68 @@ void ConsoleServer::ReceiveLoop(const std::shared_ptr<Session>& session) {
 }
 
 void ConsoleServer::Dispatch(Session& s, const ClientPacket& p) {
-  LogEvent(s.number, PacketKindName(p.kind), p.bytes, p.FieldsJson());
   const uint32_t now = clock_.NowMs();
-  std::lock_guard lock(mutex_);
-  switch (p.kind) {
-    case PacketKind::kHidReport:
-      ++counters_.hidReports;
-      for (const KeyStroke& k : s.keyboard.Report(p.modifiers, p.keys)) screen_.Key(k, now);
-      break;
-    case PacketKind::kMouseMove:
-      ++counters_.mouseMoves;
-      screen_.Pointer(p.x, p.y);
-      break;
-    case PacketKind::kMousePress:
-    case PacketKind::kMouseRelease:
-      ++counters_.mouseButtons;
-      screen_.Button(p.button, p.kind == PacketKind::kMousePress);
-      break;
-    case PacketKind::kMouseClick:
-      ++counters_.mouseButtons;
-      break;
-    case PacketKind::kPowerButton:
-      ++counters_.powerButtons;
-      screen_.PowerButton(p.button, now);
-      break;
-    case PacketKind::kRefresh:
-      ++counters_.refreshRequests;
-      s.refreshRequested = true;
-      break;
-    case PacketKind::kKeepAliveActivity:
-      ++counters_.keepAliveActivity;
-      break;
-    case PacketKind::kKeepAliveIdle:
-      ++counters_.keepAliveIdle;
-      break;
-    case PacketKind::kChar:
-    case PacketKind::kHotKey:
-    case PacketKind::kTerminalKey:
-    case PacketKind::kCtrlAltDel:
-      ++counters_.keyBytes;
-      for (const KeyStroke& k : TerminalStrokes(p, s.afterCr)) screen_.Key(k, now);
-      s.afterCr = p.kind == PacketKind::kChar && p.key == 0x0D;
-      break;
-    case PacketKind::kJoinRequest:
-      if (options_.answerJoinRequests && p.slot != 0) {
-        // The answer names the slot and the user: the login text up to its first CR.
-        const std::string name = p.text.substr(0, p.text.find('\r'));
-        s.queue.push_back(Make(ScriptCommand::kText, 0x80, 0, std::string(1, p.slot) + name));
-      }
-      break;
-    case PacketKind::kUnknown:
-    case PacketKind::kTruncated:
-    case PacketKind::kOversize:
-    case PacketKind::kStartHeader:
-      ++counters_.badPackets;
-      break;
-    default:
-      break;
+  {
+    std::lock_guard lock(mutex_);
+    switch (p.kind) {
+      case PacketKind::kHidReport:
+        ++counters_.hidReports;
+        for (const KeyStroke& k : s.keyboard.Report(p.modifiers, p.keys)) screen_.Key(k, now);
+        break;
+      case PacketKind::kMouseMove:
+        ++counters_.mouseMoves;
+        screen_.Pointer(p.x, p.y);
+        break;
+      case PacketKind::kMousePress:
+      case PacketKind::kMouseRelease:
+        ++counters_.mouseButtons;
+        screen_.Button(p.button, p.kind == PacketKind::kMousePress);
+        break;
+      case PacketKind::kMouseClick:
+        ++counters_.mouseButtons;
+        break;
+      case PacketKind::kPowerButton:
+        ++counters_.powerButtons;
+        screen_.PowerButton(p.button, now);
+        break;
+      case PacketKind::kRefresh:
+        ++counters_.refreshRequests;
+        s.refreshRequested = true;
+        break;
+      case PacketKind::kKeepAliveActivity:
+        ++counters_.keepAliveActivity;
+        break;
+      case PacketKind::kKeepAliveIdle:
+        ++counters_.keepAliveIdle;
+        break;
+      case PacketKind::kChar:
+      case PacketKind::kHotKey:
+      case PacketKind::kTerminalKey:
+      case PacketKind::kCtrlAltDel:
+        ++counters_.keyBytes;
+        for (const KeyStroke& k : TerminalStrokes(p, s.afterCr)) screen_.Key(k, now);
+        s.afterCr = p.kind == PacketKind::kChar && p.key == 0x0D;
+        break;
+      case PacketKind::kJoinRequest:
+        if (options_.answerJoinRequests && p.slot != 0) {
+          // The answer names the slot and the user: the login text up to its first CR.
+          const std::string name = p.text.substr(0, p.text.find('\r'));
+          s.queue.push_back(Make(ScriptCommand::kText, 0x80, 0, std::string(1, p.slot) + name));
+        }
+        break;
+      case PacketKind::kUnknown:
+      case PacketKind::kTruncated:
+      case PacketKind::kOversize:
+      case PacketKind::kStartHeader:
+        ++counters_.badPackets;
+        break;
+      default:
+        break;
+    }
+    changed_.notify_all();
   }
-  changed_.notify_all();
+  // Logged once acted on: whoever waits for the packet sees its effect.
+  LogEvent(s.number, PacketKindName(p.kind), p.bytes, p.FieldsJson());
 }
 
 void ConsoleServer::ScriptLoop(const std::shared_ptr<Session>& session) {
