@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/qt/HeadlessConsole.h"
+#include "mounts.h"
 #include "options.h"
 #include "platform/trace.h"
 #include "session/PropertyBag.h"
@@ -120,6 +121,12 @@ int main(int argc, char** argv) {
     }
   }
 
+  remcons::app::CommandLineMounts mounts(options);
+  if (options.vmediaOnly) {
+    const int status = mounts.RunWithoutConsole(std::move(run), &error);
+    return status == HeadlessConsole::kOk ? 0 : Failure(status, error);
+  }
+
   // Without a display there is no window; the desktop window is not built yet either.
   const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
   if (!options.headless) {
@@ -146,11 +153,13 @@ int main(int argc, char** argv) {
     run.params = DemoParams(serverOptions, server->Port());
   }
   run.params.insert(run.params.end(), options.params.begin(), options.params.end());
+  if (!mounts.Prepare(&run, &error)) return Failure(HeadlessConsole::kFailed, error);
 
   int status;
   {
     HeadlessConsole console(std::move(run));
-    status = console.Run(&error);
+    mounts.MountWith(console);
+    status = mounts.Finish(console.Run(&error), &error);
   }
   if (server) server->Stop();
   if (status != HeadlessConsole::kOk) return Failure(status, error);

@@ -5,6 +5,18 @@
 #include "session/PropertyBag.h"
 
 namespace remcons::app {
+namespace {
+
+// KIND=PATH with a kind the mounts know and a path; whether the path is there is the mount's
+// business (it reports it as the mount's result).
+bool IsMountSpec(std::string_view spec) {
+  const size_t eq = spec.find('=');
+  if (eq == std::string_view::npos || eq + 1 == spec.size()) return false;
+  const std::string_view kind = spec.substr(0, eq);
+  return kind == "image" || kind == "cdimage" || kind == "folder" || kind == "drive";
+}
+
+}  // namespace
 
 std::string Usage() {
   return R"(usage: remcons [options]
@@ -21,7 +33,19 @@ Console:
   --page-url URL          the hosting page's location; a dotted IPv4 host there becomes the
                           target
   --demo                  start the built-in simulator on loopback and connect to it
-                          (enciphered, with a key pair shared with it)
+                          (enciphered, with a key pair shared with it; its virtual-media side
+                          listens too, with a key shared with it)
+
+Virtual media:
+  --mount KIND=PATH       serve a medium to the server as a virtual drive (repeatable), on the
+                          target's virtual-media port with its key (--param vmPort=N
+                          --param vmKey=HEX32, or the page's): image=FILE (floppy or disk image),
+                          cdimage=FILE (ISO image), folder=DIR (shown read only as a FAT16 disk)
+                          or drive=DEVICE (sdb, sr0 or /dev/sdb); mounted once the console is up
+                          and unmounted when its session ends; while one is mounted the console
+                          does not time out
+  --vmedia-only           no console session: serve the --mount drives until the server has
+                          ended every one of them, or --seconds passes
 
 Running:
   --headless              no window: the picture is painted off screen (also the case when
@@ -36,13 +60,17 @@ Running:
 
 Output:
   --events FILE|-         the events as JSON lines: OnResize, OnStatus, OnDialog, OnShutdown,
-                          and every message box shown (MessageBox, with its answer)
+                          every message box shown (MessageBox, with its answer), and each
+                          mount's result and end (Mount with "result": "ok" or why it failed,
+                          Unmount with its "reason")
   --snapshot FILE.png     the painted console when the session ends
   --trace FILE|-          diagnostic trace lines ("-": standard error)
   --help                  this text
 
-Exit status: 0 when the server, the script, --seconds or the user ended the session; 1 when the
-session failed (could not connect, connection lost, script error); 2 for bad options.
+Exit status: 0 when the server, the script, --seconds or the user ended the session (with
+--vmedia-only: when the server ended every mount, or --seconds passed); 1 when the session failed
+(could not connect, connection lost, script error) or a mount failed (refused, unreadable path,
+ended by an error); 2 for bad options.
 )";
 }
 
@@ -127,11 +155,33 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       if (!path(&o->script)) return false;
     } else if (arg == "--demo") {
       if (!flag(&o->demo)) return false;
+    } else if (arg == "--mount") {
+      if (!value(&v)) return false;
+      if (!IsMountSpec(v)) {
+        *error = "--mount needs KIND=PATH (image, cdimage, folder or drive), got \"" + v + "\"";
+        return false;
+      }
+      o->mounts.push_back(v);
+    } else if (arg == "--vmedia-only") {
+      if (!flag(&o->vmediaOnly)) return false;
     } else if (arg == "--help" || arg == "-h") {
       o->help = true;
     } else {
       *error = "unknown option " + arg + " (see --help)";
       return false;
+    }
+  }
+  if (o->vmediaOnly && !o->help) {
+    if (o->mounts.empty()) {
+      *error = "--vmedia-only needs at least one --mount";
+      return false;
+    }
+    for (const auto& [option, given] :
+         {std::pair{"--script", &o->script}, std::pair{"--snapshot", &o->snapshot}}) {
+      if (!given->empty()) {
+        *error = std::string(option) + " needs a console session (not with --vmedia-only)";
+        return false;
+      }
     }
   }
   return true;

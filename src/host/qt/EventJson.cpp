@@ -150,6 +150,10 @@ void EventJsonWriter::MessageBox(const std::string& caption, const std::string& 
                          ",\"answer\":" + JsonString(answer));
 }
 
+void EventJsonWriter::Event(const std::string& name, const std::string& members) {
+  Emit(name, members);
+}
+
 uint64_t EventJsonWriter::Count(const std::string& name) {
   std::lock_guard lock(mutex_);
   auto it = counts_.find(name);

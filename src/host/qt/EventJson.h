@@ -35,6 +35,9 @@ class EventJsonWriter : public IRemConsEv {
   void OnStatus(const std::string& status) override;
   void OnDialog(const std::string& status) override;
   void MessageBox(const std::string& caption, const std::string& text, const std::string& answer);
+  // Any other event of the program (the virtual media's Mount and Unmount): members follow the
+  // event's name, each with its leading comma, already in JSON.
+  void Event(const std::string& name, const std::string& members);
 
   // How many events of that name ("OnResize", ..., "MessageBox") have been written.
   uint64_t Count(const std::string& name);

@@ -1,0 +1,338 @@
+#include "mounts.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string_view>
+
+#include "platform/trace.h"
+#include "session/PropertyBag.h"
+#include "session/RemCons.h"
+#include "sim/vm_initiator.h"
+#include "vmedia/VMConnection.h"
+
+namespace remcons::app {
+namespace {
+
+// How long unmounted drives are given to report their ends.
+constexpr uint32_t kEndWaitMs = 10000;
+constexpr long kSliceMs = 100;
+
+std::string HexKey(const uint8_t* key) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < 16; ++i) {
+    out += kDigits[key[i] >> 4];
+    out += kDigits[key[i] & 15];
+  }
+  return out;
+}
+
+bool IsSecret(const std::string& name) {
+  for (const char* secret : {"login", "decryptKey", "encryptKey", "vmKey"}) {
+    if (strcasecmp(name.c_str(), secret) == 0) return true;
+  }
+  return false;
+}
+
+// Why a path cannot be served as its kind, or empty. A dialog offers only what is there and
+// readable; the command line says so at once rather than serving a drive without a medium.
+std::string PathProblem(const VmMountSpec& spec, const MediaRoots& roots) {
+  if (spec.kind == VmKind::FloppyDrive || spec.kind == VmKind::CdromDrive) {
+    const std::string device =
+        spec.path.find('/') == std::string::npos ? roots.dev + "/" + spec.path : spec.path;
+    const int fd = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return {};
+    }
+    // A drive without a medium is still worth serving (one may be put in); one this user may
+    // not read is not.
+    return errno == EACCES || errno == EPERM ? std::strerror(errno) : std::string();
+  }
+  struct stat st {};
+  if (::stat(spec.path.c_str(), &st) != 0) return std::strerror(errno);
+  const bool folder = spec.kind == VmKind::Folder;
+  if (folder && !S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+  if (!folder && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  const int fd = ::open(spec.path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  return {};
+}
+
+// {"event":"NAME",MEMBERS} split into NAME and ",MEMBERS"; false for any other shape.
+bool SplitEventLine(const std::string& line, std::string* name, std::string* members) {
+  static constexpr std::string_view kHead = "{\"event\":\"";
+  if (line.size() < kHead.size() + 2 || line.compare(0, kHead.size(), kHead) != 0 ||
+      line.back() != '}') {
+    return false;
+  }
+  const size_t end = line.find('"', kHead.size());
+  if (end == std::string::npos || end + 1 >= line.size()) return false;
+  *name = line.substr(kHead.size(), end - kHead.size());
+  *members = line.substr(end + 1, line.size() - end - 2);
+  return !name->empty();
+}
+
+}  // namespace
+
+struct CommandLineMounts::Target {
+  std::string server;
+  uint16_t port = 0;
+  std::string key;      // 32 hexadecimal digits
+  std::string problem;  // why nothing can be mounted; empty when all is there
+};
+
+// The console as the command line's drives see it: their use keeps it from timing out, as the
+// drive menu's does. A drive's own unmount request stays with it (its serve loop ends by itself);
+// passed on, it would unmount the drive menu's first entry of the same kind instead.
+class CommandLineMounts::ConsoleActivity : public VmControl {
+ public:
+  explicit ConsoleActivity(VmControl& console) : console_(console) {}
+  void OnVmActivity() override { console_.OnVmActivity(); }
+  void OnVmUnmountRequest(VmKind) override {}
+
+ private:
+  VmControl& console_;
+};
+
+CommandLineMounts::CommandLineMounts(const Options& options) : options_(options) {}
+
+CommandLineMounts::~CommandLineMounts() {
+  context_.reset();
+  UnmountAll();
+  if (demo_) demo_->Stop();
+}
+
+bool CommandLineMounts::Prepare(HeadlessOptions* run, std::string* error) {
+  if (options_.demo) {
+    sim::VmSimOptions vm;
+    vm.enabled = true;
+    vm.bind = "127.0.0.1";
+    vm.port = 0;
+    std::random_device random;
+    for (auto& b : vm.key) b = static_cast<uint8_t>(random());
+    demo_ = std::make_unique<sim::VmSimServer>(vm);
+    if (!demo_->Start()) {
+      demo_.reset();
+      *error = "the simulator's virtual media did not start";
+      return false;
+    }
+    std::fprintf(stderr, "remcons: simulator's virtual media on 127.0.0.1:%u\n",
+                 static_cast<unsigned>(demo_->Port()));
+    // Ahead of the command line's, which may still name another port or key.
+    run->params.insert(run->params.begin(), {{"target", "127.0.0.1"},
+                                             {"vmPort", std::to_string(demo_->Port())},
+                                             {"vmKey", HexKey(vm.key.data())}});
+  }
+  for (const PropertyBag* bag : {&run->pageParams, &run->params}) {
+    for (const auto& [name, value] : *bag) {
+      if (strcasecmp(name.c_str(), "vmKey") == 0) vmKeyGiven_ = true;
+    }
+  }
+  return true;
+}
+
+CommandLineMounts::Target CommandLineMounts::TargetOf(const RemConsProperties& p) const {
+  Target t;
+  t.server = p.target;
+  t.port = p.vmPort;
+  t.key = HexKey(p.vmKey);
+  if (p.vmNotAuthorized) {
+    t.problem = "virtual media is not authorized for this session (vmKey)";
+  } else if (!vmKeyGiven_) {
+    t.problem = "no virtual-media key: give vmKey (32 hexadecimal digits)";
+  } else if (t.port == 0) {
+    t.problem = "no virtual-media port: give vmPort";
+  } else if (t.server.empty()) {
+    t.problem = "no target: give the management processor's address as target";
+  }
+  return t;
+}
+
+void CommandLineMounts::NoteFailure(const std::string& reason) {
+  RC_TRACE("remcons: %s\n", reason.c_str());
+  std::lock_guard lock(mutex_);
+  if (!failure_) failure_ = reason;
+}
+
+void CommandLineMounts::MountAll(const RemConsProperties& properties, EventJsonWriter& events,
+                                 VmControl* control) {
+  events_ = &events;
+  const Target where = TargetOf(properties);
+  for (size_t i = 0; i < options_.mounts.size(); ++i) {
+    const std::string& text = options_.mounts[i];
+    VmMountSpec spec;
+    std::string problem = where.problem;
+    if (problem.empty() && ParseVmMountSpec(text, &spec, &problem)) {
+      problem = PathProblem(spec, DefaultMediaRoots());
+    }
+    if (!problem.empty()) {
+      const size_t eq = text.find('=');
+      events.Event("Mount", ",\"kind\":" + JsonString(text.substr(0, eq)) +
+                                ",\"path\":" + JsonString(text.substr(eq + 1)) +
+                                ",\"result\":" + JsonString(problem));
+      NoteFailure("mount " + text + " failed: " + problem);
+      continue;
+    }
+    VmCommandLineMounts::Settings settings;
+    settings.target = where.server;
+    settings.vmPort = where.port;
+    settings.vmKey = where.key;
+    settings.control = control;
+    settings.events = [this, i](const std::string& line) { OnMountEvent(i, line); };
+    auto mounts = std::make_unique<VmCommandLineMounts>(std::move(settings));
+    VmCommandLineMounts* mount = mounts.get();
+    {
+      std::lock_guard lock(mutex_);
+      mounts_.push_back(std::move(mounts));
+    }
+    RC_TRACE("remcons: mounting %s\n", text.c_str());
+    mount->Mount({spec});
+  }
+}
+
+void CommandLineMounts::OnMountEvent(size_t index, const std::string& line) {
+  std::string name, members;
+  if (SplitEventLine(line, &name, &members)) {
+    events_->Event(name, members);
+  } else {
+    name.clear();
+    events_->Event("VirtualMedia", ",\"line\":" + JsonString(line));
+  }
+  const QJsonObject event = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+  const std::string& text = options_.mounts[index];
+  if (name == "Mount") {
+    const QString result = event.value("result").toString();
+    if (result != "ok") {
+      NoteFailure("mount " + text + " failed: " +
+                  (result.isEmpty() ? std::string("no result") : result.toStdString()));
+    }
+  } else if (name == "Unmount") {
+    // The server's close and our own unmount are the ends a mount is meant to have.
+    const QString why = event.value("reason").toString();
+    if (why != "Connection closed." && why != "Unmounted.") {
+      NoteFailure("mount " + text + " ended: " + why.toStdString());
+    }
+  }
+}
+
+bool CommandLineMounts::AnyServing() const {
+  std::lock_guard lock(mutex_);
+  for (const auto& m : mounts_) {
+    if (m->Serving() > 0) return true;
+  }
+  return false;
+}
+
+void CommandLineMounts::UnmountAll() {
+  std::vector<std::unique_ptr<VmCommandLineMounts>> all;
+  {
+    std::lock_guard lock(mutex_);
+    all.swap(mounts_);
+  }
+  // Outside the lock: the ends are reported on the serve threads, which take it.
+  for (auto& m : all) m->UnmountAll();
+  for (auto& m : all) {
+    if (!m->WaitAllEnded(kEndWaitMs)) RC_TRACE("remcons: a drive did not report its end\n");
+  }
+  all.clear();
+}
+
+void CommandLineMounts::MountWith(CRemCons& control, EventJsonWriter& events) {
+  if (options_.mounts.empty()) return;
+  context_ = std::make_unique<QObject>();
+  // Once the event loop runs, the window exists: the menu bar has started the hello chain
+  // afresh, and these hellos follow it.
+  QTimer::singleShot(0, context_.get(), [this, &control, &events] {
+    // A console refused its window has ended already.
+    if (!control.menuBar() || control.StopRequested()) return;
+    activity_ = std::make_unique<ConsoleActivity>(control);
+    MountAll(control.Properties(), events, activity_.get());
+  });
+}
+
+int CommandLineMounts::Finish(int status, std::string* reason) {
+  context_.reset();
+  UnmountAll();
+  std::lock_guard lock(mutex_);
+  if (status == HeadlessConsole::kOk && failure_) {
+    *reason = *failure_;
+    return HeadlessConsole::kFailed;
+  }
+  return status;
+}
+
+int CommandLineMounts::RunWithoutConsole(HeadlessOptions run, std::string* reason) {
+  // SIGINT and SIGTERM end the serving as --seconds does; the serve threads inherit the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  EventJsonWriter events(run.eventsStream);
+  if (!run.eventsPath.empty() && !events.Open(run.eventsPath, reason)) {
+    return HeadlessConsole::kBadOptions;
+  }
+  run.params.insert(run.params.end(), options_.params.begin(), options_.params.end());
+  if (!Prepare(&run, reason)) return HeadlessConsole::kFailed;
+
+  // The properties as the console would take them: the page's as a page gives them, the command
+  // line's all or nothing.
+  CRemCons properties;
+  for (const auto& [name, value] : run.pageParams) {
+    if (properties.PutByName(name, value) != S_OK) {
+      RC_TRACE("remcons: page value %s=%s left out\n", name.c_str(),
+               (IsSecret(name) ? trace::Masked(value) : value).c_str());
+    }
+  }
+  for (const auto& [name, value] : run.params) {
+    if (properties.PutByName(name, value) != S_OK) {
+      *reason = "--param " + name + "=" + (IsSecret(name) ? trace::Masked(value) : value) +
+                " refused (unknown name or invalid value)";
+      return HeadlessConsole::kBadOptions;
+    }
+  }
+  if (run.pageUrl) properties.ApplyPageHost(*run.pageUrl);
+  // These hellos start a chain of their own, as a new console's do.
+  VMConnection::ResetHandshakeChain();
+  MountAll(properties.Properties(), events, nullptr);
+
+  const auto start = std::chrono::steady_clock::now();
+  const timespec slice{0, kSliceMs * 1000 * 1000};
+  while (AnyServing()) {
+    if (run.seconds &&
+        std::chrono::steady_clock::now() - start >= std::chrono::seconds(*run.seconds)) {
+      RC_TRACE("remcons: time is up\n");
+      break;
+    }
+    if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) {
+      RC_TRACE("remcons: interrupted\n");
+      break;
+    }
+  }
+  UnmountAll();
+  std::lock_guard lock(mutex_);
+  if (failure_) {
+    *reason = *failure_;
+    return HeadlessConsole::kFailed;
+  }
+  return HeadlessConsole::kOk;
+}
+
+}  // namespace remcons::app
