@@ -30,6 +30,8 @@ namespace {
 // How long unmounted drives are given to report their ends.
 constexpr uint32_t kEndWaitMs = 10000;
 constexpr long kSliceMs = 100;
+// How often a console is looked at until its window exists.
+constexpr int kWindowPollMs = 20;
 
 std::string HexKey(const uint8_t* key) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -256,14 +258,21 @@ void CommandLineMounts::UnmountAll() {
 void CommandLineMounts::MountWith(CRemCons& control, EventJsonWriter& events) {
   if (options_.mounts.empty()) return;
   context_ = std::make_unique<QObject>();
-  // Once the event loop runs, the window exists: the menu bar has started the hello chain
-  // afresh, and these hellos follow it.
-  QTimer::singleShot(0, context_.get(), [this, &control, &events] {
-    // A console refused its window has ended already.
-    if (!control.menuBar() || control.StopRequested()) return;
+  // Once the window exists: its menu bar has started the hello chain afresh, and these hellos
+  // follow it. A desktop window makes its session when it is first shown.
+  auto* wait = new QTimer(context_.get());
+  wait->setInterval(kWindowPollMs);
+  QObject::connect(wait, &QTimer::timeout, [this, wait, &control, &events] {
+    if (control.StopRequested()) {
+      wait->stop();
+      return;
+    }
+    if (!control.menuBar()) return;
+    wait->stop();
     activity_ = std::make_unique<ConsoleActivity>(control);
     MountAll(control.Properties(), events, activity_.get());
   });
+  wait->start();
 }
 
 int CommandLineMounts::Finish(int status, std::string* reason) {
