@@ -11,6 +11,15 @@ function(remcons_apply_flags target)
   endif()
 endfunction()
 
+# Test code is glue around the libraries under test: compiled lightly, it builds in half the time.
+function(remcons_test_flags target)
+  if(REMCONS_SANITIZE)
+    target_compile_options(${target} PRIVATE -O1 -g1)
+  else()
+    target_compile_options(${target} PRIVATE -O1 -g0)
+  endif()
+endfunction()
+
 # remcons_module(<name> SOURCES ... [DEPS ...])
 # Defines the static library remcons_<name>; headers are included as "<module>/<file>.h".
 function(remcons_module name)
@@ -28,6 +37,7 @@ function(remcons_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} remcons_test_support GTest::gtest GTest::gtest_main)
   remcons_apply_flags(${name})
+  remcons_test_flags(${name})
   include(GoogleTest)
   set(props TIMEOUT 300 ENVIRONMENT "REMCONS_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(ARG_LABELS)
