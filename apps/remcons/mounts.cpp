@@ -76,6 +76,25 @@ std::string PathProblem(const VmMountSpec& spec, const MediaRoots& roots) {
   return {};
 }
 
+// A mount's event line with every byte of a path that is not UTF-8 (a file name from an older
+// locale) written as the console's events write it, so that each line stays valid JSON. Bytes
+// from 0x80 on appear only inside strings, and a run of them holds no quote or backslash.
+std::string ValidJson(const std::string& line) {
+  std::string out;
+  for (size_t i = 0; i < line.size();) {
+    size_t end = i;
+    while (end < line.size() && static_cast<unsigned char>(line[end]) >= 0x80) ++end;
+    if (end == i) {
+      out += line[i++];
+      continue;
+    }
+    const std::string quoted = JsonString(std::string_view(line).substr(i, end - i));
+    out.append(quoted, 1, quoted.size() - 2);
+    i = end;
+  }
+  return out;
+}
+
 // {"event":"NAME",MEMBERS} split into NAME and ",MEMBERS"; false for any other shape.
 bool SplitEventLine(const std::string& line, std::string* name, std::string* members) {
   static constexpr std::string_view kHead = "{\"event\":\"";
@@ -208,7 +227,8 @@ void CommandLineMounts::MountAll(const RemConsProperties& properties, EventJsonW
   }
 }
 
-void CommandLineMounts::OnMountEvent(size_t index, const std::string& line) {
+void CommandLineMounts::OnMountEvent(size_t index, const std::string& written) {
+  const std::string line = ValidJson(written);
   std::string name, members;
   if (SplitEventLine(line, &name, &members)) {
     events_->Event(name, members);

@@ -55,7 +55,7 @@ class CommandLineMounts {
   // Mounts every spec in order, reporting each through events.
   void MountAll(const RemConsProperties& properties, EventJsonWriter& events, VmControl* control);
   // One event line of a mount: passed on to the events, and a failure noted.
-  void OnMountEvent(size_t index, const std::string& line);
+  void OnMountEvent(size_t index, const std::string& written);
   void NoteFailure(const std::string& reason);
   bool AnyServing() const;
   // Unmounts everything and waits (bounded) for the ends to be reported.

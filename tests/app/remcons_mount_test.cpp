@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/media_checks.h"
 #include "app/program.h"
 #include "sim/vm_initiator.h"
 #include "vmedia/vm_test_util.h"
@@ -176,9 +177,7 @@ TEST(RemconsVmediaOnly, AnIsoIsServedByteForByte) {
 
 // Both real programs: mpsim's virtual-media side dumps what it reads of the folder's volume.
 TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
-  if (!vmtest::HaveTool("fsck.fat") || !vmtest::HaveTool("mcopy")) {
-    GTEST_SKIP() << "fsck.fat and mcopy are needed";
-  }
+  if (!apptest::HaveFatTools()) GTEST_SKIP() << "fsck.fat and mcopy are needed";
   TempDir dir;
   vmtest::WriteFile(dir / "share/BIOS/update.bin", vmtest::RandomBytes(300000, 52));
   vmtest::WriteText(dir / "share/read me first.txt", "flash the BIOS from the shell\r\n");
@@ -195,17 +194,7 @@ TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
   ExpectServedAndEnded(r, "folder", dir / "share", "Folder", "Connection closed.");
   mpsim.Signal(SIGTERM);
   EXPECT_EQ(mpsim.Wait(10000), 0) << mpsim.err();
-  std::string out;
-  EXPECT_EQ(0, vmtest::Run("fsck.fat -n " + Quote(dir / "dump.img"), &out)) << out;
-  vmtest::MakeDirs(dir / "copy");
-  ASSERT_EQ(0, vmtest::Run("MTOOLS_SKIP_CHECK=1 mcopy -s -n -i " + Quote(dir / "dump.img") +
-                               " ::/ " + Quote(dir / "copy"),
-                           &out))
-      << out;
-  EXPECT_EQ(vmtest::ReadFile(dir / "copy/BIOS/update.bin"),
-            vmtest::ReadFile(dir / "share/BIOS/update.bin"));
-  EXPECT_EQ(vmtest::ReadFile(dir / "copy/read me first.txt"),
-            vmtest::ReadFile(dir / "share/read me first.txt"));
+  apptest::ExpectVolumeOfFolder(dir / "dump.img", dir / "share", dir / "copy");
 }
 
 TEST(RemconsVmediaOnly, AWrongKeyIsRefusedWithANonZeroExit) {
@@ -324,6 +313,25 @@ TEST(RemconsVmediaOnly, AnUnreadableImageIsRefused) {
   EXPECT_EQ(r.status, 1);
   ASSERT_EQ(r.events.size(), 1u);
   EXPECT_EQ(Text(r.events[0], "result"), "Permission denied");
+}
+
+TEST(RemconsVmediaOnly, FileNamesInAnyEncodingGiveValidJson) {
+  TempDir dir;
+  // A Latin-1 name from an older locale, and a UTF-8 one.
+  const std::string latin1 = dir / "caf\xe9.img";
+  const std::string utf8 = dir / "\xe3\x83\x87\xe3\x82\xa3\xe3\x82\xb9\xe3\x82\xaf.img";
+  vmtest::WriteFile(latin1, vmtest::RandomBytes(1474560, 60));
+  vmtest::WriteFile(utf8, vmtest::RandomBytes(1474560, 61));
+  for (const std::string& image : {latin1, utf8}) {
+    const Outcome r = Remcons(dir, {"--demo", "--vmedia-only", "--mount", "image=" + image});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.events.size(), 2u);  // each line parsed without error, or Remcons says so
+    for (const QJsonObject& e : r.events) {
+      EXPECT_EQ(e.value("path").toString(), image == latin1
+                                                ? QString::fromStdString(dir / "caf\u00e9.img")
+                                                : QString::fromStdString(utf8));
+    }
+  }
 }
 
 TEST(RemconsDemo, MountsToItsOwnSimulator) {

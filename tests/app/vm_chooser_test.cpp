@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/media_checks.h"
 #include "host/qt/VmChooser.h"
 #include "host/qt/VmChooserHeadless.h"
 #include "platform/strings.h"
@@ -22,7 +23,6 @@
 namespace remcons {
 namespace {
 
-using vmtest::Quote;
 using vmtest::TempDir;
 
 // Answers the next modal file dialog with answer (run on it while it is open); gives up on it
@@ -161,9 +161,7 @@ TEST(VmChooser, AnIsoChosenInTheCdDialogIsServedAsACdImage) {
 }
 
 TEST(VmChooser, AFolderChosenInTheBrowserIsServedAsAFatVolume) {
-  if (!vmtest::HaveTool("fsck.fat") || !vmtest::HaveTool("mcopy")) {
-    GTEST_SKIP() << "fsck.fat and mcopy are needed";
-  }
+  if (!apptest::HaveFatTools()) GTEST_SKIP() << "fsck.fat and mcopy are needed";
   TempDir dir;
   vmtest::WriteFile(dir / "share/tools/flash.exe", vmtest::RandomBytes(70000, 43));
   vmtest::WriteText(dir / "share/notes.txt", "firmware 2.10\r\n");
@@ -190,16 +188,7 @@ TEST(VmChooser, AFolderChosenInTheBrowserIsServedAsAFatVolume) {
   EXPECT_EQ(connection->DeviceKind(), VmKind::Folder);
   ASSERT_TRUE(rig.lb.server.WaitSessions(1, 60000));
   connection->Disconnect();
-  std::string out;
-  EXPECT_EQ(0, vmtest::Run("fsck.fat -n " + Quote(options.dumpFile), &out)) << out;
-  vmtest::MakeDirs(dir / "copy");
-  ASSERT_EQ(0, vmtest::Run("MTOOLS_SKIP_CHECK=1 mcopy -s -n -i " + Quote(options.dumpFile) +
-                               " ::/ " + Quote(dir / "copy"),
-                           &out))
-      << out;
-  EXPECT_EQ(vmtest::ReadFile(dir / "copy/tools/flash.exe"),
-            vmtest::ReadFile(dir / "share/tools/flash.exe"));
-  EXPECT_EQ(vmtest::ReadFile(dir / "copy/notes.txt"), vmtest::ReadFile(dir / "share/notes.txt"));
+  apptest::ExpectVolumeOfFolder(options.dumpFile, dir / "share", dir / "copy");
 }
 
 TEST(VmChooser, ACancelledDialogMountsNothing) {

@@ -93,23 +93,22 @@ bool VmChooser::Run(QFileDialog& dialog, Dialog which, std::string* path) {
   return true;
 }
 
-bool VmChooser::ChooseImageFile(std::string* path) {
+bool VmChooser::ChooseFile(Dialog which, const QStringList& filters, std::string* path) {
   QFileDialog dialog(owner_);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilters(Filters(kImageFilters, std::size(kImageFilters)));
+  dialog.setNameFilters(filters);
   dialog.setDefaultSuffix("img");
   // A file without a local path cannot be served.
-  return Run(dialog, kImage, path) && !path->empty();
+  return Run(dialog, which, path) && !path->empty();
+}
+
+bool VmChooser::ChooseImageFile(std::string* path) {
+  return ChooseFile(kImage, Filters(kImageFilters, std::size(kImageFilters)), path);
 }
 
 bool VmChooser::ChooseCdImage(std::string* path) {
-  QFileDialog dialog(owner_);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilters(Filters(kCdImageFilters, std::size(kCdImageFilters)));
-  dialog.setDefaultSuffix("img");
-  return Run(dialog, kCdImage, path) && !path->empty();
+  return ChooseFile(kCdImage, Filters(kCdImageFilters, std::size(kCdImageFilters)), path);
 }
 
 bool VmChooser::ChooseFolder(std::string* path) {

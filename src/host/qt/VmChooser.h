@@ -8,6 +8,7 @@
 // answer them as any widget.
 #pragma once
 
+#include <QStringList>
 #include <string>
 
 #include "vmedia/VMConnection.h"
@@ -38,6 +39,8 @@ class VmChooser : public VmTargetChooser {
   // Runs the dialog, opened at the last choice of its kind; false when cancelled. The path is
   // empty when the chosen item has no local file-system path.
   bool Run(QFileDialog& dialog, Dialog which, std::string* path);
+  // An open-file dialog for an existing file of the name filters.
+  bool ChooseFile(Dialog which, const QStringList& filters, std::string* path);
 
   QWidget* owner_;
   Host* host_;
