@@ -154,6 +154,8 @@ TEST_F(ConsoleServerTest, LoginCheckRefusesAWrongPassword) {
     StartOptions start;
     start.login = "admin\rsecret\r";
     EXPECT_TRUE(peer.Begin(start));
+    // The server counts the session just after its reply has gone out.
+    EXPECT_TRUE(server_->WaitFor([&] { return server_->Counters().sessions == 1; }, 5000));
   }
   EXPECT_EQ(server_->Counters().loginFailures, 1u);
   EXPECT_EQ(server_->Counters().sessions, 1u);
