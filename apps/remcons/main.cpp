@@ -1,6 +1,7 @@
-// remcons: the console as a program. For now every run is headless (the desktop window comes
-// later): the picture is painted off screen, events go out as JSON lines, input comes from a
-// script, and a snapshot shows the picture at the end.
+// remcons: the console as a program. On a desktop it opens a window with the console in it;
+// with --headless, or without a display, the picture is painted off screen. Either way events can
+// go out as JSON lines, input can come from a script, and a snapshot shows the picture at the end.
+#include <QApplication>
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "ConsoleWindow.h"
 #include "host/qt/HeadlessConsole.h"
 #include "mounts.h"
 #include "options.h"
@@ -67,10 +69,17 @@ remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server
   };
 }
 
+// Set while Qt tries the display's platforms: their failures are summed up in one line of ours.
+bool gProbingPlatforms = false;
+
 // Qt's complaint about a missing XDG_RUNTIME_DIR says nothing about the console: it stays out of
 // the one-line reasons on standard error.
 void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (message.startsWith("QStandardPaths: ")) return;
+  if (gProbingPlatforms && context.category &&
+      QLatin1String(context.category).startsWith(QLatin1String("qt.qpa."))) {
+    return;
+  }
   const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit();
   std::fprintf(stderr, "%s\n", text.constData());
 }
@@ -127,19 +136,36 @@ int main(int argc, char** argv) {
     return status == HeadlessConsole::kOk ? 0 : Failure(status, error);
   }
 
-  // Without a display there is no window; the desktop window is not built yet either.
+  // Without a display there is no window.
   const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
-  if (!options.headless) {
-    std::fprintf(stderr, display ? "remcons: the desktop window is not available yet; running "
-                                   "headless\n"
-                                 : "remcons: no display; running headless\n");
+  bool windowed = !options.headless && display;
+  if (!options.headless && !display)
+    std::fprintf(stderr, "remcons: no display; running headless\n");
+  if (!windowed) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORMTHEME", "");
+  } else if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+    // X11 first, also under Wayland (XWayland): only there can the console grab the keyboard.
+    // A display that cannot be opened leaves the offscreen platform, and a headless run.
+    qputenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen");
   }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("QT_QPA_PLATFORMTHEME", "");
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   qInstallMessageHandler(QuietMessages);
-  QGuiApplication app(qtArgc, qtArgv);
+  std::unique_ptr<QGuiApplication> app;
+  if (windowed) {
+    gProbingPlatforms = true;
+    app = std::make_unique<QApplication>(qtArgc, qtArgv);
+    gProbingPlatforms = false;
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+      const char* name =
+          std::getenv("DISPLAY") ? std::getenv("DISPLAY") : std::getenv("WAYLAND_DISPLAY");
+      std::fprintf(stderr, "remcons: the display %s cannot be opened; running headless\n", name);
+      windowed = false;
+    }
+  } else {
+    app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
+  }
 
   std::unique_ptr<remcons::sim::ConsoleServer> server;
   if (options.demo) {
@@ -156,7 +182,11 @@ int main(int argc, char** argv) {
   if (!mounts.Prepare(&run, &error)) return Failure(HeadlessConsole::kFailed, error);
 
   int status;
-  {
+  if (windowed) {
+    remcons::app::WindowedConsole console(std::move(run));
+    mounts.MountWith(console.control(), console.events());
+    status = mounts.Finish(console.Run(&error), &error);
+  } else {
     HeadlessConsole console(std::move(run));
     mounts.MountWith(console);
     status = mounts.Finish(console.Run(&error), &error);

@@ -77,16 +77,20 @@ bool HeadlessConsole::Prepare(std::string* reason) {
     }
   }
   if (!options_.eventsPath.empty() && !events_.Open(options_.eventsPath, reason)) return false;
+  return ApplyConsoleParams(*control_, options_.pageParams, options_.params, reason);
+}
 
+bool ApplyConsoleParams(CRemCons& control, const PropertyBag& pageParams, const PropertyBag& params,
+                        std::string* reason) {
   // A page's values are taken as a page gives them: a refused one is traced and left out.
-  for (const auto& [name, value] : options_.pageParams) {
-    if (control_->PutByName(name, value) != S_OK) {
+  for (const auto& [name, value] : pageParams) {
+    if (control.PutByName(name, value) != S_OK) {
       RC_TRACE("remcons: page value %s=%s left out\n", name.c_str(), Shown(name, value).c_str());
     }
   }
   // The command line's must all be taken.
-  for (const auto& [name, value] : options_.params) {
-    if (control_->PutByName(name, value) != S_OK) {
+  for (const auto& [name, value] : params) {
+    if (control.PutByName(name, value) != S_OK) {
       *reason =
           "--param " + name + "=" + Shown(name, value) + " refused (unknown name or invalid value)";
       return false;
@@ -203,19 +207,25 @@ int HeadlessConsole::Outcome(std::string* reason) {
     *reason = *failure_;
     return kFailed;
   }
-  const RemConsProperties& p = control_->Properties();
+  return SessionOutcome(*control_, reason);
+}
+
+int SessionOutcome(CRemCons& control, std::string* reason) {
+  constexpr int kOk = HeadlessConsole::kOk;
+  constexpr int kFailed = HeadlessConsole::kFailed;
+  const RemConsProperties& p = control.Properties();
   const bool joining = p.muMode == 2;
   const std::string where = std::string(joining ? p.muServer : p.target) + ":" +
                             std::to_string(joining ? p.muPort : p.port);
-  if (!control_->EverConnected()) {
-    switch (control_->ConnectionState()) {
+  if (!control.EverConnected()) {
+    switch (control.ConnectionState()) {
       case CNet::kHandshaking:
         *reason = "failed to connect to " + where + ": no start reply";
         break;
       case CNet::kClosedInHandshake:
         // Closed by the stop while waiting, or by the server.
         *reason = "failed to connect to " + where +
-                  (control_->EndReason() == CRemCons::SessionEnd::kStopped
+                  (control.EndReason() == CRemCons::SessionEnd::kStopped
                        ? ": no start reply"
                        : ": the server closed the connection");
         break;
@@ -225,7 +235,7 @@ int HeadlessConsole::Outcome(std::string* reason) {
     }
     return kFailed;
   }
-  if (control_->EndReason() == CRemCons::SessionEnd::kConnectionLost) {
+  if (control.EndReason() == CRemCons::SessionEnd::kConnectionLost) {
     *reason = "the connection to " + where + " was lost";
     return kFailed;
   }

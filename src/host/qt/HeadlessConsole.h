@@ -37,6 +37,15 @@ struct HeadlessOptions {
   FILE* eventsStream = nullptr;
 };
 
+// How a console's session ended, as the program's exit status: HeadlessConsole::kOk when the
+// server, a script, a time limit or the user ended it; kFailed with one line in reason when it
+// never connected or lost its connection. Window thread, after the session has stopped.
+int SessionOutcome(CRemCons& control, std::string* reason);
+// Sets the console's properties: the page's as a page gives them (a refused value is traced and
+// left out), then the command line's, which must all be taken (false with a reason otherwise).
+bool ApplyConsoleParams(CRemCons& control, const PropertyBag& pageParams, const PropertyBag& params,
+                        std::string* reason);
+
 class HeadlessConsole {
  public:
   // Exit statuses.

@@ -90,6 +90,7 @@ bool HeadlessWindow::PaintPending() {
     ++paints_;
   }
   videoLock.unlock();
+  if (!rect.Empty() && painted_) painted_(rect);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "platform/surface.h"
 
@@ -44,6 +45,11 @@ class HeadlessWindow {
   const Surface& surface() const { return surface_; }
   // Paints count so far.
   int paints() const { return paints_; }
+  // Called (window thread) with each rectangle just painted into the pixels, so that a window on
+  // screen can show it.
+  void SetPaintedCallback(std::function<void(const Rect&)> painted) {
+    painted_ = std::move(painted);
+  }
 
  private:
   void SchedulePaint(int delayMs);
@@ -56,6 +62,7 @@ class HeadlessWindow {
   Rect dirty_;
   bool scheduled_ = false;
   int paints_ = 0;
+  std::function<void(const Rect&)> painted_;
 };
 
 }  // namespace remcons

@@ -1,0 +1,95 @@
+// The remcons program's desktop window: a top-level window that hosts the console control as a web
+// page would. OnResize fits the window to the picture, OnStatus is its title, OnDialog's text is
+// shown to the user, OnShutdown closes it. With fullScreen 1 the window covers the screen, whose
+// mode the control switches to the server's. Scripts, events, answers, snapshots and the time
+// limit work as in a headless run; SIGINT and SIGTERM end the session and put the display's mode
+// back before the program exits.
+#pragma once
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "host/qt/EventJson.h"
+#include "host/qt/HeadlessConsole.h"
+#include "host/qt/LocalDisplay.h"
+#include "host/qt/QtHost.h"
+#include "host/qt/RemConsWidget.h"
+#include "host/qt/ScriptRunner.h"
+
+namespace remcons::app {
+
+class ConsoleWindow : public QWidget {
+ public:
+  explicit ConsoleWindow(LocalDisplay& display);
+
+  RemConsWidget& console() { return *console_; }
+  // The window shows: covering the screen with fullScreen 1, else the picture's size.
+  void ShowAsConfigured();
+  // Called when the user closes the window; the window stays until the session has ended.
+  void SetCloseRequest(std::function<void()> onClose) { onClose_ = std::move(onClose); }
+  // OnDialog shows its text in a box of its own (not modal); without, only the events have it.
+  void SetShowDialogTexts(bool show) { showDialogTexts_ = show; }
+  // The box of the last OnDialog while it is open.
+  QMessageBox* dialogText() const { return dialogText_.data(); }
+  // Closes without asking.
+  void CloseNow();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void FitToPicture();
+  void ShowTitle();
+  void ShowDialogText(const QString& text);
+
+  RemConsWidget* console_;
+  QString status_;
+  QString note_;
+  QPointer<QMessageBox> dialogText_;
+  bool showDialogTexts_ = true;
+  bool closing_ = false;
+  std::function<void()> onClose_;
+};
+
+// A console session in a desktop window, run as HeadlessConsole runs one off screen.
+class WindowedConsole {
+ public:
+  // Made on the application's thread, with a QApplication.
+  explicit WindowedConsole(HeadlessOptions options);
+  ~WindowedConsole();
+  WindowedConsole(const WindowedConsole&) = delete;
+  WindowedConsole& operator=(const WindowedConsole&) = delete;
+
+  // Runs the session until it has ended; the exit status as HeadlessConsole::Run gives it.
+  int Run(std::string* reason);
+
+  CRemCons& control() { return window_->console().control(); }
+  EventJsonWriter& events() { return events_; }
+  ConsoleWindow& window() { return *window_; }
+
+ private:
+  bool Prepare(std::string* reason);
+  void Finish();
+  void Fail(const std::string& reason);
+  bool Snapshot(const std::string& path, std::string* error);
+
+  HeadlessOptions options_;
+  EventJsonWriter events_;
+  DialogPolicy policy_;
+  std::unique_ptr<LocalDisplay> display_;
+  std::unique_ptr<QObject> context_;
+  std::unique_ptr<ConsoleWindow> window_;
+  std::unique_ptr<ScriptRunner> script_;
+  bool finishing_ = false;
+  bool finished_ = false;
+  std::optional<std::string> failure_;
+  std::function<void(int)> exit_;
+};
+
+}  // namespace remcons::app

@@ -1,0 +1,40 @@
+#include "host/qt/DesktopHost.h"
+
+namespace remcons {
+
+bool DesktopHost::EnumDisplayMode(int index, DisplayMode* mode) {
+  return display_.EnumMode(index, mode);
+}
+
+int DesktopHost::ChangeDisplayMode(const DisplayMode* mode) {
+  return display_.ChangeMode(mode);
+}
+
+void DesktopHost::OnWindowThread(const std::function<void()>& fn) {
+  if (!fn) return;
+  if (IsUiThread()) {
+    fn();
+  } else {
+    PostToUi(fn);
+  }
+}
+
+void DesktopHost::SetFocus() {
+  OnWindowThread(window_.setFocus);
+}
+
+bool DesktopHost::GrabKeyboard(bool grab) {
+  // A grab belongs to the window thread; the session only asks for it there.
+  if (!window_.grabKeyboard || !IsUiThread()) return false;
+  return window_.grabKeyboard(grab);
+}
+
+void DesktopHost::SetCursor() {
+  OnWindowThread(window_.setCursor);
+}
+
+void DesktopHost::TrackHover() {
+  OnWindowThread(window_.trackHover);
+}
+
+}  // namespace remcons

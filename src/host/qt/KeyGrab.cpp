@@ -1,0 +1,141 @@
+#include "host/qt/KeyGrab.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <QWindow>
+
+#include "host/qt/ScriptRunner.h"
+#include "input/keymap.h"
+
+namespace remcons {
+namespace {
+
+constexpr uint8_t kVkLeftShift = 0xA0, kVkRightShift = 0xA1;
+constexpr uint8_t kVkLeftControl = 0xA2, kVkRightControl = 0xA3;
+constexpr uint8_t kVkLeftAlt = 0xA4, kVkRightAlt = 0xA5;
+constexpr uint8_t kVkDelete = 0x2E;
+
+bool KeypadDigitOrPoint(uint8_t vk) {
+  return (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
+}
+
+// Qt's keys of a keypad key while Num Lock is on: it types.
+bool TypingKey(int qtKey) {
+  return (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || qtKey == Qt::Key_Period ||
+         qtKey == Qt::Key_Comma;
+}
+
+// The US layout's characters by virtual-key code, plain and shifted: the keys that type each
+// printable character on a US keyboard, read the other way round.
+struct UsTable {
+  std::array<std::array<uint8_t, 2>, 256> chars{};
+  UsTable() {
+    for (int c = 0x20; c < 0x7F; ++c) {
+      const std::optional<TypedKey> typed = UsKeyForCharacter(static_cast<char>(c));
+      if (typed) chars[typed->key.vk][typed->shift ? 1 : 0] = static_cast<uint8_t>(c);
+    }
+  }
+};
+
+const UsTable& Us() {
+  static const UsTable table;
+  return table;
+}
+
+}  // namespace
+
+std::optional<uint8_t> UsCharacter(uint8_t vk, bool shift) {
+  const uint8_t c = Us().chars[vk][shift ? 1 : 0];
+  if (c == 0) return std::nullopt;
+  return c;
+}
+
+bool KeyTranslator::AltHeld() const {
+  return held_[kVkLeftAlt] || held_[kVkRightAlt];
+}
+bool KeyTranslator::ShiftHeld() const {
+  return held_[kVkLeftShift] || held_[kVkRightShift];
+}
+bool KeyTranslator::ControlHeld() const {
+  return held_[kVkLeftControl] || held_[kVkRightControl];
+}
+
+std::optional<KeyEvent> KeyTranslator::Translate(uint32_t nativeScanCode, int qtKey, bool release) {
+  const std::optional<KeyCode> key = KeyFromX11Keycode(nativeScanCode);
+  if (!key) return std::nullopt;
+  KeyEvent event;
+  event.vkCode = key->vk;
+  event.scanCode = key->scanCode;
+  event.extended = key->extended;
+  event.keyUp = release;
+  // With Num Lock off the keypad moves: its keys report the navigation keys' codes, still not
+  // extended, which is how the HID procedure tells them from the navigation cluster.
+  if (KeypadDigitOrPoint(key->vk) && !TypingKey(qtKey)) {
+    if (std::optional<uint8_t> nav = KeypadNavigationKey(key->vk)) event.vkCode = *nav;
+  }
+  held_[key->vk] = !release;
+  // Alt counts as down on its own press and no longer on its release, as the hook reports it.
+  event.altDown = AltHeld();
+  return event;
+}
+
+std::optional<KeyEvent> KeyTranslator::Translate(const QKeyEvent& event) {
+  return Translate(event.nativeScanCode(), event.key(), event.type() == QEvent::KeyRelease);
+}
+
+std::vector<uint8_t> KeyTranslator::Characters(const KeyEvent& key, const QString& text) const {
+  std::vector<uint8_t> out;
+  if (key.keyUp || AltHeld()) return out;
+  const bool control = ControlHeld();
+  const uint8_t vk = key.vkCode <= 0xFF ? static_cast<uint8_t>(key.vkCode) : 0;
+
+  if (vk >= 0x41 && vk <= 0x5A) {
+    // A letter: the US letter of the key, in the case the desktop typed (Shift, Caps Lock).
+    if (text.isEmpty()) return out;
+    if (control) {
+      out.push_back(static_cast<uint8_t>(vk - 0x40));
+    } else {
+      out.push_back(static_cast<uint8_t>(text.at(0).isUpper() ? vk : vk + 0x20));
+    }
+    return out;
+  }
+  if (std::optional<uint8_t> us = UsCharacter(vk, ShiftHeld())) {
+    if (!control) {
+      out.push_back(*us);
+    } else if (*us == ' ') {
+      out.push_back(' ');
+    } else if (*us >= '[' && *us <= '_') {
+      // Control with [ \ ] ^ _ types the control characters 1B to 1F.
+      out.push_back(static_cast<uint8_t>(*us - 0x40));
+    }
+    return out;
+  }
+  // Enter, Backspace, Tab, Escape, the keypad: what the desktop typed. The Delete key types
+  // nothing; with Control only control characters come through.
+  if (vk == kVkDelete) return out;
+  for (const QChar c : text) {
+    const std::optional<uint8_t> ansi = AnsiFromUnicode(c.unicode());
+    if (!ansi || *ansi == 0x7F) continue;
+    if (control && *ansi >= 0x20) continue;
+    out.push_back(*ansi);
+  }
+  return out;
+}
+
+bool SetKeyboardGrab(QWidget* widget, bool grab) {
+  // Platforms without a desktop have no keyboard to grab.
+  const QString platform = QGuiApplication::platformName();
+  if (!widget || platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+    return false;
+  }
+  QWindow* window = widget->window()->windowHandle();
+  if (!window) return false;
+  return window->setKeyboardGrabEnabled(grab);
+}
+
+bool KeyboardGrabUnsupported() {
+  return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+}  // namespace remcons

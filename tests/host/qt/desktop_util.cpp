@@ -1,0 +1,114 @@
+#include "host/qt/desktop_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPixmap>
+#include <filesystem>
+
+#include "host/qt/qt_image.h"
+
+namespace remcons::testing {
+namespace {
+
+std::string& MissingReason() {
+  static std::string reason;
+  return reason;
+}
+
+}  // namespace
+
+const std::string& XServerMissing() {
+  return MissingReason();
+}
+
+void SetXServerMissing(const std::string& reason) {
+  MissingReason() = reason;
+}
+
+Surface Grabbed(QWidget* widget) {
+  return SurfaceFromImage(widget->grab().toImage());
+}
+
+ConsoleRig::ConsoleRig(const PropertyBag& extra, sim::ConsoleServerOptions options) {
+  server_ = std::make_unique<sim::ConsoleServer>(options);
+  std::string error;
+  if (!server_->Start(&error)) {
+    ADD_FAILURE() << "the simulator did not start: " << error;
+    return;
+  }
+  widget_ = std::make_unique<RemConsWidget>();
+  PropertyBag params = SimParams(server_->Port());
+  params.insert(params.end(), extra.begin(), extra.end());
+  for (const auto& [name, value] : params) {
+    EXPECT_EQ(widget_->control().PutByName(name, value), S_OK) << name << "=" << value;
+  }
+  // No local drives: the drive menu lists its three fixed entries only.
+  std::filesystem::create_directories(roots_ / "sys/class/block");
+  std::filesystem::create_directories(roots_ / "dev");
+  widget_->SetMediaRoots(MediaRoots{roots_ / "sys", roots_ / "dev"});
+  widget_->SetMessageBoxPolicy(
+      [this](const std::string& text, const std::string& caption, uint32_t style) {
+        boxes_.push_back({text, caption, style});
+        return std::optional<int>(kIdOk);
+      });
+  widget_->SetHoverTimeMs(30);
+  // As a page would: the control takes the picture's size.
+  QObject::connect(widget_.get(), &RemConsWidget::OnResize, widget_.get(), [this](int, int) {
+    ++resizes_;
+    widget_->resize(widget_->PictureSize());
+  });
+  QObject::connect(widget_.get(), &RemConsWidget::OnShutdown, widget_.get(),
+                   [this] { ++shutdowns_; });
+  started_ = true;
+}
+
+ConsoleRig::~ConsoleRig() {
+  widget_.reset();
+  if (server_) server_->Stop();
+}
+
+bool ConsoleRig::Show() {
+  if (!started_) return false;
+  widget_->resize(widget_->PictureSize());
+  widget_->show();
+  widget_->activateWindow();
+  QApplication::setActiveWindow(widget_.get());
+  widget_->setFocus(Qt::ActiveWindowFocusReason);
+  if (!WaitUntil([&] { return widget_->SessionCreated() && resizes_ > 0; })) return false;
+  return WaitUntil([&] { return widget_->hasFocus(); }, 5000);
+}
+
+bool ConsoleRig::Settle(int ms) {
+  return WaitUntil(
+      [&] {
+        const QSize want = widget_->PictureSize();
+        if (widget_->size() != want) return false;
+        return widget_->FlushPaint() && widget_->pixels().width() == want.width() &&
+               widget_->pixels().height() == want.height();
+      },
+      ms);
+}
+
+bool ConsoleRig::ShowsServerScreen(int ms) {
+  if (!server_->WaitUntilSent(ms)) return false;
+  int width = 0, height = 0;
+  const std::vector<uint32_t> screen = server_->ScreenPixels(&width, &height);
+  auto same = [&](const Surface& s) {
+    if (s.width() != width || s.height() != height) return false;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (!SameColor(s.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
+      }
+    }
+    return true;
+  };
+  return WaitUntil(
+      [&] {
+        return Settle(0) && widget_->FlushPaint() && same(widget_->pixels()) &&
+               same(Grabbed(widget_.get()));
+      },
+      ms);
+}
+
+}  // namespace remcons::testing

@@ -1,0 +1,54 @@
+// X servers for the desktop tests: Xvfb (one fixed mode) and Xorg with the dummy video driver
+// (several modes, switchable; needs root). Each picks a free display number itself (-displayfd),
+// every wait is bounded, and the server is ended (SIGTERM, then SIGKILL) with the object.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace remcons::testing {
+
+class XServer {
+ public:
+  // Xvfb with one screen of width x height at 24 bits; nullptr with a reason when it cannot run.
+  static std::unique_ptr<XServer> StartXvfb(int width, int height, std::string* error);
+  // Xorg with the dummy driver offering modes (e.g. "1280x1024", "1024x768"); the first is the
+  // desktop's mode. nullptr with a reason when it cannot run (not root, no driver).
+  static std::unique_ptr<XServer> StartXorgDummy(const std::vector<std::string>& modes,
+                                                 std::string* error);
+  ~XServer();
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+
+  // ":N"
+  const std::string& display() const { return display_; }
+  pid_t pid() const { return pid_; }
+  // Whether a client can connect now.
+  bool Reachable() const;
+
+ private:
+  XServer() = default;
+  static std::unique_ptr<XServer> Start(std::vector<std::string> argv, const std::string& dir,
+                                        std::string* error);
+
+  pid_t pid_ = -1;
+  std::string display_;
+  std::string dir_;  // scratch files (config, log), removed with the server
+};
+
+// The display the test process shows its windows on (the desktop test mains set it up), or empty.
+const std::string& TestDisplay();
+void SetTestDisplay(const std::string& display);
+
+// Starts a program with additions to its environment ("NAME=VALUE"); its standard output and
+// error go to the files named (empty: discarded). The process id, or -1.
+pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& outPath, const std::string& errPath);
+// Waits at most timeoutMs for it to end: its exit status (128 + signal when a signal ended it), or
+// -1 when it did not end in time, after which it is killed.
+int WaitProgram(pid_t pid, int timeoutMs);
+
+}  // namespace remcons::testing
