@@ -1,0 +1,117 @@
+// The remcons program's window in-process (offscreen): it follows the control's events as a page
+// would. OnResize fits it to the picture, OnStatus is its title, OnDialog's text is shown, and
+// OnShutdown closes it once that text has been read.
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
+
+#include "ConsoleWindow.h"
+#include "host/qt/desktop_util.h"
+
+namespace remcons {
+namespace {
+
+using testing::ScratchDir;
+using testing::SimOptions;
+using testing::SimParams;
+
+// Runs step every 10 ms on the event loop until it returns true.
+void Every10Ms(QObject* context, std::function<bool()> step) {
+  auto* timer = new QTimer(context);
+  QObject::connect(timer, &QTimer::timeout, context, [timer, step = std::move(step)] {
+    if (step()) timer->stop();
+  });
+  timer->start(10);
+}
+
+TEST(ConsoleWindow, FollowsTheControlsEventsAsAPageWould) {
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  ScratchDir dir;
+  HeadlessOptions run;
+  run.params = SimParams(server.Port());
+  run.eventsPath = dir / "events.json";
+  run.seconds = 20;  // a bound: the steps below end the session long before
+  app::WindowedConsole console(std::move(run));
+  app::ConsoleWindow& window = console.window();
+
+  enum Step { kWaitPicture, kWaitTitle, kWaitText, kReadText, kDone };
+  Step step = kWaitPicture;
+  QSize sizeSeen;
+  QString titleSeen, textSeen;
+  bool openWhileTextShown = false;
+  QObject context;
+  Every10Ms(&context, [&] {
+    switch (step) {
+      case kWaitPicture:
+        if (window.size() != QSize(1024, 768)) return false;
+        sizeSeen = window.size();
+        server.SendText(2, "Ready");
+        step = kWaitTitle;
+        return false;
+      case kWaitTitle:
+        if (!window.windowTitle().contains("Ready")) return false;
+        titleSeen = window.windowTitle();
+        // The server ends the session with a reason for the user.
+        server.SendText(6, "Session taken over by another user");
+        step = kWaitText;
+        return false;
+      case kWaitText:
+        if (!window.dialogText()) return false;
+        textSeen = window.dialogText()->text();
+        step = kReadText;
+        return false;
+      case kReadText:
+        // The session has ended; the window waits for the user to read the text.
+        if (console.control().ConsoleThreadRunning()) return false;
+        openWhileTextShown = window.isVisible();
+        window.dialogText()->close();
+        step = kDone;
+        return true;
+      case kDone:
+        return true;
+    }
+    return true;
+  });
+
+  const int status = console.Run(&error);
+  EXPECT_EQ(status, HeadlessConsole::kOk) << error;
+  EXPECT_EQ(step, kDone);
+  EXPECT_EQ(sizeSeen, QSize(1024, 768));
+  EXPECT_EQ(titleSeen, "1024x768 | Ready");
+  EXPECT_EQ(textSeen, "Session taken over by another user");
+  EXPECT_TRUE(openWhileTextShown);
+  EXPECT_FALSE(window.isVisible());
+  const std::vector<std::string> names =
+      testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
+  ASSERT_GE(names.size(), 4u);
+  EXPECT_EQ(names[0], "OnResize");
+  EXPECT_EQ(names.back(), "OnShutdown");
+  server.Stop();
+}
+
+TEST(ConsoleWindow, ClosingTheWindowEndsTheSession) {
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  HeadlessOptions run;
+  run.params = SimParams(server.Port());
+  run.seconds = 20;
+  app::WindowedConsole console(std::move(run));
+  QObject context;
+  Every10Ms(&context, [&] {
+    if (!server.WaitForSession(0)) return false;
+    console.window().close();
+    return true;
+  });
+  EXPECT_EQ(console.Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_EQ(console.control().EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_TRUE(server.WaitForNoSession(5000));
+  server.Stop();
+}
+
+}  // namespace
+}  // namespace remcons
