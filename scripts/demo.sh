@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The demo: the console against its built-in simulator for a few seconds. Installs what is
-# missing, builds remcons, types a command at the simulated server's prompt and moves the mouse,
-# writes the events to stdout as JSON lines and the picture to a PNG file whose path it prints.
-# Without a display it runs headless. REMCONS_BUILD_DIR picks another build directory.
+# The demo: the console against its built-in simulator. Installs what is missing, builds remcons,
+# types a command at the simulated server's prompt and moves the mouse, writes the events to stdout
+# as JSON lines and the picture to a PNG file whose path it prints. On a desktop the console's
+# window stays until it is closed (arguments go to remcons: --param fullScreen=1 for full screen);
+# without a display it runs headless for a few seconds. REMCONS_BUILD_DIR picks another build
+# directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -29,7 +31,7 @@ sleep 800
 EOF
 
 mode=()
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then mode=(--headless); fi
-"$build/apps/remcons/remcons" --demo "${mode[@]}" --seconds 4 --script "$script" --events - \
-  --snapshot "$out/demo.png"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then mode=(--headless --seconds 4); fi
+"$build/apps/remcons/remcons" --demo "${mode[@]}" --script "$script" --events - \
+  --snapshot "$out/demo.png" "$@"
 echo "snapshot: $out/demo.png"

@@ -66,6 +66,8 @@ remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server
       {"login", "ZGVtbzpkZW1v"},  // demo:demo
       {"serverName", server.screen.serverName},
       {"fullScreen", "0"},
+      // The demo's user may use the virtual power buttons and virtual media.
+      {"uniqueFeatures", "12"},
   };
 }
 
