@@ -96,7 +96,11 @@ WindowedConsole::WindowedConsole(HeadlessOptions options)
       events_(options_.eventsStream),
       display_(LocalDisplay::ForApplication()),
       context_(std::make_unique<QObject>()),
-      window_(std::make_unique<ConsoleWindow>(*display_)) {}
+      window_(std::make_unique<ConsoleWindow>(*display_)) {
+  RemConsWidget& console = window_->console();
+  chooser_ = std::make_unique<VmChooser>(&console, &console.host());
+  console.SetTargetChooser(chooser_.get());
+}
 
 WindowedConsole::~WindowedConsole() {
   if (script_) script_->Stop();

@@ -20,6 +20,7 @@
 #include "host/qt/QtHost.h"
 #include "host/qt/RemConsWidget.h"
 #include "host/qt/ScriptRunner.h"
+#include "host/qt/VmChooser.h"
 
 namespace remcons::app {
 
@@ -85,6 +86,8 @@ class WindowedConsole {
   std::unique_ptr<LocalDisplay> display_;
   std::unique_ptr<QObject> context_;
   std::unique_ptr<ConsoleWindow> window_;
+  // The drive menu's file dialogs and folder browser, over the window.
+  std::unique_ptr<VmChooser> chooser_;
   std::unique_ptr<ScriptRunner> script_;
   bool finishing_ = false;
   bool finished_ = false;

@@ -43,13 +43,6 @@ std::string HexKey(const uint8_t* key) {
   return out;
 }
 
-bool IsSecret(const std::string& name) {
-  for (const char* secret : {"login", "decryptKey", "encryptKey", "vmKey"}) {
-    if (strcasecmp(name.c_str(), secret) == 0) return true;
-  }
-  return false;
-}
-
 // Why a path cannot be served as its kind, or empty. A dialog offers only what is there and
 // readable; the command line says so at once rather than serving a drive without a medium.
 std::string PathProblem(const VmMountSpec& spec, const MediaRoots& roots) {
@@ -321,21 +314,10 @@ int CommandLineMounts::RunWithoutConsole(HeadlessOptions run, std::string* reaso
   run.params.insert(run.params.end(), options_.params.begin(), options_.params.end());
   if (!Prepare(&run, reason)) return HeadlessConsole::kFailed;
 
-  // The properties as the console would take them: the page's as a page gives them, the command
-  // line's all or nothing.
+  // The properties as the console would take them.
   CRemCons properties;
-  for (const auto& [name, value] : run.pageParams) {
-    if (properties.PutByName(name, value) != S_OK) {
-      RC_TRACE("remcons: page value %s=%s left out\n", name.c_str(),
-               (IsSecret(name) ? trace::Masked(value) : value).c_str());
-    }
-  }
-  for (const auto& [name, value] : run.params) {
-    if (properties.PutByName(name, value) != S_OK) {
-      *reason = "--param " + name + "=" + (IsSecret(name) ? trace::Masked(value) : value) +
-                " refused (unknown name or invalid value)";
-      return HeadlessConsole::kBadOptions;
-    }
+  if (!ApplyConsoleParams(properties, run.pageParams, run.params, reason)) {
+    return HeadlessConsole::kBadOptions;
   }
   if (run.pageUrl) properties.ApplyPageHost(*run.pageUrl);
   // These hellos start a chain of their own, as a new console's do.

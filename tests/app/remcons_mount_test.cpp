@@ -18,7 +18,9 @@
 
 #include "app/media_checks.h"
 #include "app/program.h"
+#include "host/qt/VmChooserHeadless.h"
 #include "sim/vm_initiator.h"
+#include "ui/MenuBarLayout.h"
 #include "vmedia/vm_test_util.h"
 
 namespace remcons {
@@ -357,6 +359,42 @@ TEST(RemconsDemo, MountsToItsOwnSimulator) {
   }
   EXPECT_EQ(vm, (std::vector<std::string>{"Mount", "Unmount"}));
   EXPECT_EQ(Names(console.events).back(), "OnShutdown");
+}
+
+// The headless console has no dialogs: the drive menu's image entry says how to mount instead.
+TEST(RemconsHeadless, TheDriveMenusImageEntrySaysWhyItCannotAsk) {
+  TempDir dir;
+  constexpr int kWidth = 1024;  // the demo's screen
+  const Rect media = layout::Button(BarButton::kMedia, kWidth);
+  const Rect menu = layout::DriveMenu(kWidth, 3);
+  const Rect image = layout::DriveButtonClick(0);
+  auto centre = [](const Rect& r, int dx, int dy) {
+    return std::to_string(dx + (r.left + r.right) / 2) + " " +
+           std::to_string(dy + (r.top + r.bottom) / 2);
+  };
+  {
+    std::ofstream script(dir / "script.txt");
+    script << "wait-event OnResize 10000\n"
+           << "move " << centre(media, 0, 0) << "\npress left\nrelease left\n"
+           << "move " << centre(image, menu.left, menu.top) << "\npress left\nrelease left\n"
+           << "wait-event MessageBox 10000\nstop\n";
+  }
+  // uniqueFeatures 8: virtual media is authorized. The bar is laid out for the screen's width
+  // from the start (it would follow the first picture's width only after OnResize).
+  const Outcome r = Remcons(dir, {"--demo", "--headless", "--param", "uniqueFeatures=8", "--param",
+                                  "width=" + std::to_string(kWidth), "--param", "height=768",
+                                  "--script", dir / "script.txt", "--seconds", "50"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<QJsonObject> boxes;
+  for (const QJsonObject& e : r.events) {
+    if (Text(e, "event") == "MessageBox") boxes.push_back(e);
+  }
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(Text(boxes[0], "caption"), "Error");
+  EXPECT_EQ(Text(boxes[0], "text"), HeadlessVmChooser::Reason(VmKind::ImageFile));
+  EXPECT_EQ(Text(boxes[0], "answer"), "OK");
+  // Nothing was mounted.
+  for (const QJsonObject& e : r.events) EXPECT_NE(Text(e, "event"), "Mount");
 }
 
 TEST(RemconsConsole, MountsEndWithTheSession) {

@@ -138,6 +138,7 @@ int HeadlessConsole::Run(std::string* reason) {
   SessionEnvironment env;
   env.host = &host_;
   env.painter = painter_.get();
+  env.chooser = &chooser_;
   if (control_->OnCreate(env) != 0) {
     // The user has been told in a box and OnShutdown is on its way.
     FrameBuffer* frame = control_->frameBuffer();

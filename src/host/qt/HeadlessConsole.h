@@ -17,6 +17,7 @@
 #include "host/qt/QtHost.h"
 #include "host/qt/QtPainter.h"
 #include "host/qt/ScriptRunner.h"
+#include "host/qt/VmChooserHeadless.h"
 #include "session/PropertyBag.h"
 #include "session/RemCons.h"
 
@@ -82,6 +83,8 @@ class HeadlessConsole {
   DialogPolicy policy_;
   std::unique_ptr<QObject> context_;
   QtHost host_;
+  // The drive menu's image and folder entries: no dialog, a box that says why.
+  HeadlessVmChooser chooser_{&host_};
   std::unique_ptr<QtPainter> painter_;
   HeadlessWindow window_;
   std::unique_ptr<Sink> sink_;
