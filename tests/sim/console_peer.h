@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "net/oracle.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/ConsoleServer.h"
 #include "support/fake_host.h"
@@ -348,6 +349,8 @@ class ServerTest : public ::testing::Test {
     if (server_) server_->Stop();
   }
 
+  // A driven clock for servers that take one; declared first so it outlives the server's threads.
+  ManualClock manualClock_{1000};
   ConsoleServerOptions options_;
   std::unique_ptr<ConsoleServer> server_;
 };

@@ -575,7 +575,7 @@ TEST_F(ConsoleServerTest, AGreetingCannotCarryAStartReplyOfItsOwn) {
 // Frames are paced on the server's clock: changes made within one frame interval go out
 // together once the interval has passed, and the boot counts memory on the same clock.
 TEST_F(ConsoleServerTest, FramesArePacedAndTheBootRunsOnTheServersClock) {
-  ManualClock clock(1000);
+  ManualClock& clock = manualClock_;
   ConsoleServerOptions o = TestOptions();
   o.clock = &clock;
   o.frameIntervalMs = 500;
