@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "host/qt/LocalDisplay.h"
+#include "host/qt/mode_events.h"
 #include "support/fake_host.h"
 #include "video/VideoModes.h"
 
@@ -27,14 +28,6 @@ class DisplayHost : public testing::FakeHost {
   LocalDisplay& display_;
 };
 
-class NoEvents : public VideoModeEvents {
- public:
-  void NotifyResize() override { ++resizes; }
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int) override {}
-  int resizes = 0;
-};
-
 TEST(LocalDisplayWithoutXRandR, OffersNoModesAndFullScreenKeepsTheDesktopsMode) {
   EXPECT_FALSE(LocalDisplay::CompiledWithXRandR());
   // Whatever display it is given, even one that exists.
@@ -47,7 +40,7 @@ TEST(LocalDisplayWithoutXRandR, OffersNoModesAndFullScreenKeepsTheDesktopsMode) 
   EXPECT_FALSE(display.CurrentMode());
 
   DisplayHost host(display);
-  NoEvents events;
+  testing::RecordingModeEvents events;
   VideoModes modes(host, events);
   modes.SetFullScreen(true);
   modes.SwitchVideoMode(1024, 768);

@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
                  ? XServer::StartXvfb(1280, 1024, &error)
                  : XServer::StartXorgDummy({"1280x1024", "1024x768", "800x600", "640x480"}, &error);
     if (server) {
+      // The pointer rests near the lower left corner of the windows the tests open (at the
+      // screen's origin, 1024 x 768 at first): inside them, so that no real crossing ends the
+      // tests' own pointer movements, and away from the bar and the points the tests use.
+      server->WarpPointer(4, 760);
       qputenv("DISPLAY", QByteArray::fromStdString(server->display()));
       qputenv("QT_QPA_PLATFORM", "xcb");
       remcons::testing::SetTestDisplay(server->display());

@@ -17,6 +17,7 @@
 #include "host/qt/RemConsWidget.h"
 #include "host/qt/SignalPipe.h"
 #include "host/qt/desktop_util.h"
+#include "host/qt/mode_events.h"
 #include "video/VideoModes.h"
 
 namespace remcons {
@@ -300,14 +301,6 @@ TEST(SignalPipe, DeliversSigtermAndSigintOnTheEventLoop) {
 
 // --- Display modes without an X display ---
 
-class Events : public VideoModeEvents {
- public:
-  void NotifyResize() override { ++resizes; }
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int) override {}
-  int resizes = 0;
-};
-
 TEST(LocalDisplay, OffscreenThereAreNoModesAndFullScreenKeepsTheDesktopsMode) {
   // The offscreen platform has Qt's X11 interface, without a display.
   std::unique_ptr<LocalDisplay> display = LocalDisplay::ForApplication();
@@ -320,13 +313,8 @@ TEST(LocalDisplay, OffscreenThereAreNoModesAndFullScreenKeepsTheDesktopsMode) {
 
   DesktopHost host(*display);
   std::vector<std::string> boxes;
-  QtHost::Callbacks callbacks;
-  callbacks.messageBox = [&](const std::string& text, const std::string& caption, uint32_t) {
-    boxes.push_back(caption + ": " + text);
-    return kIdOk;
-  };
-  host.SetCallbacks(callbacks);
-  Events events;
+  testing::RecordBoxes(host, &boxes);
+  testing::RecordingModeEvents events;
   VideoModes modes(host, events);
   modes.SetFullScreen(true);
   modes.SwitchVideoMode(1024, 768);

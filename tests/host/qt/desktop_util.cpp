@@ -5,25 +5,29 @@
 #include <QImage>
 #include <QPixmap>
 #include <filesystem>
+#include <fstream>
 
 #include "host/qt/qt_image.h"
 
 namespace remcons::testing {
-namespace {
 
-std::string& MissingReason() {
-  static std::string reason;
-  return reason;
+void RecordBoxes(QtHost& host, std::vector<std::string>* boxes) {
+  QtHost::Callbacks callbacks;
+  callbacks.messageBox = [boxes](const std::string& text, const std::string& caption, uint32_t) {
+    boxes->push_back(caption + ": " + text);
+    return kIdOk;
+  };
+  host.SetCallbacks(callbacks);
 }
 
-}  // namespace
-
-const std::string& XServerMissing() {
-  return MissingReason();
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void SetXServerMissing(const std::string& reason) {
-  MissingReason() = reason;
+pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir) {
+  return StartProgram(argv, {"DISPLAY=" + TestDisplay(), "QT_QPA_PLATFORM=xcb"}, dir / "out.txt",
+                      dir / "err.txt");
 }
 
 Surface Grabbed(QWidget* widget) {
@@ -91,10 +95,8 @@ bool ConsoleRig::Settle(int ms) {
 }
 
 bool ConsoleRig::ShowsServerScreen(int ms) {
-  if (!server_->WaitUntilSent(ms)) return false;
-  int width = 0, height = 0;
-  const std::vector<uint32_t> screen = server_->ScreenPixels(&width, &height);
-  auto same = [&](const Surface& s) {
+  // The server's screen is read afresh each time: it moves on while the console catches up.
+  auto same = [&](const Surface& s, const std::vector<uint32_t>& screen, int width, int height) {
     if (s.width() != width || s.height() != height) return false;
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
@@ -105,8 +107,11 @@ bool ConsoleRig::ShowsServerScreen(int ms) {
   };
   return WaitUntil(
       [&] {
-        return Settle(0) && widget_->FlushPaint() && same(widget_->pixels()) &&
-               same(Grabbed(widget_.get()));
+        if (!server_->WaitUntilSent(0) || !Settle(0) || !widget_->FlushPaint()) return false;
+        int width = 0, height = 0;
+        const std::vector<uint32_t> screen = server_->ScreenPixels(&width, &height);
+        return same(widget_->pixels(), screen, width, height) &&
+               same(Grabbed(widget_.get()), screen, width, height);
       },
       ms);
 }

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QThread>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,10 +20,6 @@
 #include "sim/ConsoleServer.h"
 
 namespace remcons::testing {
-
-// Why the tests that need an X server cannot run (the test main sets it), or empty.
-const std::string& XServerMissing();
-void SetXServerMissing(const std::string& reason);
 
 // Turns the event loop until cond holds or ms pass; cond's last answer.
 inline bool WaitUntil(const std::function<bool()>& cond, int ms = 10000) {
@@ -83,15 +80,30 @@ inline QPoint Center(const Rect& r) {
   return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
-// The bytes of the packets of a kind the server logged, in order.
+// The bytes of the packets of these kinds the server logged, in order.
 inline std::vector<std::vector<uint8_t>> PacketBytes(const sim::ConsoleServer& server,
-                                                     const std::string& kind) {
+                                                     std::initializer_list<std::string> kinds) {
   std::vector<std::vector<uint8_t>> out;
   for (const sim::PacketRecord& r : server.Packets()) {
-    if (r.kind == kind) out.push_back(r.bytes);
+    for (const std::string& kind : kinds) {
+      if (r.kind == kind) out.push_back(r.bytes);
+    }
   }
   return out;
 }
+inline std::vector<std::vector<uint8_t>> PacketBytes(const sim::ConsoleServer& server,
+                                                     const std::string& kind) {
+  return PacketBytes(server, {kind});
+}
+
+// Answers the host's message boxes with OK and keeps "CAPTION: TEXT" of each.
+void RecordBoxes(QtHost& host, std::vector<std::string>* boxes);
+
+// A file's whole text ("" when it cannot be read).
+std::string ReadText(const std::string& path);
+
+// Starts a program with the test's X display, its output in dir's out.txt and err.txt.
+pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir);
 
 // A console widget on its own window against a simulator started for it.
 class ConsoleRig {

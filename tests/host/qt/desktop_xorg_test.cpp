@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <fstream>
-
 #include "host/qt/DesktopHost.h"
 #include "host/qt/LocalDisplay.h"
 #include "host/qt/desktop_util.h"
+#include "host/qt/mode_events.h"
 #include "ui/MenuBarLayout.h"
 #include "video/VideoModes.h"
 
@@ -108,25 +107,11 @@ TEST_F(OnXorg, SwitchesAndRestores) {
   EXPECT_EQ(Current(), "1280x1024");
 }
 
-class RecordingEvents : public VideoModeEvents {
- public:
-  void NotifyResize() override { ++resizes; }
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int width) override { repositioned = width; }
-  int resizes = 0;
-  int repositioned = 0;
-};
-
 TEST_F(OnXorg, FullScreenTakesTheClosestModeAtMost60Hz) {
   DesktopHost host(*display_);
   std::vector<std::string> boxes;
-  QtHost::Callbacks callbacks;
-  callbacks.messageBox = [&](const std::string& text, const std::string& caption, uint32_t) {
-    boxes.push_back(caption + ": " + text);
-    return kIdOk;
-  };
-  host.SetCallbacks(callbacks);
-  RecordingEvents events;
+  testing::RecordBoxes(host, &boxes);
+  testing::RecordingModeEvents events;
   VideoModes modes(host, events);
   modes.SetFullScreen(true);
 
@@ -195,25 +180,19 @@ TEST_F(OnXorg, AStopThatFindsTheConsoleThreadBusyStillRestoresTheMode) {
   EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST_F(OnXorg, TheProgramPutsTheModeBackWhenInterrupted) {
   for (int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
     ScratchDir dir;
-    const pid_t pid = testing::StartProgram(
+    const pid_t pid = testing::StartOnTestDisplay(
         {REMCONS_BINARY, "--demo", "--param", "fullScreen=1", "--events", dir / "events.json"},
-        {"DISPLAY=" + testing::TestDisplay(), "QT_QPA_PLATFORM=xcb"}, dir / "out.txt",
-        dir / "err.txt");
+        dir);
     ASSERT_GT(pid, 0);
     const bool switched = ModeBecomes("1024x768", 20000);
     kill(pid, signal);
     const int status = testing::WaitProgram(pid, 20000);
-    ASSERT_TRUE(switched) << ReadAll(dir / "err.txt");
-    EXPECT_EQ(status, 0) << ReadAll(dir / "err.txt");
+    ASSERT_TRUE(switched) << testing::ReadText(dir / "err.txt");
+    EXPECT_EQ(status, 0) << testing::ReadText(dir / "err.txt");
     EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
     const std::vector<std::string> names =
         testing::EventNames(testing::ReadJsonLines(dir / "events.json"));

@@ -8,11 +8,11 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QTimer>
-#include <fstream>
 
 #include "host/qt/DesktopHost.h"
 #include "host/qt/LocalDisplay.h"
 #include "host/qt/desktop_util.h"
+#include "host/qt/mode_events.h"
 #include "video/VideoModes.h"
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
@@ -138,11 +138,8 @@ TEST_F(OnXvfb, TerminalModeTypesWhatTheXKeyboardTypes) {
   ASSERT_TRUE(WaitUntil([&] {
     return rig->server().PacketCount("char") >= 3 && rig->server().PacketCount("key") >= 1;
   }));
-  std::vector<Bytes> sent;
-  for (const sim::PacketRecord& r : rig->server().Packets()) {
-    if (r.kind == "char" || r.kind == "key") sent.push_back(r.bytes);
-  }
-  EXPECT_EQ(sent, (std::vector<Bytes>{{'s'}, {'S'}, {0x1B, 0x5B, 0x41}, {0x0D}}));
+  EXPECT_EQ(PacketBytes(rig->server(), {"char", "key"}),
+            (std::vector<Bytes>{{'s'}, {'S'}, {0x1B, 0x5B, 0x41}, {0x0D}}));
 }
 
 TEST_F(OnXvfb, TwoConsolesHandTheKeyboardOverWithTheFocus) {
@@ -167,14 +164,6 @@ TEST_F(OnXvfb, TwoConsolesHandTheKeyboardOverWithTheFocus) {
 }
 #endif
 
-class RecordingEvents : public VideoModeEvents {
- public:
-  void NotifyResize() override { ++resizes; }
-  void RedrawMenuBar(int) override {}
-  void RepositionMenuBar(int) override {}
-  int resizes = 0;
-};
-
 TEST_F(OnXvfb, TheModeSearchSeesXvfbsOneMode) {
   LocalDisplay display(testing::TestDisplay());
   ASSERT_TRUE(display.Available());
@@ -190,13 +179,8 @@ TEST_F(OnXvfb, TheModeSearchSeesXvfbsOneMode) {
 
   DesktopHost host(display);
   std::vector<std::string> boxes;
-  QtHost::Callbacks callbacks;
-  callbacks.messageBox = [&](const std::string& text, const std::string&, uint32_t) {
-    boxes.push_back(text);
-    return kIdOk;
-  };
-  host.SetCallbacks(callbacks);
-  RecordingEvents events;
+  testing::RecordBoxes(host, &boxes);
+  testing::RecordingModeEvents events;
   VideoModes modes(host, events);
   const std::optional<DisplayMode> found = modes.FindBestLocalMode(1280, 1024);
   ASSERT_TRUE(found);
@@ -206,7 +190,7 @@ TEST_F(OnXvfb, TheModeSearchSeesXvfbsOneMode) {
   EXPECT_TRUE(boxes.empty());
   // Nothing near 1024 x 768, nor 800 x 600: the user is told.
   EXPECT_FALSE(modes.FindBestLocalMode(1024, 768));
-  EXPECT_EQ(boxes, (std::vector<std::string>{"Unable to find a match for 800x600."}));
+  EXPECT_EQ(boxes, (std::vector<std::string>{"Warning: Unable to find a match for 800x600."}));
   // Xvfb cannot switch, and switching to its own mode changes nothing.
   EXPECT_EQ(display.ChangeMode(&*found), kDispChangeSuccessful);
   EXPECT_EQ(display.ChangeMode(nullptr), kDispChangeSuccessful);
@@ -215,24 +199,18 @@ TEST_F(OnXvfb, TheModeSearchSeesXvfbsOneMode) {
 
 // --- The remcons program on this display ---
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST_F(OnXvfb, TheProgramOpensItsWindowAndEndsWithItsSession) {
   ScratchDir dir;
   {
     std::ofstream script(dir / "script.txt");
     script << "wait-event OnResize 15000\nsleep 300\ntype dir\\n\nsleep 500\nstop\n";
   }
-  const pid_t pid =
-      testing::StartProgram({REMCONS_BINARY, "--demo", "--script", dir / "script.txt", "--events",
-                             dir / "events.json", "--snapshot", dir / "end.png", "--seconds", "20"},
-                            {"DISPLAY=" + testing::TestDisplay(), "QT_QPA_PLATFORM=xcb"},
-                            dir / "out.txt", dir / "err.txt");
+  const pid_t pid = testing::StartOnTestDisplay(
+      {REMCONS_BINARY, "--demo", "--script", dir / "script.txt", "--events", dir / "events.json",
+       "--snapshot", dir / "end.png", "--seconds", "20"},
+      dir);
   const int status = testing::WaitProgram(pid, 60000);
-  const std::string err = ReadAll(dir / "err.txt");
+  const std::string err = testing::ReadText(dir / "err.txt");
   EXPECT_EQ(status, 0) << err;
   // A window, not a headless run.
   EXPECT_EQ(err.find("headless"), std::string::npos) << err;
@@ -250,16 +228,15 @@ TEST_F(OnXvfb, TheProgramOpensItsWindowAndEndsWithItsSession) {
 TEST_F(OnXvfb, SigtermEndsTheWindowedProgramCleanly) {
   ScratchDir dir;
   const pid_t pid =
-      testing::StartProgram({REMCONS_BINARY, "--demo", "--events", dir / "events.json"},
-                            {"DISPLAY=" + testing::TestDisplay(), "QT_QPA_PLATFORM=xcb"},
-                            dir / "out.txt", dir / "err.txt");
+      testing::StartOnTestDisplay({REMCONS_BINARY, "--demo", "--events", dir / "events.json"}, dir);
   ASSERT_GT(pid, 0);
   const bool resized = WaitUntil(
-      [&] { return ReadAll(dir / "events.json").find("OnResize") != std::string::npos; }, 20000);
+      [&] { return testing::ReadText(dir / "events.json").find("OnResize") != std::string::npos; },
+      20000);
   kill(pid, SIGTERM);
   const int status = testing::WaitProgram(pid, 20000);
-  ASSERT_TRUE(resized) << ReadAll(dir / "err.txt");
-  EXPECT_EQ(status, 0) << ReadAll(dir / "err.txt");
+  ASSERT_TRUE(resized) << testing::ReadText(dir / "err.txt");
+  EXPECT_EQ(status, 0) << testing::ReadText(dir / "err.txt");
   const std::vector<std::string> names =
       testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
   ASSERT_FALSE(names.empty());

@@ -59,19 +59,32 @@ void Stop(pid_t pid) {
   }
 }
 
-std::string& DisplayName() {
-  static std::string name;
-  return name;
+struct TestServer {
+  std::string display;
+  std::string missing;
+};
+
+TestServer& Current() {
+  static TestServer server;
+  return server;
 }
 
 }  // namespace
 
 const std::string& TestDisplay() {
-  return DisplayName();
+  return Current().display;
 }
 
 void SetTestDisplay(const std::string& display) {
-  DisplayName() = display;
+  Current().display = display;
+}
+
+const std::string& XServerMissing() {
+  return Current().missing;
+}
+
+void SetXServerMissing(const std::string& reason) {
+  Current().missing = reason;
 }
 
 std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std::string& dir,
@@ -191,6 +204,14 @@ XServer::~XServer() {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
+}
+
+void XServer::WarpPointer(int x, int y) const {
+  Display* d = XOpenDisplay(display_.c_str());
+  if (!d) return;
+  XWarpPointer(d, 0, DefaultRootWindow(d), 0, 0, 0, 0, x, y);
+  XSync(d, False);
+  XCloseDisplay(d);
 }
 
 bool XServer::Reachable() const {

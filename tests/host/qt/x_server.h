@@ -28,6 +28,8 @@ class XServer {
   pid_t pid() const { return pid_; }
   // Whether a client can connect now.
   bool Reachable() const;
+  // Moves the pointer to (x, y) of the screen.
+  void WarpPointer(int x, int y) const;
 
  private:
   XServer() = default;
@@ -39,9 +41,12 @@ class XServer {
   std::string dir_;  // scratch files (config, log), removed with the server
 };
 
-// The display the test process shows its windows on (the desktop test mains set it up), or empty.
+// The display the test process shows its windows on (the desktop test mains set it up), or empty;
+// and when it is empty though wanted, why the server could not run.
 const std::string& TestDisplay();
 void SetTestDisplay(const std::string& display);
+const std::string& XServerMissing();
+void SetXServerMissing(const std::string& reason);
 
 // Starts a program with additions to its environment ("NAME=VALUE"); its standard output and
 // error go to the files named (empty: discarded). The process id, or -1.
