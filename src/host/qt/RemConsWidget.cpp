@@ -181,6 +181,7 @@ void RemConsWidget::CreateSession() {
   environment.painter = painter_.get();
   environment.chooser = chooser_;
   environment.mediaRoots = mediaRoots_;
+  environment.surfaceFactory = surfaceFactory_;
   if (control_->OnCreate(environment) != 0) {
     // The user has been told, and OnShutdown raised.
     refused_ = true;
@@ -222,6 +223,11 @@ void RemConsWidget::resizeEvent(QResizeEvent* event) {
     ResizePixels();
     control_->OnWindowPosChanged();
   }
+}
+
+void RemConsWidget::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (Running()) control_->OnWindowPosChanged();
 }
 
 void RemConsWidget::paintEvent(QPaintEvent* event) {

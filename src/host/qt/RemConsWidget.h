@@ -125,6 +125,11 @@ class RemConsWidget : public QWidget {
   void SetTargetChooser(VmTargetChooser* chooser) { chooser_ = chooser; }
   // Where the drive menu looks for local drives; before the widget is first shown.
   void SetMediaRoots(MediaRoots roots) { mediaRoots_ = std::move(roots); }
+  // What makes the frame's surfaces (plain memory ones when not set); before the widget is first
+  // shown.
+  void SetSurfaceFactory(FrameBuffer::SurfaceFactory factory) {
+    surfaceFactory_ = std::move(factory);
+  }
   // Answers message boxes before they are shown (scripts, tests): the button (kIdOk ...), or
   // nullopt to show the box to the user.
   using MessageBoxPolicy = std::function<std::optional<int>(
@@ -165,6 +170,7 @@ class RemConsWidget : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
@@ -209,6 +215,7 @@ class RemConsWidget : public QWidget {
   QWidget* watchedWindow_ = nullptr;
   VmTargetChooser* chooser_ = nullptr;
   std::optional<MediaRoots> mediaRoots_;
+  FrameBuffer::SurfaceFactory surfaceFactory_;
   MessageBoxPolicy boxPolicy_;
   // Last: it goes first, while the host, painter and window it uses still exist.
   std::unique_ptr<CRemCons> control_;

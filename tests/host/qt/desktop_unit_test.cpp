@@ -278,6 +278,30 @@ TEST(DesktopDialogs, TheConsolesBoxesAreShownByTheWidget) {
   EXPECT_EQ(answered, 1);
 }
 
+TEST(DesktopDialogs, APictureThatCannotBeMadeIsToldAndEndsTheSession) {
+  RemConsWidget widget;
+  // Memory for the frame runs out.
+  widget.SetSurfaceFactory([](int width, int height) -> std::unique_ptr<Surface> {
+    if (width > 16) throw std::bad_alloc();
+    return std::make_unique<Surface>(width, height);
+  });
+  int shutdowns = 0;
+  QObject::connect(&widget, &RemConsWidget::OnShutdown, [&] { ++shutdowns; });
+  BoxAnswer seen;
+  AnswerNextBox(&seen, "OK");
+  widget.show();
+  ASSERT_TRUE(WaitUntil([&] { return widget.SessionCreated() && shutdowns > 0; }));
+  EXPECT_TRUE(widget.SessionRefused());
+  EXPECT_EQ(seen.title, "Video Configuration Fault");
+  EXPECT_EQ(seen.icon, QMessageBox::Warning);
+  EXPECT_TRUE(seen.text.startsWith("Out of Memory - Error 0x00000008 creating hScreenBitmap."))
+      << seen.text.toStdString();
+  // Nothing runs: keys and the mouse go nowhere, and the widget goes quietly.
+  testing::Tap(&widget, 38, Qt::Key_A, "a");
+  testing::Click(&widget, QPoint(10, 10));
+  EXPECT_EQ(shutdowns, 1);
+}
+
 // --- Signals ---
 
 TEST(SignalPipe, DeliversSigtermAndSigintOnTheEventLoop) {
