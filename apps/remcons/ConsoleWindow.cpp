@@ -1,5 +1,6 @@
 #include "ConsoleWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -181,15 +182,10 @@ int WindowedConsole::Run(std::string* reason) {
   });
 
   // SIGINT and SIGTERM end the session as closing the window does; the display's mode goes
-  // back at once. A second one ends the program without waiting further.
-  int interrupts = 0;
-  SignalPipe interruptions({SIGINT, SIGTERM}, [this, &interrupts](int signal) {
+  // back at once. A second one ends the program as the signal does by default.
+  SignalPipe interruptions({SIGINT, SIGTERM}, [this](int signal) {
     RC_TRACE("remcons: signal %d\n", signal);
     display_->ChangeMode(nullptr);
-    if (++interrupts > 1 && exit_) {
-      exit_(HeadlessConsole::kOk);
-      return;
-    }
     window_->close();
   });
 
@@ -237,6 +233,15 @@ int WindowedConsole::Run(std::string* reason) {
 
 void WindowedConsole::Finish() {
   if (finished_) return;
+  // A box still up may be the console thread's, which waits for its answer: the session cannot
+  // end before it does. It is closed (its escape answer) and the end comes afterwards.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    RC_TRACE("remcons: closing a box left open at the end\n");
+    modal->close();
+    QMetaObject::invokeMethod(
+        context_.get(), [this] { Finish(); }, Qt::QueuedConnection);
+    return;
+  }
   finished_ = true;
   if (script_) script_->Stop();
   control().OnDestroy();

@@ -40,7 +40,9 @@ SignalPipe::SignalPipe(std::initializer_list<int> caught, std::function<void(int
     struct sigaction action {};
     action.sa_handler = &OnSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Once caught, the signal's default comes back: a second one ends a program whose event
+    // loop no longer turns.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     struct sigaction old {};
     if (sigaction(signal, &action, &old) == 0) previous_.emplace_back(signal, old);
   }

@@ -1,6 +1,7 @@
 // SIGINT and SIGTERM as events of Qt's event loop: the handler only writes the signal's number to a
 // pipe (all a signal handler may safely do), and the loop reads it and calls back, so the program
-// can end its session and put the desktop's display mode back before it exits.
+// can end its session and put the desktop's display mode back before it exits. Each signal is
+// caught once: a second one has its default effect, so a program that hangs can still be ended.
 #pragma once
 
 #include <QObject>

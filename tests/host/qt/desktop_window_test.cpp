@@ -113,5 +113,40 @@ TEST(ConsoleWindow, ClosingTheWindowEndsTheSession) {
   server.Stop();
 }
 
+// The window closed (or the program interrupted) while a box of the console thread waits for an
+// answer: the box goes, and the session ends instead of waiting for it for ever.
+TEST(ConsoleWindow, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSession) {
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  HeadlessOptions run;
+  run.params = SimParams(server.Port());
+  run.seconds = 20;
+  app::WindowedConsole console(std::move(run));
+  bool modeSet = false;
+  QString boxText;
+  QObject context;
+  Every10Ms(&context, [&] {
+    if (!modeSet) {
+      if (console.window().size() != QSize(1024, 768)) return false;
+      // Larger than the console shows: a warning box, shown while the console thread waits.
+      server.SetMode(1600, 1200);
+      modeSet = true;
+      return false;
+    }
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return false;
+    boxText = box->text();
+    console.window().close();
+    return true;
+  });
+  EXPECT_EQ(console.Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_TRUE(boxText.startsWith("Remote video mode exceeds capabilities"))
+      << boxText.toStdString();
+  EXPECT_EQ(console.control().EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_FALSE(console.control().ConsoleThreadRunning());
+  server.Stop();
+}
+
 }  // namespace
 }  // namespace remcons
