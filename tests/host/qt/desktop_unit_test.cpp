@@ -339,16 +339,12 @@ TEST(LocalDisplay, OffscreenThereAreNoModesAndFullScreenKeepsTheDesktopsMode) {
   EXPECT_EQ(display->ChangeMode(nullptr), kDispChangeSuccessful);
   EXPECT_FALSE(display->Changed());
 
-  DesktopHost host(*display);
-  std::vector<std::string> boxes;
-  testing::RecordBoxes(host, &boxes);
-  testing::RecordingModeEvents events;
-  VideoModes modes(host, events);
-  modes.SetFullScreen(true);
-  modes.SwitchVideoMode(1024, 768);
-  EXPECT_EQ(boxes, (std::vector<std::string>{"Warning: Unable to find a match for 800x600."}));
-  EXPECT_FALSE(modes.mode());
-  EXPECT_EQ(modes.remote_width(), 1024u);
+  testing::ModeRig rig(*display);
+  rig.modes.SetFullScreen(true);
+  rig.modes.SwitchVideoMode(1024, 768);
+  EXPECT_EQ(rig.boxes, (std::vector<std::string>{"Warning: Unable to find a match for 800x600."}));
+  EXPECT_FALSE(rig.modes.mode());
+  EXPECT_EQ(rig.modes.remote_width(), 1024u);
 }
 
 // --- The widget's properties ---

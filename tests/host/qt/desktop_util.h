@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "host/qt/DesktopHost.h"
 #include "host/qt/RemConsWidget.h"
 #include "host/qt/headless_util.h"
+#include "host/qt/mode_events.h"
 #include "host/qt/x_server.h"
 #include "sim/ConsoleServer.h"
 
@@ -98,6 +100,23 @@ inline std::vector<std::vector<uint8_t>> PacketBytes(const sim::ConsoleServer& s
 
 // Answers the host's message boxes with OK and keeps "CAPTION: TEXT" of each.
 void RecordBoxes(QtHost& host, std::vector<std::string>* boxes);
+
+// The console's video modes on a desktop host over a display, with what they told the session
+// and the boxes they showed.
+struct ModeRig {
+  explicit ModeRig(LocalDisplay& display) : host(display), modes(host, events) {
+    RecordBoxes(host, &boxes);
+  }
+  DesktopHost host;
+  std::vector<std::string> boxes;
+  RecordingModeEvents events;
+  VideoModes modes;
+};
+
+// The names of the events in a JSON lines file, in order.
+inline std::vector<std::string> EventNamesIn(const std::string& path) {
+  return EventNames(ReadJsonLines(path));
+}
 
 // A file's whole text ("" when it cannot be read).
 std::string ReadText(const std::string& path);

@@ -26,17 +26,30 @@ void Every10Ms(QObject* context, std::function<bool()> step) {
   timer->start(10);
 }
 
-TEST(ConsoleWindow, FollowsTheControlsEventsAsAPageWould) {
-  sim::ConsoleServer server(SimOptions());
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
+// The window against a simulator; each test's steps end the session long before the bound.
+class ConsoleWindowRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(server.Start(&error)) << error;
+    HeadlessOptions run;
+    run.params = SimParams(server.Port());
+    run.eventsPath = dir / "events.json";
+    run.seconds = 20;
+    console = std::make_unique<app::WindowedConsole>(std::move(run));
+  }
+  void TearDown() override {
+    console.reset();
+    server.Stop();
+  }
+  sim::ConsoleServer server{SimOptions()};
   ScratchDir dir;
-  HeadlessOptions run;
-  run.params = SimParams(server.Port());
-  run.eventsPath = dir / "events.json";
-  run.seconds = 20;  // a bound: the steps below end the session long before
-  app::WindowedConsole console(std::move(run));
-  app::ConsoleWindow& window = console.window();
+  std::unique_ptr<app::WindowedConsole> console;
+  std::string error;
+};
+
+TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
+  app::ConsoleWindow& window = console->window();
 
   enum Step { kWaitPicture, kWaitTitle, kWaitText, kReadText, kDone };
   Step step = kWaitPicture;
@@ -66,7 +79,7 @@ TEST(ConsoleWindow, FollowsTheControlsEventsAsAPageWould) {
         return false;
       case kReadText:
         // The session has ended; the window waits for the user to read the text.
-        if (console.control().ConsoleThreadRunning()) return false;
+        if (console->control().ConsoleThreadRunning()) return false;
         openWhileTextShown = window.isVisible();
         window.dialogText()->close();
         step = kDone;
@@ -77,7 +90,7 @@ TEST(ConsoleWindow, FollowsTheControlsEventsAsAPageWould) {
     return true;
   });
 
-  const int status = console.Run(&error);
+  const int status = console->Run(&error);
   EXPECT_EQ(status, HeadlessConsole::kOk) << error;
   EXPECT_EQ(step, kDone);
   EXPECT_EQ(sizeSeen, QSize(1024, 768));
@@ -85,50 +98,33 @@ TEST(ConsoleWindow, FollowsTheControlsEventsAsAPageWould) {
   EXPECT_EQ(textSeen, "Session taken over by another user");
   EXPECT_TRUE(openWhileTextShown);
   EXPECT_FALSE(window.isVisible());
-  const std::vector<std::string> names =
-      testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
+  const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
   ASSERT_GE(names.size(), 4u);
   EXPECT_EQ(names[0], "OnResize");
   EXPECT_EQ(names.back(), "OnShutdown");
-  server.Stop();
 }
 
-TEST(ConsoleWindow, ClosingTheWindowEndsTheSession) {
-  sim::ConsoleServer server(SimOptions());
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  HeadlessOptions run;
-  run.params = SimParams(server.Port());
-  run.seconds = 20;
-  app::WindowedConsole console(std::move(run));
+TEST_F(ConsoleWindowRun, ClosingTheWindowEndsTheSession) {
   QObject context;
   Every10Ms(&context, [&] {
     if (!server.WaitForSession(0)) return false;
-    console.window().close();
+    console->window().close();
     return true;
   });
-  EXPECT_EQ(console.Run(&error), HeadlessConsole::kOk) << error;
-  EXPECT_EQ(console.control().EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_EQ(console->Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
   EXPECT_TRUE(server.WaitForNoSession(5000));
-  server.Stop();
 }
 
 // The window closed (or the program interrupted) while a box of the console thread waits for an
 // answer: the box goes, and the session ends instead of waiting for it for ever.
-TEST(ConsoleWindow, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSession) {
-  sim::ConsoleServer server(SimOptions());
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  HeadlessOptions run;
-  run.params = SimParams(server.Port());
-  run.seconds = 20;
-  app::WindowedConsole console(std::move(run));
+TEST_F(ConsoleWindowRun, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSession) {
   bool modeSet = false;
   QString boxText;
   QObject context;
   Every10Ms(&context, [&] {
     if (!modeSet) {
-      if (console.window().size() != QSize(1024, 768)) return false;
+      if (console->window().size() != QSize(1024, 768)) return false;
       // Larger than the console shows: a warning box, shown while the console thread waits.
       server.SetMode(1600, 1200);
       modeSet = true;
@@ -137,15 +133,14 @@ TEST(ConsoleWindow, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSession) {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box) return false;
     boxText = box->text();
-    console.window().close();
+    console->window().close();
     return true;
   });
-  EXPECT_EQ(console.Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_EQ(console->Run(&error), HeadlessConsole::kOk) << error;
   EXPECT_TRUE(boxText.startsWith("Remote video mode exceeds capabilities"))
       << boxText.toStdString();
-  EXPECT_EQ(console.control().EndReason(), CRemCons::SessionEnd::kStopped);
-  EXPECT_FALSE(console.control().ConsoleThreadRunning());
-  server.Stop();
+  EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_FALSE(console->control().ConsoleThreadRunning());
 }
 
 }  // namespace

@@ -108,11 +108,10 @@ TEST_F(OnXorg, SwitchesAndRestores) {
 }
 
 TEST_F(OnXorg, FullScreenTakesTheClosestModeAtMost60Hz) {
-  DesktopHost host(*display_);
-  std::vector<std::string> boxes;
-  testing::RecordBoxes(host, &boxes);
-  testing::RecordingModeEvents events;
-  VideoModes modes(host, events);
+  testing::ModeRig rig(*display_);
+  VideoModes& modes = rig.modes;
+  const testing::RecordingModeEvents& events = rig.events;
+  const std::vector<std::string>& boxes = rig.boxes;
   modes.SetFullScreen(true);
 
   modes.SwitchVideoMode(1024, 768);
@@ -194,8 +193,7 @@ TEST_F(OnXorg, TheProgramPutsTheModeBackWhenInterrupted) {
     ASSERT_TRUE(switched) << testing::ReadText(dir / "err.txt");
     EXPECT_EQ(status, 0) << testing::ReadText(dir / "err.txt");
     EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
-    const std::vector<std::string> names =
-        testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
+    const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
     ASSERT_FALSE(names.empty());
     EXPECT_EQ(names.back(), "OnShutdown");
   }

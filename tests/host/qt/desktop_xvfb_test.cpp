@@ -177,11 +177,9 @@ TEST_F(OnXvfb, TheModeSearchSeesXvfbsOneMode) {
   // The application's own display is the same server.
   EXPECT_TRUE(LocalDisplay::ForApplication()->Available());
 
-  DesktopHost host(display);
-  std::vector<std::string> boxes;
-  testing::RecordBoxes(host, &boxes);
-  testing::RecordingModeEvents events;
-  VideoModes modes(host, events);
+  testing::ModeRig rig(display);
+  VideoModes& modes = rig.modes;
+  const std::vector<std::string>& boxes = rig.boxes;
   const std::optional<DisplayMode> found = modes.FindBestLocalMode(1280, 1024);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->width, 1280);
@@ -214,8 +212,7 @@ TEST_F(OnXvfb, TheProgramOpensItsWindowAndEndsWithItsSession) {
   EXPECT_EQ(status, 0) << err;
   // A window, not a headless run.
   EXPECT_EQ(err.find("headless"), std::string::npos) << err;
-  const std::vector<std::string> names =
-      testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
+  const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
   ASSERT_FALSE(names.empty());
   EXPECT_EQ(names.front(), "OnResize");
   EXPECT_EQ(names.back(), "OnShutdown");
@@ -237,8 +234,7 @@ TEST_F(OnXvfb, SigtermEndsTheWindowedProgramCleanly) {
   const int status = testing::WaitProgram(pid, 20000);
   ASSERT_TRUE(resized) << testing::ReadText(dir / "err.txt");
   EXPECT_EQ(status, 0) << testing::ReadText(dir / "err.txt");
-  const std::vector<std::string> names =
-      testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
+  const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
   ASSERT_FALSE(names.empty());
   EXPECT_EQ(names.back(), "OnShutdown");
 }
