@@ -53,19 +53,7 @@ int BitReader::Load(uint32_t n) {
       RC_TRACE("GetBit: %d bytes returned from ReadByte.\n", 0);
       return kSourceFailed;
     }
-    // Whole bytes while they fit, counting zero bits as each byte is taken.
-    while (count_ <= 56 && position_ < length_) {
-      const uint8_t byte = buffer_[position_];
-      const uint32_t run = zero_run_ + trailing_zeros_[byte];
-      if (run >= 31) {
-        markPending_ = true;
-        break;
-      }
-      zero_run_ = byte != 0 ? leading_zeros_[byte] : run;
-      ++position_;
-      window_ |= static_cast<uint64_t>(reverse_[byte]) << (56 - count_);
-      count_ += 8;
-    }
+    TakeBuffered();
   }
   return kOk;
 }

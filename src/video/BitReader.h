@@ -107,6 +107,23 @@ class BitReader {
   }
   // Makes at least n bits available (GetBit's slow path).
   int Load(uint32_t n);
+  // Takes whole bytes that the receive buffer already holds into the window while they fit: no
+  // refill, and nothing from a mark's closing byte on. The decoder looks several codes ahead
+  // with it and falls back to Load when the window is still short.
+  void TakeBuffered() {
+    while (count_ <= 56 && position_ < length_) {
+      const uint8_t byte = buffer_[position_];
+      const uint32_t run = zero_run_ + trailing_zeros_[byte];
+      if (run >= 31) {
+        markPending_ = true;
+        return;
+      }
+      zero_run_ = byte != 0 ? leading_zeros_[byte] : run;
+      ++position_;
+      window_ |= static_cast<uint64_t>(reverse_[byte]) << (56 - count_);
+      count_ += 8;
+    }
+  }
   void set_code(uint16_t code) { code_ = code; }
 
  private:

@@ -25,9 +25,17 @@ void ColorCache::Load(int32_t active, const std::array<CacheEntry, kEntries>& en
   for (size_t i = 0; i < entries.size(); ++i) {
     colors_[i] = entries[i].color;
     ranks_[i] = static_cast<uint8_t>(entries[i].rank > 255 ? 255 : entries[i].rank);
-    used_[i] = static_cast<uint8_t>(entries[i].used != 0);
   }
+  used_ = 0;
+  for (size_t i = 0; i < entries.size(); ++i) used_ |= (entries[i].used != 0 ? 1u : 0u) << i;
   ApplyWidthRule();
+}
+
+int ColorCache::FindOutsideRegister(RankRegister& r, uint32_t rank, uint16_t* color) {
+  StoreRanks(r);
+  const int result = cache_find(rank, color);
+  r = LoadRanks();
+  return result;
 }
 
 void ColorCache::cache_clear() {
@@ -69,7 +77,7 @@ int ColorCache::cache_lru(uint16_t color) {
     colors_[static_cast<size_t>(chosen)] = color;
     result = 0;
   }
-  used_[static_cast<size_t>(chosen)] = 1;
+  used_ |= 1u << chosen;
   RaiseRanksBelow(threshold, chosen);
   return result;
 }
@@ -82,15 +90,15 @@ void ColorCache::cache_prune() {
   int i = 0;
   while (i < active_) {
     const size_t at = static_cast<size_t>(i);
-    if (used_[at] != 0) {
-      --used_[at];
+    if ((used_ >> i) & 1u) {
+      used_ &= ~(1u << i);
       ++i;
     } else {
       --active_;
       const size_t last = static_cast<size_t>(active_);
       colors_[at] = colors_[last];
       ranks_[at] = ranks_[last];
-      used_[at] = used_[last];
+      used_ = (used_ & ~(1u << i)) | (((used_ >> active_) & 1u) << i);
     }
   }
   ApplyWidthRule();

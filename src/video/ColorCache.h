@@ -41,7 +41,7 @@ class ColorCache {
     const int i = __builtin_ctz(found);
     *color = colors_[static_cast<size_t>(i)];
     if (rank != 0) RaiseRanksBelow(static_cast<uint8_t>(rank), i);
-    used_[static_cast<size_t>(i)] = 1;
+    used_ |= 1u << i;
     return 0;
   }
   // Lookup-or-insert by colour: 1 when it was cached already (a hit), 0 when inserted.
@@ -49,42 +49,88 @@ class ColorCache {
   // Ageing at the end of each pixel block: entries unused since the last prune leave.
   void cache_prune();
 
+  // Lookups by rank in a run with nothing else touching the cache (the decoder's pixel runs): the
+  // ranks of entries 0 to 15 stay in a register between them, the lanes of inactive entries
+  // holding a rank no lookup asks for. The cache's other operations need them stored back first,
+  // and then loaded afresh.
+  struct RankRegister {
+#if defined(__SSE2__)
+    __m128i ranks;
+#endif
+    bool full;  // entry 16 is active: lookups take cache_find
+  };
+  [[gnu::always_inline]] RankRegister LoadRanks() const;
+  [[gnu::always_inline]] void StoreRanks(const RankRegister& r);
+  // cache_find with the ranks in r.
+  [[gnu::always_inline]] int FindInRegister(RankRegister& r, uint32_t rank, uint16_t* color);
+
   // Puts the cache into a given state (tests, and the encoder's planning copies); the width rule
   // follows active, which is limited to 0 to 17.
   void Load(int32_t active, const std::array<CacheEntry, kEntries>& entries);
 
-  int32_t active() const { return active_; }
-  int32_t next_state() const { return next_state_; }
+  int32_t active() const {
+    return active_;
+  }
+  int32_t next_state() const {
+    return next_state_;
+  }
   CacheEntry entry(int index) const {
     const size_t i = static_cast<size_t>(index);
-    return {colors_[i], ranks_[i], used_[i]};
+    return {colors_[i], ranks_[i], (used_ >> index) & 1u};
   }
 
  private:
-  void ApplyWidthRule() { next_state_ = NextStateFor(active_); }
+  void ApplyWidthRule() {
+    next_state_ = NextStateFor(active_);
+  }
   int TooLarge(const char* operation) const;
   // Bits of the active entries whose rank is rank (bit i for entry i).
   uint32_t RankMask(uint8_t rank) const;
   // Every active entry whose rank is below threshold gets rank + 1, and entry front gets rank 0,
   // in one write of the ranks (a byte written on its own after them would stall the next read).
   void RaiseRanksBelow(uint8_t threshold, int front);
+  // FindInRegister for a full cache: through memory.
+  int FindOutsideRegister(RankRegister& r, uint32_t rank, uint16_t* color);
 
   // 32 lanes each; only the first active ones mean anything.
   alignas(16) std::array<uint8_t, 32> ranks_{};
   alignas(16) std::array<uint16_t, 32> colors_{};
-  std::array<uint8_t, 32> used_{};
+  uint32_t used_ = 0;  // bit i: entry i was used since the last prune
   int32_t active_ = 0;
   int32_t next_state_ = 38;  // LATCHED until a width rule applies
 };
 
+#if defined(__SSE2__)
+namespace color_cache_lanes {
+// 0xFF for lanes below n, read 16 bytes from kActive + 16 - n; 0xFF for lane i alone, read from
+// kOne + 16 - i (zero for i = 16).
+alignas(16) inline constexpr std::array<uint8_t, 32> kActive = [] {
+  std::array<uint8_t, 32> lanes{};
+  for (size_t i = 0; i < 16; ++i) lanes[i] = 0xFF;
+  return lanes;
+}();
+alignas(16) inline constexpr std::array<uint8_t, 48> kOne = [] {
+  std::array<uint8_t, 48> lanes{};
+  lanes[16] = 0xFF;
+  return lanes;
+}();
+inline __m128i Active(int32_t n) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kActive.data() + 16 - n));
+}
+inline __m128i One(int i) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOne.data() + 16 - i));
+}
+}  // namespace color_cache_lanes
+#endif
+
 inline uint32_t ColorCache::RankMask(uint8_t rank) const {
   const uint32_t active = (1u << active_) - 1;
 #if defined(__SSE2__)
-  const __m128i r = _mm_set1_epi8(static_cast<char>(rank));
+  // Entries 0 to 15 in one vector; entry 16 is in use only in a full cache.
   const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(ranks_.data()));
-  const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(ranks_.data() + 16));
-  const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, r))) |
-                        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, r))) << 16;
+  uint32_t mask = static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(lo, _mm_set1_epi8(static_cast<char>(rank)))));
+  if (active_ > 16) mask |= static_cast<uint32_t>(ranks_[16] == rank) << 16;
   return mask & active;
 #else
   uint32_t mask = 0;
@@ -97,23 +143,17 @@ inline uint32_t ColorCache::RankMask(uint8_t rank) const {
 
 inline void ColorCache::RaiseRanksBelow(uint8_t threshold, int front) {
 #if defined(__SSE2__)
+  using namespace color_cache_lanes;
   // Lanes past the active ones stay as they are. Ranks never exceed 17, so a signed compare does.
-  static constexpr std::array<uint8_t, 96> kLanes = [] {
-    std::array<uint8_t, 96> lanes{};
-    for (size_t i = 0; i < 32; ++i) lanes[i] = 0xFF;  // active lanes, read from 32 - active
-    lanes[64] = 0xFF;                                 // the front lane, read from 64 - front
-    return lanes;
-  }();
-  const uint8_t* activeLanes = kLanes.data() + 32 - active_;
-  const uint8_t* frontLane = kLanes.data() + 64 - front;
-  const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
-  for (size_t half = 0; half < 32; half += 16) {
-    __m128i ranks = _mm_load_si128(reinterpret_cast<const __m128i*>(ranks_.data() + half));
-    const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(activeLanes + half));
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frontLane + half));
-    const __m128i below = _mm_and_si128(_mm_cmplt_epi8(ranks, t), lanes);
-    ranks = _mm_andnot_si128(first, _mm_sub_epi8(ranks, below));  // below is -1 where a rank rises
-    _mm_store_si128(reinterpret_cast<__m128i*>(ranks_.data() + half), ranks);
+  const __m128i lanes = Active(active_ > 16 ? 16 : active_);
+  __m128i ranks = _mm_load_si128(reinterpret_cast<const __m128i*>(ranks_.data()));
+  const __m128i below =
+      _mm_and_si128(_mm_cmplt_epi8(ranks, _mm_set1_epi8(static_cast<char>(threshold))), lanes);
+  ranks = _mm_andnot_si128(One(front), _mm_sub_epi8(ranks, below));  // below is -1 where it rises
+  _mm_store_si128(reinterpret_cast<__m128i*>(ranks_.data()), ranks);
+  if (active_ > 16) {
+    if (ranks_[16] < threshold) ++ranks_[16];
+    if (front == 16) ranks_[16] = 0;
   }
 #else
   for (int i = 0; i < active_; ++i) {
@@ -121,6 +161,47 @@ inline void ColorCache::RaiseRanksBelow(uint8_t threshold, int front) {
   }
   ranks_[static_cast<size_t>(front)] = 0;
 #endif
+}
+
+inline ColorCache::RankRegister ColorCache::LoadRanks() const {
+  RankRegister r;
+#if defined(__SSE2__)
+  const __m128i active = color_cache_lanes::Active(active_ > 16 ? 16 : active_);
+  const __m128i ranks = _mm_load_si128(reinterpret_cast<const __m128i*>(ranks_.data()));
+  r.ranks =
+      _mm_or_si128(_mm_and_si128(ranks, active), _mm_andnot_si128(active, _mm_set1_epi8(0x7F)));
+#endif
+  r.full = active_ > 16;
+  return r;
+}
+
+inline void ColorCache::StoreRanks([[maybe_unused]] const RankRegister& r) {
+#if defined(__SSE2__)
+  // The inactive entries keep their ranks.
+  const __m128i active = color_cache_lanes::Active(active_ > 16 ? 16 : active_);
+  __m128i* const lanes = reinterpret_cast<__m128i*>(ranks_.data());
+  _mm_store_si128(lanes, _mm_or_si128(_mm_and_si128(r.ranks, active),
+                                      _mm_andnot_si128(active, _mm_load_si128(lanes))));
+#endif
+}
+
+inline int ColorCache::FindInRegister(RankRegister& r, uint32_t rank, uint16_t* color) {
+#if defined(__SSE2__)
+  if (__builtin_expect(!r.full && rank < 17, 1)) {
+    const __m128i wanted = _mm_set1_epi8(static_cast<char>(rank));
+    const uint32_t found =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(r.ranks, wanted)));
+    if (found == 0) return 1;
+    const int i = __builtin_ctz(found);
+    *color = colors_[static_cast<size_t>(i)];
+    // Every active entry ranked below rises by one (below is -1 there); the found one becomes 0.
+    const __m128i below = _mm_cmplt_epi8(r.ranks, wanted);
+    r.ranks = _mm_andnot_si128(color_cache_lanes::One(i), _mm_sub_epi8(r.ranks, below));
+    used_ |= 1u << i;
+    return 0;
+  }
+#endif
+  return FindOutsideRegister(r, rank, color);
 }
 
 }  // namespace remcons

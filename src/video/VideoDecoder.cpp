@@ -1,6 +1,9 @@
 #include "video/VideoDecoder.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 #include <string_view>
 
@@ -31,6 +34,76 @@ enum FirmwareCommand : uint32_t {
   kFwSeize = 10,
   kFwKill = 11,
 };
+
+// The bits of the longest pixel run: an explicit colour (15), its flag and an 8-bit repeat (12).
+constexpr uint64_t kLongestRun = 28;
+
+// Index bits read by a cached-colour state; 0 for the states that are not such a state.
+constexpr uint32_t IndexWidth(int32_t state) {
+  switch (state) {
+    case PIXCODE1:
+      return 1;
+    case PIXCODE2:
+      return 2;
+    case PIXCODE3:
+      return 3;
+    case PIXCODE4:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+// Steps from PIXELS up to the state that reads a run's repeat flag, by the flag's place: PIXLRU1
+// (1), PIXLRU0 (2), PIXCODE1 to PIXCODE4 and PIXRPT (3 to 6), PIXGREY and PIXRPT (7), the
+// explicit RGB states and PIXRPT (15).
+constexpr std::array<uint8_t, 16> kStepsToFlag = {0, 2, 3, 4, 4, 4, 4, 5, 0, 0, 0, 0, 0, 0, 0, 7};
+
+// The repeat after a pixel's colour, by the five bits from its flag on: the flag (PIXRPT, or the
+// cached state that reads it), PIXRPT1 and PIXRPTSTD1.
+struct RepeatForm {
+  uint8_t bits;        // the flag and the repeat's codes with the count field
+  uint8_t steps;       // states after the flag's
+  uint8_t more;        // pixels after the first, without the count field
+  uint8_t fieldMask8;  // 0xFF: an 8-bit count field follows (PIXRPTNSTD)
+  uint8_t fieldMask3;  // 7: a 3-bit count field follows (PIXRPTSTD2)
+  uint8_t code;        // the last code read, without the count field
+  uint8_t leastField;  // a smaller count field is traced (PIXRPTNSTD below 16)
+  uint8_t unused;
+};
+constexpr std::array<RepeatForm, 32> kRepeatForms = [] {
+  std::array<RepeatForm, 32> forms{};
+  for (uint32_t i = 0; i < 32; ++i) {
+    const uint8_t std1 = static_cast<uint8_t>(i & 7);
+    if (i < 16) {
+      forms[i] = {1, 0, 0, 0, 0, 0, 0, 0};  // no repeat
+    } else if (i < 24) {
+      forms[i] = {2, 2, 1, 0, 0, 0, 0, 0};  // PIXRPT1 0 > PIXDUP
+    } else if (std1 < 6) {
+      forms[i] = {5, 2, static_cast<uint8_t>(std1 + 2), 0, 0, std1, 0, 0};
+    } else if (std1 == 6) {
+      forms[i] = {8, 3, 8, 0, 7, 0, 0, 0};  // > PIXRPTSTD2
+    } else {
+      forms[i] = {13, 3, 0, 0xFF, 0, 0, 16, 0};  // > PIXRPTNSTD
+    }
+  }
+  return forms;
+}();
+
+// count copies of p, not one more: the block's later pixels may still be put again.
+inline void FillPixels(Pixel* out, Pixel p, uint32_t count) {
+#if defined(__SSE2__)
+  if (count >= 4) {
+    const __m128i v = _mm_set1_epi32(static_cast<int>(p));
+    for (uint32_t i = 0; i + 4 < count; i += 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count - 4), v);
+    return;
+  }
+#endif
+  for (uint32_t i = 0; i < count; ++i) out[i] = p;
+}
 
 }  // namespace
 
@@ -338,6 +411,205 @@ DecodeEnd VideoDecoder::ConnectionLost() {
   return DecodeEnd::kConnectionLost;
 }
 
+// A run of any form but the commonest (RunPixels takes that itself): its colour code, the repeat
+// flag and the repeat in one step, or nothing when the run must be taken one state at a time.
+VideoDecoder::RunEnd VideoDecoder::OtherRun(RunState& s) {
+  const uint64_t b = s.w.bits;
+  // Where the repeat flag follows the colour code tells the forms apart.
+  uint32_t flagAt;
+  uint32_t rank = 0;
+  uint16_t color = 0;
+  if (static_cast<int64_t>(b) < 0) {
+    // PIXELS 1 > PIXLRU1, which reads the flag: rank 1, or rank 0 with one colour cached.
+    flagAt = 1;
+    rank = cache_.active() == 1 ? 0u : 1u;
+  } else if ((b >> 62) & 1) {
+    // PIXELS 0 > PIXFAN 1 > the state that reads an index of the cache's width.
+    const int32_t select = table_[PIXFAN].next1;
+    if (select == PIXLRU0) {
+      flagAt = 2;  // rank 0, and PIXLRU0 reads the flag
+    } else {
+      const uint32_t width = IndexWidth(select);
+      if (width == 0) return RunEnd::kOneStep;
+      // Rank 1 has a code of its own, so index 1 means rank 2. Then PIXRPT reads the flag.
+      const uint32_t index = static_cast<uint32_t>((b << 2) >> (64 - width));
+      rank = cache_.active() == 1 ? 0u : (index == 0 ? 0u : index + 1u);
+      flagAt = 2 + width;
+    }
+  } else if ((b >> 61) & 1) {
+    // PIXELS 0 > PIXFAN 0 > PIXSPEC 1 > PIXRGBR > PIXRGBG > PIXRGBB, then PIXRPT.
+    flagAt = 15;
+    color = static_cast<uint16_t>((b >> 49) & 0xFFF);
+  } else {
+    // PIXELS 0 > PIXFAN 0 > PIXSPEC 0 > PIXGREY, then PIXRPT.
+    flagAt = 7;
+    color = static_cast<uint16_t>(((b >> 57) & 0xF) * 0x111);
+  }
+
+  // The flag and the repeat.
+  const uint64_t rest = b << flagAt;
+  const RepeatForm& form = kRepeatForms[rest >> 59];
+  const uint32_t field8 = static_cast<uint32_t>((rest >> 51) & 0xFF);
+  const uint32_t field = (field8 & form.fieldMask8) | ((field8 >> 5) & form.fieldMask3);
+  const uint32_t bits = flagAt + form.bits;
+  const uint32_t count = 1u + form.more + field;
+  if (bits > s.w.count || s.pixels + count > kBlockPixels || field < form.leastField) {
+    return RunEnd::kOneStep;
+  }
+
+  // The colour.
+  bool refused;
+  if (flagAt >= 7) {
+    cache_.StoreRanks(s.ranks);
+    refused = cache_.cache_lru(color) != 0;
+    s.ranks = cache_.LoadRanks();
+    table_[PIXFAN].next1 = cache_.next_state();
+    if (flagAt == 15) {
+      red_ = static_cast<uint16_t>(color & 0xF00);
+      green_ = static_cast<uint16_t>(color & 0x0F0);
+    }
+    if (refused) ExplicitHit(color, s.steps + kStepsToFlag[flagAt] - 2);
+  } else {
+    refused = cache_.FindInRegister(s.ranks, rank, &color) != 0;
+    if (refused) RC_TRACE("could not find color for LRU %d\n", rank);
+  }
+  if (refused) {
+    // The bits and steps up to the state that looked the colour up; the machine latches. PIXLRU1
+    // and PIXLRU0 read the flag themselves.
+    const bool ownFlag = flagAt <= 2;
+    const uint32_t taken = ownFlag ? flagAt + 1 : flagAt;
+    s.steps += kStepsToFlag[flagAt] - (ownFlag ? 1u : 2u);
+    if (ownFlag) {
+      s.code = static_cast<uint16_t>(rest >> 63);
+    } else if (flagAt >= 7) {
+      s.code = static_cast<uint16_t>((b >> (64 - flagAt)) & 0xF);
+    } else {
+      s.code = static_cast<uint16_t>((b << 2) >> (66 - flagAt));
+    }
+    s.w.bits = b << taken;
+    s.w.count -= taken;
+    return RunEnd::kLatched;
+  }
+
+  FillPixels(block_pixels_ + s.pixels, expand_[color], count);
+  s.pixels += count;
+  last_color_ = color;
+  s.w.bits = b << bits;
+  s.w.count -= bits;
+  s.steps += kStepsToFlag[flagAt] + form.steps - 1u;
+  s.code = static_cast<uint16_t>(form.code | field);
+  return RunEnd::kRan;
+}
+
+// A full block: it is put and the cache aged; then START's code, when the window holds it and it
+// says that pixels follow, is taken too.
+VideoDecoder::RunEnd VideoDecoder::FinishBlock(RunState& s) {
+  pixel_count_ = s.pixels;
+  PutBlock(1);
+  cache_.StoreRanks(s.ranks);
+  cache_.cache_prune();
+  s.ranks = cache_.LoadRanks();
+  table_[PIXFAN].next1 = cache_.next_state();
+  s.pixels = 0;
+  if (interrupt_.load(std::memory_order_relaxed)) {
+    next_state_ = START;
+    return RunEnd::kInterrupted;
+  }
+  if (s.w.count == 0) {
+    reader_.set_window(s.w);
+    reader_.TakeBuffered();
+    s.w = reader_.window();
+  }
+  // A command, or a byte still to be read: the machine reads START's code.
+  if (s.w.count == 0 || static_cast<int64_t>(s.w.bits) < 0) return RunEnd::kStart;
+  // START 0: pixels follow.
+  s.w.bits <<= 1;
+  s.w.count -= 1;
+  s.code = 0;
+  ++s.steps;
+  return RunEnd::kRan;
+}
+
+// The pixel runs of blocks, each in one step: its colour code, the repeat flag and the repeat
+// together, with the steps they stand for counted. A run is taken so only when the window
+// already holds all of its bits (no read from the source, no mark, is brought forward), the block
+// has room for all of its pixels and no trace but a cache miss's is due; at a full block the
+// block is put and, when START's code says pixels follow, the next block's runs go on. Anything
+// else is left to the machine, one state at a time. The commonest run, the colour ranked 1 (two
+// colours taking turns, as in text), is taken here; the others in OtherRun.
+VideoDecoder::RunEnd VideoDecoder::RunPixels() {
+  RunState s{reader_.window(), pixel_count_, step_count_, reader_.code(), cache_.LoadRanks()};
+  uint64_t bits = s.w.bits, have = s.w.count;
+  uint32_t pixels = s.pixels, steps = s.steps;
+  uint16_t code = s.code;
+  ColorCache::RankRegister ranks = s.ranks;
+  RunEnd end;
+  for (;;) {
+    if (have < kLongestRun) {
+      reader_.set_window({bits, have});
+      reader_.TakeBuffered();
+      const BitReader::Window w = reader_.window();
+      bits = w.bits;
+      have = w.count;
+    }
+    bool taken = false;
+    // PIXELS 1 > PIXLRU1, which reads the flag, and the repeat.
+    if (static_cast<int64_t>(bits) < 0 && cache_.active() != 1) {
+      const RepeatForm& form = kRepeatForms[(bits >> 58) & 31];
+      const uint32_t field8 = static_cast<uint32_t>((bits >> 50) & 0xFF);
+      const uint32_t field = (field8 & form.fieldMask8) | ((field8 >> 5) & form.fieldMask3);
+      const uint32_t used = 1u + form.bits;
+      const uint32_t count = 1u + form.more + field;
+      uint16_t color;
+      if (used <= have && pixels + count <= kBlockPixels && field >= form.leastField &&
+          cache_.FindInRegister(ranks, 1, &color) == 0) {
+        FillPixels(block_pixels_ + pixels, expand_[color], count);
+        pixels += count;
+        last_color_ = color;
+        bits <<= used;
+        have -= used;
+        steps += 1u + form.steps;
+        code = static_cast<uint16_t>(form.code | field);
+        taken = true;
+      }
+    }
+    if (!taken) {
+      s = {{bits, have}, pixels, steps, code, ranks};
+      end = OtherRun(s);
+      bits = s.w.bits;
+      have = s.w.count;
+      pixels = s.pixels;
+      steps = s.steps;
+      code = s.code;
+      ranks = s.ranks;
+      if (end != RunEnd::kRan) break;
+    }
+    if (pixels == kBlockPixels) {
+      s = {{bits, have}, pixels, steps, code, ranks};
+      end = FinishBlock(s);
+      bits = s.w.bits;
+      have = s.w.count;
+      pixels = s.pixels;
+      steps = s.steps;
+      code = s.code;
+      ranks = s.ranks;
+      if (end != RunEnd::kRan) break;
+    }
+    if (interrupt_.load(std::memory_order_relaxed)) {
+      next_state_ = PIXELS;
+      end = RunEnd::kInterrupted;
+      break;
+    }
+    ++steps;
+  }
+  cache_.StoreRanks(ranks);
+  reader_.set_window({bits, have});
+  reader_.set_code(code);
+  pixel_count_ = pixels;
+  step_count_ = steps;
+  return end;
+}
+
 // The loop keeps the state, the pixel count and the bit window in locals: the pixel stores would
 // otherwise make the compiler reload every 32-bit member after each one. Each state has its own
 // handler that reads its record of the table and ends in its own jump to the next state's
@@ -476,7 +748,32 @@ h_start:
   REMCONS_READ_CODE(START);
   REMCONS_NEXT_STEP();
 
+// Pixel runs are read ahead whole while they can be (RunPixels); it leaves the machine in PIXELS
+// (the next run is to be taken one state at a time), START or LATCHED.
 h_pixels:
+  REMCONS_SAVE();
+  switch (RunPixels()) {
+    case RunEnd::kRan:  // not returned
+    case RunEnd::kOneStep:
+      REMCONS_LOAD();
+      goto pixels_one_step;
+    case RunEnd::kLatched:
+      REMCONS_LOAD();
+      next = LATCHED;
+      break;
+    case RunEnd::kStart:
+      REMCONS_LOAD();
+      next = START;
+      break;
+    case RunEnd::kInterrupted:
+      REMCONS_LOAD();
+      state = next;
+      goto top;
+  }
+  code = reader_.code();
+  REMCONS_NEXT_STEP();
+
+pixels_one_step:
   REMCONS_READ_CODE(PIXELS);
   REMCONS_NEXT_STEP();
 

@@ -98,6 +98,25 @@ class VideoDecoder {
   const vstate::StateTable& table() const { return table_; }
 
  private:
+  // How RunPixels left the machine.
+  enum class RunEnd {
+    kRan,          // (within RunPixels) a run or a block was taken
+    kOneStep,      // in PIXELS: the next run is taken one state at a time
+    kLatched,      // a colour was refused: LATCHED follows
+    kStart,        // a block was put: START reads its code
+    kInterrupted,  // a stop or a reset is asked for; next_state_ says where to go on
+  };
+  // RunPixels' registers, in memory for its rarer paths.
+  struct RunState {
+    BitReader::Window w;
+    uint32_t pixels;
+    uint32_t steps;
+    uint16_t code;
+    ColorCache::RankRegister ranks;
+  };
+  RunEnd RunPixels();
+  [[gnu::noinline]] RunEnd OtherRun(RunState& s);
+  [[gnu::noinline]] RunEnd FinishBlock(RunState& s);
   void Act(uint16_t code);
   void ExplicitHit(uint16_t color, uint32_t steps);
   void PutBlock(uint32_t count);
