@@ -2,14 +2,11 @@
 // library: parse the options, start the console service (and the virtual-media side when a
 // --vm-* option asks for it), print the ports, run until interrupted or until the asked number
 // of sessions has ended.
-#include <pthread.h>
-#include <signal.h>
-
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <string>
 
+#include "platform/stop_signals.h"
 #include "sim/ConsoleServer.h"
 #include "sim/MpsimCommandLine.h"
 #include "sim/vm_initiator.h"
@@ -28,12 +25,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // Signals are taken by this thread alone, with sigtimedwait below.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Signals are taken by this thread alone, between its looks at the sessions below.
+  remcons::StopSignals signals;
 
   ConsoleServer console(cl.console);
   if (!console.Start(&error)) {
@@ -55,8 +48,7 @@ int main(int argc, char** argv) {
 
   int signal = 0;
   for (;;) {
-    const timespec slice{0, 100 * 1000 * 1000};
-    signal = sigtimedwait(&signals, nullptr, &slice);
+    signal = signals.Wait(100);
     if (signal > 0) break;
     if (cl.sessions > 0 && console.Counters().closed >= static_cast<uint64_t>(cl.sessions)) {
       break;

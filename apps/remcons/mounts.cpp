@@ -2,22 +2,19 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <string_view>
 
+#include "platform/hex.h"
+#include "platform/stop_signals.h"
 #include "platform/trace.h"
 #include "session/PropertyBag.h"
 #include "session/RemCons.h"
@@ -29,26 +26,16 @@ namespace {
 
 // How long unmounted drives are given to report their ends.
 constexpr uint32_t kEndWaitMs = 10000;
-constexpr long kSliceMs = 100;
+constexpr uint32_t kSliceMs = 100;
 // How often a console is looked at until its window exists.
 constexpr int kWindowPollMs = 20;
 
-std::string HexKey(const uint8_t* key) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < 16; ++i) {
-    out += kDigits[key[i] >> 4];
-    out += kDigits[key[i] & 15];
-  }
-  return out;
-}
-
 // Why a path cannot be served as its kind, or empty. A dialog offers only what is there and
 // readable; the command line says so at once rather than serving a drive without a medium.
-std::string PathProblem(const VmMountSpec& spec, const MediaRoots& roots) {
-  if (spec.kind == VmKind::FloppyDrive || spec.kind == VmKind::CdromDrive) {
+std::string PathProblem(const VmMountSpec& mount, const MediaRoots& roots) {
+  if (mount.kind == VmKind::FloppyDrive || mount.kind == VmKind::CdromDrive) {
     const std::string device =
-        spec.path.find('/') == std::string::npos ? roots.dev + "/" + spec.path : spec.path;
+        mount.path.find('/') == std::string::npos ? roots.dev + "/" + mount.path : mount.path;
     const int fd = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
       ::close(fd);
@@ -59,47 +46,14 @@ std::string PathProblem(const VmMountSpec& spec, const MediaRoots& roots) {
     return errno == EACCES || errno == EPERM ? std::strerror(errno) : std::string();
   }
   struct stat st {};
-  if (::stat(spec.path.c_str(), &st) != 0) return std::strerror(errno);
-  const bool folder = spec.kind == VmKind::Folder;
+  if (::stat(mount.path.c_str(), &st) != 0) return std::strerror(errno);
+  const bool folder = mount.kind == VmKind::Folder;
   if (folder && !S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
   if (!folder && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-  const int fd = ::open(spec.path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  const int fd = ::open(mount.path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
   if (fd < 0) return std::strerror(errno);
   ::close(fd);
   return {};
-}
-
-// A mount's event line with every byte of a path that is not UTF-8 (a file name from an older
-// locale) written as the console's events write it, so that each line stays valid JSON. Bytes
-// from 0x80 on appear only inside strings, and a run of them holds no quote or backslash.
-std::string ValidJson(const std::string& line) {
-  std::string out;
-  for (size_t i = 0; i < line.size();) {
-    size_t end = i;
-    while (end < line.size() && static_cast<unsigned char>(line[end]) >= 0x80) ++end;
-    if (end == i) {
-      out += line[i++];
-      continue;
-    }
-    const std::string quoted = JsonString(std::string_view(line).substr(i, end - i));
-    out.append(quoted, 1, quoted.size() - 2);
-    i = end;
-  }
-  return out;
-}
-
-// {"event":"NAME",MEMBERS} split into NAME and ",MEMBERS"; false for any other shape.
-bool SplitEventLine(const std::string& line, std::string* name, std::string* members) {
-  static constexpr std::string_view kHead = "{\"event\":\"";
-  if (line.size() < kHead.size() + 2 || line.compare(0, kHead.size(), kHead) != 0 ||
-      line.back() != '}') {
-    return false;
-  }
-  const size_t end = line.find('"', kHead.size());
-  if (end == std::string::npos || end + 1 >= line.size()) return false;
-  *name = line.substr(kHead.size(), end - kHead.size());
-  *members = line.substr(end + 1, line.size() - end - 2);
-  return !name->empty();
 }
 
 }  // namespace
@@ -151,7 +105,7 @@ bool CommandLineMounts::Prepare(HeadlessOptions* run, std::string* error) {
     // Ahead of the command line's, which may still name another port or key.
     run->params.insert(run->params.begin(), {{"target", "127.0.0.1"},
                                              {"vmPort", std::to_string(demo_->Port())},
-                                             {"vmKey", HexKey(vm.key.data())}});
+                                             {"vmKey", HexBytes(vm.key.data(), vm.key.size())}});
   }
   for (const PropertyBag* bag : {&run->pageParams, &run->params}) {
     for (const auto& [name, value] : *bag) {
@@ -165,7 +119,7 @@ CommandLineMounts::Target CommandLineMounts::TargetOf(const RemConsProperties& p
   Target t;
   t.server = p.target;
   t.port = p.vmPort;
-  t.key = HexKey(p.vmKey);
+  t.key = HexBytes(p.vmKey, 16);
   if (p.vmNotAuthorized) {
     t.problem = "virtual media is not authorized for this session (vmKey)";
   } else if (!vmKeyGiven_) {
@@ -184,23 +138,34 @@ void CommandLineMounts::NoteFailure(const std::string& reason) {
   if (!failure_) failure_ = reason;
 }
 
-void CommandLineMounts::MountAll(const RemConsProperties& properties, EventJsonWriter& events,
-                                 VmControl* control) {
+void CommandLineMounts::StartMounting(const RemConsProperties& properties, EventJsonWriter& events,
+                                      VmControl* control) {
   events_ = &events;
-  const Target where = TargetOf(properties);
+  mounting_ = true;
+  mounter_ = std::thread([this, where = TargetOf(properties), control] {
+    pthread_setname_np(pthread_self(), "vm-mount");
+    MountAll(where, control);
+    mounting_ = false;
+  });
+}
+
+void CommandLineMounts::MountAll(const Target& where, VmControl* control) {
   for (size_t i = 0; i < options_.mounts.size(); ++i) {
     const std::string& text = options_.mounts[i];
-    VmMountSpec spec;
+    VmMountSpec mount;
     std::string problem = where.problem;
-    if (problem.empty() && ParseVmMountSpec(text, &spec, &problem)) {
-      problem = PathProblem(spec, DefaultMediaRoots());
+    if (problem.empty() && ParseVmMountSpec(text, &mount, &problem)) {
+      problem = PathProblem(mount, DefaultMediaRoots());
     }
     if (!problem.empty()) {
       const size_t eq = text.find('=');
-      events.Event("Mount", ",\"kind\":" + JsonString(text.substr(0, eq)) +
-                                ",\"path\":" + JsonString(text.substr(eq + 1)) +
-                                ",\"result\":" + JsonString(problem));
-      NoteFailure("mount " + text + " failed: " + problem);
+      VmMountEvent event{"Mount",
+                         text.substr(0, eq),
+                         eq == std::string::npos ? text : text.substr(eq + 1),
+                         {},
+                         problem,
+                         {}};
+      OnMountEvent(i, event);
       continue;
     }
     VmCommandLineMounts::Settings settings;
@@ -208,45 +173,35 @@ void CommandLineMounts::MountAll(const RemConsProperties& properties, EventJsonW
     settings.vmPort = where.port;
     settings.vmKey = where.key;
     settings.control = control;
-    settings.events = [this, i](const std::string& line) { OnMountEvent(i, line); };
+    settings.events = [this, i](const VmMountEvent& event) { OnMountEvent(i, event); };
     auto mounts = std::make_unique<VmCommandLineMounts>(std::move(settings));
-    VmCommandLineMounts* mount = mounts.get();
+    VmCommandLineMounts* one = mounts.get();
+    bool stopping;
     {
       std::lock_guard lock(mutex_);
+      stopping = stopping_;
       mounts_.push_back(std::move(mounts));
     }
+    // Too late: it reports that it was not served.
+    if (stopping) one->UnmountAll();
     RC_TRACE("remcons: mounting %s\n", text.c_str());
-    mount->Mount({spec});
+    one->Mount({mount});
   }
 }
 
-void CommandLineMounts::OnMountEvent(size_t index, const std::string& written) {
-  const std::string line = ValidJson(written);
-  std::string name, members;
-  if (SplitEventLine(line, &name, &members)) {
-    events_->Event(name, members);
-  } else {
-    name.clear();
-    events_->Event("VirtualMedia", ",\"line\":" + JsonString(line));
-  }
-  const QJsonObject event = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+void CommandLineMounts::OnMountEvent(size_t index, const VmMountEvent& event) {
+  events_->Event(event.name, VmMountEventMembers(event));
   const std::string& text = options_.mounts[index];
-  if (name == "Mount") {
-    const QString result = event.value("result").toString();
-    if (result != "ok") {
-      NoteFailure("mount " + text + " failed: " +
-                  (result.isEmpty() ? std::string("no result") : result.toStdString()));
-    }
-  } else if (name == "Unmount") {
+  if (event.name == "Mount") {
+    if (event.result != "ok") NoteFailure("mount " + text + " failed: " + event.result);
+  } else if (event.reason != "Connection closed." && event.reason != "Unmounted.") {
     // The server's close and our own unmount are the ends a mount is meant to have.
-    const QString why = event.value("reason").toString();
-    if (why != "Connection closed." && why != "Unmounted.") {
-      NoteFailure("mount " + text + " ended: " + why.toStdString());
-    }
+    NoteFailure("mount " + text + " ended: " + event.reason);
   }
 }
 
-bool CommandLineMounts::AnyServing() const {
+bool CommandLineMounts::AnyActive() const {
+  if (mounting_) return true;
   std::lock_guard lock(mutex_);
   for (const auto& m : mounts_) {
     if (m->Serving() > 0) return true;
@@ -255,12 +210,21 @@ bool CommandLineMounts::AnyServing() const {
 }
 
 void CommandLineMounts::UnmountAll() {
+  std::vector<VmCommandLineMounts*> started;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (auto& m : mounts_) started.push_back(m.get());
+  }
+  // Outside the lock: the ends are reported on the serve threads, which take it. A mount still
+  // connecting gives up, so the mount thread ends soon after.
+  for (VmCommandLineMounts* m : started) m->UnmountAll();
+  if (mounter_.joinable()) mounter_.join();
   std::vector<std::unique_ptr<VmCommandLineMounts>> all;
   {
     std::lock_guard lock(mutex_);
     all.swap(mounts_);
   }
-  // Outside the lock: the ends are reported on the serve threads, which take it.
   for (auto& m : all) m->UnmountAll();
   for (auto& m : all) {
     if (!m->WaitAllEnded(kEndWaitMs)) RC_TRACE("remcons: a drive did not report its end\n");
@@ -283,7 +247,7 @@ void CommandLineMounts::MountWith(CRemCons& control, EventJsonWriter& events) {
     if (!control.menuBar()) return;
     wait->stop();
     activity_ = std::make_unique<ConsoleActivity>(control);
-    MountAll(control.Properties(), events, activity_.get());
+    StartMounting(control.Properties(), events, activity_.get());
   });
   wait->start();
 }
@@ -300,12 +264,9 @@ int CommandLineMounts::Finish(int status, std::string* reason) {
 }
 
 int CommandLineMounts::RunWithoutConsole(HeadlessOptions run, std::string* reason) {
-  // SIGINT and SIGTERM end the serving as --seconds does; the serve threads inherit the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // SIGINT and SIGTERM end the serving as --seconds does; the mount and serve threads inherit
+  // the mask.
+  StopSignals stopSignals;
 
   EventJsonWriter events(run.eventsStream);
   if (!run.eventsPath.empty() && !events.Open(run.eventsPath, reason)) {
@@ -322,17 +283,15 @@ int CommandLineMounts::RunWithoutConsole(HeadlessOptions run, std::string* reaso
   if (run.pageUrl) properties.ApplyPageHost(*run.pageUrl);
   // These hellos start a chain of their own, as a new console's do.
   VMConnection::ResetHandshakeChain();
-  MountAll(properties.Properties(), events, nullptr);
-
   const auto start = std::chrono::steady_clock::now();
-  const timespec slice{0, kSliceMs * 1000 * 1000};
-  while (AnyServing()) {
+  StartMounting(properties.Properties(), events, nullptr);
+  while (AnyActive()) {
     if (run.seconds &&
         std::chrono::steady_clock::now() - start >= std::chrono::seconds(*run.seconds)) {
       RC_TRACE("remcons: time is up\n");
       break;
     }
-    if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) {
+    if (stopSignals.Wait(kSliceMs) > 0) {
       RC_TRACE("remcons: interrupted\n");
       break;
     }

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/qt/HeadlessConsole.h"
@@ -32,12 +34,14 @@ class CommandLineMounts {
   // simulator's virtual-media side and puts its vmPort and vmKey ahead of the command line's
   // properties (which may still replace them). False with a reason when it cannot start.
   bool Prepare(HeadlessOptions* run, std::string* error);
-  // Mounts once the console's window exists (from its event loop), to its target with its
-  // virtual-media port and key; the drives keep it from timing out, and their events go out
-  // with its own. Both must outlive Finish.
+  // Mounts once the console's window exists (on a thread of its own, so that the console's
+  // event loop goes on while a server is slow to answer), to its target with its virtual-media
+  // port and key; the drives keep it from timing out, and their events go out with its own.
+  // Both must outlive Finish.
   void MountWith(CRemCons& control, EventJsonWriter& events);
   void MountWith(HeadlessConsole& console) { MountWith(console.control(), console.events()); }
-  // After the console's run, while it still exists: unmounts what is still served. Returns the
+  // After the console's run, while it still exists: unmounts what is still served or still
+  // connecting. Returns the
   // run's status, or HeadlessConsole::kFailed with the reason when the run went well but a mount
   // failed.
   int Finish(int status, std::string* reason);
@@ -52,13 +56,17 @@ class CommandLineMounts {
   class ConsoleActivity;
 
   Target TargetOf(const RemConsProperties& properties) const;
-  // Mounts every spec in order, reporting each through events.
-  void MountAll(const RemConsProperties& properties, EventJsonWriter& events, VmControl* control);
-  // One event line of a mount: passed on to the events, and a failure noted.
-  void OnMountEvent(size_t index, const std::string& written);
+  // Starts mounting every --mount in order on the mount thread, each reported through events.
+  void StartMounting(const RemConsProperties& properties, EventJsonWriter& events,
+                     VmControl* control);
+  void MountAll(const Target& where, VmControl* control);
+  // One event of a mount: passed on to the events, and a failure noted.
+  void OnMountEvent(size_t index, const VmMountEvent& event);
   void NoteFailure(const std::string& reason);
-  bool AnyServing() const;
-  // Unmounts everything and waits (bounded) for the ends to be reported.
+  // True while mounts are still being made or served.
+  bool AnyActive() const;
+  // Unmounts everything, abandoning a mount still connecting, and waits (bounded) for the ends
+  // to be reported.
   void UnmountAll();
 
   const Options& options_;
@@ -67,10 +75,13 @@ class CommandLineMounts {
   std::unique_ptr<QObject> context_;  // the pending mount on the console's event loop
   std::unique_ptr<ConsoleActivity> activity_;
   EventJsonWriter* events_ = nullptr;
-  // One set per spec, so that each event line is known to belong to its spec.
+  // One set per --mount, so that each event is known to belong to its --mount.
   std::vector<std::unique_ptr<VmCommandLineMounts>> mounts_;
   mutable std::mutex mutex_;
+  bool stopping_ = false;               // UnmountAll has begun: nothing more is mounted
   std::optional<std::string> failure_;  // the first mount that failed, and why
+  std::thread mounter_;
+  std::atomic<bool> mounting_{false};
 };
 
 }  // namespace remcons::app

@@ -9,10 +9,10 @@ namespace {
 
 // KIND=PATH with a kind the mounts know and a path; whether the path is there is the mount's
 // business (it reports it as the mount's result).
-bool IsMountSpec(std::string_view spec) {
-  const size_t eq = spec.find('=');
-  if (eq == std::string_view::npos || eq + 1 == spec.size()) return false;
-  const std::string_view kind = spec.substr(0, eq);
+bool IsMountSpec(std::string_view text) {
+  const size_t eq = text.find('=');
+  if (eq == std::string_view::npos || eq + 1 == text.size()) return false;
+  const std::string_view kind = text.substr(0, eq);
   return kind == "image" || kind == "cdimage" || kind == "folder" || kind == "drive";
 }
 

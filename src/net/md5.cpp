@@ -204,14 +204,4 @@ Md5::Digest Md5::Hash(const void* data, size_t length) {
   return md5.Final();
 }
 
-std::array<char, 2 * Md5::kDigestSize + 1> Md5Hex(const Md5::Digest& digest) {
-  static const char kHex[] = "0123456789abcdef";
-  std::array<char, 2 * Md5::kDigestSize + 1> text{};
-  for (size_t n = 0; n < Md5::kDigestSize; ++n) {
-    text[2 * n] = kHex[digest[n] >> 4];
-    text[2 * n + 1] = kHex[digest[n] & 15];
-  }
-  return text;
-}
-
 }  // namespace remcons

@@ -42,7 +42,4 @@ class Md5 {
   size_t buffered_;
 };
 
-// Lower-case hexadecimal text of a digest (tests, diagnostics).
-std::array<char, 2 * Md5::kDigestSize + 1> Md5Hex(const Md5::Digest& digest);
-
 }  // namespace remcons

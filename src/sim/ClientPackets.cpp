@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "sim/JsonText.h"
+#include "platform/json.h"
 
 namespace remcons::sim {
 namespace {

@@ -8,9 +8,9 @@
 #include <deque>
 
 #include "net/net.h"
+#include "platform/json.h"
 #include "sim/ClientPackets.h"
 #include "sim/ConsoleInput.h"
-#include "sim/JsonText.h"
 #include "sim/Keystrokes.h"
 #include "sim/PeerReadBarrier.h"
 #include "sim/StartSequence.h"

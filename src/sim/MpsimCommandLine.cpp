@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "sim/JsonText.h"
+#include "platform/hex.h"
 
 namespace remcons::sim {
 

@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/JsonText.h"
+#include "platform/hex.h"
+#include "platform/json.h"
 
 namespace remcons::sim {
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/hex.h"
+
 namespace remcons::sim {
 namespace {
 
@@ -31,16 +33,6 @@ void PutBe32(uint8_t* p, uint32_t v) {
   p[1] = uint8_t(v >> 16);
   p[2] = uint8_t(v >> 8);
   p[3] = uint8_t(v);
-}
-
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out.push_back(digits[p[i] >> 4]);
-    out.push_back(digits[p[i] & 15]);
-  }
-  return out;
 }
 
 void Read10(uint8_t* cdb, uint32_t lba, uint16_t blocks, uint8_t op = 0x28) {
@@ -106,13 +98,10 @@ int ParseVmOption(int argc, char** argv, int* i, VmSimOptions* o, std::string* e
     o->port = uint16_t(n);
   } else if (name == "--vm-key") {
     if (!value(&text)) return -1;
-    if (text.size() != 32 ||
-        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    if (!ParseHexKey(text, o->key.data())) {
       *error = "--vm-key needs 32 hexadecimal digits";
       return -1;
     }
-    for (size_t k = 0; k < 16; ++k)
-      o->key[k] = uint8_t(std::stoul(text.substr(2 * k, 2), nullptr, 16));
   } else if (name == "--vm-dump") {
     if (!value(&o->dumpFile)) return -1;
   } else if (name == "--vm-write") {
@@ -178,7 +167,7 @@ bool VmInitiator::ReadReply(VmReply* reply, uint32_t timeoutMs, uint8_t* replyDa
   uint8_t h[16];
   if (!ReceiveExact(h, 16, timeoutMs)) return false;
   if (Le32(h) != kMagic) {
-    if (log_) log_("{\"event\":\"BadMagic\",\"bytes\":\"" + Hex(h, 16) + "\"}");
+    if (log_) log_("{\"event\":\"BadMagic\",\"bytes\":\"" + HexBytes(h, 16) + "\"}");
     return false;
   }
   reply->flags = Le32(h + 4);
@@ -206,9 +195,9 @@ void VmInitiator::LogReply(const char* what, const uint8_t* cdb, const VmReply& 
       line, sizeof line,
       "{\"event\":\"%s\",\"op\":\"%02x\",\"cdb\":\"%s\",\"flags\":%u,\"medium\":%u,"
       "\"sense\":[%u,%u,%u],\"length\":%u%s%s%s}",
-      what, cdb ? cdb[0] : 0, cdb ? Hex(cdb, 12).c_str() : "", r.flags, r.medium, r.key, r.asc,
+      what, cdb ? cdb[0] : 0, cdb ? HexBytes(cdb, 12).c_str() : "", r.flags, r.medium, r.key, r.asc,
       r.ascq, r.length, r.data.empty() ? "" : ",\"data\":\"",
-      r.data.empty() ? "" : Hex(r.data.data(), std::min<size_t>(r.data.size(), 64)).c_str(),
+      r.data.empty() ? "" : HexBytes(r.data.data(), std::min<size_t>(r.data.size(), 64)).c_str(),
       r.data.empty() ? "" : "\"");
   log_(line);
 }
@@ -245,7 +234,7 @@ bool VmInitiator::Ping(const uint8_t echo[8], uint8_t answer[16], uint32_t timeo
     }
     break;
   }
-  if (log_) log_("{\"event\":\"PingReply\",\"bytes\":\"" + Hex(answer, 16) + "\"}");
+  if (log_) log_("{\"event\":\"PingReply\",\"bytes\":\"" + HexBytes(answer, 16) + "\"}");
   return true;
 }
 
@@ -492,7 +481,7 @@ void VmSimServer::Session(std::unique_ptr<TcpSocket> socket) {
     const uint8_t answer[4] = {status, 0, 0, 0};
     socket->SendAll(answer, sizeof answer);
     Log("{\"event\":\"Hello\",\"class\":" + std::to_string(classByte) + ",\"digest\":\"" +
-        Hex(hello + 2, 16) + "\",\"status\":" + std::to_string(status) + "}");
+        HexBytes(hello + 2, 16) + "\",\"status\":" + std::to_string(status) + "}");
     accepted = status == 0x20;
   }
   if (accepted) {

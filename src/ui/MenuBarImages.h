@@ -204,8 +204,8 @@ inline constexpr ImageSpec kImages[] = {
 
 // The size of an image by identifier; {"", 0, 0} for an unknown one.
 constexpr ImageSpec FindImage(std::string_view id) {
-  for (const ImageSpec& spec : kImages) {
-    if (spec.id == id) return spec;
+  for (const ImageSpec& image : kImages) {
+    if (image.id == id) return image;
   }
   return {"", 0, 0};
 }

@@ -73,23 +73,6 @@ Md5::Digest VMConnection::HandshakeChain() {
   return Chain();
 }
 
-bool VMConnection::ParseKey(const std::string& hex, VmKey* key) {
-  if (hex.size() != 32) return false;
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  for (size_t i = 0; i < 16; ++i) {
-    const int hi = nibble(hex[2 * i]);
-    const int lo = nibble(hex[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    (*key)[i] = uint8_t(hi << 4 | lo);
-  }
-  return true;
-}
-
 uint8_t VMConnection::ClassByte(VmKind kind) {
   switch (kind) {
     case VmKind::FloppyDrive:
@@ -254,25 +237,55 @@ bool VMConnection::OpenFolder() {
 
 int VMConnection::Connect(const std::string& drive) {
   // A previous mount must be over before its objects are reused.
-  if (thread_.joinable()) Disconnect();
+  StopServing();
   {
     std::lock_guard lock(mutex_);
+    if (closed_) return kCancelled;
     socket_.reset();
     lastMessage_.clear();
+    connecting_ = true;
+    abandoned_ = false;
   }
+  const int result = ConnectAndHello(drive);
+  std::lock_guard lock(mutex_);
+  connecting_ = false;
+  return result;
+}
+
+bool VMConnection::Abandoned() {
+  std::lock_guard lock(mutex_);
+  if (abandoned_) RC_TRACE("VMConnection: connect to %s abandoned.\n", settings_.server.c_str());
+  return abandoned_;
+}
+
+void VMConnection::DropSocket() {
+  std::lock_guard lock(mutex_);
+  if (socket_) socket_->Close();
+  socket_.reset();
+}
+
+int VMConnection::ConnectAndHello(const std::string& drive) {
   target_ = drive.substr(0, 255);
   if (!ChooseTarget()) return kCancelled;
 
-  auto socket = TcpSocket::Create();
-  if (!socket) {
+  auto created = TcpSocket::Create();
+  if (!created) {
     RC_TRACE("Socket creation error #%i.\n", LastSocketError());
     return kSocketFailed;
+  }
+  TcpSocket* const socket = created.get();
+  {
+    std::lock_guard lock(mutex_);
+    if (abandoned_) return kCancelled;
+    socket_ = std::move(created);
   }
   RC_TRACE("Socket %i created. Connecting to %s\n", socket->Descriptor(), settings_.server.c_str());
   socket->SetReceiveTimeout(CScsi::kReceiveSliceMs);
   if (!socket->Connect(settings_.server, settings_.port)) {
-    RC_TRACE("Connect error #%i.\n", LastSocketError());
-    return kConnectFailed;
+    const bool abandoned = Abandoned();
+    if (!abandoned) RC_TRACE("Connect error #%i.\n", LastSocketError());
+    DropSocket();
+    return abandoned ? kCancelled : kConnectFailed;
   }
   socket->SetNoDelay(true);
   RC_TRACE("VM Connected to %s\n", settings_.server.c_str());
@@ -309,39 +322,61 @@ int VMConnection::Connect(const std::string& drive) {
     break;
   }
   if (got >= 2 && reply[0] == 0x20 && reply[1] == 0) {
-    RC_TRACE("VMC - creating thread\n");
+    std::lock_guard join(joinMutex_);
     std::lock_guard lock(mutex_);
-    socket_ = std::move(socket);
-    stop_ = false;
-    userStopped_ = false;
-    serving_ = true;
-    threadDone_ = false;
-    thread_ = std::thread([this] { Serve(); });
-    return kOk;
+    if (!abandoned_) {
+      RC_TRACE("VMC - creating thread\n");
+      stop_ = false;
+      userStopped_ = false;
+      serving_ = true;
+      threadDone_ = false;
+      thread_ = std::thread([this] { Serve(); });
+      serveThreadId_ = thread_.get_id();
+      return kOk;
+    }
+  }
+  if (Abandoned()) {
+    DropSocket();
+    return kCancelled;
   }
   const uint8_t status = reply[0];
   ShowMessage(RefusalText(status), "Error", kMbOk);
-  socket->Close();
+  DropSocket();
   return kRefused - int(status);
 }
 
 void VMConnection::Disconnect() {
+  {
+    std::lock_guard lock(mutex_);
+    if (connecting_) {
+      // Connect, on another thread, gives up and starts no serve thread.
+      abandoned_ = true;
+      if (socket_) socket_->Close();
+      return;
+    }
+  }
+  StopServing();
+}
+
+void VMConnection::StopServing() {
   stop_ = true;
   userStopped_ = true;
   {
     std::lock_guard lock(mutex_);
     if (socket_) socket_->Close();
   }
-  // An unmount asked for by the device runs on the serve thread itself: it cannot wait for
-  // itself, and closing the socket is all it needs.
-  if (thread_.joinable() && std::this_thread::get_id() == thread_.get_id()) return;
   JoinServeThread(kDisconnectWaitMs);
 }
 
 void VMConnection::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
   Disconnect();
   std::lock_guard lock(mutex_);
-  folderImage_.reset();
+  // A Connect still under way on another thread is using the folder image until it returns.
+  if (!connecting_) folderImage_.reset();
 }
 
 bool VMConnection::WaitServeEnded(uint32_t timeoutMs) {
@@ -351,14 +386,18 @@ bool VMConnection::WaitServeEnded(uint32_t timeoutMs) {
 }
 
 void VMConnection::JoinServeThread(uint32_t timeoutMs) {
+  // An unmount asked for by the device runs on the serve thread itself: it cannot wait for
+  // itself, and closing the socket is all it needs.
+  if (std::this_thread::get_id() == serveThreadId_.load()) return;
+  std::lock_guard join(joinMutex_);
   if (!thread_.joinable()) return;
-  if (std::this_thread::get_id() == thread_.get_id()) return;
   if (!WaitServeEnded(timeoutMs)) {
     // Still blocked (a slow file under a folder image): it ends at its next step, as its socket
     // is closed; its objects must outlive it, so it is joined all the same.
     RC_TRACE("VMConnection: serve thread still running after %u ms\n", timeoutMs);
   }
   thread_.join();
+  serveThreadId_ = std::thread::id();
 }
 
 // ---- Serving ----

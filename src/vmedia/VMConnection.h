@@ -88,9 +88,14 @@ class VMConnection {
 
   // drive: the block device name for drive entries; a placeholder for the image, CD image and
   // folder entries, whose target the chooser gives. 0 when serving; see the results above.
+  // Disconnect or Close from another thread abandons it (kCancelled, nothing shown): its socket,
+  // kept where they can close it, is closed, so that neither waits for a server that does not
+  // answer.
   int Connect(const std::string& drive);
-  // Stops serving: closes the socket and waits (bounded) for the serve thread.
+  // Stops serving: closes the socket and waits (bounded) for the serve thread; or abandons a
+  // Connect under way on another thread.
   void Disconnect();
+  // Disconnect for good: a Connect under way or to come gives up. Before the object goes.
   void Close();
   bool IsConnected() const;
   // True while the serve thread runs.
@@ -110,8 +115,6 @@ class VMConnection {
   // of every hello sent.
   static void ResetHandshakeChain();
   static Md5::Digest HandshakeChain();
-  // 32 hexadecimal digits to 16 bytes; false when the text is not that.
-  static bool ParseKey(const std::string& hex, VmKey* key);
   // The hello's class byte of a kind.
   static uint8_t ClassByte(VmKind kind);
   // The message for a hello reply status.
@@ -123,6 +126,13 @@ class VMConnection {
   uint64_t ProbeMediaSize(int* openError = nullptr);
   bool OpenFolder();
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t style);
+  // Connect's work, between the marks of a connect under way.
+  int ConnectAndHello(const std::string& drive);
+  // True once Disconnect or Close has abandoned the Connect under way.
+  bool Abandoned();
+  // Closes and forgets the socket of a Connect that failed.
+  void DropSocket();
+  void StopServing();
   void Serve();
   void EndServe(const std::string& reason);
   void JoinServeThread(uint32_t timeoutMs);
@@ -131,12 +141,20 @@ class VMConnection {
   VmKind requestedKind_;
   VmKind deviceKind_;
   std::string target_;
+  // From its creation in Connect: closing it abandons a connect or hello under way.
   std::unique_ptr<TcpSocket> socket_;
-  mutable std::mutex mutex_;  // socket_, thread bookkeeping, lastMessage_
+  mutable std::mutex mutex_;  // socket_, the connect marks, thread bookkeeping, lastMessage_
+  bool connecting_ = false;   // a Connect is under way
+  bool abandoned_ = false;    // ... and Disconnect or Close has given it up
+  bool closed_ = false;       // Close: no more Connects
   std::atomic<bool> stop_{false};
   std::atomic<bool> serving_{false};
   std::atomic<bool> userStopped_{false};
+  // Disconnect and Connect may run on two threads: thread_ is started and joined under
+  // joinMutex_ (taken before mutex_); the serve thread knows itself by its id.
+  std::mutex joinMutex_;
   std::thread thread_;
+  std::atomic<std::thread::id> serveThreadId_{};
   std::condition_variable ended_;
   bool threadDone_ = true;
   std::unique_ptr<FATFile> folderImage_;

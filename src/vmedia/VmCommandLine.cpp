@@ -2,75 +2,69 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "platform/hex.h"
+#include "platform/json.h"
 #include "vmedia/VmDrives.h"
-#include "vmedia/text.h"
 
 namespace remcons {
+namespace {
 
-std::string VmJsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += vm::FormatText("\\u%04x", c);
-        } else {
-          out += char(c);
-        }
-    }
+// The result of a mount that UnmountAll ended before it was served.
+constexpr const char* kUnmountedFirst = "Unmounted before it was served.";
+
+}  // namespace
+
+std::string VmMountEventMembers(const VmMountEvent& event) {
+  std::string members =
+      ",\"kind\":" + JsonString(event.kind) + ",\"path\":" + JsonString(event.path);
+  if (event.name == "Mount") {
+    if (!event.device.empty()) members += ",\"device\":" + JsonString(event.device);
+    members += ",\"result\":" + JsonString(event.result);
+  } else {
+    members += ",\"reason\":" + JsonString(event.reason);
   }
-  return out + "\"";
+  return members;
 }
 
-bool ParseVmMountSpec(const std::string& text, VmMountSpec* spec, std::string* error,
+std::string VmMountEventJson(const VmMountEvent& event) {
+  return "{\"event\":" + JsonString(event.name) + VmMountEventMembers(event) + "}";
+}
+
+bool ParseVmMountSpec(const std::string& text, VmMountSpec* mount, std::string* error,
                       const MediaRoots& roots) {
   const size_t eq = text.find('=');
   if (eq == std::string::npos || eq + 1 == text.size()) {
-    *error = "mount spec '" + text + "' is not KIND=PATH";
+    *error = "mount '" + text + "' is not KIND=PATH";
     return false;
   }
-  spec->word = text.substr(0, eq);
-  spec->path = text.substr(eq + 1);
-  if (spec->word == "image") {
-    spec->kind = VmKind::ImageFile;
-  } else if (spec->word == "cdimage") {
-    spec->kind = VmKind::CdImage;
-  } else if (spec->word == "folder") {
-    spec->kind = VmKind::Folder;
-  } else if (spec->word == "drive") {
-    const int type = CMedia::GetDriveType(spec->path, roots);
+  mount->word = text.substr(0, eq);
+  mount->path = text.substr(eq + 1);
+  if (mount->word == "image") {
+    mount->kind = VmKind::ImageFile;
+  } else if (mount->word == "cdimage") {
+    mount->kind = VmKind::CdImage;
+  } else if (mount->word == "folder") {
+    mount->kind = VmKind::Folder;
+  } else if (mount->word == "drive") {
+    const int type = CMedia::GetDriveType(mount->path, roots);
     if (type == CMedia::kUnknown) {
-      *error = "no block device '" + spec->path + "'";
+      *error = "no block device '" + mount->path + "'";
       return false;
     }
-    spec->kind = type == CMedia::kCdrom ? VmKind::CdromDrive : VmKind::FloppyDrive;
+    mount->kind = type == CMedia::kCdrom ? VmKind::CdromDrive : VmKind::FloppyDrive;
   } else {
-    *error = "unknown mount kind '" + spec->word + "' (image, cdimage, folder or drive)";
+    *error = "unknown mount kind '" + mount->word + "' (image, cdimage, folder or drive)";
     return false;
   }
   return true;
 }
 
 struct VmCommandLineMounts::Mounted {
-  VmMountSpec spec;
+  VmMountSpec what;
   std::unique_ptr<FixedTargetChooser> chooser;
   std::unique_ptr<VMConnection> connection;
   // A short session can end before Connect has returned; its Unmount waits for the Mount.
@@ -78,6 +72,8 @@ struct VmCommandLineMounts::Mounted {
   bool mountReported = false;
   std::string endedBeforeReport;
   bool ended = false;
+
+  VmMountEvent Event(const char* name) const { return {name, what.word, what.path, {}, {}, {}}; }
 };
 
 VmCommandLineMounts::VmCommandLineMounts(Settings settings) : settings_(std::move(settings)) {}
@@ -86,34 +82,32 @@ VmCommandLineMounts::~VmCommandLineMounts() {
   UnmountAll();
 }
 
-void VmCommandLineMounts::Emit(const std::string& json) {
+void VmCommandLineMounts::Emit(const VmMountEvent& event) {
   std::lock_guard lock(emitMutex_);
-  if (settings_.events) settings_.events(json);
+  if (settings_.events) settings_.events(event);
 }
 
-int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
+int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& mounts) {
   VmKey key{};
-  const bool keyOk = VMConnection::ParseKey(settings_.vmKey, &key);
+  const bool keyOk = ParseHexKey(settings_.vmKey, key.data());
   int started = 0;
-  for (const VmMountSpec& spec : specs) {
-    const std::string head = "{\"event\":\"Mount\",\"kind\":" + VmJsonString(spec.word) +
-                             ",\"path\":" + VmJsonString(spec.path);
-    std::string result;
+  for (const VmMountSpec& what : mounts) {
+    VmMountEvent event{"Mount", what.word, what.path, {}, {}, {}};
     struct stat st {};
     if (!keyOk) {
-      result = "vmKey must be 32 hexadecimal digits";
-    } else if (spec.kind != VmKind::FloppyDrive && spec.kind != VmKind::CdromDrive &&
-               ::stat(spec.path.c_str(), &st) != 0) {
+      event.result = "vmKey must be 32 hexadecimal digits";
+    } else if (what.kind != VmKind::FloppyDrive && what.kind != VmKind::CdromDrive &&
+               ::stat(what.path.c_str(), &st) != 0) {
       // A dialog would not offer a path that is not there.
-      result = std::strerror(errno);
+      event.result = std::strerror(errno);
     }
-    if (!result.empty()) {
-      Emit(head + ",\"result\":" + VmJsonString(result) + "}");
+    if (!event.result.empty()) {
+      Emit(event);
       continue;
     }
     auto m = std::make_unique<Mounted>();
-    m->spec = spec;
-    m->chooser = std::make_unique<FixedTargetChooser>(spec.path);
+    m->what = what;
+    m->chooser = std::make_unique<FixedTargetChooser>(what.path);
     VmConnectionSettings s;
     s.server = settings_.target;
     s.port = settings_.vmPort;
@@ -123,21 +117,18 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
     s.chooser = m->chooser.get();
     s.clock = settings_.clock;
     s.roots = settings_.roots;
-    m->connection = std::make_unique<VMConnection>(spec.kind, s);
+    m->connection = std::make_unique<VMConnection>(what.kind, s);
     Mounted* raw = m.get();
-    auto unmountEvent = [raw](const std::string& reason) {
-      return "{\"event\":\"Unmount\",\"kind\":" + VmJsonString(raw->spec.word) +
-             ",\"path\":" + VmJsonString(raw->spec.path) + ",\"reason\":" + VmJsonString(reason) +
-             "}";
-    };
-    m->connection->SetServeEndedCallback([this, raw, unmountEvent](const std::string& reason) {
+    m->connection->SetServeEndedCallback([this, raw](const std::string& reason) {
       {
         std::lock_guard lock(raw->mutex);
         raw->ended = true;
         if (!raw->mountReported) {
           raw->endedBeforeReport = reason;
         } else {
-          Emit(unmountEvent(reason));
+          VmMountEvent ended = raw->Event("Unmount");
+          ended.reason = reason;
+          Emit(ended);
         }
       }
       VmCountMount(-1);
@@ -146,35 +137,52 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& specs) {
       changed_.notify_all();
     });
     {
+      // Listed before Connect, so that UnmountAll can abandon it while it connects.
       std::lock_guard lock(mutex_);
+      if (stopped_) {
+        event.result = kUnmountedFirst;
+        Emit(event);
+        continue;
+      }
       ++serving_;  // before Connect: a short session may end before Connect returns
+      mounts_.push_back(std::move(m));
     }
     VmCountMount(1);
-    const int r = m->connection->Connect(spec.path);
+    const int r = raw->connection->Connect(what.path);
     if (r == 0) {
       ++started;
       std::lock_guard lock(raw->mutex);
-      Emit(head + ",\"device\":" + VmJsonString(VmKindName(m->connection->DeviceKind())) +
-           ",\"result\":\"ok\"}");
+      event.device = VmKindName(raw->connection->DeviceKind());
+      event.result = "ok";
+      Emit(event);
       raw->mountReported = true;
-      if (raw->ended) Emit(unmountEvent(raw->endedBeforeReport));
-    } else {
-      VmCountMount(-1);
-      {
-        std::lock_guard lock(mutex_);
-        --serving_;
-        changed_.notify_all();
+      if (raw->ended) {
+        VmMountEvent ended = raw->Event("Unmount");
+        ended.reason = raw->endedBeforeReport;
+        Emit(ended);
       }
-      std::string reason = m->connection->LastMessage();
-      if (reason.empty()) {
-        reason = r == VMConnection::kConnectFailed ? "Unable to reach " + settings_.target + ":" +
-                                                         std::to_string(settings_.vmPort) + "."
-                                                   : "Mount failed (" + std::to_string(r) + ").";
-      }
-      Emit(head + ",\"result\":" + VmJsonString(reason) + "}");
+      continue;
     }
-    std::lock_guard lock(mutex_);
-    mounts_.push_back(std::move(m));
+    VmCountMount(-1);
+    bool stopped;
+    {
+      std::lock_guard lock(mutex_);
+      --serving_;
+      stopped = stopped_;
+      changed_.notify_all();
+    }
+    event.result = raw->connection->LastMessage();
+    if (event.result.empty()) {
+      if (r == VMConnection::kCancelled && stopped) {
+        event.result = kUnmountedFirst;
+      } else if (r == VMConnection::kConnectFailed) {
+        event.result =
+            "Unable to reach " + settings_.target + ":" + std::to_string(settings_.vmPort) + ".";
+      } else {
+        event.result = "Mount failed (" + std::to_string(r) + ").";
+      }
+    }
+    Emit(event);
   }
   return started;
 }
@@ -189,9 +197,11 @@ void VmCommandLineMounts::UnmountAll() {
   std::vector<Mounted*> all;
   {
     std::lock_guard lock(mutex_);
+    stopped_ = true;
     for (auto& m : mounts_) all.push_back(m.get());
   }
-  for (Mounted* m : all) m->connection->Disconnect();
+  // Close rather than Disconnect: a mount listed but not yet connecting must not start after.
+  for (Mounted* m : all) m->connection->Close();
 }
 
 int VmCommandLineMounts::Serving() const {

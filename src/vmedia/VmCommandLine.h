@@ -1,6 +1,6 @@
-// Virtual media from the command line: mount specs such as "cdimage=/isos/install.iso", mounted
+// Virtual media from the command line: mounts such as "cdimage=/isos/install.iso", served
 // through the same VMConnection as the drive menu, with mount results and unmounts reported as
-// JSON lines.
+// events that render as JSON lines.
 #pragma once
 
 #include <condition_variable>
@@ -22,14 +22,28 @@ struct VmMountSpec {
 
 // Parses "image=PATH", "cdimage=PATH", "folder=PATH" or "drive=DEVICE". A drive is a block
 // device name ("sdb", "sr0") or its /dev path; CD-ROM drives are served as such.
-bool ParseVmMountSpec(const std::string& text, VmMountSpec* spec, std::string* error,
+bool ParseVmMountSpec(const std::string& text, VmMountSpec* mount, std::string* error,
                       const MediaRoots& roots = DefaultMediaRoots());
+
+// What became of one mount: its result once connected or refused, then its end.
+struct VmMountEvent {
+  std::string name;    // "Mount" or "Unmount"
+  std::string kind;    // the mount's kind word ("image", "cdimage", "folder", "drive")
+  std::string path;    // file, folder or block device
+  std::string device;  // Mount served: the kind of device served (VmKindName)
+  std::string result;  // Mount: "ok", or why it was not served
+  std::string reason;  // Unmount: why serving ended ("Connection closed.", "Unmounted.", ...)
+};
+// The event's members after its name, each with its leading comma:
+// ,"kind":K,"path":P[,"device":D],"result":R for a Mount; ,"kind":K,"path":P,"reason":R else.
+std::string VmMountEventMembers(const VmMountEvent& event);
+// The event as one JSON object, without a newline: {"event":NAME,MEMBERS}.
+std::string VmMountEventJson(const VmMountEvent& event);
 
 class VmCommandLineMounts {
  public:
-  // One JSON object per line, without the newline. Called from the mounting thread and from
-  // serve threads (never two at once).
-  using EventSink = std::function<void(const std::string& json)>;
+  // Called from the mounting thread and from serve threads (never two at once).
+  using EventSink = std::function<void(const VmMountEvent& event)>;
 
   struct Settings {
     std::string target;  // management processor address (dotted IPv4)
@@ -48,29 +62,28 @@ class VmCommandLineMounts {
   VmCommandLineMounts(const VmCommandLineMounts&) = delete;
   VmCommandLineMounts& operator=(const VmCommandLineMounts&) = delete;
 
-  // Mounts each spec in turn, reporting {"event":"Mount",...,"result":"ok"} or the reason it
-  // failed. Returns how many are being served.
-  int Mount(const std::vector<VmMountSpec>& specs);
-  // Waits until every mount has ended ({"event":"Unmount",...} sent for each); false on time-out.
+  // Mounts each in turn, reporting a Mount event with result "ok" or the reason it failed.
+  // Returns how many are being served.
+  int Mount(const std::vector<VmMountSpec>& mounts);
+  // Waits until every mount has ended (an Unmount event sent for each); false on time-out.
   bool WaitAllEnded(uint32_t timeoutMs);
-  // Ends every mount.
+  // Ends every mount, from any thread: a mount still connecting gives up at once, with the
+  // result "Unmounted before it was served.", as does every later one.
   void UnmountAll();
   // Mounts being served now.
   int Serving() const;
 
  private:
   struct Mounted;
-  void Emit(const std::string& json);
+  void Emit(const VmMountEvent& event);
 
   Settings settings_;
   std::vector<std::unique_ptr<Mounted>> mounts_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   int serving_ = 0;
+  bool stopped_ = false;  // UnmountAll: nothing more is mounted
   std::mutex emitMutex_;
 };
-
-// A JSON string literal of text (quotes included).
-std::string VmJsonString(const std::string& text);
 
 }  // namespace remcons

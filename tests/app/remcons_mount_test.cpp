@@ -3,6 +3,7 @@
 // console session; what the server read is checked with the real ISO and FAT tools, the events
 // with Qt's JSON parser, and the exit statuses and their one-line reasons.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "app/program.h"
 #include "host/qt/VmChooserHeadless.h"
 #include "sim/vm_initiator.h"
+#include "support/wait.h"
 #include "ui/MenuBarLayout.h"
 #include "vmedia/vm_test_util.h"
 
@@ -240,6 +242,67 @@ TEST(RemconsVmediaOnly, SecondsEndAMountTheServerKeepsOpen) {
   ASSERT_TRUE(server.WaitSessions(1, 10000));
   EXPECT_TRUE(sawClose);
   server.Stop();
+}
+
+// A server that never answers the connect: --seconds, SIGINT and the console's end still end
+// the program at once, and the mount is reported as not served.
+TEST(RemconsVmediaOnly, AMountStillConnectingEndsWithTheRun) {
+  vmtest::UnansweredPort unanswered;
+  if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
+  TempDir dir;
+  const std::string image = dir / "floppy.img";
+  vmtest::WriteFile(image, vmtest::RandomBytes(1474560, 62));
+  const std::vector<std::string> mount =
+      Concat({"--mount", "image=" + image}, Target(unanswered.port()));
+  const std::string reason =
+      "remcons: mount image=" + image + " failed: Unmounted before it was served.";
+  const std::string line = "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" + image +
+                           "\",\"result\":\"Unmounted before it was served.\"}";
+  {
+    SCOPED_TRACE("--seconds");
+    const Outcome r = Remcons(dir, Concat({"--vmedia-only", "--seconds", "1"}, mount), 30000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.err), std::vector<std::string>{reason});
+    EXPECT_EQ(r.raw, std::vector<std::string>{line});
+  }
+  {
+    SCOPED_TRACE("SIGINT");
+    Program program(
+        REMCONS_BINARY,
+        Concat({"--vmedia-only", "--trace", dir / "trace.txt", "--events", dir / "events.json"},
+               mount),
+        dir / "out.txt", dir / "err.txt");
+    // Interrupted once it is connecting.
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+          return apptest::ReadText(dir / "trace.txt").find("Connecting to 127.0.0.1") !=
+                 std::string::npos;
+        },
+        20000));
+    program.Signal(SIGINT);
+    EXPECT_EQ(program.Wait(30000), 1);
+    EXPECT_EQ(Lines(program.err()), std::vector<std::string>{reason});
+    EXPECT_EQ(Lines(apptest::ReadText(dir / "events.json")), std::vector<std::string>{line});
+  }
+  {
+    SCOPED_TRACE("console");
+    const Outcome r = Remcons(
+        dir,
+        Concat(
+            {"--demo", "--headless", "--seconds", "2", "--mount", "image=" + image},
+            {"--param", "vmPort=" + std::to_string(unanswered.port()), "--param", "vmKey=" + kKey}),
+        60000);
+    EXPECT_EQ(r.status, 1);
+    // After the demo's own lines (where its simulator listens).
+    ASSERT_FALSE(Lines(r.err).empty());
+    EXPECT_EQ(Lines(r.err).back(), reason);
+    const std::vector<std::string> names = Names(r.events);
+    // The stop at --seconds and the console thread's end each report the session closed; the
+    // mount, given up as the run ends, is reported after them.
+    EXPECT_EQ(std::count(names.begin(), names.end(), "OnShutdown"), 2);
+    EXPECT_EQ(names.back(), "Mount");
+    EXPECT_EQ(std::count(r.raw.begin(), r.raw.end(), line), 1);
+  }
 }
 
 TEST(RemconsVmediaOnly, EachMountIsReportedInOrderAndTheFirstFailureIsTheReason) {

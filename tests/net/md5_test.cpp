@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/hex.h"
+
 namespace remcons {
 namespace {
 
 std::string Hex(const Md5::Digest& d) {
-  return Md5Hex(d).data();
+  return HexBytes(d.data(), d.size());
 }
 
 // The test suite of RFC 1321, appendix A.5.

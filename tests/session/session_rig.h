@@ -22,20 +22,11 @@
 #include "platform/socket.h"
 #include "session/RemCons.h"
 #include "support/fake_host.h"
+#include "support/wait.h"
 #include "ui/MenuBarImages.h"
 #include "video/video_fakes.h"
 
 namespace remcons::testing {
-
-// Polls pred every 2 ms until it holds or timeoutMs passed.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 // Stream bits that end in the alignment command, padded to a whole byte.
 inline std::vector<uint8_t> AlignedBits(const std::string& bits) {
@@ -257,10 +248,10 @@ class SessionPainter : public FakePainter {
  public:
   SessionPainter() {
     uint8_t n = 0;
-    for (const menubar::ImageSpec& spec : menubar::kImages) {
+    for (const menubar::ImageSpec& image : menubar::kImages) {
       ++n;
-      images_.emplace(std::string(spec.id),
-                      Surface(spec.width, spec.height, Rgb(n, static_cast<uint8_t>(255 - n), 99)));
+      images_.emplace(std::string(image.id), Surface(image.width, image.height,
+                                                     Rgb(n, static_cast<uint8_t>(255 - n), 99)));
     }
   }
   const Surface* Image(std::string_view id) override {

@@ -85,9 +85,9 @@ TEST(MenuBarLayout, PanelsAndTooltipStrip) {
   EXPECT_EQ(layout::TooltipStrip(800).Width(), menubar::kTooltipWidth);
   EXPECT_EQ(layout::TooltipStrip(800).Height(), menubar::kTooltipHeight);
   for (int n = 1; n <= 9; ++n) {
-    const menubar::ImageSpec spec = menubar::FindImage(menubar::img::kDriveMenu[n - 1]);
-    EXPECT_EQ(layout::DriveMenu(800, n).Width(), spec.width);
-    EXPECT_EQ(layout::DriveMenu(800, n).Height(), spec.height) << n;
+    const menubar::ImageSpec image = menubar::FindImage(menubar::img::kDriveMenu[n - 1]);
+    EXPECT_EQ(layout::DriveMenu(800, n).Width(), image.width);
+    EXPECT_EQ(layout::DriveMenu(800, n).Height(), image.height) << n;
   }
 }
 
@@ -111,10 +111,10 @@ TEST(MenuBarLayout, ButtonImagesFitTheirRectangles) {
                         {B::kStop, img::kStop},
                         {B::kFastPlay, "316"}};
   for (const Case& c : cases) {
-    const menubar::ImageSpec spec = menubar::FindImage(c.image);
+    const menubar::ImageSpec image = menubar::FindImage(c.image);
     const Rect r = layout::Button(c.button, 1024);
-    EXPECT_EQ(spec.width, r.Width()) << c.image;
-    EXPECT_EQ(spec.height, r.Height()) << c.image;
+    EXPECT_EQ(image.width, r.Width()) << c.image;
+    EXPECT_EQ(image.height, r.Height()) << c.image;
   }
 }
 

@@ -41,19 +41,19 @@ class FakePainter : public Painter {
 
   explicit FakePainter(bool withBar = true, bool withMask = true) {
     int i = 0;
-    for (const menubar::ImageSpec& spec : menubar::kImages) {
+    for (const menubar::ImageSpec& image : menubar::kImages) {
       ++i;
-      const std::string id(spec.id);
-      if ((!withBar && spec.id == menubar::img::kBar) ||
-          (!withMask && spec.id == menubar::img::kBarMask))
+      const std::string id(image.id);
+      if ((!withBar && image.id == menubar::img::kBar) ||
+          (!withMask && image.id == menubar::img::kBarMask))
         continue;
       const Pixel color = Rgb(static_cast<uint8_t>(10 + i), static_cast<uint8_t>(200 - i), 77);
-      Surface s(spec.width, spec.height, color);
-      if (id.ends_with("mask") || spec.id == menubar::img::kBarMask) {
+      Surface s(image.width, image.height, color);
+      if (id.ends_with("mask") || image.id == menubar::img::kBarMask) {
         // Masks: white inside, black on the left and bottom edges (outside the shape).
-        s = Surface(spec.width, spec.height, Rgb(255, 255, 255));
-        s.Fill({0, 0, 1, spec.height}, Rgb(0, 0, 0));
-        s.Fill({0, spec.height - 1, spec.width, spec.height}, Rgb(0, 0, 0));
+        s = Surface(image.width, image.height, Rgb(255, 255, 255));
+        s.Fill({0, 0, 1, image.height}, Rgb(0, 0, 0));
+        s.Fill({0, image.height - 1, image.width, image.height}, Rgb(0, 0, 0));
       } else {
         colors_[color & 0xFFFFFF] = id;
       }

@@ -1,9 +1,13 @@
 // The command-line mounts with their JSON-line events, and the drive menu's model.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
+#include "platform/hex.h"
 #include "platform/strings.h"
+#include "support/wait.h"
 #include "vm_harness.h"
 #include "vm_test_util.h"
 #include "vmedia/VmCommandLine.h"
@@ -51,22 +55,23 @@ TEST(VmMountSpec, Parses) {
       {"image=", false, VmKind::ImageFile, ""},
   };
   for (const Case& c : cases) {
-    VmMountSpec spec;
+    VmMountSpec mount;
     std::string error;
-    EXPECT_EQ(ParseVmMountSpec(c.text, &spec, &error, s.roots()), c.ok) << c.text;
+    EXPECT_EQ(ParseVmMountSpec(c.text, &mount, &error, s.roots()), c.ok) << c.text;
     if (c.ok) {
-      EXPECT_EQ(spec.kind, c.kind) << c.text;
-      EXPECT_EQ(spec.path, c.path);
+      EXPECT_EQ(mount.kind, c.kind) << c.text;
+      EXPECT_EQ(mount.path, c.path);
     } else {
       EXPECT_FALSE(error.empty());
     }
   }
 }
 
+// The events as the JSON lines they render as.
 struct Events {
-  void operator()(const std::string& line) {
+  void operator()(const VmMountEvent& event) {
     std::lock_guard lock(mutex);
-    lines.push_back(line);
+    lines.push_back(VmMountEventJson(event));
   }
   std::vector<std::string> Lines() {
     std::lock_guard lock(mutex);
@@ -80,10 +85,8 @@ VmCommandLineMounts::Settings CliSettings(vmtest::Loopback& lb, Events* events) 
   VmCommandLineMounts::Settings s;
   s.target = "127.0.0.1";
   s.vmPort = lb.server.Port();
-  char hex[33];
-  for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02X", lb.key[size_t(i)]);
-  s.vmKey = hex;
-  s.events = [events](const std::string& l) { (*events)(l); };
+  s.vmKey = HexBytes(lb.key.data(), lb.key.size());
+  s.events = [events](const VmMountEvent& e) { (*events)(e); };
   return s;
 }
 
@@ -203,8 +206,63 @@ TEST(VmCommandLine, AShortSessionStillReportsMountBeforeUnmount) {
   }
 }
 
-TEST(VmJson, Escapes) {
-  EXPECT_EQ(VmJsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+// UnmountAll from another thread gives up a mount whose server never answers the connect, and
+// every mount after it; each is reported as not served.
+TEST(VmCommandLine, UnmountAllAbandonsAMountStillConnecting) {
+  vmtest::UnansweredPort unanswered;
+  if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
+  TempDir dir;
+  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 37));
+  vmtest::WriteFile(dir / "g.img", vmtest::RandomBytes(4096, 38));
+  Events events;
+  VmCommandLineMounts::Settings settings;
+  settings.target = "127.0.0.1";
+  settings.vmPort = unanswered.port();
+  settings.vmKey = std::string(32, '5');
+  settings.events = [&events](const VmMountEvent& e) { events(e); };
+  VmCommandLineMounts mounts(settings);
+  const int before = VmMountedDrives();
+  std::future<int> served = std::async(std::launch::async, [&] {
+    return mounts.Mount(
+        {{"image", VmKind::ImageFile, dir / "f.img"}, {"image", VmKind::ImageFile, dir / "g.img"}});
+  });
+  struct GiveUp {
+    VmCommandLineMounts& mounts;
+    ~GiveUp() { mounts.UnmountAll(); }
+  } giveUp{mounts};
+  // Connecting: counted as served, so that a console does not time out meanwhile.
+  ASSERT_TRUE(testing::WaitUntil([&] { return mounts.Serving() == 1; }, 10000));
+  EXPECT_EQ(served.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  mounts.UnmountAll();
+  ASSERT_EQ(served.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(served.get(), 0);
+  EXPECT_EQ(mounts.Serving(), 0);
+  EXPECT_EQ(VmMountedDrives(), before);
+  const auto lines = events.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(lines[i], "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" +
+                            (dir / (i == 0 ? "f.img" : "g.img")) +
+                            "\",\"result\":\"Unmounted before it was served.\"}");
+  }
+}
+
+TEST(VmCommandLine, EventsRenderAsJsonLines) {
+  struct Case {
+    VmMountEvent event;
+    const char* line;
+  } cases[] = {
+      {{"Mount", "cdimage", "/isos/a \"b\".iso", "CdImage", "ok", ""},
+       R"({"event":"Mount","kind":"cdimage","path":"/isos/a \"b\".iso","device":"CdImage",)"
+       R"("result":"ok"})"},
+      {{"Mount", "image", "C:\\x\n.img", "", "No such file or directory", ""},
+       R"({"event":"Mount","kind":"image","path":"C:\\x\n.img",)"
+       R"("result":"No such file or directory"})"},
+      {{"Unmount", "folder", "/srv/caf\xe9", "", "", "Connection closed."},
+       R"({"event":"Unmount","kind":"folder","path":"/srv/caf\u00e9",)"
+       R"("reason":"Connection closed."})"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(VmMountEventJson(c.event), c.line);
 }
 
 // ---- The drive menu ----

@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <thread>
 
+#include "platform/hex.h"
 #include "platform/socket.h"
+#include "support/wait.h"
 #include "vm_harness.h"
 #include "vm_test_util.h"
 #include "vmedia/SCSIcdimage.h"
@@ -453,11 +458,7 @@ TEST(VmLoopback, HelloDigestsFollowTheChain) {
   md5(input, 32, first);
   std::memcpy(input + 16, first, 16);
   md5(input, 32, second);
-  auto hex = [](const uint8_t* d) {
-    char text[33];
-    for (int i = 0; i < 16; ++i) std::snprintf(text + 2 * i, 3, "%02x", d[i]);
-    return std::string(text);
-  };
+  auto hex = [](const uint8_t* d) { return HexBytes(d, 16); };
   std::vector<std::string> digests;
   for (auto& line : lb.server.LogLines()) {
     auto at = line.find("\"digest\":\"");
@@ -538,6 +539,84 @@ TEST(VmLoopback, NothingListeningIsAConnectFailure) {
   EXPECT_EQ(c.Connect("x"), VMConnection::kConnectFailed);
 }
 
+// ---- Abandoning a connect ----
+
+// A clock that stands still: a hello's answer is waited for until the connect is given up.
+class StillClock : public Clock {
+ public:
+  uint32_t NowMs() override { return 0; }
+  bool SleepMs(uint32_t, const std::atomic<bool>* stop) override { return !(stop && *stop); }
+};
+
+// Disconnect or Close from another thread gives up a Connect that waits for the server, at the
+// TCP connect to an address that never answers or at the hello's answer: kCancelled, no message
+// box, no socket left. A closed connection connects no more.
+TEST(VmLoopback, AConnectWaitingForTheServerIsAbandoned) {
+  vmtest::UnansweredPort unanswered;
+  if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
+  TempDir dir;
+  const std::string image = dir / "f.img";
+  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 17));
+  // A server that reads the hello and says nothing.
+  auto listener = TcpSocket::Listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener);
+  std::atomic<int> hellos{0};
+  std::thread server([&] {
+    while (auto s = listener->Accept()) {
+      uint8_t hello[18];
+      if (s->ReceiveAll(hello, sizeof hello)) ++hellos;
+      uint8_t sink[4];
+      s->SetReceiveTimeout(20000);
+      s->Receive(sink, sizeof sink);  // until the client gives up
+    }
+  });
+  struct Case {
+    bool atHello;
+    bool close;
+  };
+  for (const Case c :
+       {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+    SCOPED_TRACE(std::string(c.atHello ? "hello" : "connect") + (c.close ? ", Close" : ""));
+    StillClock clock;
+    testing::FakeHost host;
+    FixedTargetChooser chooser(image);
+    VmConnectionSettings settings;
+    settings.server = "127.0.0.1";
+    settings.port = c.atHello ? listener->LocalPort() : unanswered.port();
+    settings.host = &host;
+    settings.chooser = &chooser;
+    settings.clock = &clock;
+    VMConnection connection(VmKind::ImageFile, settings);
+    const int hellosBefore = hellos;
+    std::future<int> result =
+        std::async(std::launch::async, [&] { return connection.Connect("x"); });
+    // Given up in any case, so that no assertion below leaves the future waiting for minutes.
+    struct GiveUp {
+      VMConnection& connection;
+      ~GiveUp() { connection.Close(); }
+    } giveUp{connection};
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] { return c.atHello ? hellos > hellosBefore : connection.IsConnected(); }, 10000));
+    EXPECT_EQ(result.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    if (c.close) {
+      connection.Close();
+    } else {
+      connection.Disconnect();
+    }
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(result.get(), VMConnection::kCancelled);
+    EXPECT_FALSE(connection.IsConnected());
+    EXPECT_FALSE(connection.IsServing());
+    EXPECT_TRUE(host.Boxes().empty());
+    EXPECT_EQ(connection.LastMessage(), "");
+    if (c.close) {
+      EXPECT_EQ(connection.Connect("x"), VMConnection::kCancelled);
+    }
+  }
+  listener->Close();
+  server.join();
+}
+
 // ---- Choosing the medium ----
 
 // The hello class a mount of this path as kind sends, or -1 with the connect result in *result.
@@ -596,14 +675,6 @@ TEST(VmLoopback, FolderChoicesThatFail) {
   EXPECT_EQ(message, "Selected folder exceeds maximum allowed folder size of 1024 MB.");
   vmtest::WriteText(dir / "small/a.txt", "a");
   EXPECT_EQ(HelloClass(VmKind::Folder, dir / "small", &result), 3);
-}
-
-TEST(VmLoopback, KeyTextIsThirtyTwoHexDigits) {
-  VmKey key{};
-  EXPECT_TRUE(VMConnection::ParseKey("000102030405060708090a0B0c0D0e0F", &key));
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(key[size_t(i)], i);
-  EXPECT_FALSE(VMConnection::ParseKey("0001", &key));
-  EXPECT_FALSE(VMConnection::ParseKey("zz0102030405060708090a0b0c0d0e0f", &key));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include "vm_test_util.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +90,54 @@ std::string Quote(const std::string& text) {
     }
   }
   return out + "'";
+}
+
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+}  // namespace
+
+UnansweredPort::UnansweredPort() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(0);
+  socklen_t length = sizeof a;
+  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener_, 0) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+    return;
+  }
+  port_ = ntohs(a.sin_port);
+  // Never accepted: it keeps the backlog full.
+  filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in to = Loopback(port_);
+  if (filler_ >= 0) ::connect(filler_, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+UnansweredPort::~UnansweredPort() {
+  if (filler_ >= 0) ::close(filler_);
+  if (listener_ >= 0) ::close(listener_);
+}
+
+bool UnansweredPort::Silent(int waitMs) const {
+  if (port_ == 0 || filler_ < 0) return false;
+  const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const sockaddr_in to = Loopback(port_);
+  bool silent = false;
+  if (::connect(probe, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
+      errno == EINPROGRESS) {
+    pollfd p{probe, POLLOUT, 0};
+    silent = ::poll(&p, 1, waitMs) == 0;
+  }
+  ::close(probe);
+  return silent;
 }
 
 }  // namespace remcons::vmtest

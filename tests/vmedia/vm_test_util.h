@@ -38,4 +38,23 @@ int Run(const std::string& command, std::string* output = nullptr);
 // Single-quoted for the shell.
 std::string Quote(const std::string& text);
 
+// A loopback port that never answers a connect: a listener whose backlog of one is filled by a
+// connection of its own, so that the kernel drops every further SYN and the connect waits until
+// it gives up (minutes). Tests check Silent() before they rely on it.
+class UnansweredPort {
+ public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+  uint16_t port() const { return port_; }
+  // True when a further connect has had no answer within waitMs.
+  bool Silent(int waitMs = 300) const;
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  uint16_t port_ = 0;
+};
+
 }  // namespace remcons::vmtest

@@ -71,15 +71,15 @@ class Artist {
 
   // Draws an image of the catalogue's size for id, in scale-1 units.
   void Make(std::string_view id, const Body& body) {
-    const mb::ImageSpec spec = mb::FindImage(id);
-    Surface surface(spec.width * scale_, spec.height * scale_, Rgb(0, 0, 0));
+    const mb::ImageSpec size = mb::FindImage(id);
+    Surface surface(size.width * scale_, size.height * scale_, Rgb(0, 0, 0));
     {
       QImage image = ImageOf(surface);
       QPainter p(&image);
       p.setRenderHint(QPainter::Antialiasing);
       p.setRenderHint(QPainter::TextAntialiasing);
       p.scale(scale_, scale_);
-      body(p, QRectF(0, 0, spec.width, spec.height));
+      body(p, QRectF(0, 0, size.width, size.height));
     }
     out_[std::string(id)] = std::move(surface);
   }

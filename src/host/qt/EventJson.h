@@ -11,16 +11,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 
+#include "platform/json.h"
 #include "session/RemCons.h"
 
 namespace remcons {
-
-// A JSON string literal, quotes included. Valid UTF-8 is kept; any other byte is read as
-// Windows-1252 (the console's ANSI code page) and written as its \u escape, so every byte string
-// gives valid JSON that shows the text as the console meant it.
-std::string JsonString(std::string_view text);
 
 class EventJsonWriter : public IRemConsEv {
  public:

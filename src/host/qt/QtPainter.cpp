@@ -36,14 +36,14 @@ void QtPainter::InstallFontSubstitutions() {
   });
 }
 
-QFont QtPainter::FontFor(const FontSpec& spec) {
-  const int height = std::max(spec.pixelHeight, 1);
+QFont QtPainter::FontFor(const FontSpec& wanted) {
+  const int height = std::max(wanted.pixelHeight, 1);
   std::lock_guard lock(mutex_);
-  FontKey key{spec.face, height, spec.bold};
+  FontKey key{wanted.face, height, wanted.bold};
   if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
 
-  QFont font(QString::fromStdString(spec.face));
-  font.setBold(spec.bold);
+  QFont font(QString::fromStdString(wanted.face));
+  font.setBold(wanted.bold);
   // Small texts (the menu bar's 10- and 12-pixel entries) are drawn in hinted monochrome: at that
   // size grey edges only soften stems one or two pixels wide, and the menu artwork is pixel art
   // drawn without smoothing. Larger texts, the 24-pixel status lines above all, get greyscale

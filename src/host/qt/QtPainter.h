@@ -27,9 +27,9 @@ class QtPainter : public Painter {
   // returned stay valid and show the new pixels).
   void RegisterImage(std::string id, Surface image);
 
-  // The Qt font for spec: the face (after substitution) at the pixel size whose cell, ascent plus
-  // descent, is at most spec.pixelHeight, as tall as possible.
-  QFont FontFor(const FontSpec& spec);
+  // The Qt font for wanted: the face (after substitution) at the pixel size whose cell, ascent
+  // plus descent, is at most wanted.pixelHeight, as tall as possible.
+  QFont FontFor(const FontSpec& wanted);
 
   // "Arial" → Liberation Sans, "MS UI Gothic" → IPAGothic. Safe to call more than once.
   static void InstallFontSubstitutions();

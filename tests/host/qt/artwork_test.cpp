@@ -49,11 +49,11 @@ TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScales) {
     for (int scale : {1, 2}) {
       ArtworkNotes notes;
       const auto images = DrawMenuBarArtwork(scale, &notes);
-      for (const mb::ImageSpec& spec : mb::kImages) {
-        auto it = images.find(std::string(spec.id));
-        ASSERT_NE(it, images.end()) << spec.id;
-        EXPECT_EQ(it->second.width(), spec.width * scale) << spec.id;
-        EXPECT_EQ(it->second.height(), spec.height * scale) << spec.id;
+      for (const mb::ImageSpec& image : mb::kImages) {
+        auto it = images.find(std::string(image.id));
+        ASSERT_NE(it, images.end()) << image.id;
+        EXPECT_EQ(it->second.width(), image.width * scale) << image.id;
+        EXPECT_EQ(it->second.height(), image.height * scale) << image.id;
       }
       EXPECT_EQ(images.size(), std::size(mb::kImages));
       // Every text found room at a readable size.

@@ -51,11 +51,11 @@ TEST(QtPainter, FontNamesResolveToInstalledFonts) {
 
 TEST(QtPainter, HeightIsTheCharacterCell) {
   QtPainter painter;
-  for (const FontSpec& spec : {kStatusFont, kGothicFont, FontSpec{"Arial", 12, false},
-                               FontSpec{"MS UI Gothic", 10, false}}) {
-    QFontMetrics metrics(painter.FontFor(spec));
-    EXPECT_LE(metrics.height(), spec.pixelHeight) << spec.face << " " << spec.pixelHeight;
-    EXPECT_GE(metrics.height(), spec.pixelHeight - 2) << spec.face << " " << spec.pixelHeight;
+  for (const FontSpec& wanted : {kStatusFont, kGothicFont, FontSpec{"Arial", 12, false},
+                                 FontSpec{"MS UI Gothic", 10, false}}) {
+    QFontMetrics metrics(painter.FontFor(wanted));
+    EXPECT_LE(metrics.height(), wanted.pixelHeight) << wanted.face << " " << wanted.pixelHeight;
+    EXPECT_GE(metrics.height(), wanted.pixelHeight - 2) << wanted.face << " " << wanted.pixelHeight;
   }
 }
 
