@@ -135,51 +135,51 @@ TEST(ClientPacketsTest, AnySplitAndAnyCoalescingGiveTheSamePackets) {
   }
 }
 
-TEST(ClientPacketsTest, IncompletePacketsWaitAndAreDroppedWhenTheRestNeverComes) {
-  ClientStreamParser parser;
-  std::vector<ClientPacket> out;
-  parser.Feed(B({0xFF, 0xD0, 0x01, 0x02}).data(), 4, &out);
-  EXPECT_TRUE(out.empty());
-  EXPECT_FALSE(parser.AtBoundary());
-  parser.FlushPending(&out);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].kind, PacketKind::kTruncated);
-  EXPECT_EQ(out[0].bytes, B({0xFF, 0xD0, 0x01, 0x02}));
-  EXPECT_TRUE(parser.AtBoundary());
-
-  // A lone ESC that nothing follows is the Escape key.
-  out.clear();
-  const uint8_t esc = 0x1B;
-  parser.Feed(&esc, 1, &out);
-  EXPECT_TRUE(out.empty());
-  parser.FlushPending(&out);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].kind, PacketKind::kChar);
-  EXPECT_EQ(out[0].key, 0x1B);
-
-  // An ESC followed by something that is not '[' or a space: the key, then the rest on its own.
-  out = ParseAll(B({0x1B, 'x', 0x1B, '[', '&'}));
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0].kind, PacketKind::kChar);
-  EXPECT_EQ(out[1].kind, PacketKind::kChar);
-  EXPECT_EQ(out[1].key, 'x');
-  EXPECT_EQ(out[2].kind, PacketKind::kKeepAliveIdle);
-}
-
-TEST(ClientPacketsTest, StrayAndUnknownCommandBytesDoNotSwallowWhatFollows) {
-  // FF FF: the first FF is dropped, the second starts the real command.
-  auto out = ParseAll(B({0xFF, 0xFF, 0xBA}));
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].kind, PacketKind::kUnknown);
-  EXPECT_EQ(out[0].bytes, B({0xFF}));
-  EXPECT_EQ(out[1].kind, PacketKind::kPowerButton);
-  // ESC [ m ESC and not '[': the prefix is dropped and the ESC parsed again.
-  out = ParseAll(B({0x1B, '[', '2', 0x1B, 'q'}));
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0].kind, PacketKind::kTruncated);
-  EXPECT_EQ(out[1].kind, PacketKind::kChar);
-  EXPECT_EQ(out[1].key, 0x1B);
-  EXPECT_EQ(out[2].key, 'q');
+// Packets cut short wait, and are dropped when the rest never comes; stray command bytes do not
+// swallow what follows.
+TEST(ClientPacketsTest, IncompleteAndStrayBytes) {
+  using K = PacketKind;
+  struct Case {
+    Bytes bytes;
+    bool waits;  // nothing comes out until the parser is flushed
+    std::vector<std::pair<PacketKind, Bytes>> packets;
+  };
+  const Case cases[] = {
+      {B({0xFF, 0xD0, 0x01, 0x02}), true, {{K::kTruncated, B({0xFF, 0xD0, 0x01, 0x02})}}},
+      // A lone ESC that nothing follows is the Escape key.
+      {B({0x1B}), true, {{K::kChar, B({0x1B})}}},
+      // ESC and neither '[' nor a space: the key, then the rest on its own.
+      {B({0x1B, 'x', 0x1B, '[', '&'}),
+       false,
+       {{K::kChar, B({0x1B})}, {K::kChar, B({'x'})}, {K::kKeepAliveIdle, B({0x1B, '[', '&'})}}},
+      // FF FF: the first FF is dropped, the second starts the real command.
+      {B({0xFF, 0xFF, 0xBA}),
+       false,
+       {{K::kUnknown, B({0xFF})}, {K::kPowerButton, B({0xFF, 0xBA})}}},
+      // ESC [ m ESC and not '[': the prefix is dropped and the ESC parsed again.
+      {B({0x1B, '[', '2', 0x1B, 'q'}),
+       false,
+       {{K::kTruncated, B({0x1B, '[', '2'})}, {K::kChar, B({0x1B})}, {K::kChar, B({'q'})}}},
+  };
+  for (const Case& c : cases) {
+    ClientStreamParser parser;
+    std::vector<ClientPacket> out;
+    parser.Feed(c.bytes.data(), c.bytes.size(), &out);
+    if (c.waits) {
+      EXPECT_TRUE(out.empty());
+      EXPECT_FALSE(parser.AtBoundary());
+    }
+    parser.FlushPending(&out);
+    EXPECT_TRUE(parser.AtBoundary());
+    std::vector<std::pair<PacketKind, Bytes>> got;
+    for (const auto& p : out) {
+      got.emplace_back(p.kind, p.bytes);
+      if (p.kind == K::kChar) {
+        EXPECT_EQ(p.key, p.bytes.back());
+      }
+    }
+    EXPECT_EQ(got, c.packets);
+  }
 }
 
 TEST(ClientPacketsTest, OversizeTextIsCutAndTheRestParsedOnItsOwn) {

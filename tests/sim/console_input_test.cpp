@@ -47,15 +47,6 @@ class ConsoleInputTest : public ::testing::Test {
   std::vector<ClientPacket> out_;
 };
 
-TEST_F(ConsoleInputTest, DeciphersAndCutsWithoutKeyChanges) {
-  Bytes wire = Write(kHidA);
-  const Bytes more = Write(kIdle);
-  wire.insert(wire.end(), more.begin(), more.end());
-  Feed(Bytes(wire.begin(), wire.begin() + 4), 0);
-  Feed(Bytes(wire.begin() + 4, wire.end()), 1);
-  EXPECT_EQ(Received(), (std::vector<Bytes>{kHidA, kIdle}));
-}
-
 // The console's writes around its switch, in the order it made them; switchAt: how many of them
 // went out with the old key.
 struct Scenario {

@@ -11,17 +11,20 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "frames.h"
 #include "net/oracle.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/ConsoleServer.h"
 #include "support/fake_host.h"
+#include "support/wait.h"
 #include "video/FrameBuffer.h"
 #include "video/VideoDecoder.h"
 #include "video/VideoModes.h"
@@ -76,13 +79,8 @@ inline std::vector<uint8_t> StartBytes(const StartOptions& o, OracleStream* send
   std::vector<uint8_t> bytes = o.garbage;
   const size_t clear = bytes.size() + (o.header ? 6 : 0);
   if (o.header) {
-    const uint8_t header[6] = {0xFF,
-                               0xC0,
-                               static_cast<uint8_t>(o.keyIndex >> 24),
-                               static_cast<uint8_t>(o.keyIndex >> 16),
-                               static_cast<uint8_t>(o.keyIndex >> 8),
-                               static_cast<uint8_t>(o.keyIndex)};
-    bytes.insert(bytes.end(), header, header + 6);
+    bytes.insert(bytes.end(), {0xFF, 0xC0});
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(o.keyIndex >> shift));
   }
   bytes.insert(bytes.end(), kEscapes, kEscapes + 9);
   bytes.insert(bytes.end(), o.login.begin(), o.login.end());
@@ -115,9 +113,6 @@ class ConsolePeer : public ByteSource {
   void SendStart(const StartOptions& o, std::vector<size_t> cuts = {}) {
     if (o.header) send_ = std::make_unique<OracleStream>(keys_.decryptKey);
     const std::vector<uint8_t> bytes = StartBytes(o, send_.get());
-    SendPieces(bytes, std::move(cuts));
-  }
-  void SendPieces(const std::vector<uint8_t>& bytes, std::vector<size_t> cuts) {
     cuts.push_back(bytes.size());
     std::sort(cuts.begin(), cuts.end());
     size_t at = 0;
@@ -140,30 +135,24 @@ class ConsolePeer : public ByteSource {
   // Reads the start reply one byte at a time, as the console's handshake does: the text before
   // ESC [ R or ESC [ r. False when the connection ends first.
   bool ReadReply(std::string* text, bool* enciphered) {
-    int state = 0;
     std::string seen;
-    for (;;) {
+    const auto atEnd = [&] {
+      return seen.size() >= 3 && seen.compare(seen.size() - 3, 2, "\x1B[") == 0 &&
+             (seen.back() == 'R' || seen.back() == 'r');
+    };
+    while (!atEnd()) {
       uint8_t b;
       if (socket_->Receive(&b, 1) != 1) return false;
       seen += static_cast<char>(b);
-      if (state == 0) {
-        state = b == 0x1B ? 1 : 0;
-      } else if (state == 1) {
-        state = b == '[' ? 2 : b == 0x1B ? 1 : 0;
-      } else {
-        if (b == 'R' || b == 'r') {
-          *enciphered = b == 'R';
-          if (text) *text = seen.substr(0, seen.size() - 3);
-          if (*enciphered && send_) {
-            receive_ = std::make_unique<OracleStream>(keys_.encryptKey);
-          } else {
-            send_.reset();
-          }
-          return true;
-        }
-        state = 0;
-      }
     }
+    *enciphered = seen.back() == 'R';
+    if (text) *text = seen.substr(0, seen.size() - 3);
+    if (*enciphered && send_) {
+      receive_ = std::make_unique<OracleStream>(keys_.encryptKey);
+    } else {
+      send_.reset();
+    }
+    return true;
   }
 
   // One write of the console: enciphered with the send stream in force.
@@ -177,7 +166,6 @@ class ConsolePeer : public ByteSource {
     std::lock_guard lock(mutex_);
     if (send_) send_->Rekey();
     if (receive_) receive_->Rekey();
-    ++keyChanges;
   }
 
   // One refill: a single receive of at most size bytes, deciphered as it arrives.
@@ -188,16 +176,13 @@ class ConsolePeer : public ByteSource {
     if (n <= 0) return 0;
     std::lock_guard lock(mutex_);
     if (receive_) receive_->Xor(buffer, static_cast<size_t>(n));
-    raw.insert(raw.end(), buffer, buffer + n);
     ++reads;
     return n;
   }
 
-  std::vector<uint8_t> raw;  // everything read, deciphered
-  int reads = 0;
+  std::atomic<int> reads{0};
   std::atomic<int> readDelayMs{0};  // a slow console: a pause before every read
   std::atomic<int> readLimit{0};    // and reads smaller than 4096 bytes
-  std::atomic<int> keyChanges{0};
 
  private:
   ConsoleKeys keys_;
@@ -239,97 +224,111 @@ class StreamLog : public StreamObserver {
   std::vector<std::string> entries_;
 };
 
-// The console's session side: refresh requests go to the server, key changes to the peer.
-class PeerEvents : public remcons::testing::FakeEvents {
+// The console's session side: refresh requests and key changes go to the connection.
+class LinkEvents : public remcons::testing::FakeEvents {
  public:
-  explicit PeerEvents(ConsolePeer& peer) : peer_(peer) {}
+  LinkEvents(std::function<void(const uint8_t*, int)> write, std::function<void()> changeKeys)
+      : write_(std::move(write)), changeKeys_(std::move(changeKeys)) {}
   int Write(const uint8_t* data, int length) override {
-    refreshRequests += 1;
-    peer_.Send(std::vector<uint8_t>(data, data + length));
+    ++refreshRequests;
+    write_(data, length);
     return length;
   }
-  void ChangeKeys() override { peer_.ChangeKeys(); }
+  void ChangeKeys() override {
+    changeKeys_();
+    ++keyChanges;
+  }
   std::atomic<int> refreshRequests{0};
+  std::atomic<int> keyChanges{0};
 
  private:
-  ConsolePeer& peer_;
+  std::function<void(const uint8_t*, int)> write_;
+  std::function<void()> changeKeys_;
 };
 
-// A whole test console: connects, starts, and runs the project's decoder on the stream in a
-// thread of its own.
+// The project's decoder drawing a console's stream in a thread of its own. close ends the
+// connection: at the stream's end, as the console's session does, and before the thread is joined.
+class Picture {
+ public:
+  Picture(ByteSource& source, LinkEvents& events, StreamObserver* observer,
+          std::function<void()> close)
+      : close_(std::move(close)), modes_(host_, events), decoder_(frameBuffer_, modes_, events) {
+    uint32_t w = kMaxFrameWidth, h = kMaxFrameHeight;
+    frameBuffer_.CreateSurfaces(&w, &h);
+    decoder_.reader().SetSource(&source);
+    decoder_.SetObserver(observer);
+    thread_ = std::thread([this] {
+      decoder_.Start({});
+      end = decoder_.Decode();
+      close_();
+      done = true;
+    });
+  }
+  ~Picture() { Join(); }
+  void Join() {
+    close_();
+    if (thread_.joinable()) thread_.join();
+  }
+  std::string MismatchWith(const ColorFrame& screen) {
+    return Mismatch(frameBuffer_.Snapshot(), screen);
+  }
+  // Waits until the decoded picture equals the server's current screen.
+  bool ConvergesTo(ConsoleServer& server, uint32_t timeoutMs = 10000) {
+    return server.WaitFor(
+        [&] { return server.WaitUntilSent(1000) && MismatchWith(server.Screen()).empty(); },
+        timeoutMs);
+  }
+
+  std::atomic<bool> done{false};
+  std::atomic<DecodeEnd> end{DecodeEnd::kStopped};
+
+ private:
+  std::function<void()> close_;
+  remcons::testing::FakeHost host_;
+  remcons::testing::FakePainter painter_;
+  FrameBuffer frameBuffer_{host_, painter_};
+  VideoModes modes_;
+  VideoDecoder decoder_;
+  std::thread thread_;
+};
+
+// A whole test console: connects, starts, and decodes the stream.
 class DecodingConsole {
  public:
   DecodingConsole(uint16_t port, const ConsoleKeys& keys, StartOptions start = {})
-      : peer(port, keys), events(peer) {
-    uint32_t w = kMaxFrameWidth, h = kMaxFrameHeight;
-    frameBuffer.CreateSurfaces(&w, &h);
+      : peer(port, keys),
+        events([this](const uint8_t* data,
+                      int length) { peer.Send(std::vector<uint8_t>(data, data + length)); },
+               [this] { peer.ChangeKeys(); }) {
     if (!peer.connected()) return;
     peer.SendStart(start);
     if (!peer.ReadReply(&replyText, &enciphered)) {
       ADD_FAILURE() << "no start reply";
       return;
     }
-    decoder.reader().SetSource(&peer);
-    decoder.SetObserver(&log);
-    thread = std::thread([this] {
-      decoder.Start({});
-      end = decoder.Decode();
-      // As the console's session does at the end of its stream.
-      peer.Close();
-      done = true;
-    });
+    picture = std::make_unique<Picture>(peer, events, &log, [this] { peer.Close(); });
   }
   ~DecodingConsole() { Close(); }
   void Close() {
+    if (picture) picture->Join();
     peer.Close();
-    if (thread.joinable()) thread.join();
   }
-
-  // Pixels of the remote screen's area that differ from the server's frame.
-  size_t Differences(const ColorFrame& server) {
-    const Surface frame = frameBuffer.Snapshot();
-    size_t differences = 0;
-    for (int y = 0; y < server.height(); ++y) {
-      for (int x = 0; x < server.width(); ++x) {
-        if ((frame.At(x, y) & 0xFFFFFFu) != (ExpandColor(server.At(x, y)) & 0xFFFFFFu)) {
-          ++differences;
-        }
-      }
-    }
-    return differences;
-  }
-  // Waits until the decoded picture equals the server's current screen.
   bool ConvergesTo(ConsoleServer& server, uint32_t timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (server.WaitUntilSent(1000) && Differences(server.Screen()) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return picture && picture->ConvergesTo(server, timeoutMs);
   }
   // Waits until the stream log holds an entry.
-  bool Saw(const std::string& entry, uint32_t timeoutMs = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (log.Count(entry) > 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+  bool Saw(const std::string& entry, int timeoutMs = 5000) {
+    return remcons::testing::WaitUntil([&] { return log.Count(entry) > 0; }, timeoutMs);
   }
+  bool done() const { return picture && picture->done; }
+  DecodeEnd end() const { return picture ? picture->end.load() : DecodeEnd::kStopped; }
 
   ConsolePeer peer;
-  PeerEvents events;
-  remcons::testing::FakeHost host;
-  remcons::testing::FakePainter painter;
-  FrameBuffer frameBuffer{host, painter};
-  VideoModes modes{host, events};
-  VideoDecoder decoder{frameBuffer, modes, events};
+  LinkEvents events;
   StreamLog log;
   std::string replyText;
   bool enciphered = false;
-  std::atomic<bool> done{false};
-  DecodeEnd end = DecodeEnd::kStopped;
-  std::thread thread;
+  std::unique_ptr<Picture> picture;
 };
 
 // A server on an ephemeral loopback port with test settings: instant boot, no frame pacing.

@@ -10,6 +10,7 @@
 #include <deque>
 #include <random>
 
+#include "frames.h"
 #include "sim/ScreenContent.h"
 #include "sim/StreamEncoder.h"
 #include "support/trace_capture.h"
@@ -26,6 +27,8 @@ using remcons::testing::Field;
 using remcons::testing::MemorySource;
 using remcons::testing::ReferenceDecoder;
 using remcons::testing::TraceCapture;
+using testing::Runs;
+using testing::ZeroHeavy;
 
 // The decoder's own trace lines, as the reference writes them.
 bool DecoderTrace(const std::string& text) {
@@ -180,35 +183,6 @@ void Damage(std::vector<uint8_t>& bytes, std::mt19937& rng, int count) {
   }
 }
 
-// A frame of few colours and many zero bits in short runs: grey 0, 800, grey 1 and their like.
-ColorFrame ZeroHeavy(int width, int height, std::mt19937& rng) {
-  static const uint16_t kColours[] = {0x000, 0x800, 0x111, 0x080, 0x008, 0x100, 0x010, 0x001};
-  ColorFrame f(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width;) {
-      const int run = 1 + static_cast<int>(rng() % 20);
-      f.Fill(x, y, x + run, y + 1, kColours[rng() % 8]);
-      x += run;
-    }
-  }
-  return f;
-}
-
-// Pixels of up to n colours in runs of 1 to maxRun: every cache width and repeat form.
-ColorFrame Runs(int width, int height, std::mt19937& rng, int colours, int maxRun) {
-  std::vector<uint16_t> palette;
-  for (int i = 0; i < colours; ++i) palette.push_back(static_cast<uint16_t>(rng() & 0xFFF));
-  ColorFrame f(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width;) {
-      const int run = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxRun));
-      f.Fill(x, y, x + run, y + 1, palette[rng() % palette.size()]);
-      x += run;
-    }
-  }
-  return f;
-}
-
 std::vector<uint8_t> EncoderStream(int kind, int width, int height, std::mt19937& rng) {
   StreamEncoder encoder;
   std::vector<ColorFrame> frames;
@@ -220,8 +194,11 @@ std::vector<uint8_t> EncoderStream(int kind, int width, int height, std::mt19937
       frames = {NoiseScreen(width, height, rng()), ZeroHeavy(width, height, rng)};
       break;
     default:
-      for (int colours : {2, 3, 5, 9, 17, 40}) {
-        frames.push_back(Runs(width, height, rng, colours, 1 + static_cast<int>(rng() % 300)));
+      // Every cache width and repeat form.
+      for (size_t colours : {2, 3, 5, 9, 17, 40}) {
+        std::vector<uint16_t> palette(colours);
+        for (auto& c : palette) c = static_cast<uint16_t>(rng() & 0xFFF);
+        frames.push_back(Runs(width, height, rng, palette, 1 + static_cast<int>(rng() % 300)));
       }
       break;
   }

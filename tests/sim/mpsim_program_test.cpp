@@ -1,10 +1,5 @@
 // The mpsim program: its command line, its script language, and the program itself run on an
 // ephemeral port with a script and a log file, talked to by the test console.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,14 +8,20 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/program.h"
 #include "console_peer.h"
 #include "sim/ConsoleScript.h"
 #include "sim/MpsimCommandLine.h"
 
-extern char** environ;
-
 namespace remcons::sim {
 namespace {
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
 
 bool Parse(std::vector<std::string> args, MpsimCommandLine* out, std::string* error) {
   args.insert(args.begin(), "mpsim");
@@ -39,47 +40,14 @@ TEST(MpsimCommandLineTest, DefaultsAndEveryOption) {
   EXPECT_FALSE(cl.console.checkLogin);
   EXPECT_FALSE(cl.vm.enabled);
 
-  ASSERT_TRUE(Parse({"--port",
-                     "0",
-                     "--bind",
-                     "0.0.0.0",
-                     "--encryption",
-                     "off",
-                     "--key-index",
-                     "0x01020304",
-                     "--decrypt-key",
-                     "000102030405060708090a0b0c0d0e0f",
-                     "--encrypt-key",
-                     "F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF",
-                     "--key",
-                     "7:11111111111111111111111111111111:22222222222222222222222222222222",
-                     "--login",
-                     "root:calvin",
-                     "--reply",
-                     "hello\\r\\n",
-                     "--size",
-                     "800x600",
-                     "--server-name",
-                     "BOX",
-                     "--memory",
-                     "2048",
-                     "--boot-ms",
-                     "10",
-                     "--power",
-                     "off",
-                     "--frame-interval",
-                     "20",
-                     "--keychange-every",
-                     "5000",
-                     "--silent",
-                     "--no-seize",
-                     "--no-join-answers",
-                     "--log",
-                     "-",
-                     "--sessions",
-                     "3",
-                     "--vm-port",
-                     "0"},
+  ASSERT_TRUE(Parse(Words("--port 0 --bind 0.0.0.0 --encryption off --key-index 0x01020304 "
+                          "--decrypt-key 000102030405060708090a0b0c0d0e0f "
+                          "--encrypt-key F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF --key "
+                          "7:11111111111111111111111111111111:22222222222222222222222222222222 "
+                          "--login root:calvin --reply hello\\r\\n --size 800x600 "
+                          "--server-name BOX --memory 2048 --boot-ms 10 --power off "
+                          "--frame-interval 20 --keychange-every 5000 --silent --no-seize "
+                          "--no-join-answers --log - --sessions 3 --vm-port 0"),
                     &cl, &error))
       << error;
   EXPECT_EQ(cl.console.port, 0);
@@ -140,12 +108,6 @@ TEST(MpsimCommandLineTest, BadValuesAreRefusedWithAReason) {
   std::string error;
   ASSERT_TRUE(Parse({"--help"}, &cl, &error));
   EXPECT_TRUE(cl.help);
-  const std::string usage = MpsimUsage();
-  for (const char* option :
-       {"--port", "--encryption", "--key-index", "--decrypt-key", "--encrypt-key", "--login",
-        "--script", "--log", "--size", "--help", "--vm-port", "--vm-key"}) {
-    EXPECT_NE(usage.find(option), std::string::npos) << option;
-  }
 }
 
 TEST(ConsoleScriptTest, CommandsNumbersAndEscapes) {
@@ -209,62 +171,6 @@ TEST(ConsoleScriptTest, CommandsNumbersAndEscapes) {
 
 // --- The program ---
 
-class Program {
- public:
-  explicit Program(std::vector<std::string> args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    args.insert(args.begin(), MPSIM_BINARY);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, MPSIM_BINARY, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-  }
-  ~Program() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  // A line of the program's standard output, waiting at most timeoutMs.
-  bool ReadLine(std::string* line, int timeoutMs) {
-    line->clear();
-    for (;;) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, timeoutMs) <= 0) return false;
-      char c;
-      if (read(out_, &c, 1) != 1) return false;
-      if (c == '\n') return true;
-      *line += c;
-    }
-  }
-  // The exit status, waiting at most timeoutMs; -1 when it has not exited.
-  int Wait(int timeoutMs) {
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(10000);
-    }
-    return -1;
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool exited_ = false;
-};
-
 std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "mpsim_" + std::to_string(getpid()) + "_" + name;
 }
@@ -284,27 +190,18 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
     for (int i = 0; i < 16; ++i) std::snprintf(text + 2 * i, 3, "%02x", k[static_cast<size_t>(i)]);
     return std::string(text, 32);
   };
-  Program mpsim({"--port",        "0",
-                 "--boot-ms",     "0",
-                 "--size",        "640x480",
-                 "--key-index",   "5",
-                 "--decrypt-key", hex(keys.decryptKey),
-                 "--encrypt-key", hex(keys.encryptKey),
-                 "--login",       "ops:pw",
-                 "--script",      script,
-                 "--log",         log,
-                 "--sessions",    "1",
-                 "--vm-port",     "0"});
-  ASSERT_GT(mpsim.pid(), 0);
-  std::string line;
-  ASSERT_TRUE(mpsim.ReadLine(&line, 10000));
-  const size_t colon = line.rfind(':');
-  ASSERT_EQ(line.substr(0, colon), "mpsim: console service on 127.0.0.1");
-  const uint16_t port = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
+  apptest::Program mpsim(
+      MPSIM_BINARY,
+      Words("--port 0 --boot-ms 0 --size 640x480 --key-index 5 --decrypt-key " +
+            hex(keys.decryptKey) + " --encrypt-key " + hex(keys.encryptKey) +
+            " --login ops:pw --script " + script + " --log " + log + " --sessions 1 --vm-port 0"),
+      TempPath("out.txt"), TempPath("err.txt"));
   // The virtual-media side listens as well when a --vm-* option asks for it.
-  std::string vmLine;
-  ASSERT_TRUE(mpsim.ReadLine(&vmLine, 10000));
-  EXPECT_EQ(vmLine.substr(0, vmLine.rfind(':')), "mpsim: virtual media on 127.0.0.1");
+  const std::string line = mpsim.WaitForLine("mpsim: console service on 127.0.0.1:");
+  ASSERT_FALSE(line.empty()) << mpsim.err();
+  const uint16_t port = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+  const std::string vmLine = mpsim.WaitForLine("mpsim: virtual media on 127.0.0.1:");
+  ASSERT_FALSE(vmLine.empty());
   EXPECT_GT(std::stoi(vmLine.substr(vmLine.rfind(':') + 1)), 0);
   {
     testing::StartOptions start;
@@ -318,10 +215,7 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_EQ(mpsim.Wait(10000), 0) << "exits after its one session";
-  std::ifstream in(log);
-  std::stringstream lines;
-  lines << in.rdbuf();
-  const std::string text = lines.str();
+  const std::string text = apptest::ReadText(log);
   EXPECT_NE(text.find("\"kind\":\"start\",\"hex\":\"ff"), std::string::npos) << text;
   EXPECT_NE(text.find("\"login\":\"accepted\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"kind\":\"keepalive-idle\",\"hex\":\"1b5b26\""), std::string::npos) << text;
@@ -330,9 +224,10 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
 }
 
 TEST(MpsimProgramTest, BadOptionsExitWithStatus2) {
-  Program mpsim({"--size", "nonsense"});
-  ASSERT_GT(mpsim.pid(), 0);
+  apptest::Program mpsim(MPSIM_BINARY, {"--size", "nonsense"}, TempPath("out.txt"),
+                         TempPath("err.txt"));
   EXPECT_EQ(mpsim.Wait(10000), 2);
+  EXPECT_NE(mpsim.err().find("--size"), std::string::npos) << mpsim.err();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "frames.h"
 #include "sim/ScreenContent.h"
 #include "sim/StreamEncoder.h"
 #include "support/trace_capture.h"
@@ -14,6 +15,8 @@ namespace remcons::sim {
 namespace {
 
 using remcons::testing::DecoderRig;
+using testing::Mismatch;
+using testing::ZeroHeavy;
 
 // One byte of the keystream of key generation gen at position pos: a stand-in for the
 // connection's cipher, enough to show which key deciphered which byte.
@@ -70,21 +73,6 @@ class Link : public ByteSource {
   uint64_t serverPos_ = 0, clientPos_ = 0;
 };
 
-// The first pixel where the console's frame differs from the server's, or "" when none does.
-std::string Mismatch(const Surface& shown, const ColorFrame& frame) {
-  for (int y = 0; y < frame.height(); ++y) {
-    for (int x = 0; x < frame.width(); ++x) {
-      if ((shown.At(x, y) & 0xFFFFFF) != (ExpandColor(frame.At(x, y)) & 0xFFFFFF)) {
-        char text[96];
-        std::snprintf(text, sizeof text, "pixel (%d,%d): shown %06X, sent %03X", x, y,
-                      shown.At(x, y) & 0xFFFFFF, frame.At(x, y));
-        return text;
-      }
-    }
-  }
-  return "";
-}
-
 class Session {
  public:
   Session() {
@@ -94,7 +82,6 @@ class Session {
   // Sends what the encoder wrote; before the next send the picture must equal expect.
   void Send(const ColorFrame* expect) {
     encoder.Flush();
-    std::function<void()> check;
     link.ServerSends(encoder.TakeBytes(), pendingCheck_);
     if (expect) {
       pendingCheck_ = [this, frame = *expect] {
@@ -110,6 +97,19 @@ class Session {
     link.ServerSends(encoder.TakeBytes(), pendingCheck_);
     pendingCheck_ = {};
     link.ServerChangesKeys();
+  }
+  // A full frame, then count updates, each encoded against the frame before; then Run.
+  void Updates(ColorFrame shown, int count,
+               const std::function<ColorFrame(const ColorFrame&, int)>& update) {
+    ASSERT_TRUE(encoder.EncodeFullFrame(shown));
+    Send(&shown);
+    for (int i = 0; i < count; ++i) {
+      ColorFrame next = update(shown, i);
+      ASSERT_TRUE(encoder.EncodeFrame(next, shown));
+      Send(&next);
+      shown = next;
+    }
+    Run();
   }
   // Ends the stream and decodes all of it.
   void Run() {
@@ -161,20 +161,6 @@ ColorFrame RandomRectangles(const ColorFrame& base, std::mt19937& rng, int count
   return f;
 }
 
-// A frame of few colours and many zero bits: grey 0, 800, grey 1 and their like in short runs.
-ColorFrame ZeroHeavy(int width, int height, std::mt19937& rng) {
-  static const uint16_t kColours[] = {0x000, 0x800, 0x111, 0x080, 0x008, 0x100, 0x010, 0x001};
-  ColorFrame f(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width;) {
-      const int run = 1 + static_cast<int>(rng() % 20);
-      f.Fill(x, y, x + run, y + 1, kColours[rng() % 8]);
-      x += run;
-    }
-  }
-  return f;
-}
-
 TEST(RoundTrip, WholeFramesOfEveryKindAtEverySize) {
   for (const Size& size : kSizes) {
     SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
@@ -198,52 +184,36 @@ TEST(RoundTrip, WholeFramesOfEveryKindAtEverySize) {
   }
 }
 
-TEST(RoundTrip, IncrementalUpdatesOfATypingConsole) {
+TEST(RoundTrip, IncrementalUpdates) {
   for (const Size& size : kSizes) {
     SCOPED_TRACE(size.width);
-    Session s;
+    // Lines typed near the bottom of a console, then lines that scroll the whole screen.
+    Session typing;
     TextConsole console(size.width / 8, size.height / 16);
     for (int line = 0; line < console.rows() - 6; ++line) console.Write("boot message\n");
-    ColorFrame shown = console.Render();
-    ASSERT_TRUE(s.encoder.EncodeFullFrame(shown));
-    s.Send(&shown);
     std::mt19937 rng(7);
-    // Lines typed near the bottom, then lines that scroll the whole screen.
-    for (int update = 0; update < 14; ++update) {
+    typing.Updates(console.Render(), 14, [&](const ColorFrame&, int update) {
       console.SetColors(static_cast<int>(rng() % 16), update % 7 == 0 ? 1 : 0);
       console.Write("root@server:~# echo line " + std::to_string(update) + "\n");
-      ColorFrame next = console.Render();
-      ASSERT_TRUE(s.encoder.EncodeFrame(next, shown));
-      s.Send(&next);
-      shown = next;
-    }
-    s.Run();
-    EXPECT_GT(s.encoder.stats().skippedBlocks, 0u);
-  }
-}
-
-TEST(RoundTrip, IncrementalUpdatesOfADesktopAndNoise) {
-  for (const Size& size : kSizes) {
-    SCOPED_TRACE(size.width);
-    Session s;
-    std::mt19937 rng(size.height);
-    ColorFrame shown = DesktopScreen(size.width, size.height, 9);
-    ASSERT_TRUE(s.encoder.EncodeFullFrame(shown));
-    s.Send(&shown);
-    for (int update = 0; update < 6; ++update) {
-      ColorFrame next = RandomRectangles(shown, rng, 5);
-      // A moving window and a patch of noise.
-      next.Fill(40 + update * 37, 60 + update * 11, 340 + update * 37, 260 + update * 11, 0xDDD);
-      DrawSmoothText(next, 50 + update * 37, 70 + update * 11, "Moving window", 0x000, 0xDDD);
-      const ColorFrame noise = NoiseScreen(64, 48, static_cast<uint32_t>(update));
-      for (int y = 0; y < 48; ++y) {
-        for (int x = 0; x < 64; ++x) next.Set(size.width - 100 + x, 20 + y, noise.At(x, y));
-      }
-      ASSERT_TRUE(s.encoder.EncodeFrame(next, shown));
-      s.Send(&next);
-      shown = next;
-    }
-    s.Run();
+      return console.Render();
+    });
+    EXPECT_GT(typing.encoder.stats().skippedBlocks, 0u);
+    // A desktop with rectangles, a moving window and a patch of noise.
+    Session desktop;
+    desktop.Updates(DesktopScreen(size.width, size.height, 9), 6,
+                    [&](const ColorFrame& shown, int update) {
+                      ColorFrame next = RandomRectangles(shown, rng, 5);
+                      const int x = 40 + update * 37, y = 60 + update * 11;
+                      next.Fill(x, y, x + 300, y + 200, 0xDDD);
+                      DrawSmoothText(next, x + 10, y + 10, "Moving window", 0x000, 0xDDD);
+                      const ColorFrame noise = NoiseScreen(64, 48, static_cast<uint32_t>(update));
+                      for (int ny = 0; ny < 48; ++ny) {
+                        for (int nx = 0; nx < 64; ++nx) {
+                          next.Set(size.width - 100 + nx, 20 + ny, noise.At(nx, ny));
+                        }
+                      }
+                      return next;
+                    });
   }
 }
 

@@ -12,31 +12,12 @@ namespace remcons::sim {
 namespace {
 
 std::string Typed(const std::vector<KeyStroke>& strokes) {
+  static const char* const kNames[] = {"", "<enter>", "<bs>", "<tab>", "<esc>", "<cad>"};
   std::string s;
   for (const auto& k : strokes) {
-    switch (k.kind) {
-      case KeyStroke::kChar:
-        s += k.ch;
-        break;
-      case KeyStroke::kEnter:
-        s += "<enter>";
-        break;
-      case KeyStroke::kBackspace:
-        s += "<bs>";
-        break;
-      case KeyStroke::kTab:
-        s += "<tab>";
-        break;
-      case KeyStroke::kEscape:
-        s += "<esc>";
-        break;
-      case KeyStroke::kCtrlAltDel:
-        s += "<cad>";
-        break;
-      case KeyStroke::kOther:
-        s += "<" + k.name + ">";
-        break;
-    }
+    s += k.kind == KeyStroke::kChar    ? std::string(1, k.ch)
+         : k.kind == KeyStroke::kOther ? "<" + k.name + ">"
+                                       : kNames[k.kind];
   }
   return s;
 }

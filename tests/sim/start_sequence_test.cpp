@@ -32,6 +32,7 @@ Parsed Parse(const std::vector<uint8_t>& bytes, const std::vector<size_t>& cuts,
   std::vector<size_t> ends = cuts;
   ends.push_back(bytes.size());
   for (size_t end : ends) {
+    end = std::min(end, bytes.size());
     if (p.status != StartSequenceParser::Status::kMore) break;
     size_t used = 0;
     p.status = parser.Feed(bytes.data() + at, end - at, &used);
@@ -140,38 +141,26 @@ TEST(StartSequenceTest, LoginFormsEndAtTheSecondCarriageReturnOrWhenTheConsoleGo
 TEST(StartSequenceTest, FailuresSayWhy) {
   ASSERT_TRUE(remcons::testing::LoadLegacyProvider());
   const ConsoleKeys keys = TestKeys();
-  {
-    // A key index this server does not know.
-    StartOptions o;
-    o.keyIndex = 7;
-    OracleStream send(keys.decryptKey);
-    const Parsed p = Parse(StartBytes(o, &send), {}, keys, 0);
+  StartOptions unknownIndex, clear;
+  unknownIndex.keyIndex = 7;
+  clear.header = false;
+  clear.login = std::string(600, 'a');  // a login without end
+  OracleStream send(keys.decryptKey), wrongKeys(TestKeys(9).decryptKey);
+  std::vector<uint8_t> noise(StartSequenceParser::kMaxSkipped + 100);  // and never a start
+  std::mt19937 random(1);
+  for (auto& b : noise) b = static_cast<uint8_t>(random() % 0x1B);
+  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+      {StartBytes(unknownIndex, &send), "unknown key index 0x00000007"},
+      {StartBytes({}, &wrongKeys),
+       "the start sequence does not decipher with the keys of key index 0x00000000"},
+      {StartBytes(clear, nullptr), "login longer than 512 bytes"},
+      {noise, "no start sequence in the first 64 KiB"},
+  };
+  for (const auto& [bytes, error] : cases) {
+    SCOPED_TRACE(error);
+    const Parsed p = Parse(bytes, {1000, 30000}, keys, 0);
     EXPECT_EQ(p.status, StartSequenceParser::Status::kFailed);
-    EXPECT_EQ(p.error, "unknown key index 0x00000007");
-  }
-  {
-    // The console's keys are not the server's.
-    StartOptions o;
-    OracleStream send(TestKeys(9).decryptKey);
-    const Parsed p = Parse(StartBytes(o, &send), {}, keys, 0);
-    EXPECT_EQ(p.status, StartSequenceParser::Status::kFailed);
-    EXPECT_NE(p.error.find("does not decipher"), std::string::npos);
-  }
-  {
-    // A login without end.
-    StartOptions o;
-    o.header = false;
-    o.login = std::string(600, 'a');
-    const Parsed p = Parse(StartBytes(o, nullptr), {}, keys);
-    EXPECT_EQ(p.status, StartSequenceParser::Status::kFailed);
-  }
-  {
-    // Noise and never a start.
-    std::vector<uint8_t> noise(StartSequenceParser::kMaxSkipped + 100);
-    std::mt19937 random(1);
-    for (auto& b : noise) b = static_cast<uint8_t>(random() % 0x1B);
-    const Parsed p = Parse(noise, {1000, 30000}, keys);
-    EXPECT_EQ(p.status, StartSequenceParser::Status::kFailed);
+    EXPECT_EQ(p.error, error);
   }
 }
 
