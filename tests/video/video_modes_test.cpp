@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <optional>
 
 #include "video/FrameBuffer.h"
 
@@ -25,75 +26,57 @@ struct Modes {
 DisplayMode M(int w, int h, int bpp = 32, int hz = 60, int orientation = 0) {
   return DisplayMode{w, h, bpp, hz, orientation};
 }
-
-TEST(FindBestLocalMode, TakesTheDeepestColourAtTheHighestRateUpTo60Hz) {
-  Modes m;
-  m.host.displayModes = {M(800, 600),          M(1024, 768, 16, 60), M(1024, 768, 16, 75),
-                         M(1024, 768, 32, 70), M(1024, 768, 32, 60), M(1024, 768, 32, 75),
-                         M(1280, 1024)};
-  auto mode = m.modes.FindBestLocalMode(1024, 768);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(1024, 768, 32, 60));
-  EXPECT_TRUE(m.host.Boxes().empty());
+template <typename... Ts>
+std::vector<DisplayMode> Ms(Ts... modes) {
+  return {modes...};
 }
 
-TEST(FindBestLocalMode, TakesTheFirstModeWithin16PixelsAndThenItsExactSize) {
-  Modes m;
-  m.host.displayModes = {M(1040, 790, 32, 60), M(1016, 760, 32, 60), M(1016, 760, 32, 50),
-                         M(1024, 768, 32, 60)};
-  auto mode = m.modes.FindBestLocalMode(1024, 768);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(1016, 760, 32, 60));  // 1040 x 790 is 22 pixels too high
-  m.host.displayModes = {M(1008, 752, 32, 60), M(1040, 784, 32, 60)};  // both bounds inclusive
-  mode = m.modes.FindBestLocalMode(1024, 768);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(1008, 752));
-}
-
-TEST(FindBestLocalMode, FallsBackTo800x600) {
-  Modes m;
-  m.host.displayModes = {M(640, 480), M(800, 600, 16), M(800, 600, 32, 56), M(1024, 768)};
-  auto mode = m.modes.FindBestLocalMode(720, 400);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(800, 600, 32, 56));
-}
-
-TEST(FindBestLocalMode, NeverChoosesPortraitOrRotatedModes) {
-  Modes m;
-  m.host.displayModes = {M(768, 1024), M(1024, 768, 32, 60, 1), M(1024, 768, 16, 60),
-                         M(1024, 768, 32, 60, 2)};
-  auto mode = m.modes.FindBestLocalMode(1024, 768);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(1024, 768, 16, 60));
-  // Only portrait and rotated modes near 768 x 1024: no match, and none for 800 x 600 either.
-  m.host.displayModes = {M(768, 1024), M(1024, 768, 32, 60, 1)};
-  EXPECT_FALSE(m.modes.FindBestLocalMode(768, 1024));
-  auto boxes = m.host.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Unable to find a match for 800x600.");
-  EXPECT_EQ(boxes[0].caption, "Warning");
-  EXPECT_EQ(boxes[0].style & kMbIconMask, static_cast<uint32_t>(kMbIconWarning));
-}
-
-TEST(FindBestLocalMode, RatesAbove60HzOnlyWhenNothingElseIs) {
-  Modes m;
-  m.host.displayModes = {M(1280, 1024, 32, 75), M(1280, 1024, 32, 85), M(1280, 1024, 24, 60)};
-  auto mode = m.modes.FindBestLocalMode(1280, 1024);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(1280, 1024, 32, 85));  // the step-two choice: highest index of that depth
-}
-
-TEST(FindBestLocalMode, LimitsOversizedRemoteModes) {
-  Modes m;
-  m.host.displayModes = {M(1280, 1024), M(1600, 1200)};
-  auto mode = m.modes.FindBestLocalMode(1600, 1200);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(*mode, M(1280, 1024));
-  auto boxes = m.host.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text,
-            "Remote video mode exceeds capabilities of Corvane. Limiting client to 1280 by 1024.");
-  EXPECT_EQ(boxes[0].caption, "Warning");
+TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
+  struct Case {
+    const char* name;
+    int w, h;
+    std::optional<DisplayMode> expected;
+    std::vector<DisplayMode> modes;
+    std::string box = "";  // a warning shown, if any
+    std::optional<uint32_t> icon = std::nullopt;
+  };
+  const Case cases[] = {
+      {"deepest colour at the highest rate up to 60 Hz", 1024, 768, M(1024, 768, 32, 60),
+       Ms(M(800, 600), M(1024, 768, 16, 60), M(1024, 768, 16, 75), M(1024, 768, 32, 70),
+          M(1024, 768, 32, 60), M(1024, 768, 32, 75), M(1280, 1024))},
+      // 1040 x 790 is 22 pixels too high; the first within 16 pixels, then its exact size.
+      {"first within 16 pixels", 1024, 768, M(1016, 760, 32, 60),
+       Ms(M(1040, 790, 32, 60), M(1016, 760, 32, 60), M(1016, 760, 32, 50), M(1024, 768, 32, 60))},
+      {"both bounds inclusive", 1024, 768, M(1008, 752),
+       Ms(M(1008, 752, 32, 60), M(1040, 784, 32, 60))},
+      {"falls back to 800 x 600", 720, 400, M(800, 600, 32, 56),
+       Ms(M(640, 480), M(800, 600, 16), M(800, 600, 32, 56), M(1024, 768))},
+      {"never portrait or rotated", 1024, 768, M(1024, 768, 16, 60),
+       Ms(M(768, 1024), M(1024, 768, 32, 60, 1), M(1024, 768, 16, 60), M(1024, 768, 32, 60, 2))},
+      {"only portrait and rotated", 768, 1024, std::nullopt,
+       Ms(M(768, 1024), M(1024, 768, 32, 60, 1)), "Unable to find a match for 800x600.",
+       kMbIconWarning},
+      // The step-two choice: the highest index of that depth.
+      {"above 60 Hz only when nothing else is", 1280, 1024, M(1280, 1024, 32, 85),
+       Ms(M(1280, 1024, 32, 75), M(1280, 1024, 32, 85), M(1280, 1024, 24, 60))},
+      {"oversized remote mode", 1600, 1200, M(1280, 1024), Ms(M(1280, 1024), M(1600, 1200)),
+       "Remote video mode exceeds capabilities of Corvane. Limiting client to 1280 by 1024."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Modes m;
+    m.host.displayModes = c.modes;
+    EXPECT_EQ(m.modes.FindBestLocalMode(c.w, c.h), c.expected);
+    auto boxes = m.host.Boxes();
+    ASSERT_EQ(boxes.size(), c.box.empty() ? 0u : 1u);
+    if (!c.box.empty()) {
+      EXPECT_EQ(boxes[0].text, c.box);
+      EXPECT_EQ(boxes[0].caption, "Warning");
+      if (c.icon) {
+        EXPECT_EQ(boxes[0].style & kMbIconMask, *c.icon);
+      }
+    }
+  }
 }
 
 TEST(SwitchVideoMode, WindowedRecordsTheSizeAndAsksForAResize) {

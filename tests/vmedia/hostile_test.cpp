@@ -30,28 +30,10 @@ void Ready(VmInitiator& in) {
   ExpectSense(r, 0, 0, 0);
 }
 
-struct Served {
-  std::string reason;
-  std::vector<uint8_t> imageAfter;
-};
-
 // Serves an image (or folder) to a hostile handler; returns how serving ended.
-Served Serve(VmKind kind, const std::string& path, sim::VmSimServer::SessionHandler handler) {
-  Served out;
+std::string Serve(VmKind kind, const std::string& path, sim::VmSimServer::SessionHandler handler) {
   Loopback lb;
-  lb.server.SetSessionHandler(std::move(handler));
-  EXPECT_TRUE(lb.Start());
-  auto c = lb.Connection(kind, path);
-  std::mutex m;
-  c->SetServeEndedCallback([&](const std::string& r) {
-    std::lock_guard lock(m);
-    out.reason = r;
-  });
-  EXPECT_EQ(c->Connect("x"), 0);
-  EXPECT_TRUE(lb.server.WaitSessions(1, 60000));
-  EXPECT_TRUE(c->WaitServeEnded(10000));
-  c->Disconnect();
-  return out;
+  return vmtest::ServeOnce(lb, kind, path, std::move(handler));
 }
 
 class Hostile : public ::testing::Test {
@@ -65,7 +47,9 @@ class Hostile : public ::testing::Test {
   std::vector<uint8_t> original_;
 };
 
-TEST_F(Hostile, ReadsBeyondTheBufferAreServedInPieces) {
+// Reads through and past the buffer and the medium's end, oversized and huge addresses, unknown
+// operation codes: each answered, and the connection still in step.
+TEST_F(Hostile, ReadsAtAndBeyondEveryLimit) {
   Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
     Ready(in);
     VmReply r;
@@ -78,13 +62,6 @@ TEST_F(Hostile, ReadsBeyondTheBufferAreServedInPieces) {
     ASSERT_TRUE(in.Command(Rw12(0xA8, 8000, 192).data(), &r));
     ASSERT_EQ(r.data.size(), 192u * 512);
     EXPECT_EQ(0, std::memcmp(r.data.data(), original_.data() + 8000 * 512, 192 * 512));
-  });
-}
-
-TEST_F(Hostile, ReadPastTheEndIsZerosNeverStaleBytes) {
-  Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
-    Ready(in);
-    VmReply r;
     // Fill the device buffer with medium bytes first, then read across the end.
     ASSERT_TRUE(in.Command(Rw10(0x28, 0, 256).data(), &r));
     ASSERT_TRUE(in.Command(Rw10(0x28, 8190, 300).data(), &r));
@@ -92,13 +69,6 @@ TEST_F(Hostile, ReadPastTheEndIsZerosNeverStaleBytes) {
     ASSERT_EQ(r.data.size(), 300u * 512);
     EXPECT_EQ(0, std::memcmp(r.data.data(), original_.data() + 8190 * 512, 1024));
     EXPECT_TRUE(std::all_of(r.data.begin() + 1024, r.data.end(), [](uint8_t b) { return b == 0; }));
-  });
-}
-
-TEST_F(Hostile, OversizedAndHugeAddressesAreRefused) {
-  Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
-    Ready(in);
-    VmReply r;
     ASSERT_TRUE(in.Command(Rw12(0xA8, 0, 0x10000).data(), &r));
     ExpectSense(r, 5, 0x24, 0);
     ASSERT_TRUE(in.Command(Rw12(0xA8, 0, 0xFFFFFFFF).data(), &r));
@@ -109,13 +79,18 @@ TEST_F(Hostile, OversizedAndHugeAddressesAreRefused) {
     ExpectSense(r, 5, 0x21, 0);
     ASSERT_TRUE(in.Command(Rw10(0x28, 8192, 1).data(), &r));
     ExpectSense(r, 5, 0x21, 0);
-    // The connection is still in step.
+    for (uint8_t op : {0x01, 0x12, 0x5A, 0x9E, 0xFF}) {
+      ASSERT_TRUE(in.Command(Cdb({op}).data(), &r)) << int(op);
+      ExpectSense(r, 5, 0x20, 0);
+    }
     ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
     ExpectSense(r, 0, 0, 0);
   });
 }
 
-TEST_F(Hostile, WritesOutsideTheMediumLeaveItUntouched) {
+// Writes outside the medium and format parameter lists of any length are refused, their data
+// consumed, and the image left untouched.
+TEST_F(Hostile, RefusedWritesAndFormatsLeaveTheMediumUntouched) {
   Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
     Ready(in);
     VmReply r;
@@ -127,6 +102,14 @@ TEST_F(Hostile, WritesOutsideTheMediumLeaveItUntouched) {
     ExpectSense(r, 5, 0x21, 0);
     ASSERT_TRUE(in.Command(Rw10(0x2E, 9000, 300).data(), &r, data.data(), data.size()));
     ExpectSense(r, 5, 0x21, 0);
+    // 65,535 bytes of parameter list, far beyond the 100 a format needs.
+    std::vector<uint8_t> list(65535, 0xAB);
+    ASSERT_TRUE(in.Command(Cdb({0x04, 0x17, 0, 0, 0, 0, 0, 0xFF, 0xFF}).data(), &r, list.data(),
+                           list.size()));
+    ExpectSense(r, 5, 0x26, 0);
+    // Too short to hold a format descriptor.
+    ASSERT_TRUE(in.Command(Cdb({0x04, 0x17, 0, 0, 0, 0, 0, 0, 4}).data(), &r, list.data(), 4));
+    ExpectSense(r, 5, 0x26, 0);
     ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
     ExpectSense(r, 0, 0, 0);
   });
@@ -147,19 +130,19 @@ TEST_F(Hostile, LongWritesLandInPieces) {
 }
 
 TEST_F(Hostile, HugeWriteIsRefusedAndTheConnectionClosed) {
-  auto served = Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
+  const std::string reason = Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
     Ready(in);
     VmReply r;
     ASSERT_TRUE(in.Command(Rw12(0xAA, 0, 0x01000000).data(), &r));
     ExpectSense(r, 5, 0x24, 0);
     EXPECT_TRUE(in.WaitClosed(10000));
   });
-  EXPECT_EQ(served.reason, "Connection closed.");
+  EXPECT_EQ(reason, "Connection closed.");
   EXPECT_EQ(vmtest::ReadFile(image()), original_);
 }
 
 TEST_F(Hostile, DisconnectInTheMiddleOfWriteDataWritesNothing) {
-  auto served = Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
+  const std::string reason = Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
     Ready(in);
     const auto write = Rw10(0x2A, 10, 8);
     ASSERT_TRUE(in.SendRaw(write.data(), 12));
@@ -167,7 +150,7 @@ TEST_F(Hostile, DisconnectInTheMiddleOfWriteDataWritesNothing) {
     ASSERT_TRUE(in.SendRaw(part.data(), part.size()));
     // The handler returns: the connection is closed with 1,096 bytes missing.
   });
-  EXPECT_EQ(served.reason, "Connection closed.");
+  EXPECT_EQ(reason, "Connection closed.");
   EXPECT_EQ(vmtest::ReadFile(image()), original_);
 }
 
@@ -187,40 +170,11 @@ TEST_F(Hostile, ShortRequestsAreGatheredOrEndCleanly) {
     ASSERT_EQ(r.data.size(), 512u);
     EXPECT_EQ(0, std::memcmp(r.data.data(), original_.data() + 3 * 512, 512));
   });
-  auto served = Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
+  const std::string reason = Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
     const uint8_t piece[5] = {0x28, 0, 0, 0, 0};
     ASSERT_TRUE(in.SendRaw(piece, sizeof piece));  // then the server goes away
   });
-  EXPECT_EQ(served.reason, "Connection closed.");
-}
-
-TEST_F(Hostile, FormatParameterListsOfAnyLength) {
-  Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
-    Ready(in);
-    VmReply r;
-    // 65,535 bytes of parameter list, far beyond the 100 a format needs.
-    std::vector<uint8_t> list(65535, 0xAB);
-    ASSERT_TRUE(in.Command(Cdb({0x04, 0x17, 0, 0, 0, 0, 0, 0xFF, 0xFF}).data(), &r, list.data(),
-                           list.size()));
-    ExpectSense(r, 5, 0x26, 0);
-    // Too short to hold a format descriptor.
-    ASSERT_TRUE(in.Command(Cdb({0x04, 0x17, 0, 0, 0, 0, 0, 0, 4}).data(), &r, list.data(), 4));
-    ExpectSense(r, 5, 0x26, 0);
-    ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
-    ExpectSense(r, 0, 0, 0);
-  });
-  EXPECT_EQ(vmtest::ReadFile(image()), original_);
-}
-
-TEST_F(Hostile, UnknownOperationCodesGetAReply) {
-  Serve(VmKind::ImageFile, image(), [&](VmInitiator& in) {
-    Ready(in);
-    VmReply r;
-    for (uint8_t op : {0x01, 0x12, 0x5A, 0x9E, 0xFF}) {
-      ASSERT_TRUE(in.Command(Cdb({op}).data(), &r)) << int(op);
-      ExpectSense(r, 5, 0x20, 0);
-    }
-  });
+  EXPECT_EQ(reason, "Connection closed.");
 }
 
 TEST(HostileFolder, WritesAndFormatsAreRefusedAndTheConnectionStaysUsable) {
@@ -264,12 +218,6 @@ TEST(HostileCdImage, OversizedReadsAndUnknownCodes) {
     EXPECT_EQ(r.data.size(), 412u);
   });
 }
-
-}  // namespace
-}  // namespace remcons
-
-namespace remcons {
-namespace {
 
 TEST(FloppyFormat, TrackOfA720KImage) {
   TempDir dir;

@@ -197,7 +197,7 @@ class LoopDevice {
   std::string path_;
 };
 
-TEST(CMediaLoop, BlockDeviceSizeReadsAndExclusiveOpen) {
+TEST(CMediaLoop, BlockDevicesReadExclusivelyAndReadOnlyOnesAreWriteProtected) {
   TempDir dir;
   const auto bytes = vmtest::RandomBytes(4u << 20, 6);
   vmtest::WriteFile(dir / "disk", bytes);
@@ -214,23 +214,28 @@ TEST(CMediaLoop, BlockDeviceSizeReadsAndExclusiveOpen) {
   std::vector<uint8_t> out(8192);
   ASSERT_EQ(media.Read(4096, 8192, out.data()), 0);
   EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + 4096, 8192));
-  // A served drive is held exclusively.
+  // A served drive is held exclusively, and a drive in use here is not served.
   CMedia second(MediaRoots{});
   EXPECT_EQ(second.Open(loop.path()), -2);
+  testing::FakeHost host;
+  // never reached
+  const VmConnectionSettings s{
+      .server = "127.0.0.1", .port = 9, .host = &host, .roots = MediaRoots{}};
+  VMConnection c(VmKind::FloppyDrive, s);
+  EXPECT_EQ(c.Connect(loop.name()), VMConnection::kCancelled);
+  EXPECT_EQ(c.LastMessage(),
+            "The drive " + loop.name() + " is in use on this computer. Unmount it here first.");
   media.Release();
   EXPECT_EQ(second.Open(loop.path()), 0);
-}
-
-TEST(CMediaLoop, ReadOnlyDeviceIsWriteProtected) {
-  TempDir dir;
-  vmtest::WriteFile(dir / "disk", vmtest::RandomBytes(1u << 20, 7));
-  LoopDevice loop(dir / "disk", true);
-  if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
-  CMedia media(MediaRoots{});
-  ASSERT_EQ(media.Open(loop.name()), 0);
-  EXPECT_TRUE(media.IsWriteProtected());
+  // A read-only device is write protected.
+  vmtest::WriteFile(dir / "ro", vmtest::RandomBytes(1u << 20, 7));
+  LoopDevice readOnly(dir / "ro", true);
+  ASSERT_TRUE(readOnly.ok());
+  CMedia ro(MediaRoots{});
+  ASSERT_EQ(ro.Open(readOnly.name()), 0);
+  EXPECT_TRUE(ro.IsWriteProtected());
   const std::vector<uint8_t> block(512, 1);
-  EXPECT_THROW(media.Write(0, 512, block.data()), CMedia::IoError);
+  EXPECT_THROW(ro.Write(0, 512, block.data()), CMedia::IoError);
 }
 
 TEST(CMediaLoop, DriveSizeChoosesFloppyOrLargeDiskAndServesExactly) {
@@ -250,34 +255,10 @@ TEST(CMediaLoop, DriveSizeChoosesFloppyOrLargeDiskAndServesExactly) {
     ASSERT_TRUE(lb.server.WaitSessions(1, 60000));
     c->Disconnect();
     EXPECT_EQ(c->GetKind(), expectedClass == 1 ? VmKind::FloppyDrive : VmKind::LargeDisk);
-    bool sawClass = false;
-    for (auto& line : lb.server.LogLines()) {
-      sawClass |=
-          line.find("\"class\":" + std::to_string(expectedClass) + ",") != std::string::npos;
-    }
-    EXPECT_TRUE(sawClass);
+    EXPECT_TRUE(vmtest::SawHelloClass(lb.server, expectedClass));
     EXPECT_TRUE(lb.server.LastSummary().ok) << lb.server.LastSummary().error;
     EXPECT_EQ(vmtest::ReadFile(dir / "dump"), bytes);
   }
-}
-
-TEST(CMediaLoop, ADriveInUseHereIsNotServed) {
-  TempDir dir;
-  vmtest::WriteFile(dir / "disk", vmtest::RandomBytes(1u << 20, 8));
-  LoopDevice loop(dir / "disk", false);
-  if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
-  CMedia holder(MediaRoots{});
-  ASSERT_EQ(holder.Open(loop.name()), 0);  // as a mounted file system would hold it
-  testing::FakeHost host;
-  VmConnectionSettings s;
-  s.server = "127.0.0.1";
-  s.port = 9;  // never reached
-  s.host = &host;
-  s.roots = MediaRoots{};
-  VMConnection c(VmKind::FloppyDrive, s);
-  EXPECT_EQ(c.Connect(loop.name()), VMConnection::kCancelled);
-  EXPECT_EQ(c.LastMessage(),
-            "The drive " + loop.name() + " is in use on this computer. Unmount it here first.");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "sim/vm_initiator.h"
 
@@ -23,35 +25,19 @@ std::array<uint8_t, 16> Md5Of(const uint8_t* key, const uint8_t* chain) {
 }
 
 TEST(VmSimOptions, ParsesEveryOption) {
-  const char* argv[] = {"mpsim",
-                        "--vm-port",
-                        "6000",
-                        "--vm-key",
-                        "00112233445566778899aabbccddeeff",
-                        "--vm-dump",
-                        "/tmp/d",
-                        "--vm-write",
-                        "--vm-write-lba",
-                        "9",
-                        "--vm-refuse",
-                        "0x26",
-                        "--vm-silence",
-                        "2500",
-                        "--vm-log",
-                        "/tmp/l",
-                        "--vm-blocks",
-                        "64",
-                        "--vm-pings",
-                        "3",
-                        "--vm-sessions",
-                        "2",
-                        "--other"};
-  const int argc = int(sizeof argv / sizeof argv[0]);
+  std::istringstream line(
+      "mpsim --vm-port 6000 --vm-key 00112233445566778899aabbccddeeff --vm-dump /tmp/d --vm-write "
+      "--vm-write-lba 9 --vm-refuse 0x26 --vm-silence 2500 --vm-log /tmp/l --vm-blocks 64 "
+      "--vm-pings 3 --vm-sessions 2 --other");
+  std::vector<std::string> words{std::istream_iterator<std::string>(line), {}};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  const int argc = int(argv.size());
   VmSimOptions o;
   std::string error;
   int i = 1;
   while (i < argc) {
-    const int r = ParseVmOption(argc, const_cast<char**>(argv), &i, &o, &error);
+    const int r = ParseVmOption(argc, argv.data(), &i, &o, &error);
     if (r == 0) break;
     ASSERT_EQ(r, 1) << error;
     ++i;

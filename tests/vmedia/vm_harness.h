@@ -117,4 +117,40 @@ struct Loopback {
   std::unique_ptr<FixedTargetChooser> chooser;
 };
 
+// Mounts path as kind on lb, lets handler (or the simulator's script) run one session, then
+// unmounts. Returns why serving ended.
+inline std::string ServeOnce(Loopback& lb, VmKind kind, const std::string& path,
+                             sim::VmSimServer::SessionHandler handler, Clock* clock = nullptr) {
+  if (handler) lb.server.SetSessionHandler(std::move(handler));
+  if (!lb.Start()) {
+    ADD_FAILURE() << "the simulator did not start";
+    return "";
+  }
+  auto c = lb.Connection(kind, path, clock);
+  std::mutex m;
+  std::string reason;
+  c->SetServeEndedCallback([&](const std::string& r) {
+    std::lock_guard lock(m);
+    reason = r;
+  });
+  const int result = c->Connect("x");
+  EXPECT_EQ(result, 0) << c->LastMessage();
+  if (result == 0) {
+    EXPECT_TRUE(c->IsConnected());
+    EXPECT_TRUE(lb.server.WaitSessions(1, 120000));
+    EXPECT_TRUE(c->WaitServeEnded(10000));
+  }
+  c->Disconnect();
+  std::lock_guard lock(m);
+  return reason;
+}
+
+// True when the simulator logged a hello of this class.
+inline bool SawHelloClass(const sim::VmSimServer& server, int cls) {
+  for (auto& line : server.LogLines()) {
+    if (line.find("\"class\":" + std::to_string(cls) + ",") != std::string::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace remcons::vmtest

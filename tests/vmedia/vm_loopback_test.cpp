@@ -32,27 +32,13 @@ using vmtest::TempDir;
 using vmtest::Cdb;
 using vmtest::ExpectSense;
 using vmtest::Rw10;
+using vmtest::SawHelloClass;
+using vmtest::ServeOnce;
 
-// Mounts path as kind, lets handler (or the script) run one session, then unmounts.
-void ServeOnce(Loopback& lb, VmKind kind, const std::string& path,
-               sim::VmSimServer::SessionHandler handler, Clock* clock = nullptr,
-               std::string* endReason = nullptr) {
-  if (handler) lb.server.SetSessionHandler(std::move(handler));
-  ASSERT_TRUE(lb.Start());
-  auto c = lb.Connection(kind, path, clock);
-  std::mutex m;
-  std::string reason;
-  c->SetServeEndedCallback([&](const std::string& r) {
-    std::lock_guard lock(m);
-    reason = r;
-  });
-  ASSERT_EQ(c->Connect("x"), 0) << c->LastMessage();
-  EXPECT_TRUE(c->IsConnected());
-  ASSERT_TRUE(lb.server.WaitSessions(1, 120000));
-  EXPECT_TRUE(c->WaitServeEnded(10000));
-  c->Disconnect();
-  std::lock_guard lock(m);
-  if (endReason) *endReason = reason;
+// A file of random bytes in dir.
+std::string RandomImage(const TempDir& dir, size_t size, uint32_t seed) {
+  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(size, seed));
+  return dir / "f.img";
 }
 
 // ---- Whole media, read back through the protocol ----
@@ -70,8 +56,7 @@ TEST(VmLoopback, IsoImageReadsBackByteForByte) {
   auto options = vmtest::SimOptions();
   options.dumpFile = dir / "dump.iso";
   Loopback lb(options);
-  std::string reason;
-  ServeOnce(lb, VmKind::CdImage, iso, nullptr, nullptr, &reason);
+  const std::string reason = ServeOnce(lb, VmKind::CdImage, iso, nullptr);
   const auto summary = lb.server.LastSummary();
   EXPECT_TRUE(summary.ok) << summary.error;
   EXPECT_EQ(summary.blockLength, 2048u);
@@ -79,16 +64,10 @@ TEST(VmLoopback, IsoImageReadsBackByteForByte) {
   ASSERT_EQ(0, vmtest::Run("isoinfo -l -i " + Quote(options.dumpFile), &out)) << out;
   EXPECT_NE(out.find("README.TXT"), std::string::npos) << out;
   EXPECT_NE(out.find("NET.BIN"), std::string::npos) << out;
+  // The server closing ends serving without asking for an unmount.
   EXPECT_EQ(reason, "Connection closed.");
+  EXPECT_TRUE(lb.control.Unmounts().empty());
   EXPECT_GT(lb.control.activity.load(), 0);
-}
-
-// True when the simulator logged a hello of this class.
-bool SawHelloClass(const sim::VmSimServer& server, int cls) {
-  for (auto& line : server.LogLines()) {
-    if (line.find("\"class\":" + std::to_string(cls) + ",") != std::string::npos) return true;
-  }
-  return false;
 }
 
 TEST(VmLoopback, ImagesReadBackAndAWriteLandsWhereSent) {
@@ -160,8 +139,7 @@ TEST(VmLoopback, FolderReadThroughTheProtocolPassesFsckAndMcopy) {
 
 TEST(VmLoopback, FloppyUnitAttentionAndCapacities) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(1474560, 7));
+  const std::string image = RandomImage(dir, 1474560, 7);
   Loopback lb;
   ServeOnce(lb, VmKind::ImageFile, image, [](VmInitiator& in) {
     VmReply r;
@@ -297,8 +275,7 @@ TEST(VmLoopback, CdImageTableOfContents) {
 
 TEST(VmLoopback, SilenceOfTwoSecondsOnTheClockBringsAKeepalive) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(1474560, 8));
+  const std::string image = RandomImage(dir, 1474560, 8);
   ManualClock clock;
   Loopback lb;
   ServeOnce(
@@ -337,8 +314,7 @@ TEST(VmLoopback, SilenceOfTwoSecondsOnTheClockBringsAKeepalive) {
 
 TEST(VmLoopback, PingIsAnsweredWithItsEcho) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(1474560, 9));
+  const std::string image = RandomImage(dir, 1474560, 9);
   Loopback lb;
   ServeOnce(lb, VmKind::ImageFile, image, [](VmInitiator& in) {
     const uint8_t echo[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -351,22 +327,9 @@ TEST(VmLoopback, PingIsAnsweredWithItsEcho) {
   EXPECT_EQ(lb.control.activity.load(), 0);
 }
 
-TEST(VmLoopback, ServerClosingEndsServingWithConnectionClosed) {
-  TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 10));
-  Loopback lb;
-  std::string reason;
-  ServeOnce(
-      lb, VmKind::ImageFile, image, [](VmInitiator&) {}, nullptr, &reason);
-  EXPECT_EQ(reason, "Connection closed.");
-  EXPECT_TRUE(lb.control.Unmounts().empty());
-}
-
 TEST(VmLoopback, DisconnectStopsAServingDrive) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 11));
+  const std::string image = RandomImage(dir, 4096, 11);
   Loopback lb;
   lb.server.SetSessionHandler([](VmInitiator& in) { EXPECT_TRUE(in.WaitClosed(20000)); });
   ASSERT_TRUE(lb.Start());
@@ -409,8 +372,7 @@ TEST(VmLoopback, ADeviceThatCannotOpenAsksToBeUnmounted) {
 
 TEST(VmLoopback, RefusalsShowTheirMessages) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 12));
+  const std::string image = RandomImage(dir, 4096, 12);
   const std::pair<int, const char*> cases[] = {
       {0x21, "This drive type is already in use."}, {0x22, "Invalid session key."},
       {0x23, "Unable to connect to drive."},        {0x24, "Session key has expired."},
@@ -434,8 +396,7 @@ TEST(VmLoopback, RefusalsShowTheirMessages) {
 
 TEST(VmLoopback, HelloDigestsFollowTheChain) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 13));
+  const std::string image = RandomImage(dir, 4096, 13);
   Loopback lb;
   lb.server.SetSessionHandler([](VmInitiator&) {});
   ASSERT_TRUE(lb.Start());
@@ -473,8 +434,7 @@ TEST(VmLoopback, HelloDigestsFollowTheChain) {
 
 TEST(VmLoopback, WrongKeyIsRefused) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 14));
+  const std::string image = RandomImage(dir, 4096, 14);
   Loopback lb;
   ASSERT_TRUE(lb.Start());
   lb.key[0] ^= 1;
@@ -487,8 +447,7 @@ TEST(VmLoopback, WrongKeyIsRefused) {
 // A server that answers the hello with fixed bytes (or not at all).
 void RawServer(const std::vector<uint8_t>& answer, int expected) {
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 15));
+  const std::string image = RandomImage(dir, 4096, 15);
   auto listener = TcpSocket::Listen("127.0.0.1", 0);
   ASSERT_TRUE(listener);
   std::thread server([&] {
@@ -504,24 +463,20 @@ void RawServer(const std::vector<uint8_t>& answer, int expected) {
   vmtest::SteppingClock clock;
   testing::FakeHost host;
   FixedTargetChooser chooser(image);
-  VmConnectionSettings settings;
-  settings.server = "127.0.0.1";
-  settings.port = listener->LocalPort();
-  settings.host = &host;
-  settings.chooser = &chooser;
-  settings.clock = &clock;
+  const VmConnectionSettings settings{.server = "127.0.0.1",
+                                      .port = listener->LocalPort(),
+                                      .host = &host,
+                                      .chooser = &chooser,
+                                      .clock = &clock};
   VMConnection c(VmKind::ImageFile, settings);
   EXPECT_EQ(c.Connect("x"), expected);
   EXPECT_EQ(c.LastMessage(), "Unable to connect to drive.");
   server.join();
 }
 
-TEST(VmLoopback, SilentServerMeansUnableToConnect) {
+TEST(VmLoopback, SilentServerOrAnOddAcceptMeansUnableToConnect) {
   RawServer({}, -5 - 0x10);
-}
-
-TEST(VmLoopback, AcceptWithNonZeroSecondByteIsARefusal) {
-  RawServer({0x20, 0x01, 0, 0}, -5 - 0x20);
+  RawServer({0x20, 0x01, 0, 0}, -5 - 0x20);  // an accept with a non-zero second byte
 }
 
 TEST(VmLoopback, NothingListeningIsAConnectFailure) {
@@ -529,12 +484,8 @@ TEST(VmLoopback, NothingListeningIsAConnectFailure) {
   const uint16_t port = listener->LocalPort();
   listener.reset();
   TempDir dir;
-  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 16));
-  FixedTargetChooser chooser(dir / "f.img");
-  VmConnectionSettings settings;
-  settings.server = "127.0.0.1";
-  settings.port = port;
-  settings.chooser = &chooser;
+  FixedTargetChooser chooser(RandomImage(dir, 4096, 16));
+  const VmConnectionSettings settings{.server = "127.0.0.1", .port = port, .chooser = &chooser};
   VMConnection c(VmKind::ImageFile, settings);
   EXPECT_EQ(c.Connect("x"), VMConnection::kConnectFailed);
 }
@@ -555,8 +506,7 @@ TEST(VmLoopback, AConnectWaitingForTheServerIsAbandoned) {
   vmtest::UnansweredPort unanswered;
   if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
   TempDir dir;
-  const std::string image = dir / "f.img";
-  vmtest::WriteFile(image, vmtest::RandomBytes(4096, 17));
+  const std::string image = RandomImage(dir, 4096, 17);
   // A server that reads the hello and says nothing.
   auto listener = TcpSocket::Listen("127.0.0.1", 0);
   ASSERT_TRUE(listener);
@@ -580,12 +530,12 @@ TEST(VmLoopback, AConnectWaitingForTheServerIsAbandoned) {
     StillClock clock;
     testing::FakeHost host;
     FixedTargetChooser chooser(image);
-    VmConnectionSettings settings;
-    settings.server = "127.0.0.1";
-    settings.port = c.atHello ? listener->LocalPort() : unanswered.port();
-    settings.host = &host;
-    settings.chooser = &chooser;
-    settings.clock = &clock;
+    const VmConnectionSettings settings{
+        .server = "127.0.0.1",
+        .port = c.atHello ? listener->LocalPort() : unanswered.port(),
+        .host = &host,
+        .chooser = &chooser,
+        .clock = &clock};
     VMConnection connection(VmKind::ImageFile, settings);
     const int hellosBefore = hellos;
     std::future<int> result =
@@ -637,44 +587,43 @@ int HelloClass(VmKind kind, const std::string& path, int* result, std::string* m
   return -3;
 }
 
-TEST(VmLoopback, ImageSizeChoosesFloppyOrLargeDisk) {
+TEST(VmLoopback, TheMediumChoosesTheHelloClassOrIsRefused) {
   TempDir dir;
   vmtest::SparseFile(dir / "small.img", 1478656);
   vmtest::SparseFile(dir / "large.img", 1478657);
-  int result = 0;
-  EXPECT_EQ(HelloClass(VmKind::ImageFile, dir / "small.img", &result), 1);
-  EXPECT_EQ(HelloClass(VmKind::ImageFile, dir / "large.img", &result), 3);
-}
-
-TEST(VmLoopback, IsoFilesBelongToTheCdImageEntryOnly) {
-  TempDir dir;
-  vmtest::SparseFile(dir / "a.iso", 2048 * 16);
-  vmtest::SparseFile(dir / "b.ISO", 2048 * 16);
-  vmtest::SparseFile(dir / "c.img", 2048 * 16);
-  int result = 0;
-  std::string message;
-  EXPECT_EQ(HelloClass(VmKind::ImageFile, dir / "a.iso", &result, &message), -1);
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(message, "Invalid image type");
-  EXPECT_EQ(HelloClass(VmKind::CdImage, dir / "a.iso", &result), 2);
-  EXPECT_EQ(HelloClass(VmKind::CdImage, dir / "b.ISO", &result), 2);
-  EXPECT_EQ(HelloClass(VmKind::CdImage, dir / "c.img", &result, &message), -1);
-  EXPECT_EQ(message, "Invalid image type");
-}
-
-TEST(VmLoopback, FolderChoicesThatFail) {
-  TempDir dir;
-  int result = 0;
-  std::string message;
-  EXPECT_EQ(HelloClass(VmKind::Folder, "", &result, &message), -1);
-  EXPECT_EQ(message, "Unable to mount folder; verify path.(1)");
-  EXPECT_EQ(HelloClass(VmKind::Folder, dir / "missing", &result, &message), -1);
-  EXPECT_EQ(message, "Unable to open folder " + (dir / "missing") + ".");
+  for (const char* name : {"a.iso", "b.ISO", "c.img"}) vmtest::SparseFile(dir / name, 2048 * 16);
   vmtest::SparseFile(dir / "big/a", 1100u << 20);
-  EXPECT_EQ(HelloClass(VmKind::Folder, dir / "big", &result, &message), -1);
-  EXPECT_EQ(message, "Selected folder exceeds maximum allowed folder size of 1024 MB.");
   vmtest::WriteText(dir / "small/a.txt", "a");
-  EXPECT_EQ(HelloClass(VmKind::Folder, dir / "small", &result), 3);
+  struct Case {
+    VmKind kind;
+    std::string path;
+    int helloClass;       // or -1: refused with this message
+    std::string message;  // of a refusal
+  };
+  const Case cases[] = {
+      {VmKind::ImageFile, dir / "small.img", 1, ""},
+      {VmKind::ImageFile, dir / "large.img", 3, ""},
+      // ISO files belong to the CD image entry only.
+      {VmKind::ImageFile, dir / "a.iso", -1, "Invalid image type"},
+      {VmKind::CdImage, dir / "a.iso", 2, ""},
+      {VmKind::CdImage, dir / "b.ISO", 2, ""},
+      {VmKind::CdImage, dir / "c.img", -1, "Invalid image type"},
+      {VmKind::Folder, "", -1, "Unable to mount folder; verify path.(1)"},
+      {VmKind::Folder, dir / "missing", -1, "Unable to open folder " + (dir / "missing") + "."},
+      {VmKind::Folder, dir / "big", -1,
+       "Selected folder exceeds maximum allowed folder size of 1024 MB."},
+      {VmKind::Folder, dir / "small", 3, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    int result = 0;
+    std::string message;
+    EXPECT_EQ(HelloClass(c.kind, c.path, &result, &message), c.helloClass);
+    if (c.helloClass < 0) {
+      EXPECT_EQ(message, c.message);
+      EXPECT_EQ(result, -1);
+    }
+  }
 }
 
 }  // namespace
