@@ -74,18 +74,19 @@ QStringList Strings(const char* const* texts, size_t n) {
 
 // A console's pieces around a VMConnection that asks the desktop chooser.
 struct ChooserRig {
-  ChooserRig() : chooser(&owner, &lb.host) { EXPECT_TRUE(lb.Start()); }
-  explicit ChooserRig(sim::VmSimOptions options) : lb(options), chooser(&owner, &lb.host) {
+  explicit ChooserRig(sim::VmSimOptions options = vmtest::SimOptions())
+      : lb(options), chooser(&owner, &lb.host) {
     EXPECT_TRUE(lb.Start());
   }
-  std::unique_ptr<VMConnection> Connection(VmKind kind) {
+  // Asks the desktop chooser, or the one given.
+  std::unique_ptr<VMConnection> Connection(VmKind kind, VmTargetChooser* other = nullptr) {
     VmConnectionSettings s;
     s.server = "127.0.0.1";
     s.port = lb.server.Port();
     s.key = lb.key;
     s.host = &lb.host;
     s.control = &lb.control;
-    s.chooser = &chooser;
+    s.chooser = other ? other : &chooser;
     return std::make_unique<VMConnection>(kind, s);
   }
   vmtest::Loopback lb;
@@ -93,71 +94,67 @@ struct ChooserRig {
   VmChooser chooser;
 };
 
-TEST(VmChooser, AnImageChosenInTheDialogIsServed) {
-  TempDir dir;
-  const std::vector<uint8_t> bytes = vmtest::RandomBytes(1474560, 41);
-  const std::string image = dir / "disk one.img";
-  vmtest::WriteFile(image, bytes);
-  auto options = vmtest::SimOptions();
-  options.dumpFile = dir / "dump.img";
-  ChooserRig rig(options);
-  rig.lb.host.keyboardGrabbed = true;  // the console had the keyboard
-  std::optional<bool> grabbedAtDialog;
-  QStringList filters;
-  DialogAnswer answer([&](QFileDialog& dialog) {
-    grabbedAtDialog = rig.lb.host.keyboardGrabbed.load();
-    filters = dialog.nameFilters();
-    EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
-    EXPECT_EQ(dialog.defaultSuffix(), "img");
-    EXPECT_EQ(dialog.parentWidget(), &rig.owner);
-    TypeAndAccept(dialog, image);
-  });
-  auto connection = rig.Connection(VmKind::ImageFile);
-  ASSERT_EQ(connection->Connect("\x7f:"), VMConnection::kOk) << connection->LastMessage();
-  EXPECT_TRUE(answer.answered());
-  EXPECT_EQ(grabbedAtDialog, false);
-  EXPECT_EQ(filters, Strings(VmChooser::kImageFilters, 2));
-  EXPECT_EQ(connection->Target(), image);
-  EXPECT_EQ(connection->DeviceKind(), VmKind::FloppyImage);
-  ASSERT_TRUE(rig.lb.server.WaitSessions(1, 60000));
-  connection->Disconnect();
-  EXPECT_TRUE(rig.lb.server.LastSummary().ok) << rig.lb.server.LastSummary().error;
-  EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
+TEST(VmChooser, AnImageOrIsoChosenInTheDialogIsServed) {
+  const struct {
+    VmKind kind;
+    std::string name;
+    size_t size;
+    QStringList filters;
+    VmKind device;
+  } cases[] = {
+      {VmKind::ImageFile, "disk one.img", 1474560, Strings(VmChooser::kImageFilters, 2),
+       VmKind::FloppyImage},
+      {VmKind::CdImage, "install.ISO", 2048 * 200, Strings(VmChooser::kCdImageFilters, 3),
+       VmKind::CdImage},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::vector<uint8_t> bytes = vmtest::RandomBytes(c.size, 41);
+    const std::string image = dir / c.name;
+    vmtest::WriteFile(image, bytes);
+    auto options = vmtest::SimOptions();
+    options.dumpFile = dir / "dump";
+    ChooserRig rig(options);
+    rig.lb.host.keyboardGrabbed = true;  // the console had the keyboard
+    std::optional<bool> grabbedAtDialog;
+    QStringList filters;
+    DialogAnswer answer([&](QFileDialog& dialog) {
+      grabbedAtDialog = rig.lb.host.keyboardGrabbed.load();
+      filters = dialog.nameFilters();
+      EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
+      EXPECT_EQ(dialog.parentWidget(), &rig.owner);
+      if (c.kind == VmKind::ImageFile) {
+        EXPECT_EQ(dialog.defaultSuffix(), "img");
+      }
+      TypeAndAccept(dialog, image);
+    });
+    auto connection = rig.Connection(c.kind);
+    ASSERT_EQ(connection->Connect("\x7f:"), VMConnection::kOk) << connection->LastMessage();
+    EXPECT_TRUE(answer.answered());
+    EXPECT_EQ(grabbedAtDialog, false);
+    EXPECT_EQ(filters, c.filters);
+    EXPECT_EQ(connection->Target(), image);
+    EXPECT_EQ(connection->DeviceKind(), c.device);
+    ASSERT_TRUE(rig.lb.server.WaitSessions(1, 60000));
+    connection->Disconnect();
+    EXPECT_TRUE(rig.lb.server.LastSummary().ok) << rig.lb.server.LastSummary().error;
+    EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
+    if (c.kind != VmKind::ImageFile) continue;
 
-  // The next dialog opens at the last choice.
-  QString openedIn, nameShown;
-  DialogAnswer again([&](QFileDialog& dialog) {
-    openedIn = dialog.directory().absolutePath();
-    nameShown = dialog.findChild<QLineEdit*>("fileNameEdit")->text();
-    dialog.reject();
-  });
-  std::string path;
-  EXPECT_FALSE(rig.chooser.ChooseImageFile(&path));
-  EXPECT_TRUE(again.answered());
-  EXPECT_EQ(openedIn.toStdString(), dir.path());
-  EXPECT_EQ(nameShown.toStdString(), "disk one.img");
-}
-
-TEST(VmChooser, AnIsoChosenInTheCdDialogIsServedAsACdImage) {
-  TempDir dir;
-  const std::vector<uint8_t> bytes = vmtest::RandomBytes(2048 * 200, 42);
-  const std::string iso = dir / "install.ISO";
-  vmtest::WriteFile(iso, bytes);
-  auto options = vmtest::SimOptions();
-  options.dumpFile = dir / "dump.iso";
-  ChooserRig rig(options);
-  QStringList filters;
-  DialogAnswer answer([&](QFileDialog& dialog) {
-    filters = dialog.nameFilters();
-    TypeAndAccept(dialog, iso);
-  });
-  auto connection = rig.Connection(VmKind::CdImage);
-  ASSERT_EQ(connection->Connect("\x7f:"), VMConnection::kOk) << connection->LastMessage();
-  EXPECT_EQ(filters, Strings(VmChooser::kCdImageFilters, 3));
-  EXPECT_EQ(connection->DeviceKind(), VmKind::CdImage);
-  ASSERT_TRUE(rig.lb.server.WaitSessions(1, 60000));
-  connection->Disconnect();
-  EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
+    // The next dialog opens at the last choice.
+    QString openedIn, nameShown;
+    DialogAnswer again([&](QFileDialog& dialog) {
+      openedIn = dialog.directory().absolutePath();
+      nameShown = dialog.findChild<QLineEdit*>("fileNameEdit")->text();
+      dialog.reject();
+    });
+    std::string path;
+    EXPECT_FALSE(rig.chooser.ChooseImageFile(&path));
+    EXPECT_TRUE(again.answered());
+    EXPECT_EQ(openedIn.toStdString(), dir.path());
+    EXPECT_EQ(nameShown.toStdString(), c.name);
+  }
 }
 
 TEST(VmChooser, AFolderChosenInTheBrowserIsServedAsAFatVolume) {
@@ -227,23 +224,15 @@ TEST(HeadlessVmChooser, EachEntrySaysHowToMountFromTheCommandLine) {
                {VmKind::CdImage, "--mount cdimage=PATH"},
                {VmKind::Folder, "--mount folder=PATH"}};
   for (const Case& c : cases) {
-    vmtest::Loopback lb;
-    ASSERT_TRUE(lb.Start());
-    HeadlessVmChooser chooser(&lb.host);
-    VmConnectionSettings s;
-    s.server = "127.0.0.1";
-    s.port = lb.server.Port();
-    s.key = lb.key;
-    s.host = &lb.host;
-    s.chooser = &chooser;
-    VMConnection connection(c.kind, s);
-    EXPECT_EQ(connection.Connect("~:"), VMConnection::kCancelled);
-    const auto boxes = lb.host.Boxes();
+    ChooserRig rig;
+    HeadlessVmChooser headless(&rig.lb.host);
+    EXPECT_EQ(rig.Connection(c.kind, &headless)->Connect("~:"), VMConnection::kCancelled);
+    const auto boxes = rig.lb.host.Boxes();
     ASSERT_EQ(boxes.size(), 1u) << VmKindName(c.kind);
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].text, HeadlessVmChooser::Reason(c.kind));
     EXPECT_NE(boxes[0].text.find(c.option), std::string::npos) << boxes[0].text;
-    EXPECT_EQ(lb.server.Sessions(), 0);
+    EXPECT_EQ(rig.lb.server.Sessions(), 0);
   }
 }
 

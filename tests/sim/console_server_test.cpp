@@ -18,24 +18,6 @@ using testing::TestKeys;
 using testing::TestOptions;
 using Bytes = std::vector<uint8_t>;
 
-// Codes read from deciphered stream bytes as the decoder reads them: least significant bit of
-// each byte first, each code most significant bit first.
-class Bits {
- public:
-  explicit Bits(Bytes bytes) : bytes_(std::move(bytes)) {}
-  uint32_t Get(int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i, ++pos_) {
-      v = v << 1 | ((bytes_.at(pos_ / 8) >> (pos_ % 8)) & 1);
-    }
-    return v;
-  }
-
- private:
-  Bytes bytes_;
-  size_t pos_ = 0;
-};
-
 Bytes ReadSome(ConsolePeer& peer, size_t n) {
   Bytes out;
   uint8_t buffer[4096];
@@ -51,11 +33,11 @@ Bytes ReadSome(ConsolePeer& peer, size_t n) {
 // stream opens with the mode command: START 1, CMD 0, CMD0 1, EXTCMD 1, EXTCMD1 0, EXTCMD2 0, then
 // 640 / 16 = 40 columns, 480 / 16 = 30 rows and no extra lines.
 void ExpectModeCommand(ConsolePeer& peer) {
-  Bits bits(ReadSome(peer, 4));
-  EXPECT_EQ(bits.Get(6), 0b101100u);
-  EXPECT_EQ(bits.Get(7), 40u);
-  EXPECT_EQ(bits.Get(7), 30u);
-  EXPECT_EQ(bits.Get(4), 0u);
+  const Bytes mode = remcons::testing::Bits("1 0 1 1 0 0 0101000 0011110 0000");
+  Bytes got = ReadSome(peer, mode.size());
+  ASSERT_GE(got.size(), mode.size());
+  got.resize(mode.size());
+  EXPECT_EQ(got, mode);
 }
 
 using ConsoleServerTest = testing::ServerTest;
