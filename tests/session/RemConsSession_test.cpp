@@ -10,7 +10,6 @@
 #include "platform/strings.h"
 #include "session/session_rig.h"
 #include "support/trace_capture.h"
-#include "ui/MenuBarLayout.h"
 #include "vmedia/VmDrives.h"
 
 namespace remcons {
@@ -599,37 +598,6 @@ TEST(SessionInput, TerminalKeysCharactersAndShiftState) {
   EXPECT_TRUE(rig.control->InputSeen());
 }
 
-TEST(SessionInput, MousePacketsCarryTheExampleValues) {
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.control->put_width(1024);
-  rig.control->put_height(768);
-  rig.Connect(peer);
-  rig.control->OnMouseMove(100, 100, false);
-  const size_t first = 8;
-  ASSERT_TRUE(peer.WaitReceived(first));
-  rig.control->OnMouseMove(110, 90, false);
-  rig.control->OnMouseMove(110, 90, false);  // no movement, nothing sent
-  rig.control->OnMouseMove(500, 90, true);   // Control held: the local pointer moves alone
-  rig.control->OnMouseMove(501, 90, false);
-  using E = MenuBarMouse;
-  for (E::Event e : {E::kLeftDown, E::kLeftUp, E::kLeftDoubleClick, E::kLeftUp}) {
-    rig.control->OnMouseButton(e, 501, 90);
-  }
-  rig.control->OnMouseButton(E::kRightDown, 501, 90);
-  rig.control->OnMouseButton(E::kRightUp, 501, 90);
-
-  const Bytes expected = {
-      0xFF, 0xD0, 0x0A, 0x0A, 0x01, 0x42, 0x01, 0x5F,  // the example: (100,100) to (110,90)
-      0xFF, 0xD0, 0x01, 0x00, 0x05, 0xBB, 0x01, 0x5F,  // one step right from 500: X = 1467
-      0xFF, 0xD1, 0x04, 0xFF, 0xD2, 0x04, 0xFF, 0xD3, 0x04, 0x01,
-      0xFF, 0xD2, 0x04, 0xFF, 0xD1, 0x01, 0xFF, 0xD2, 0x01};
-  ASSERT_TRUE(peer.WaitReceived(first + expected.size()));
-  const Bytes received = peer.Received();
-  EXPECT_EQ(Bytes(received.begin() + first, received.end()), expected);
-  EXPECT_GE(rig.host.cursorSets.load(), 5);
-}
-
 // --- The menu bar ---
 
 TEST(SessionMenuBar, PinnedOnThe21stTickAndComposedOverThePicture) {
@@ -672,27 +640,6 @@ TEST(SessionMenuBar, PinnedOnThe21stTickAndComposedOverThePicture) {
   }
   EXPECT_GT(barPixels, area.Width() * area.Height() / 2);
   EXPECT_EQ(elsewhereSame, elsewhere);
-}
-
-TEST(SessionMenuBar, ThePointerOnTheBarStaysLocal) {
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.Connect(peer);
-  CMenuBar& bar = *rig.control->menuBar();
-  const Rect area = layout::Bar(bar.width());
-  const int x = (area.left + area.right) / 2, y = area.top + 2;
-  rig.control->OnMouseMove(x, y, false);
-  EXPECT_TRUE(bar.IsShown());
-  rig.control->OnMouseButton(MenuBarMouse::kLeftDown, x, y);
-  rig.control->OnMouseButton(MenuBarMouse::kLeftUp, x, y);
-  // Below the bar the mouse reaches the server again, and the bar hides.
-  rig.control->OnMouseMove(x, 300, false);
-  EXPECT_FALSE(bar.IsShown());
-  ASSERT_TRUE(peer.WaitReceived(8));
-  const Bytes received = peer.Received();
-  ASSERT_EQ(received.size(), 8u);
-  EXPECT_EQ(received[0], 0xFF);
-  EXPECT_EQ(received[1], 0xD0);
 }
 
 // --- Mode changes and status texts ---

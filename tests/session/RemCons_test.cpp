@@ -5,113 +5,55 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "session/session_rig.h"
 #include "support/trace_capture.h"
 
 namespace remcons {
 namespace {
 
+using testing::EventLog;
 using testing::TraceCapture;
 
-// Reads any property through its get method, as text.
+// Each property's get method: read as text, and called with a null pointer.
+struct Getter {
+  std::function<std::string(CRemCons&)> read;
+  std::function<HRESULT(CRemCons&)> readNull;
+};
+
+template <typename T>
+Getter MakeGetter(HRESULT (CRemCons::*get)(T*)) {
+  return {[get](CRemCons& c) -> std::string {
+            T v{};
+            EXPECT_EQ((c.*get)(&v), S_OK);
+            if constexpr (std::is_same_v<T, BSTR>) {
+              return v;
+            } else {
+              return std::to_string(v);
+            }
+          },
+          [get](CRemCons& c) { return (c.*get)(nullptr); }};
+}
+
+#define GETTER(name) \
+  { #name, MakeGetter(&CRemCons::get_##name) }
+const std::map<std::string, Getter>& Getters() {
+  static const std::map<std::string, Getter> getters = {
+      GETTER(target),        GETTER(port),          GETTER(height),     GETTER(width),
+      GETTER(fullScreen),    GETTER(vmKey),         GETTER(vmPort),     GETTER(serverName),
+      GETTER(login),         GETTER(encryption),    GETTER(decryptKey), GETTER(encryptKey),
+      GETTER(keyIndex),      GETTER(mouseMode),     GETTER(timeout),    GETTER(uniqueFeatures),
+      GETTER(muMode),        GETTER(muServer),      GETTER(muPort),     GETTER(kbdMode),
+      GETTER(screenCapture), GETTER(clientCapture), GETTER(autoExport), GETTER(scrPort)};
+  return getters;
+}
+#undef GETTER
+
 std::string Get(CRemCons& c, const std::string& name) {
-  auto number = [](HRESULT hr, uint32_t v) {
-    EXPECT_EQ(hr, S_OK);
-    return std::to_string(v);
-  };
-  auto text = [](HRESULT hr, const BSTR& v) {
-    EXPECT_EQ(hr, S_OK);
-    return v;
-  };
-  uint8_t u8 = 0;
-  uint16_t u16 = 0;
-  uint32_t u32 = 0;
-  BSTR s;
-  HRESULT hr = S_OK;
-  static const std::map<std::string, int> ids = [] {
-    std::map<std::string, int> m;
-    for (const PropertyInfo& info : kRemConsProperties) m[info.name] = info.dispid;
-    return m;
-  }();
-  switch (ids.at(name)) {
-    case 1:
-      hr = c.get_target(&s);
-      return text(hr, s);
-    case 2:
-      hr = c.get_port(&u16);
-      return number(hr, u16);
-    case 3:
-      hr = c.get_height(&u16);
-      return number(hr, u16);
-    case 4:
-      hr = c.get_width(&u16);
-      return number(hr, u16);
-    case 5:
-      hr = c.get_fullScreen(&u16);
-      return number(hr, u16);
-    case 6:
-      hr = c.get_vmKey(&s);
-      return text(hr, s);
-    case 7:
-      hr = c.get_vmPort(&u16);
-      return number(hr, u16);
-    case 8:
-      hr = c.get_serverName(&s);
-      return text(hr, s);
-    case 9:
-      hr = c.get_login(&s);
-      return text(hr, s);
-    case 10:
-      hr = c.get_encryption(&u16);
-      return number(hr, u16);
-    case 11:
-      hr = c.get_decryptKey(&s);
-      return text(hr, s);
-    case 12:
-      hr = c.get_encryptKey(&s);
-      return text(hr, s);
-    case 13:
-      hr = c.get_keyIndex(&u32);
-      return number(hr, u32);
-    case 14:
-      hr = c.get_mouseMode(&u8);
-      return number(hr, u8);
-    case 15:
-      hr = c.get_timeout(&u32);
-      return number(hr, u32);
-    case 16:
-      hr = c.get_uniqueFeatures(&u32);
-      return number(hr, u32);
-    case 17:
-      hr = c.get_muMode(&u32);
-      return number(hr, u32);
-    case 18:
-      hr = c.get_muServer(&s);
-      return text(hr, s);
-    case 19:
-      hr = c.get_muPort(&u16);
-      return number(hr, u16);
-    case 20:
-      hr = c.get_kbdMode(&u16);
-      return number(hr, u16);
-    case 21:
-      hr = c.get_screenCapture(&u8);
-      return number(hr, u8);
-    case 22:
-      hr = c.get_clientCapture(&u8);
-      return number(hr, u8);
-    case 23:
-      hr = c.get_autoExport(&u8);
-      return number(hr, u8);
-    case 24:
-      hr = c.get_scrPort(&u16);
-      return number(hr, u16);
-  }
-  ADD_FAILURE() << "no property " << name;
-  return "";
+  return Getters().at(name).read(c);
 }
 
 const std::map<std::string, std::string>& Defaults() {
@@ -130,29 +72,12 @@ std::vector<uint8_t> Key(const uint8_t* key) {
   return std::vector<uint8_t>(key, key + 16);
 }
 
-TEST(RemConsProperties, TableOfInterface) {
-  ASSERT_EQ(std::size(kRemConsProperties), 24u);
-  const char* names[] = {"target",         "port",          "height",     "width",     "fullScreen",
-                         "vmKey",          "vmPort",        "serverName", "login",     "encryption",
-                         "decryptKey",     "encryptKey",    "keyIndex",   "mouseMode", "timeout",
-                         "uniqueFeatures", "muMode",        "muServer",   "muPort",    "kbdMode",
-                         "screenCapture",  "clientCapture", "autoExport", "scrPort"};
-  for (int n = 0; n < 24; ++n) {
-    EXPECT_STREQ(kRemConsProperties[n].name, names[n]);
-    EXPECT_EQ(kRemConsProperties[n].dispid, n + 1);
-  }
-  EXPECT_EQ(kRemConsProperties[13].type, PropertyType::kU8);   // mouseMode
-  EXPECT_EQ(kRemConsProperties[12].type, PropertyType::kU32);  // keyIndex
-  EXPECT_EQ(kRemConsProperties[1].type, PropertyType::kU16);   // port
-  EXPECT_EQ(kRemConsProperties[5].type, PropertyType::kText);  // vmKey
-  EXPECT_STREQ(kRemConsEvents[0].name, "OnShutdown");
-  EXPECT_EQ(kRemConsEvents[3].dispid, 3);
-  EXPECT_EQ(E_POINTER, static_cast<HRESULT>(0x80004003u));
-  EXPECT_EQ(E_OUTOFMEMORY, static_cast<HRESULT>(0x8007000Eu));
-}
-
 TEST(RemConsProperties, Defaults) {
   CRemCons c;
+  ASSERT_EQ(std::size(kRemConsProperties), Defaults().size());
+  for (const PropertyInfo& info : kRemConsProperties) {
+    EXPECT_TRUE(Defaults().count(info.name) && Getters().count(info.name)) << info.name;
+  }
   for (const auto& [name, value] : Defaults()) EXPECT_EQ(Get(c, name), value) << name;
   const RemConsProperties& p = c.Properties();
   EXPECT_EQ(p.vmNotAuthorized, 0);
@@ -319,19 +244,10 @@ TEST(RemConsProperties, LongTextsAreCutAtACharacterBoundary) {
   EXPECT_EQ(out, "10.0.0.1");
 }
 
+// Every get refuses a null pointer instead of writing through it.
 TEST(RemConsProperties, NullOutputPointers) {
   CRemCons c;
-  EXPECT_EQ(c.get_target(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_serverName(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_login(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_muServer(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_vmKey(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_decryptKey(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_encryptKey(nullptr), E_POINTER);
-  // Numeric gets refuse a null pointer as well instead of writing through it.
-  EXPECT_EQ(c.get_port(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_timeout(nullptr), E_POINTER);
-  EXPECT_EQ(c.get_mouseMode(nullptr), E_POINTER);
+  for (const auto& [name, getter] : Getters()) EXPECT_EQ(getter.readNull(c), E_POINTER) << name;
 }
 
 TEST(RemConsProperties, PageHostAsTarget) {
@@ -366,20 +282,9 @@ TEST(RemConsProperties, PageHostAsTarget) {
   }
 }
 
-class RecordingSink : public IRemConsEv {
- public:
-  void OnShutdown() override { events.push_back("shutdown"); }
-  void OnResize(int32_t cx, int32_t cy) override {
-    events.push_back("resize " + std::to_string(cx) + "x" + std::to_string(cy));
-  }
-  void OnStatus(const std::string& s) override { events.push_back("status " + s); }
-  void OnDialog(const std::string& s) override { events.push_back("dialog " + s); }
-  std::vector<std::string> events;
-};
-
 TEST(RemConsEvents, EverySinkReceivesEveryEvent) {
   CRemCons c;
-  RecordingSink a, b;
+  EventLog a, b;
   const uint32_t ca = c.Advise(&a);
   const uint32_t cb = c.Advise(&b);
   EXPECT_NE(ca, 0u);
@@ -391,15 +296,16 @@ TEST(RemConsEvents, EverySinkReceivesEveryEvent) {
   c.FireOnStatus();
   c.FireOnDialog();
   c.FireOnShutdown();
-  const std::vector<std::string> expected = {"resize 1024x768", "status 1024x768 | Video suspended",
-                                             "dialog Video suspended", "shutdown"};
-  EXPECT_EQ(a.events, expected);
-  EXPECT_EQ(b.events, expected);
+  const std::vector<std::string> expected = {"OnResize 1024x768",
+                                             "OnStatus 1024x768 | Video suspended",
+                                             "OnDialog Video suspended", "OnShutdown"};
+  EXPECT_EQ(a.Events(), expected);
+  EXPECT_EQ(b.Events(), expected);
   EXPECT_TRUE(c.Unadvise(ca));
   EXPECT_FALSE(c.Unadvise(ca));
   c.FireOnShutdown();
-  EXPECT_EQ(a.events.size(), 4u);
-  EXPECT_EQ(b.events.back(), "shutdown");
+  EXPECT_EQ(a.Events().size(), 4u);
+  EXPECT_EQ(b.Events().back(), "OnShutdown");
   EXPECT_EQ(c.Advise(nullptr), 0u);
 }
 
@@ -555,39 +461,19 @@ TEST(PropertyBag, HtmlWithoutAMarkedObjectUsesTheFirstWithParams) {
 // Pages cut and spliced at random: the parser must stay inside the text and report only named
 // params (the sanitizer build checks the first).
 TEST(PropertyBag, HtmlFragmentsAtRandom) {
-  const std::vector<std::string> pieces = {"<object classid='RemCons'>",
-                                           "</object>",
-                                           "<param name=",
-                                           "\"port\"",
-                                           " value=",
-                                           "'23'",
-                                           "&amp",
-                                           "&#x",
-                                           "&#",
-                                           "&#1114112;",
-                                           "<!--",
-                                           "-->",
-                                           "<script>",
-                                           "</script",
-                                           "<",
-                                           ">",
-                                           "/",
-                                           "=",
-                                           "\"",
-                                           "'",
-                                           " ",
-                                           "<param",
-                                           "name",
-                                           "value",
-                                           "<!DOCTYPE",
-                                           "<?x",
-                                           "&quot;",
-                                           "&",
-                                           ";",
-                                           "a",
-                                           "0x1F",
-                                           "\xC3",
-                                           "\xA9"};
+  // The pieces, '|' between them.
+  const std::string all =
+      "<object classid='RemCons'>|</object>|<param name=|\"port\"| value=|'23'|&amp|&#x|&#|"
+      "&#1114112;|<!--|-->|<script>|</script|<|>|/|=|\"|'| |<param|name|value|<!DOCTYPE|<?x|"
+      "&quot;|&|;|a|0x1F|\xC3|\xA9";
+  std::vector<std::string> pieces(1);
+  for (char c : all) {
+    if (c == '|') {
+      pieces.emplace_back();
+    } else {
+      pieces.back().push_back(c);
+    }
+  }
   std::mt19937 rng(7);
   size_t found = 0;
   for (int round = 0; round < 3000; ++round) {
@@ -600,39 +486,6 @@ TEST(PropertyBag, HtmlFragmentsAtRandom) {
     }
   }
   EXPECT_GT(found, 0u);  // the pieces do make params now and then
-}
-
-TEST(PropertyBag, PageLoadsExactlyWhatItNames) {
-  const std::string page =
-      "<html><body><object classid='clsid:RemCons'>"
-      "<param name='target' value='10.9.8.7'><param name='port' value='4000'>"
-      "<param name='encryption' value='1'>"
-      "<param name='decryptKey' value='000102030405060708090a0b0c0d0e0f'>"
-      "<param name='encryptKey' value='too short'>"
-      "<param name='mouseMode' value='9'>"
-      "<param name='vmKey' value='VMKEYREFUSEDQQQQQQQQQQQQQQQQQQQQ'>"
-      "<param name='timeout' value='0x3c'>"
-      "</object></body></html>";
-  CRemCons c;
-  TraceCapture capture;
-  EXPECT_EQ(c.Load(ParseHtmlParams(page)), S_FALSE);
-  EXPECT_EQ(Get(c, "target"), "10.9.8.7");
-  EXPECT_EQ(Get(c, "port"), "4000");
-  EXPECT_EQ(c.Properties().encryption, 1);
-  EXPECT_EQ(c.Properties().decryptKey[15], 0x0f);
-  EXPECT_EQ(Key(c.Properties().encryptKey), std::vector<uint8_t>(16, 0));
-  EXPECT_EQ(Get(c, "mouseMode"), "0");
-  EXPECT_EQ(c.Properties().vmNotAuthorized, 1);
-  EXPECT_EQ(Get(c, "timeout"), "60");
-  EXPECT_TRUE(capture.Has("Encrypt key is not valid."));
-  EXPECT_TRUE(capture.Has("CRemCons: Error - invalid parameter for mouseMode.\n"));
-  std::set<std::string> named = {"target",     "port",      "encryption", "decryptKey",
-                                 "encryptKey", "mouseMode", "vmKey",      "timeout"};
-  for (const auto& [name, value] : Defaults()) {
-    if (!named.count(name)) {
-      EXPECT_EQ(Get(c, name), value) << name;
-    }
-  }
 }
 
 }  // namespace

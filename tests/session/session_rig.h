@@ -100,9 +100,6 @@ class ConsolePeer {
     if (socket) socket->Close();
   }
 
-  bool WaitAccepted(int timeoutMs = 5000) {
-    return WaitUntil([this] { return Socket() != nullptr; }, timeoutMs);
-  }
   bool WaitStartSequence(int timeoutMs = 5000) {
     return WaitUntil(
         [this] {

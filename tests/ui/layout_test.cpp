@@ -38,11 +38,6 @@ TEST(MenuBarLayout, ButtonsAtTheirPlacesForCommonWidths) {
           << "width " << w.width << " button " << static_cast<int>(p.button);
     }
   }
-  // Spelled out for 1024 (R = 832), against slips in the table above.
-  EXPECT_EQ(layout::Button(B::kPin, 1024), (Rect{212, 2, 228, 18}));
-  EXPECT_EQ(layout::Button(B::kClose, 1024), (Rect{790, 2, 807, 19}));
-  EXPECT_EQ(layout::Button(B::kKeys, 1024), (Rect{728, 2, 746, 23}));
-  EXPECT_EQ(layout::Button(B::kControl, 1024), (Rect{626, 2, 642, 18}));
 }
 
 TEST(MenuBarLayout, PanelsAndTooltipStrip) {
@@ -75,46 +70,36 @@ TEST(MenuBarLayout, PanelsAndTooltipStrip) {
     EXPECT_EQ(layout::DriveMenu(c.width, 9), c.drives9);
     EXPECT_TRUE(layout::DriveMenu(c.width, 0).Empty());
   }
-  // Panel sizes agree with their pictures.
-  EXPECT_EQ(layout::KeysPanel(800).Width(), menubar::kKeysPanelWidth);
-  EXPECT_EQ(layout::KeysPanel(800).Height(), menubar::kKeysPanelHeight);
-  EXPECT_EQ(layout::PowerCompact(800).Width(), menubar::kPowerCompactWidth);
-  EXPECT_EQ(layout::PowerCompact(800).Height(), menubar::kPowerCompactHeight);
-  EXPECT_EQ(layout::PowerExtended(800).Width(), menubar::kPowerExtendedWidth);
-  EXPECT_EQ(layout::PowerExtended(800).Height(), menubar::kPowerExtendedHeight);
-  EXPECT_EQ(layout::TooltipStrip(800).Width(), menubar::kTooltipWidth);
-  EXPECT_EQ(layout::TooltipStrip(800).Height(), menubar::kTooltipHeight);
-  for (int n = 1; n <= 9; ++n) {
-    const menubar::ImageSpec image = menubar::FindImage(menubar::img::kDriveMenu[n - 1]);
-    EXPECT_EQ(layout::DriveMenu(800, n).Width(), image.width);
-    EXPECT_EQ(layout::DriveMenu(800, n).Height(), image.height) << n;
-  }
 }
 
-TEST(MenuBarLayout, ButtonImagesFitTheirRectangles) {
-  struct Case {
-    B button;
-    std::string_view image;
-  };
+// Every rectangle the bar clicks or paints in is the size of its picture.
+TEST(MenuBarLayout, RectanglesFitTheirPictures) {
   namespace img = menubar::img;
-  const Case cases[] = {{B::kPin, img::kPinOut},
-                        {B::kClose, img::kClose},
-                        {B::kPower, img::kPowerOn},
-                        {B::kMedia, img::kMedia},
-                        {B::kKeys, img::kKeys},
-                        {B::kReplay, img::kReplay},
-                        {B::kRecord, img::kRecordIdle},
-                        {B::kControl, img::kControlNone},
-                        {B::kClientList, img::kClientList},
-                        {B::kLock, img::kLockOpen},
-                        {B::kPlayPause, img::kPlay},
-                        {B::kStop, img::kStop},
-                        {B::kFastPlay, "316"}};
-  for (const Case& c : cases) {
-    const menubar::ImageSpec image = menubar::FindImage(c.image);
-    const Rect r = layout::Button(c.button, 1024);
-    EXPECT_EQ(image.width, r.Width()) << c.image;
-    EXPECT_EQ(image.height, r.Height()) << c.image;
+  std::vector<std::pair<Rect, std::string_view>> cases = {
+      {layout::KeysPanel(800), img::kKeysPanel},
+      {layout::PowerCompact(800), img::kPowerCompact},
+      {layout::PowerExtended(800), img::kPowerExtended},
+      {layout::TooltipStrip(800), img::kTipPower}};
+  for (int n = 1; n <= 9; ++n) cases.push_back({layout::DriveMenu(800, n), img::kDriveMenu[n - 1]});
+  const std::pair<B, std::string_view> buttons[] = {{B::kPin, img::kPinOut},
+                                                    {B::kClose, img::kClose},
+                                                    {B::kPower, img::kPowerOn},
+                                                    {B::kMedia, img::kMedia},
+                                                    {B::kKeys, img::kKeys},
+                                                    {B::kReplay, img::kReplay},
+                                                    {B::kRecord, img::kRecordIdle},
+                                                    {B::kControl, img::kControlNone},
+                                                    {B::kClientList, img::kClientList},
+                                                    {B::kLock, img::kLockOpen},
+                                                    {B::kPlayPause, img::kPlay},
+                                                    {B::kStop, img::kStop},
+                                                    {B::kFastPlay, "316"}};
+  for (const auto& [button, image] : buttons)
+    cases.push_back({layout::Button(button, 1024), image});
+  for (const auto& [r, id] : cases) {
+    const menubar::ImageSpec image = menubar::FindImage(id);
+    EXPECT_EQ(image.width, r.Width()) << id;
+    EXPECT_EQ(image.height, r.Height()) << id;
   }
 }
 
@@ -156,15 +141,7 @@ TEST(MenuBarLayout, KeysRowsAndGaps) {
     }
     EXPECT_EQ(layout::KeysRowAt(40, y), expected) << "y " << y;
   }
-  EXPECT_EQ(layout::KeysRowAt(40, 4), -1);
-  EXPECT_EQ(layout::KeysRowAt(40, 5), 0);
-  EXPECT_EQ(layout::KeysRowAt(40, 19), 0);
-  EXPECT_EQ(layout::KeysRowAt(40, 20), -1);
-  EXPECT_EQ(layout::KeysRowAt(40, 22), -1);
-  EXPECT_EQ(layout::KeysRowAt(40, 23), 1);
-  EXPECT_EQ(layout::KeysRowAt(40, 113), 6);
-  EXPECT_EQ(layout::KeysRowAt(40, 127), 6);
-  EXPECT_EQ(layout::KeysRowAt(40, 128), -1);
+  // The margins left and right.
   EXPECT_EQ(layout::KeysRowAt(3, 10), -1);
   EXPECT_EQ(layout::KeysRowAt(4, 10), 0);
   EXPECT_EQ(layout::KeysRowAt(75, 10), 0);
@@ -179,9 +156,6 @@ TEST(MenuBarLayout, DriveRowsDoNotOverlap) {
     EXPECT_EQ(r.left, 45);
     EXPECT_EQ(r.right, 104);
     EXPECT_EQ(r.bottom, 20 + 21 * k);
-    if (k > 0) {
-      EXPECT_LE(layout::DriveButtonClick(k - 1).bottom, r.top);
-    }
   }
   EXPECT_LE(layout::DriveButtonClick(8).bottom, menubar::DriveMenuHeight(9));
 }
