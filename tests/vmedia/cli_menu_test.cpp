@@ -16,27 +16,12 @@
 namespace remcons {
 namespace {
 
-namespace fs = std::filesystem;
 using vmtest::TempDir;
 
-// A sysfs with removable drives of the given sizes (in 512-byte sectors) and a CD-ROM drive.
-struct Sysfs {
-  void Add(const std::string& name, uint64_t sectors, bool cdrom = false) {
-    const std::string base = dir / ("sys/class/block/" + name);
-    vmtest::WriteText(base + "/removable", "1\n");
-    vmtest::WriteText(base + "/size", std::to_string(sectors) + "\n");
-    vmtest::WriteText(base + "/device/type", cdrom ? "5\n" : "0\n");
-    vmtest::WriteText(dir / ("dev/" + name), "");
-  }
-  void Remove(const std::string& name) { fs::remove_all(dir / ("sys/class/block/" + name)); }
-  MediaRoots roots() const { return MediaRoots{dir / "sys", dir / "dev"}; }
-  TempDir dir;
-};
-
 TEST(VmMountSpec, Parses) {
-  Sysfs s;
-  s.Add("sdb", 2880);
-  s.Add("sr0", 0, true);
+  vmtest::FakeSysfs s;
+  s.Add("sdb", "1", "0", 2880);
+  s.Add("sr0", "1", "5");
   struct Case {
     const char* text;
     bool ok;
@@ -283,13 +268,15 @@ TEST(VmDriveMenu, JapaneseLabels) {
 
 // The entries, their icons and drives that come and go are held by the menu bar's tests.
 TEST(VmDriveMenu, HoldsAtMostNineEntries) {
-  Sysfs s;
-  for (const char* name : {"sdb", "sdc", "sdd", "sde", "sdf", "sdg", "sdh"}) s.Add(name, 2880);
+  vmtest::FakeSysfs s;
+  for (const char* name : {"sdb", "sdc", "sdd", "sde", "sdf", "sdg", "sdh"}) {
+    s.Add(name, "1", "0", 2880);
+  }
   const VmConnectionSettings settings{.server = "", .roots = s.roots()};
   VmDriveMenu menu(settings);
   menu.Build(false);
   EXPECT_EQ(menu.Count(), 9);
-  s.Add("sdi", 2880);
+  s.Add("sdi", "1", "0", 2880);
   menu.GetDrives();
   EXPECT_EQ(menu.Count(), 9);
 }

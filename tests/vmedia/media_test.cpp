@@ -15,7 +15,6 @@
 namespace remcons {
 namespace {
 
-namespace fs = std::filesystem;
 using vmtest::TempDir;
 
 std::vector<uint8_t> WithHeader(size_t size, uint16_t offset, uint32_t seed) {
@@ -124,52 +123,33 @@ TEST(CMedia, FolderImageIsWriteProtectedAndSurvivesReopen) {
   EXPECT_EQ(media.FolderImage(), nullptr);
 }
 
-// A sysfs and /dev with a few block devices.
-struct FakeSysfs {
-  FakeSysfs() {
-    auto disk = [&](const std::string& name, const std::string& removable, const std::string& type,
-                    bool usb) {
-      const std::string real =
-          dir / ("sys/devices/" + std::string(usb ? "pci0/usb1/1-1/" : "pci0/ata1/") + name);
-      vmtest::WriteText(real + "/removable", removable + "\n");
-      if (!type.empty()) vmtest::WriteText(real + "/device/type", type + "\n");
-      vmtest::MakeDirs(dir / "sys/class/block");
-      fs::create_directory_symlink(real, dir / ("sys/class/block/" + name));
-      vmtest::WriteText(dir / ("dev/" + name), "");
-    };
-    disk("sda", "0", "0", false);
-    disk("sdb", "1", "0", false);
-    disk("sdc", "0", "0", true);  // a USB hard disk that says it is not removable
-    disk("sr0", "1", "5", false);
-    disk("loop0", "0", "", false);
-    disk("sdb1", "1", "", false);
-    vmtest::WriteText(dir / "sys/class/block/sdb1/partition", "1\n");
-    roots.sys = dir / "sys";
-    roots.dev = dir / "dev";
-  }
-  TempDir dir;
-  MediaRoots roots;
-};
-
 TEST(CMedia, DrivesAreFoundThroughSysfs) {
-  FakeSysfs f;
-  EXPECT_EQ(CMedia::GetDriveType("sda", f.roots), CMedia::kFixed);
-  EXPECT_EQ(CMedia::GetDriveType("sdb", f.roots), CMedia::kRemovable);
-  EXPECT_EQ(CMedia::GetDriveType("sdc", f.roots), CMedia::kRemovable);
-  EXPECT_EQ(CMedia::GetDriveType("sr0", f.roots), CMedia::kCdrom);
-  EXPECT_EQ(CMedia::GetDriveType(f.roots.dev + "/sr0", f.roots), CMedia::kCdrom);
-  EXPECT_EQ(CMedia::GetDriveType("loop0", f.roots), CMedia::kFixed);
-  EXPECT_EQ(CMedia::GetDriveType("nope", f.roots), CMedia::kUnknown);
-  EXPECT_EQ(CMedia::GetDriveType("../x", f.roots), CMedia::kUnknown);
-  auto drives = CMedia::ListDrives(f.roots);
+  vmtest::FakeSysfs s;
+  s.Add("sda", "0", "0");
+  s.Add("sdb", "1", "0");
+  s.Add("sdc", "0", "0", 0, true);  // a USB hard disk that says it is not removable
+  s.Add("sr0", "1", "5");
+  s.Add("loop0", "0", "");
+  s.Add("sdb1", "1", "");
+  vmtest::WriteText(s.dir / "sys/class/block/sdb1/partition", "1\n");
+  const MediaRoots roots = s.roots();
+  EXPECT_EQ(CMedia::GetDriveType("sda", roots), CMedia::kFixed);
+  EXPECT_EQ(CMedia::GetDriveType("sdb", roots), CMedia::kRemovable);
+  EXPECT_EQ(CMedia::GetDriveType("sdc", roots), CMedia::kRemovable);
+  EXPECT_EQ(CMedia::GetDriveType("sr0", roots), CMedia::kCdrom);
+  EXPECT_EQ(CMedia::GetDriveType(roots.dev + "/sr0", roots), CMedia::kCdrom);
+  EXPECT_EQ(CMedia::GetDriveType("loop0", roots), CMedia::kFixed);
+  EXPECT_EQ(CMedia::GetDriveType("nope", roots), CMedia::kUnknown);
+  EXPECT_EQ(CMedia::GetDriveType("../x", roots), CMedia::kUnknown);
+  auto drives = CMedia::ListDrives(roots);
   ASSERT_EQ(drives.size(), 3u);
   EXPECT_EQ(drives[0].name, "sdb");
   EXPECT_EQ(drives[1].name, "sdc");
   EXPECT_EQ(drives[2].name, "sr0");
   EXPECT_EQ(drives[2].type, CMedia::kCdrom);
-  EXPECT_TRUE(CMedia::IsDriveName("sdb", f.roots));
-  EXPECT_FALSE(CMedia::IsDriveName("sdb.img", f.roots));
-  EXPECT_FALSE(CMedia::IsDriveName("/tmp/sdb", f.roots));
+  EXPECT_TRUE(CMedia::IsDriveName("sdb", roots));
+  EXPECT_FALSE(CMedia::IsDriveName("sdb.img", roots));
+  EXPECT_FALSE(CMedia::IsDriveName("/tmp/sdb", roots));
 }
 
 // ---- Loop devices (root) ----

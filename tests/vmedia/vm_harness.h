@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "platform/clock.h"
 #include "sim/vm_initiator.h"
 #include "support/fake_host.h"
+#include "vm_test_util.h"
 #include "vmedia/VMConnection.h"
 
 namespace remcons::vmtest {
@@ -115,6 +117,25 @@ struct Loopback {
   testing::FakeHost host;
   FakeControl control;
   std::unique_ptr<FixedTargetChooser> chooser;
+};
+
+// A sysfs and /dev holding block devices, as drive discovery reads them.
+struct FakeSysfs {
+  // removable: "0" or "1"; type: the SCSI device type ("0" disk, "5" CD-ROM, "" none); sectors:
+  // the size, if any; a USB disk sits below a USB port.
+  void Add(const std::string& name, const char* removable, const char* type, uint64_t sectors = 0,
+           bool usb = false) {
+    const std::string real =
+        dir / ("sys/devices/" + std::string(usb ? "pci0/usb1/1-1/" : "pci0/ata1/") + name);
+    WriteText(real + "/removable", std::string(removable) + "\n");
+    if (*type) WriteText(real + "/device/type", std::string(type) + "\n");
+    if (sectors) WriteText(real + "/size", std::to_string(sectors) + "\n");
+    MakeDirs(dir / "sys/class/block");
+    std::filesystem::create_directory_symlink(real, dir / ("sys/class/block/" + name));
+    WriteText(dir / ("dev/" + name), "");
+  }
+  MediaRoots roots() const { return MediaRoots{dir / "sys", dir / "dev"}; }
+  TempDir dir;
 };
 
 // Mounts path as kind on lb, lets handler (or the simulator's script) run one session, then
