@@ -29,6 +29,14 @@ struct Frame {
   }
   // Fills the block surface with one colour.
   void SetBlock(Pixel p) { std::fill_n(buffer.block_pixels(), kBlockPixels, p); }
+  // Covers the frame with blocks of one colour, all at once.
+  void Cover(Pixel p) {
+    SetBlock(p);
+    const auto w = static_cast<uint16_t>((width + 15) / 16),
+               h = static_cast<uint16_t>((height + 15) / 16);
+    BlockPosition pos{0, 0, w, h};
+    buffer.PutBlock(pos, w * h);
+  }
 
   FakeHost host;
   FakePainter painter;
@@ -205,11 +213,7 @@ TEST(FrameBuffer, TheJapaneseFormsUseTheirOwnFont) {
 
 TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClippedAtEveryEdge) {
   Frame f(64, 48);
-  f.SetBlock(Rgb(7, 7, 7));
-  for (uint16_t y = 0; y < 3; ++y) {
-    BlockPosition pos{0, y, 4, 3};
-    f.buffer.PutBlock(pos, 4);
-  }
+  f.Cover(Rgb(7, 7, 7));
   struct Case {
     Rect update;
     int painted;
@@ -229,11 +233,7 @@ TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClippedAtEveryEdge) {
 
 TEST(FrameBuffer, PaintComposesTheMenuBarWhenItOverlaps) {
   Frame f(320, 240);
-  f.SetBlock(Rgb(7, 7, 7));
-  for (uint16_t y = 0; y < 15; ++y) {
-    BlockPosition pos{0, y, 20, 15};
-    f.buffer.PutBlock(pos, 20);
-  }
+  f.Cover(Rgb(7, 7, 7));
   MenuBarOverlay bar;
   bar.visible = true;
   bar.area = {100, 0, 220, 22};
@@ -278,13 +278,9 @@ TEST(FrameBuffer, PaintingAndBlockWritesInterleaveFromTwoThreads) {
   // The video lock keeps the window thread's copies and the console thread's block writes apart;
   // neither blocks the other for good.
   Frame f(320, 240);
-  f.SetBlock(Rgb(1, 1, 1));
   std::atomic<bool> done{false};
   std::thread writer([&] {
-    for (int i = 0; i < 200; ++i) {
-      BlockPosition pos{0, 0, 20, 15};
-      f.buffer.PutBlock(pos, 300);
-    }
+    for (int i = 0; i < 200; ++i) f.Cover(Rgb(1, 1, 1));
     done = true;
   });
   Surface window(320, 240);

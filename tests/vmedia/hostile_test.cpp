@@ -219,40 +219,38 @@ TEST(HostileCdImage, OversizedReadsAndUnknownCodes) {
   });
 }
 
-TEST(FloppyFormat, TrackOfA720KImage) {
-  TempDir dir;
-  const auto original = vmtest::RandomBytes(737280, 25);
-  vmtest::WriteFile(dir / "f.img", original);
-  Serve(VmKind::ImageFile, dir / "f.img", [&](VmInitiator& in) {
-    Ready(in);
-    VmReply r;
-    // 1,440 blocks of 512 bytes on track 79, side 1.
-    std::vector<uint8_t> list = {0, 0xB1, 0, 8, 0, 0, 0x05, 0xA0, 0, 0, 2, 0};
-    ASSERT_TRUE(
-        in.Command(Cdb({0x04, 0x17, 79, 0, 0, 0, 0, 0, 12}).data(), &r, list.data(), list.size()));
-    ExpectSense(r, 0, 0, 0);
-  });
-  auto expected = original;
-  const size_t track = (79 * 2 + 1) * 9 * 512;
-  std::fill(expected.begin() + track, expected.begin() + track + 9 * 512, 0xF6);
-  EXPECT_EQ(vmtest::ReadFile(dir / "f.img"), expected);
-}
-
-TEST(FloppyFormat, AFailedFormatIsAMediumError) {
-  TempDir dir;
-  const auto original = vmtest::RandomBytes(100 * 1024, 26);
-  vmtest::WriteFile(dir / "small.img", original);
-  Serve(VmKind::ImageFile, dir / "small.img", [&](VmInitiator& in) {
-    Ready(in);
-    VmReply r;
-    std::vector<uint8_t> list = {0, 0xB0, 0, 8, 0, 0, 0x0B, 0x40, 0, 0, 2, 0};
-    ASSERT_TRUE(
-        in.Command(Cdb({0x04, 0x17, 79, 0, 0, 0, 0, 0, 12}).data(), &r, list.data(), list.size()));
-    ExpectSense(r, 3, 0x10, 0);
-    ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
-    ExpectSense(r, 0, 0, 0);
-  });
-  EXPECT_EQ(vmtest::ReadFile(dir / "small.img"), original);
+// FORMAT UNIT of track 79, side 1: on a 720K image its nine blocks become F6; on an image too small
+// for the track it is a medium error and nothing changes.
+TEST(FloppyFormat, ATrackIsFilledOrTheFormatFailsCleanly) {
+  struct Case {
+    size_t size;
+    std::vector<uint8_t> list;  // the format's parameter list
+    uint8_t key, asc;
+  };
+  const Case cases[] = {
+      {737280, {0, 0xB1, 0, 8, 0, 0, 0x05, 0xA0, 0, 0, 2, 0}, 0, 0},  // 1,440 blocks
+      {100 * 1024, {0, 0xB0, 0, 8, 0, 0, 0x0B, 0x40, 0, 0, 2, 0}, 3, 0x10},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const auto original = vmtest::RandomBytes(c.size, uint32_t(c.size));
+    vmtest::WriteFile(dir / "f.img", original);
+    Serve(VmKind::ImageFile, dir / "f.img", [&](VmInitiator& in) {
+      Ready(in);
+      VmReply r;
+      ASSERT_TRUE(in.Command(Cdb({0x04, 0x17, 79, 0, 0, 0, 0, 0, 12}).data(), &r, c.list.data(),
+                             c.list.size()));
+      ExpectSense(r, c.key, c.asc, 0);
+      ASSERT_TRUE(in.Command(Cdb({0x00}).data(), &r));
+      ExpectSense(r, 0, 0, 0);
+    });
+    auto expected = original;
+    if (c.key == 0) {
+      const size_t track = (79 * 2 + 1) * 9 * 512;
+      std::fill(expected.begin() + track, expected.begin() + track + 9 * 512, 0xF6);
+    }
+    EXPECT_EQ(vmtest::ReadFile(dir / "f.img"), expected);
+  }
 }
 
 }  // namespace
