@@ -1,24 +1,15 @@
 // The menu bar's artwork: every image at its size in both languages and at both scales, masks
-// that are masks, buttons that sit seamlessly on the bar, and the bar itself drawn by CMenuBar
-// over a picture with each of its panels open, written to PNG files for a look.
+// that are masks, buttons that sit seamlessly on the bar. The bar as the widget draws it, panels
+// open, is compared with these images (and written to PNG files for a look) in the desktop tests.
 #include "host/qt/Artwork.h"
 
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <tuple>
 
-#include "host/qt/QtPainter.h"
-#include "host/qt/qt_image.h"
 #include "platform/strings.h"
-#include "support/fake_host.h"
-#include "ui/MenuBar.h"
 #include "ui/MenuBarImages.h"
-#include "ui/ui_fakes.h"
 
 namespace remcons {
 namespace {
@@ -30,14 +21,6 @@ class ArtworkTest : public ::testing::Test {
  protected:
   void TearDown() override { SetUiLanguage(Language::kEnglish); }
 };
-
-// Where the pictures go: $REMCONS_ARTWORK_OUT, else the test's temporary folder.
-std::string OutDir() {
-  const char* env = std::getenv("REMCONS_ARTWORK_OUT");
-  std::string dir = env && *env ? env : ::testing::TempDir() + "remcons-artwork";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
 
 int Luma(Pixel p) {
   return (RedOf(p) * 299 + GreenOf(p) * 587 + BlueOf(p) * 114) / 1000;
@@ -195,161 +178,6 @@ TEST_F(ArtworkTest, DoubleScaleIsTheSameDrawing) {
       }
     }
     EXPECT_LT(total / (a.width() * a.height()), 12.0) << id;
-  }
-}
-
-// ---- The bar as CMenuBar draws it ----
-
-class ArtworkBarTest : public ArtworkTest {
- protected:
-  static constexpr int kWidth = 1024;
-  static constexpr int kHeight = 360;
-
-  void Make(uint32_t muMode, bool capture) {
-    painter = std::make_unique<QtPainter>();
-    RegisterMenuBarArtwork(*painter);
-    MenuBarConfig c;
-    c.target = "127.0.0.1";
-    c.serverName = "db-primary.example.net";
-    c.width = kWidth;
-    c.uniqueFeatures = 4 | 8;
-    c.muMode = muMode;
-    c.screenCapture = c.clientCapture = capture;
-    // A floppy drive, a USB key and a CD-ROM drive for the drive menu.
-    const std::string sys = OutDir() + "/sys";
-    for (auto [name, sectors, type] :
-         {std::tuple{"sdb", "2880", "0"}, std::tuple{"sdc", "16000000", "0"},
-          std::tuple{"sr0", "0", "5"}}) {
-      const std::string base = sys + "/class/block/" + name;
-      std::filesystem::create_directories(base + "/device");
-      std::ofstream(base + "/removable") << "1\n";
-      std::ofstream(base + "/size") << sectors << "\n";
-      std::ofstream(base + "/device/type") << type << "\n";
-    }
-    MenuBarServices services;
-    services.roots = MediaRoots{sys, OutDir() + "/dev"};
-    bar = std::make_unique<CMenuBar>(host, *painter, owner, c, services);
-    bar->Show();
-  }
-
-  // A stand-in for the server's screen: a desktop-like gradient with some structure, so that the
-  // bar's edges and corners show.
-  static Surface Picture() {
-    Surface s(kWidth, kHeight);
-    for (int y = 0; y < kHeight; ++y) {
-      for (int x = 0; x < kWidth; ++x) {
-        const bool grid = (x % 64 == 0) || (y % 64 == 0);
-        s.Set(x, y, grid ? Rgb(40, 80, 110) : Rgb(20 + x / 16, 90 + y / 8, 140 + x / 12));
-      }
-    }
-    return s;
-  }
-
-  void Click(Rect r, int dx = -1, int dy = -1) {
-    const int x = dx < 0 ? (r.left + r.right) / 2 : r.left + dx;
-    const int y = dy < 0 ? (r.top + r.bottom) / 2 : r.top + dy;
-    ASSERT_TRUE(bar->OnMouseButton(MenuBarMouse::kLeftDown, x, y));
-    ASSERT_TRUE(bar->OnMouseButton(MenuBarMouse::kLeftUp, x, y));
-  }
-  void Hover(BarButton b) {
-    const Rect r = layout::Button(b, kWidth);
-    bar->OnMouseMove((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  }
-
-  // Composes the bar over the picture as painting does, writes it, and returns it.
-  Surface Shot(const std::string& name) {
-    Surface s = Picture();
-    bar->Paint(s, kWidth);
-    std::string error;
-    EXPECT_TRUE(SavePng(s, OutDir() + "/" + name + ".png", &error)) << error;
-    return s;
-  }
-
-  testing::FakeHost host;
-  testing::FakeOwner owner;
-  std::unique_ptr<QtPainter> painter;
-  std::unique_ptr<CMenuBar> bar;
-};
-
-// Pixels of a and b that differ inside r.
-int Differing(const Surface& a, const Surface& b, const Rect& r) {
-  int n = 0;
-  for (int y = r.top; y < r.bottom; ++y) {
-    for (int x = r.left; x < r.right; ++x) n += !SameColor(a.At(x, y), b.At(x, y));
-  }
-  return n;
-}
-
-TEST_F(ArtworkBarTest, RendersWithEachPanelOpen) {
-  for (Language language : {Language::kEnglish, Language::kJapanese}) {
-    SetUiLanguage(language);
-    const std::string tag = language == Language::kJapanese ? "-ja" : "";
-    Make(1, true);
-    const Surface picture = Picture();
-    Hover(BarButton::kPower);
-    const Surface plain = Shot("bar" + tag);
-    const Rect barRect = layout::Bar(kWidth);
-    EXPECT_GT(Differing(plain, picture, barRect), 640 * 20);
-    // The rounded corners leave the picture showing.
-    EXPECT_TRUE(SameColor(plain.At(barRect.left, 21), picture.At(barRect.left, 21)));
-    // The tooltip strip.
-    EXPECT_GT(Differing(plain, picture, layout::TooltipStrip(kWidth)), 67 * 9 / 2);
-
-    Click(layout::Button(BarButton::kKeys, kWidth));
-    const Surface keys = Shot("keys" + tag);
-    const Rect keysPanel = layout::KeysPanel(kWidth);
-    EXPECT_GT(Differing(keys, picture, keysPanel), keysPanel.Width() * keysPanel.Height() * 9 / 10);
-
-    Click(layout::Button(BarButton::kPower, kWidth));
-    Shot("power" + tag);
-    bar->SetPowerOff();
-    Shot("power-off" + tag);
-    bar->SetPowerOn();
-    Click(layout::PowerCompact(kWidth), 40, 82);  // Extended Menu
-    ASSERT_EQ(bar->OpenPanel(), CMenuBar::Panel::kPowerExtended);
-    Shot("power-extended" + tag);
-    Click(layout::Button(BarButton::kPower, kWidth));
-
-    Click(layout::Button(BarButton::kMedia, kWidth));
-    ASSERT_EQ(bar->OpenPanel(), CMenuBar::Panel::kDrives);
-    Shot("drives" + tag);
-
-    bar->StartReplay("BOOT Buffer");
-    Hover(BarButton::kFastPlay);
-    Shot("replay" + tag);
-    bar.reset();
-  }
-  // A joining console and a single console without capture.
-  Make(2, false);
-  Hover(BarButton::kControl);
-  Shot("joining");
-  Make(0, false);
-  bar->Pin();
-  Shot("single-pinned");
-}
-
-TEST_F(ArtworkBarTest, ContactSheets) {
-  // Every image at 1x and 2x on one sheet each, for a look.
-  for (int scale : {1, 2}) {
-    const auto images = DrawMenuBarArtwork(scale);
-    const int width = 700 * scale;
-    int x = 4, y = 4, rowHeight = 0;
-    std::vector<std::pair<QPoint, const Surface*>> places;
-    for (const auto& [id, s] : images) {
-      if (x + s.width() + 4 > width) {
-        x = 4;
-        y += rowHeight + 6;
-        rowHeight = 0;
-      }
-      places.push_back({QPoint(x, y), &s});
-      x += s.width() + 6;
-      rowHeight = std::max(rowHeight, s.height());
-    }
-    Surface sheet(width, y + rowHeight + 4, Rgb(128, 128, 128));
-    for (const auto& [at, s] : places) sheet.CopyFrom(*s, s->bounds(), at.x(), at.y());
-    std::string error;
-    EXPECT_TRUE(SavePng(sheet, OutDir() + "/sheet-" + std::to_string(scale) + "x.png", &error))
-        << error;
   }
 }
 

@@ -6,8 +6,6 @@
 
 #include <QMessageBox>
 #include <QMetaProperty>
-#include <QPushButton>
-#include <QTimer>
 
 #include "host/qt/ConsoleCursor.h"
 #include "host/qt/DesktopDialogs.h"
@@ -125,17 +123,6 @@ TEST(KeyTranslator, TypesTheUsLayoutsCharacters) {
   }
 }
 
-TEST(KeyTranslator, UsCharactersCoverThePrintableKeys) {
-  EXPECT_EQ(UsCharacter(0xC0, false), '`');
-  EXPECT_EQ(UsCharacter(0xC0, true), '~');
-  EXPECT_EQ(UsCharacter(0xDE, true), '"');
-  EXPECT_EQ(UsCharacter(0x30, true), ')');
-  EXPECT_EQ(UsCharacter(0x41, false), 'a');
-  EXPECT_EQ(UsCharacter(0x41, true), 'A');
-  EXPECT_FALSE(UsCharacter(0x0D, false));  // Enter is typed by the desktop's text
-  EXPECT_FALSE(UsCharacter(0x70, false));
-}
-
 // --- The cursor ---
 
 TEST(ConsoleCursor, IsAnArrowOutlineWithItsHotSpotAtTheTip) {
@@ -197,41 +184,8 @@ TEST(DesktopDialogs, StylesGiveIconsButtonsAndResults) {
   EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbOk), kIdOk);
 }
 
-// Answers the next modal box: records what it shows and presses the button with that text.
-struct BoxAnswer {
-  QString title, text, pressed;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  Qt::WindowModality modality = Qt::NonModal;
-  bool onTop = false;
-  QStringList buttons;
-  QString defaultButton;
-};
-
-void AnswerNextBox(BoxAnswer* seen, const QString& press) {
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [seen, press, poll] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) {
-      QTimer::singleShot(10, *poll);
-      return;
-    }
-    seen->title = box->windowTitle();
-    seen->text = box->text();
-    seen->icon = box->icon();
-    seen->modality = box->windowModality();
-    seen->onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-    for (QAbstractButton* b : box->buttons()) seen->buttons << b->text().remove('&');
-    if (box->defaultButton()) seen->defaultButton = box->defaultButton()->text().remove('&');
-    for (QAbstractButton* b : box->buttons()) {
-      if (b->text().remove('&') == press) {
-        seen->pressed = press;
-        b->click();
-        return;
-      }
-    }
-  };
-  QTimer::singleShot(10, *poll);
-}
+using testing::AnswerNextBox;
+using testing::BoxAnswer;
 
 TEST(DesktopDialogs, ShowsTheBoxWithItsCaptionIconAndButtons) {
   BoxAnswer seen;

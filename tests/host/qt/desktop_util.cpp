@@ -4,6 +4,8 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 
@@ -20,9 +22,31 @@ void RecordBoxes(QtHost& host, std::vector<std::string>* boxes) {
   host.SetCallbacks(callbacks);
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+void AnswerNextBox(BoxAnswer* seen, const QString& press, std::function<void()> onShown) {
+  auto poll = std::make_shared<std::function<void()>>();
+  *poll = [seen, press, onShown, poll] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) {
+      QTimer::singleShot(10, *poll);
+      return;
+    }
+    seen->title = box->windowTitle();
+    seen->text = box->text();
+    seen->icon = box->icon();
+    seen->modality = box->windowModality();
+    seen->onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    for (QAbstractButton* b : box->buttons()) seen->buttons << b->text().remove('&');
+    if (box->defaultButton()) seen->defaultButton = box->defaultButton()->text().remove('&');
+    if (onShown) onShown();
+    for (QAbstractButton* b : box->buttons()) {
+      if (b->text().remove('&') == press) {
+        seen->pressed = press;
+        b->click();
+        return;
+      }
+    }
+  };
+  QTimer::singleShot(10, *poll);
 }
 
 pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir) {

@@ -4,10 +4,9 @@
 #pragma once
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
-#include <QThread>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -22,23 +21,6 @@
 #include "sim/ConsoleServer.h"
 
 namespace remcons::testing {
-
-// Turns the event loop until cond holds or ms pass; cond's last answer.
-inline bool WaitUntil(const std::function<bool()>& cond, int ms = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!cond()) {
-    if (timer.elapsed() > ms) return cond();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
-// Turns the event loop for ms.
-inline void Pump(int ms) {
-  WaitUntil([] { return false; }, ms);
-}
 
 inline void SendMouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button,
                       Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -98,6 +80,20 @@ inline std::vector<std::vector<uint8_t>> PacketBytes(const sim::ConsoleServer& s
   return PacketBytes(server, {kind});
 }
 
+// What the next modal box showed, as AnswerNextBox saw it.
+struct BoxAnswer {
+  QString title, text, pressed;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  Qt::WindowModality modality = Qt::NonModal;
+  bool onTop = false;
+  QStringList buttons;
+  QString defaultButton;
+};
+
+// Answers the next modal box from the event loop: records what it shows, calls onShown, and presses
+// the button with the text press.
+void AnswerNextBox(BoxAnswer* seen, const QString& press, std::function<void()> onShown = {});
+
 // Answers the host's message boxes with OK and keeps "CAPTION: TEXT" of each.
 void RecordBoxes(QtHost& host, std::vector<std::string>* boxes);
 
@@ -117,9 +113,6 @@ struct ModeRig {
 inline std::vector<std::string> EventNamesIn(const std::string& path) {
   return EventNames(ReadJsonLines(path));
 }
-
-// A file's whole text ("" when it cannot be read).
-std::string ReadText(const std::string& path);
 
 // Starts a program with the test's X display, its output in dir's out.txt and err.txt.
 pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir);

@@ -1,26 +1,121 @@
-// What the headless console's tests share: the simulator set up for a console, the console's
-// properties for it, PNG files read back with libpng, JSON lines read with Qt's JSON parser, and
-// scratch files.
+// What the Qt host's tests share: the simulator set up for a console, the console's properties for
+// it, PNG files read back with libpng, JSON lines read with Qt's JSON parser, scratch files,
+// bounded waits that keep Qt's event loop turning, and programs started and waited for.
 #pragma once
 
+#include <fcntl.h>
 #include <png.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
 
 namespace remcons::testing {
+
+// Turns the event loop until cond holds or ms pass; cond's last answer.
+inline bool WaitUntil(const std::function<bool()>& cond, int ms = 10000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!cond()) {
+    if (timer.elapsed() > ms) return cond();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+// A file's whole text ("" when it cannot be read).
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Waits for a child to end, at most ms: its exit status (128 + signal when a signal ended it), or
+// -1 when it still runs.
+inline int WaitChild(pid_t pid, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+      return -1;
+    }
+    if (r < 0 || std::chrono::steady_clock::now() > end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// Ends a child: SIGTERM, then SIGKILL when it does not end within 5 s.
+inline void StopChild(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (WaitChild(pid, 5000) == -1) {
+    kill(pid, SIGKILL);
+    WaitChild(pid, 5000);
+  }
+}
+
+// Starts a program with changes to its environment ("NAME=VALUE" sets, "NAME" removes) and its
+// standard input from /dev/null; its output and errors go to the files named (empty: discarded).
+// The process id, or -1.
+inline pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                          const std::string& outPath, const std::string& errPath) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out =
+        open(outPath.empty() ? "/dev/null" : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err =
+        open(errPath.empty() ? "/dev/null" : errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (const std::string& e : env) {
+      if (e.find('=') == std::string::npos) {
+        unsetenv(e.c_str());
+      } else {
+        putenv(strdup(e.c_str()));
+      }
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits at most timeoutMs for a program to end: as WaitChild, and a program that did not end in
+// time is ended.
+inline int WaitProgram(pid_t pid, int timeoutMs) {
+  if (pid <= 0) return -1;
+  const int status = WaitChild(pid, timeoutMs);
+  if (status == -1) StopChild(pid);
+  return status;
+}
 
 inline sim::ConsoleKeys SimKeys() {
   sim::ConsoleKeys keys;

@@ -167,14 +167,6 @@ TEST(QtPainter, JapaneseTextDrawsGothicGlyphs) {
   EXPECT_NE(drawn("メ"), drawn("ア"));
 }
 
-TEST(QtPainter, SmallJapaneseTextDraws) {
-  QtPainter painter;
-  Surface s(120, 14, kBlack);
-  painter.DrawText(s, 0, 2, "電源ボタン", {"MS UI Gothic", 10, false}, Rgb(255, 255, 255),
-                   std::nullopt);
-  EXPECT_GT(Differing(s, s.bounds(), kBlack).count, 40);
-}
-
 TEST(QtPainter, ClippedAtTheSurfaceEdges) {
   QtPainter painter;
   Surface s(60, 40, kFill);

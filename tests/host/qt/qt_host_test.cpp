@@ -1,12 +1,10 @@
 // The Host on Qt's event loop: sends and posts across threads, the release of blocked senders when
-// the window goes, timers, message boxes; the headless answers; JSON text checked with Qt's own
-// JSON parser; the script's grammar and the US keys that type each character.
+// the window goes, timers, message boxes; the headless answers; the event lines; the script's
+// grammar and the US keys that type each character.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -16,19 +14,12 @@
 #include "host/qt/EventJson.h"
 #include "host/qt/QtHost.h"
 #include "host/qt/ScriptRunner.h"
+#include "host/qt/headless_util.h"
 
 namespace remcons {
 namespace {
 
-// Runs the event loop until pred holds or timeoutMs passes.
-bool SpinUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
+using testing::WaitUntil;
 
 // --- QtHost ---
 
@@ -49,7 +40,7 @@ TEST(QtHost, SendsRunOnTheWindowThreadAndWait) {
     result = host.SendToUi([&] { ranOn = QThread::currentThread(); });
     done = true;
   });
-  ASSERT_TRUE(SpinUntil([&] { return done.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
   sender.join();
   EXPECT_FALSE(senderOnUi);
   EXPECT_TRUE(result);
@@ -88,7 +79,7 @@ TEST(QtHost, PostsRunLaterInOrderAndSurviveClosedSends) {
   host.CloseSends();
   host.PostToUi([&] { order.push_back(3); });
   EXPECT_TRUE(order.empty());
-  ASSERT_TRUE(SpinUntil([&] { return order.size() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return order.size() == 3; }));
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
@@ -103,13 +94,13 @@ TEST(QtHost, TimersStartedFromAnyThreadFireOnTheWindowThread) {
   };
   host.SetCallbacks(callbacks);
   std::thread([&] { host.StartTimer(1, 5); }).join();
-  ASSERT_TRUE(SpinUntil([&] { return ticks >= 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return ticks >= 3; }));
   EXPECT_EQ(tickThread, QThread::currentThread());
   EXPECT_TRUE(host.TimerRunning(1));
   host.StopTimer(1);
   EXPECT_FALSE(host.TimerRunning(1));
   const int stoppedAt = ticks;
-  SpinUntil([] { return false; }, 30);
+  WaitUntil([] { return false; }, 30);
   EXPECT_EQ(ticks, stoppedAt);
 }
 
@@ -124,7 +115,7 @@ TEST(QtHost, MessageBoxesAreShownOnTheWindowThread) {
   host.SetCallbacks(callbacks);
   std::atomic<int> result{0};
   std::thread asker([&] { result = host.MessageBox("Continue?", "Question", kMbYesNo); });
-  ASSERT_TRUE(SpinUntil([&] { return result.load() != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return result.load() != 0; }));
   asker.join();
   EXPECT_EQ(result.load(), kIdNo);
   EXPECT_EQ(shownOn, QThread::currentThread());
@@ -170,35 +161,7 @@ TEST(DialogPolicy, DefaultButtonsAndRules) {
   }
 }
 
-// --- JSON text ---
-
-TEST(EventJson, EveryByteStringGivesValidJsonOfTheIntendedText) {
-  struct Case {
-    std::string bytes;
-    QString decoded;
-  } cases[] = {
-      {"plain", "plain"},
-      {"quote \" backslash \\ slash /", "quote \" backslash \\ slash /"},
-      {"lines\r\nand\ttabs", "lines\r\nand\ttabs"},
-      {std::string("nul\0bell\a del\x7f", 14), QString::fromUtf8("nul\0bell\a del\x7f", 14)},
-      {"UTF-8: \xE6\x8E\xA5\xE7\xB6\x9A \xC3\xA9", QString::fromUtf8("UTF-8: 接続 é")},
-      // Not UTF-8: the ANSI code page's characters.
-      {"ANSI: caf\xE9 \x80 \x93quoted\x94 \x81",
-       QString::fromUtf8("ANSI: café € “quoted” \xC2\x81")},
-      // Broken sequences: a lone lead byte, a surrogate, an overlong slash.
-      {"\xE6\x8E \xED\xA0\x80 \xC0\xAF",
-       QString::fromUtf8("\xC3\xA6\xC5\xBD \xC3\xAD\xC2\xA0\xE2\x82\xAC \xC3\x80\xC2\xAF")},
-  };
-  for (const Case& c : cases) {
-    const std::string json = "{\"s\":" + JsonString(c.bytes) + "}";
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
-    EXPECT_EQ(doc.object().value("s").toString(), c.decoded) << json;
-    // One line each.
-    EXPECT_EQ(json.find('\n'), std::string::npos);
-  }
-}
+// --- Event lines (JsonString itself is checked in the platform's tests) ---
 
 TEST(EventJson, EventLinesAndWaits) {
   std::FILE* out = std::tmpfile();

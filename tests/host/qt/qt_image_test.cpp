@@ -41,16 +41,6 @@ class QtImage : public ::testing::Test {
   QTemporaryDir dir;
 };
 
-TEST_F(QtImage, FileRoundTripIsPixelExact) {
-  ASSERT_TRUE(dir.isValid());
-  const Surface original = Random(37, 23, 1);
-  std::string error;
-  ASSERT_TRUE(SavePng(original, Path("frame.png"), &error)) << error;
-  auto loaded = LoadPng(Path("frame.png"), &error);
-  ASSERT_TRUE(loaded) << error;
-  ExpectSameColours(original, *loaded);
-}
-
 TEST_F(QtImage, MemoryRoundTripIsPixelExact) {
   const Surface original = Random(1280, 16, 2);
   std::vector<uint8_t> png = EncodePng(original);

@@ -1,5 +1,8 @@
 #include "host/qt/x_server.h"
 
+// Qt before Xlib: its macros (None, Bool, Status) would break the Qt headers.
+#include "host/qt/headless_util.h"
+
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +21,6 @@ namespace remcons::testing {
 namespace {
 
 constexpr int kStartMs = 15000;
-constexpr int kStopMs = 5000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -31,32 +33,6 @@ bool Executable(const std::string& name, std::string* path) {
     }
   }
   return false;
-}
-
-// Waits for a child to end, at most ms; its status, or -1 when it still runs.
-int WaitChild(pid_t pid, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  int status = 0;
-  for (;;) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-      return -1;
-    }
-    if (r < 0) return -1;
-    if (Clock::now() > end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  if (WaitChild(pid, kStopMs) == -1) {
-    kill(pid, SIGKILL);
-    WaitChild(pid, kStopMs);
-  }
 }
 
 struct TestServer {
@@ -199,7 +175,7 @@ std::unique_ptr<XServer> XServer::StartXorgDummy(const std::vector<std::string>&
 }
 
 XServer::~XServer() {
-  Stop(pid_);
+  StopChild(pid_);
   if (!dir_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
@@ -219,35 +195,6 @@ bool XServer::Reachable() const {
   if (!d) return false;
   XCloseDisplay(d);
   return true;
-}
-
-pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& outPath, const std::string& errPath) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out =
-        open(outPath.empty() ? "/dev/null" : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err =
-        open(errPath.empty() ? "/dev/null" : errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (const std::string& e : env) putenv(strdup(e.c_str()));
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int WaitProgram(pid_t pid, int timeoutMs) {
-  if (pid <= 0) return -1;
-  const int status = WaitChild(pid, timeoutMs);
-  if (status == -1) Stop(pid);
-  return status;
 }
 
 }  // namespace remcons::testing

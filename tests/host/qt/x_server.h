@@ -48,12 +48,4 @@ void SetTestDisplay(const std::string& display);
 const std::string& XServerMissing();
 void SetXServerMissing(const std::string& reason);
 
-// Starts a program with additions to its environment ("NAME=VALUE"); its standard output and
-// error go to the files named (empty: discarded). The process id, or -1.
-pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& outPath, const std::string& errPath);
-// Waits at most timeoutMs for it to end: its exit status (128 + signal when a signal ended it), or
-// -1 when it did not end in time, after which it is killed.
-int WaitProgram(pid_t pid, int timeoutMs);
-
 }  // namespace remcons::testing
