@@ -249,28 +249,39 @@ TEST(VideoDecoder, VideoSuspendedClearsAndWritesItsStatusLine) {
   EXPECT_EQ(rig.frameBuffer.statusLineY(), 40u);
 }
 
-TEST(VideoDecoder, SeizeAndKillEndTheSessionWithTheirTexts) {
-  {
+// Commands that end the session: what the session is told, whether a status line is drawn, and
+// that nothing after them is decoded.
+TEST(VideoDecoder, SessionEndsWithTheirTexts) {
+  struct Case {
+    std::string bits;
+    DecodeEnd end;
+    std::vector<std::string> log;
+    size_t statusLines;
+  };
+  const Case cases[] = {
+      {Firmware({10}) + FillBlock(0x00F),
+       DecodeEnd::kExit,
+       {"status:Session Acquired by another user.", "notify-dialog", "notify-closed"},
+       1},
+      {Firmware({11}) + FillBlock(0x00F),
+       DecodeEnd::kExit,
+       {"status:Session terminated by firmware update.", "notify-dialog", "notify-closed"},
+       0},
+      {Firmware({1}) + FillBlock(0x00F), DecodeEnd::kExit, {}, 0},
+      // Text channel 6.
+      {TextRecord(6, "Bye") + FillBlock(0x111),
+       DecodeEnd::kStopped,
+       {"status:Bye", "notify-dialog", "notify-closed"},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log.empty() ? "exit" : c.log[0]);
     DecoderRig rig;
-    EXPECT_EQ(rig.Run(Bits(Firmware({10}) + FillBlock(0x00F), true)), DecodeEnd::kExit);
-    EXPECT_EQ(rig.events.Log(),
-              (std::vector<std::string>{"status:Session Acquired by another user.", "notify-dialog",
-                                        "notify-closed"}));
-    EXPECT_EQ(rig.painter.calls.size(), 1u);
+    EXPECT_EQ(rig.Run(Bits(c.bits, true)), c.end);
+    EXPECT_EQ(rig.events.Log(), c.log);
+    EXPECT_EQ(rig.painter.calls.size(), c.statusLines);
     EXPECT_EQ(rig.frameBuffer.blocks_finished(), 0u);
-  }
-  {
-    DecoderRig rig;
-    EXPECT_EQ(rig.Run(Bits(Firmware({11}), true)), DecodeEnd::kExit);
-    EXPECT_EQ(rig.events.Log(),
-              (std::vector<std::string>{"status:Session terminated by firmware update.",
-                                        "notify-dialog", "notify-closed"}));
-    EXPECT_TRUE(rig.painter.calls.empty());  // no status line
-  }
-  {
-    DecoderRig rig;
-    EXPECT_EQ(rig.Run(Bits(Firmware({1}) + FillBlock(0x00F), true)), DecodeEnd::kExit);
-    EXPECT_EQ(rig.frameBuffer.blocks_finished(), 0u);
+    EXPECT_EQ(rig.decoder.stop_requested(), c.end == DecodeEnd::kStopped);
   }
 }
 
@@ -337,15 +348,6 @@ TEST(VideoDecoder, AMultiUserClientHuntsUpToTheFirstSetBit) {
   const auto texts = trace.Texts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "StateMachine: HUNT\n"), 13);
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "StateMachine: RESET\n"), 1);
-}
-
-TEST(VideoDecoder, TextChannelSixShowsItsTextAndEndsTheSession) {
-  DecoderRig rig;
-  EXPECT_EQ(rig.Run(Bits(TextRecord(6, "Bye") + FillBlock(0x111), true)), DecodeEnd::kStopped);
-  EXPECT_EQ(rig.events.Log(),
-            (std::vector<std::string>{"status:Bye", "notify-dialog", "notify-closed"}));
-  EXPECT_EQ(rig.frameBuffer.blocks_finished(), 0u);
-  EXPECT_TRUE(rig.decoder.stop_requested());
 }
 
 TEST(VideoDecoder, TextChannelsReachTheirReceivers) {

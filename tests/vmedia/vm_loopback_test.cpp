@@ -432,18 +432,6 @@ TEST(VmLoopback, HelloDigestsFollowTheChain) {
   EXPECT_EQ(0, std::memcmp(chain.data(), second, 16));
 }
 
-TEST(VmLoopback, WrongKeyIsRefused) {
-  TempDir dir;
-  const std::string image = RandomImage(dir, 4096, 14);
-  Loopback lb;
-  ASSERT_TRUE(lb.Start());
-  lb.key[0] ^= 1;
-  auto c = lb.Connection(VmKind::ImageFile, image);
-  EXPECT_EQ(c->Connect("x"), -5 - 0x22);
-  EXPECT_EQ(c->LastMessage(), "Invalid session key.");
-  EXPECT_EQ(lb.server.BadDigests(), 1);
-}
-
 // A server that answers the hello with fixed bytes (or not at all).
 void RawServer(const std::vector<uint8_t>& answer, int expected) {
   TempDir dir;
