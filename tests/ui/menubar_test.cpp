@@ -196,14 +196,12 @@ TEST_F(MenuBarTest, KeysRowsSendTheirBytesAndGapsAreIgnored) {
       EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
     }
   }
-  // Gaps: the pixel above each row and the three below it, and the margins left and right.
+  // A click in a gap or a margin (every one is in the layout's tests) is the bar's and leaves the
+  // panel open.
   EXPECT_TRUE(Click(B::kKeys));
   owner.inputs.clear();
-  for (int k = 0; k < 7; ++k) {
-    for (int dy : {4, 20, 21, 22}) EXPECT_TRUE(Click(In(keys, 40, 18 * k + dy)));
-    EXPECT_TRUE(Click(In(keys, 3, 18 * k + 10)));
-    EXPECT_TRUE(Click(In(keys, 76, 18 * k + 10)));
-  }
+  for (Point p : {In(keys, 40, 4), In(keys, 40, 22 + 18 * 3), In(keys, 3, 10), In(keys, 76, 100)})
+    EXPECT_TRUE(Click(p));
   EXPECT_TRUE(owner.inputs.empty());
   EXPECT_EQ(bar->OpenPanel(), Panel::kKeys);
   // Keys go through the input path only; the command path stays untouched.
