@@ -15,7 +15,6 @@
 namespace remcons {
 namespace {
 
-using testing::Hex;
 using testing::Recorder;
 using testing::TraceCapture;
 using Strings = std::vector<std::string>;

@@ -3,22 +3,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "input/input_writer.h"
 
 namespace remcons::testing {
-
-// "FF D6 00" → {0xFF, 0xD6, 0x00}.
-inline std::vector<uint8_t> Hex(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  std::istringstream in(text);
-  std::string token;
-  while (in >> token) bytes.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
-  return bytes;
-}
 
 class Recorder {
  public:
