@@ -55,7 +55,6 @@ TEST(TextConsole, WritesWrapsAndScrolls) {
   ColorFrame expected(32, 32, ConsoleColor(0));
   DrawText(expected, 0, 0, "EF  ", ConsoleColor(15), ConsoleColor(1));
   DrawText(expected, 0, 16, "xy", ConsoleColor(15), ConsoleColor(1));
-  DrawText(expected, 16, 16, "  ", ConsoleColor(7), ConsoleColor(0));
   // The blank cells of the new line take the colours in force when it scrolled in.
   DrawText(expected, 16, 16, "  ", ConsoleColor(15), ConsoleColor(1));
   DrawText(expected, 16, 0, "  ", ConsoleColor(7), ConsoleColor(0));

@@ -106,12 +106,7 @@ ServerScreenOptions Small(uint32_t bootMs) {
   return o;
 }
 
-KeyStroke Char(char c) {
-  return KeyStroke::Char(c);
-}
-KeyStroke Of(KeyStroke::Kind kind) {
-  return KeyStroke::Of(kind);
-}
+using K = KeyStroke;
 
 TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
   ServerScreen screen(Small(1000), 5000);
@@ -125,8 +120,8 @@ TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
   EXPECT_GT(screen.version(), v0);
   EXPECT_FALSE(screen.Tick(5500));  // nothing new
   // Keys typed during the boot wait in the keyboard buffer.
-  screen.Key(Char('o'), 5600);
-  screen.Key(Char('k'), 5600);
+  screen.Key(K::Char('o'), 5600);
+  screen.Key(K::Char('k'), 5600);
   EXPECT_EQ(screen.Text().find("boot:"), std::string::npos);
   EXPECT_TRUE(screen.Tick(6000));
   EXPECT_FALSE(screen.booting());
@@ -137,21 +132,21 @@ TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
 
 TEST(ServerScreenTest, TypingEditsThePromptLine) {
   ServerScreen screen(Small(0), 0);
-  for (char c : std::string("dir")) screen.Key(Char(c), 0);
-  screen.Key(Of(KeyStroke::kBackspace), 0);
-  screen.Key(Char('x'), 0);
-  screen.Key(Of(KeyStroke::kEnter), 0);
-  screen.Key(Char('q'), 0);
+  for (char c : std::string("dir")) screen.Key(K::Char(c), 0);
+  screen.Key(K::Of(K::kBackspace), 0);
+  screen.Key(K::Char('x'), 0);
+  screen.Key(K::Of(K::kEnter), 0);
+  screen.Key(K::Char('q'), 0);
   std::string text = screen.Text();
   EXPECT_NE(text.find("boot: dix\nboot: q"), std::string::npos) << text;
-  screen.Key(Of(KeyStroke::kEscape), 0);
+  screen.Key(K::Of(K::kEscape), 0);
   text = screen.Text();
   EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ");
   screen.Print("hello\nworld");
   text = screen.Text();
   EXPECT_NE(text.find("hello\nworld\nboot: "), std::string::npos) << text;
   // More lines than rows: the oldest scroll away, the prompt stays at the bottom.
-  for (int i = 0; i < 40; ++i) screen.Key(Of(KeyStroke::kEnter), 0);
+  for (int i = 0; i < 40; ++i) screen.Key(K::Of(K::kEnter), 0);
   text = screen.Text();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 240 / kGlyphHeight - 1);
   EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ");
@@ -163,8 +158,8 @@ TEST(ServerScreenTest, PowerButtonsAndEpochs) {
   screen.PowerButton(1, 10);  // press and hold: off
   EXPECT_FALSE(screen.power());
   EXPECT_EQ(screen.Text(), "");
-  screen.Key(Char('z'), 10);  // nobody listens
-  screen.PowerButton(3, 20);  // reset does nothing while off
+  screen.Key(K::Char('z'), 10);  // nobody listens
+  screen.PowerButton(3, 20);     // reset does nothing while off
   EXPECT_FALSE(screen.power());
   screen.PowerButton(0, 30);  // momentary press: on again, a new epoch
   EXPECT_TRUE(screen.power());
@@ -173,12 +168,12 @@ TEST(ServerScreenTest, PowerButtonsAndEpochs) {
   screen.PowerButton(2, 40);  // cold boot: off and on
   EXPECT_TRUE(screen.power());
   EXPECT_EQ(screen.powerEpoch(), 2u);
-  screen.Key(Char('a'), 50);
+  screen.Key(K::Char('a'), 50);
   screen.PowerButton(3, 60);  // reset: the power-on screen again, same epoch
   EXPECT_EQ(screen.powerEpoch(), 2u);
   EXPECT_EQ(screen.Text().find("boot: a"), std::string::npos);
-  screen.Key(Char('b'), 70);
-  screen.Key(Of(KeyStroke::kCtrlAltDel), 80);
+  screen.Key(K::Char('b'), 70);
+  screen.Key(K::Of(K::kCtrlAltDel), 80);
   EXPECT_EQ(screen.Text().find("boot: b"), std::string::npos);
 }
 

@@ -87,20 +87,6 @@ TEST(StartSequenceTest, ClearAndEncipheredInEverySplitWithBytesBefore) {
   }
 }
 
-TEST(StartSequenceTest, KeyIndexIsReadMostSignificantByteFirst) {
-  ASSERT_TRUE(remcons::testing::LoadLegacyProvider());
-  const ConsoleKeys keys = TestKeys(3);
-  StartOptions o;
-  o.keyIndex = 0x01020304;
-  OracleStream send(keys.decryptKey);
-  const auto bytes = StartBytes(o, &send);
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6),
-            (std::vector<uint8_t>{0xFF, 0xC0, 0x01, 0x02, 0x03, 0x04}));
-  const Parsed p = Parse(bytes, {}, keys, 0x01020304);
-  ASSERT_EQ(p.status, StartSequenceParser::Status::kDone) << p.error;
-  EXPECT_EQ(p.result.keyIndex, 0x01020304u);
-}
-
 TEST(StartSequenceTest, LoginFormsEndAtTheSecondCarriageReturnOrWhenTheConsoleGoesQuiet) {
   struct LoginCase {
     std::string login;
