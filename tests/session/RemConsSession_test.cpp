@@ -513,9 +513,13 @@ TEST(SessionCommands, DispatchTable) {
   for (int command : {7, 8, 9, 10, 11, 18, 19, 100, 0, 2, 12, 99, 108})
     rig.control->DoCommand(command);
   for (int command = 101; command <= 107; ++command) rig.control->DoCommand(command);
+  // The keys panel's hot keys, as the menu bar writes them.
+  const uint8_t hotKey = 0x16;
+  rig.control->WriteInput(&hotKey, 1);
   // Without the control right the keys stay local, the power buttons do not.
   rig.control->SetInputEnabled(false);
   rig.control->DoCommand(7);
+  rig.control->WriteInput(&hotKey, 1);
   rig.control->DoCommand(8);
   rig.control->SetInputEnabled(true);
   rig.control->DoCommand(7);
@@ -523,6 +527,7 @@ TEST(SessionCommands, DispatchTable) {
   const Bytes expected = {0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F,              // 7
                           0xFF, 0xBA, 0xFF, 0xBB, 0xFF, 0xBC, 0xFF, 0xBD,  // 8-11
                           0x1B, 0x5B, 0x7E,                                // 18
+                          0x16,                                            // a hot key
                           0xFF, 0xBA,                                      // 8, input off
                           0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};             // 7, input on
   ASSERT_TRUE(peer.WaitReceived(expected.size()));
@@ -596,6 +601,26 @@ TEST(SessionInput, TerminalKeysCharactersAndShiftState) {
   ASSERT_TRUE(peer.WaitReceived(expected.size()));
   EXPECT_EQ(peer.Received(), expected);
   EXPECT_TRUE(rig.control->InputSeen());
+}
+
+// The window's mouse messages reach the server with the Control flag and the remote size (the
+// packets themselves are the input tests').
+TEST(SessionInput, MouseMessagesReachTheServer) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_width(1024);
+  rig.control->put_height(768);
+  rig.Connect(peer);
+  rig.control->OnMouseMove(500, 90, true);  // Control held: the local pointer moves alone
+  rig.control->OnMouseMove(501, 90, false);
+  rig.control->OnMouseButton(MenuBarMouse::kRightDown, 501, 90);
+  rig.control->OnMouseButton(MenuBarMouse::kRightUp, 501, 90);
+  // One step right from 500: X = 1467.
+  const Bytes expected = {0xFF, 0xD0, 0x01, 0x00, 0x05, 0xBB, 0x01,
+                          0x5F, 0xFF, 0xD1, 0x01, 0xFF, 0xD2, 0x01};
+  ASSERT_TRUE(peer.WaitReceived(expected.size()));
+  EXPECT_EQ(peer.Received(), expected);
+  EXPECT_GE(rig.host.cursorSets.load(), 1);
 }
 
 // --- The menu bar ---
