@@ -152,6 +152,20 @@ TEST(StreamEncoderGolden, Commands) {
        "1 0 1 1 0 0 0000000 0000000 0000 "},
       {"800 x 600", [](StreamEncoder& e) { e.SetMode(800, 600); },
        "1 0 1 1 0 0 0110010 0100101 1000 "},
+      // A key change ends its byte with ones and says where the new key starts.
+      {"key change",
+       [](StreamEncoder& e) {
+         e.FrameRate(1);
+         EXPECT_EQ(e.KeyChange(), 5u);
+       },
+       fw + "00000001 1 00000011 0 " + fw + "00001001 0 111"},
+      // A mark: zeros to the byte's end, four zero bytes and a closing byte.
+      {"resync",
+       [](StreamEncoder& e) {
+         e.PowerOn();
+         e.Resync();
+       },
+       fw + "00000100 0 00 " + std::string(32, '0') + " 11111111"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -166,28 +180,6 @@ TEST(StreamEncoderGolden, Commands) {
   StreamEncoder e;
   e.SetMode(800, 600);
   EXPECT_EQ(e.TakeBytes(), (std::vector<uint8_t>{0x8D, 0x49, 0x1A}));
-}
-
-TEST(StreamEncoderGolden, KeyChangeEndsItsByteAndTellsWhereTheNewKeyStarts) {
-  StreamEncoder e;
-  e.FrameRate(1);  // 23 bits
-  const uint64_t boundary = e.KeyChange();
-  // 23 + 14 = 37 bits, padded with ones to 40.
-  EXPECT_EQ(boundary, 5u);
-  EXPECT_EQ(e.TakeBytes(), Bits("1 0 1 1 1 00000001 1 00000011 0 1 0 1 1 1 00001001 0", true));
-  e.Exit();
-  EXPECT_EQ(Out(e), Bits(std::string("1 0 1 1 1 00000001 0 ") + kAlign, true));
-}
-
-TEST(StreamEncoderGolden, ResyncIsZerosToTheByteEndFourZeroBytesAndAClosingByte) {
-  StreamEncoder e;
-  e.PowerOn();  // 14 bits
-  e.Resync();
-  std::vector<uint8_t> expected = Bits("1 0 1 1 1 00000100 0 00");
-  for (int i = 0; i < 4; ++i) expected.push_back(0);
-  expected.push_back(0xFF);
-  EXPECT_EQ(e.TakeBytes(), expected);
-  EXPECT_EQ(e.stats().resyncs, 1u);
 }
 
 TEST(StreamEncoderGolden, SizesTheModeCannotCarryAreRefused) {
