@@ -302,7 +302,7 @@ class DecodingConsole {
                [this] { peer.ChangeKeys(); }) {
     if (!peer.connected()) return;
     peer.SendStart(start);
-    if (!peer.ReadReply(&replyText, &enciphered)) {
+    if (!peer.ReadReply(nullptr, &enciphered)) {
       ADD_FAILURE() << "no start reply";
       return;
     }
@@ -326,7 +326,6 @@ class DecodingConsole {
   ConsolePeer peer;
   LinkEvents events;
   StreamLog log;
-  std::string replyText;
   bool enciphered = false;
   std::unique_ptr<Picture> picture;
 };
