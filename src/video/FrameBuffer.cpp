@@ -1,5 +1,6 @@
 #include "video/FrameBuffer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -28,31 +29,6 @@ std::string Truncated(std::string text) {
   if (text.size() > 79) text.resize(79);
   return text;
 }
-
-// Rectangles of blocks written one after the other on one row, invalidated as one.
-class RepaintRun {
- public:
-  explicit RepaintRun(Host& host) : host_(host) {}
-  ~RepaintRun() { Flush(); }
-  void Add(int x, int y) {
-    if (open_ && y == run_.top && x == run_.right) {
-      run_.right += kBlockSize;
-      return;
-    }
-    Flush();
-    run_ = {x, y, x + kBlockSize, y + kBlockSize};
-    open_ = true;
-  }
-  void Flush() {
-    if (open_) host_.Invalidate(&run_, false);
-    open_ = false;
-  }
-
- private:
-  Host& host_;
-  Rect run_;
-  bool open_ = false;
-};
 
 }  // namespace
 
@@ -131,24 +107,50 @@ inline void FrameBuffer::CopyBlock(int x, int y) {
   }
 }
 
+void FrameBuffer::AddRepaint(int x, int y) {
+  if (repaintCount_ != 0) {
+    Rect& last = repaints_[repaintCount_ - 1];
+    if (y == last.top && x == last.right) {
+      last.right += kBlockSize;
+      return;
+    }
+    if (repaintCount_ == repaints_.size()) {
+      last = {std::min(last.left, x), std::min(last.top, y), std::max(last.right, x + kBlockSize),
+              std::max(last.bottom, y + kBlockSize)};
+      return;
+    }
+  }
+  repaints_[repaintCount_++] = {x, y, x + kBlockSize, y + kBlockSize};
+}
+
+void FrameBuffer::EndBlocks() {
+  if (ownsLock_) videoLock_->unlock();
+  lockTaken_ = ownsLock_ = false;
+  // Asked for without the lock: the window's handler may paint at once.
+  for (size_t i = 0; i < repaintCount_; ++i) host_.Invalidate(&repaints_[i], false);
+  repaintCount_ = 0;
+}
+
 void FrameBuffer::PutBlock(BlockPosition& pos, uint32_t count) {
-  RepaintRun repaint(host_);
   for (uint32_t i = 0; i < count; ++i) {
     const int x = kBlockSize * pos.block_x;
     const int y = kBlockSize * pos.block_y;
-    {
-      VideoLock lock(*videoLock_);
-      CopyBlock(x, y);
+    // Taken once: when the lock cannot be had in time, these blocks are written without it.
+    if (!lockTaken_) {
+      lockTaken_ = true;
+      ownsLock_ = TakeVideoLock(*videoLock_);
     }
+    CopyBlock(x, y);
     ++pos.block_x;
     if (pos.block_x >= pos.width_blocks) {
       pos.block_x = 0;
       ++pos.block_y;
       if (pos.block_y == pos.height_blocks) pos.block_y = 0;
     }
-    repaint.Add(x, y);
+    AddRepaint(x, y);
   }
   ++blocksFinished_;
+  if (runDepth_ == 0) EndBlocks();
 }
 
 void FrameBuffer::ClearScreen(const BlockPosition& pos) {

@@ -42,12 +42,15 @@ struct BlockPosition {
   uint16_t height_blocks = 37;
 };
 
+// Takes the video lock, waiting at most 5000 ms; false when it could not be had.
+inline bool TakeVideoLock(NamedMutex& mutex) {
+  return mutex.try_lock() || mutex.try_lock_for(std::chrono::milliseconds(kVideoLockWaitMs));
+}
+
 // Takes the video lock for a scope, waiting at most 5000 ms; after that the scope runs without it.
 class VideoLock {
  public:
-  explicit VideoLock(NamedMutex& mutex) : mutex_(mutex) {
-    owns_ = mutex_.try_lock() || mutex_.try_lock_for(std::chrono::milliseconds(kVideoLockWaitMs));
-  }
+  explicit VideoLock(NamedMutex& mutex) : mutex_(mutex), owns_(TakeVideoLock(mutex)) {}
   ~VideoLock() {
     if (owns_) mutex_.unlock();
   }
@@ -85,10 +88,30 @@ class FrameBuffer {
   // The block surface's pixels: 256 pixels, row-major from the top-left. The decoder writes them.
   Pixel* block_pixels() { return block_->data(); }
 
-  // Writes the block count times at consecutive block positions, advancing pos, each copy under
-  // the video lock and clipped to the frame surface, and asks for the repaints. Count 0 draws
-  // nothing. Every call counts one finished block.
+  // Writes the block count times at consecutive block positions, advancing pos, under the video
+  // lock and clipped to the frame surface, and asks for the repaints (one rectangle per row).
+  // Count 0 draws nothing. Every call counts one finished block. Inside a BlockRun the lock and
+  // the repaints wait for the run's end.
   void PutBlock(BlockPosition& pos, uint32_t count);
+
+  // Holds the video lock, taken at the first block put, across the blocks put while it lives,
+  // and asks for their repaints when it ends. The decoder keeps one over the blocks it decodes
+  // from bytes already received, so painting waits at most for one buffer's decoding and not
+  // for the network. Console thread only.
+  class BlockRun {
+   public:
+    explicit BlockRun(FrameBuffer& frameBuffer) : frameBuffer_(frameBuffer) {
+      ++frameBuffer_.runDepth_;
+    }
+    ~BlockRun() {
+      if (--frameBuffer_.runDepth_ == 0) frameBuffer_.EndBlocks();
+    }
+    BlockRun(const BlockRun&) = delete;
+    BlockRun& operator=(const BlockRun&) = delete;
+
+   private:
+    FrameBuffer& frameBuffer_;
+  };
   // Fills the remote screen's area with dark grey and asks for a repaint of the whole window.
   void ClearScreen(const BlockPosition& pos);
   // Writes text onto the frame at statusLineY in the status font, green on black; each carriage
@@ -111,6 +134,9 @@ class FrameBuffer {
 
  private:
   void CopyBlock(int x, int y);
+  void AddRepaint(int x, int y);
+  // Releases the lock the blocks took and asks for their repaints.
+  void EndBlocks();
 
   Host& host_;
   Painter& painter_;
@@ -122,6 +148,13 @@ class FrameBuffer {
   std::string failureText_;
   uint32_t blocksFinished_ = 0;
   uint32_t statusLineY_ = 0;
+  // Blocks put since the last EndBlocks: the lock they took and their repaints, a rectangle per
+  // row (beyond the last slot the rows are asked for as one).
+  uint32_t runDepth_ = 0;
+  bool lockTaken_ = false;
+  bool ownsLock_ = false;
+  std::array<Rect, 8> repaints_{};
+  size_t repaintCount_ = 0;
 };
 
 }  // namespace remcons

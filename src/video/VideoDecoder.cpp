@@ -543,6 +543,10 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
   uint32_t pixels = s.pixels, steps = s.steps;
   uint16_t code = s.code;
   ColorCache::RankRegister ranks = s.ranks;
+  // In locals: the pixel stores may alias any member, which would be reloaded after each one.
+  Pixel* const block = block_pixels_;
+  const Pixel* const expand = expand_;
+  bool rankOneCoded = cache_.active() != 1;  // PIXLRU1 reads rank 1, not rank 0
   RunEnd end;
   for (;;) {
     if (have < kLongestRun) {
@@ -554,7 +558,7 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
     }
     bool taken = false;
     // PIXELS 1 > PIXLRU1, which reads the flag, and the repeat.
-    if (static_cast<int64_t>(bits) < 0 && cache_.active() != 1) {
+    if (static_cast<int64_t>(bits) < 0 && rankOneCoded) {
       const RepeatForm& form = kRepeatForms[(bits >> 58) & 31];
       const uint32_t field8 = static_cast<uint32_t>((bits >> 50) & 0xFF);
       const uint32_t field = (field8 & form.fieldMask8) | ((field8 >> 5) & form.fieldMask3);
@@ -563,7 +567,7 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
       uint16_t color;
       if (used <= have && pixels + count <= kBlockPixels && field >= form.leastField &&
           cache_.FindInRegister(ranks, 1, &color) == 0) {
-        FillPixels(block_pixels_ + pixels, expand_[color], count);
+        FillPixels(block + pixels, expand[color], count);
         pixels += count;
         last_color_ = color;
         bits <<= used;
@@ -582,6 +586,7 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
       steps = s.steps;
       code = s.code;
       ranks = s.ranks;
+      rankOneCoded = cache_.active() != 1;
       if (end != RunEnd::kRan) break;
     }
     if (pixels == kBlockPixels) {
@@ -593,6 +598,7 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
       steps = s.steps;
       code = s.code;
       ranks = s.ranks;
+      rankOneCoded = cache_.active() != 1;
       if (end != RunEnd::kRan) break;
     }
     if (interrupt_.load(std::memory_order_relaxed)) {
@@ -636,6 +642,7 @@ DecodeEnd VideoDecoder::Decode() {
   BitReader::Window w = reader_.window();
   uint16_t code = reader_.code();
   int result = BitReader::kOk;
+  RunEnd run = RunEnd::kRan;
   const std::atomic<bool>* const interrupt = &interrupt_;
 
 // The helpers are macros, not lambdas: a lambda that takes the locals by reference keeps them in
@@ -752,7 +759,12 @@ h_start:
 // (the next run is to be taken one state at a time), START or LATCHED.
 h_pixels:
   REMCONS_SAVE();
-  switch (RunPixels()) {
+  {
+    // RunPixels decodes only bytes already received: the video lock is held over its blocks.
+    FrameBuffer::BlockRun blockRun(frameBuffer_);
+    run = RunPixels();
+  }
+  switch (run) {
     case RunEnd::kRan:  // not returned
     case RunEnd::kOneStep:
       REMCONS_LOAD();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "frames.h"
 #include "sim/ScreenContent.h"
@@ -288,6 +289,67 @@ TEST(RoundTrip, AColourTheCacheCannotAddressIsSentAfterAMark) {
   s.Send(&f);
   s.Run();
   EXPECT_EQ(s.encoder.stats().resyncs, 1u);
+}
+
+// Blocks decoded from bytes already received are put under one hold of the video lock; the lock
+// must be free again whenever the decoder waits for the source or carries out a command, so the
+// window never waits on the network.
+class LockWatch : public ByteSource, public StreamObserver {
+ public:
+  LockWatch(std::vector<uint8_t> bytes, NamedMutex& lock) : bytes_(std::move(bytes)), lock_(lock) {}
+  int Read(uint8_t* buffer, int size) override {
+    Check("read");
+    const size_t n = std::min({bytes_.size() - offset_, size_t{997}, static_cast<size_t>(size)});
+    std::copy_n(bytes_.data() + offset_, n, buffer);
+    offset_ += n;
+    return static_cast<int>(n);
+  }
+  void OnMode(int, int) override { Check("mode"); }
+  void OnText(uint8_t, std::string_view) override { Check("text"); }
+  void OnFirmware(uint32_t, const uint32_t*, uint32_t) override { Check("firmware"); }
+  void OnResync() override { Check("mark"); }
+  int checks = 0;
+
+ private:
+  // Another thread tries the lock, as the window's painting does.
+  void Check(const char* where) {
+    ++checks;
+    bool free = false;
+    std::thread painter([&] {
+      free = lock_.try_lock();
+      if (free) lock_.unlock();
+    });
+    painter.join();
+    EXPECT_TRUE(free) << "video lock held at a " << where;
+  }
+  std::vector<uint8_t> bytes_;
+  size_t offset_ = 0;
+  NamedMutex& lock_;
+};
+
+TEST(RoundTrip, TheVideoLockIsFreeAtEveryReadAndEveryCommand) {
+  StreamEncoder encoder;
+  const ColorFrame text = BootConsoleScreen(640, 480, 2);
+  const ColorFrame desktop = DesktopScreen(640, 480, 3);
+  const ColorFrame noise = NoiseScreen(640, 480, 4);
+  encoder.Text(2, "booting");
+  ASSERT_TRUE(encoder.EncodeFullFrame(text));
+  encoder.Resync();
+  ASSERT_TRUE(encoder.EncodeFrame(desktop, text));
+  ASSERT_TRUE(encoder.EncodeFrame(noise, desktop));
+  encoder.Exit();
+  encoder.Flush();
+  remcons::testing::DecoderRig rig;
+  LockWatch watch(encoder.TakeBytes(), rig.frameBuffer.videoLock());
+  rig.decoder.reader().SetSource(&watch);
+  rig.decoder.SetObserver(&watch);
+  rig.decoder.Start({});
+  EXPECT_EQ(rig.decoder.Decode(), DecodeEnd::kExit);
+  EXPECT_EQ(Mismatch(rig.frameBuffer.frame(), noise), "");
+  // Reads of every chunk, the mode, the text, the mark and the exit.
+  EXPECT_GT(watch.checks, 100);
+  EXPECT_TRUE(rig.frameBuffer.videoLock().try_lock());
+  rig.frameBuffer.videoLock().unlock();
 }
 
 }  // namespace

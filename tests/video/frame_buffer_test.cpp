@@ -140,6 +140,58 @@ TEST(FrameBuffer, RepeatsWrapAtTheRowEndAndTheLastBlock) {
   EXPECT_EQ(below.block_y, 6);
 }
 
+// Whether another thread, as the window's painting, finds the video lock taken.
+bool LockedElsewhere(FrameBuffer& buffer) {
+  bool taken = false;
+  std::thread painter([&] {
+    taken = buffer.videoLock().try_lock();
+    if (taken) buffer.videoLock().unlock();
+  });
+  painter.join();
+  return !taken;
+}
+
+TEST(FrameBuffer, ABlockRunHoldsTheLockFromItsFirstBlockAndAsksForRepaintsAtItsEnd) {
+  Frame f(160, 64);  // 10 x 4 blocks
+  f.SetBlock(Rgb(4, 4, 4));
+  BlockPosition pos{8, 0, 10, 4};
+  {
+    FrameBuffer::BlockRun run(f.buffer);
+    EXPECT_FALSE(LockedElsewhere(f.buffer));  // nothing put yet
+    f.buffer.PutBlock(pos, 1);
+    EXPECT_TRUE(LockedElsewhere(f.buffer));
+    {
+      FrameBuffer::BlockRun inner(f.buffer);
+      f.buffer.PutBlock(pos, 1);
+    }
+    EXPECT_TRUE(LockedElsewhere(f.buffer));  // the outer run still holds it
+    f.buffer.PutBlock(pos, 3);
+    EXPECT_TRUE(f.host.Invalidations().empty());
+  }
+  EXPECT_FALSE(LockedElsewhere(f.buffer));
+  EXPECT_EQ(f.buffer.blocks_finished(), 3u);
+  EXPECT_EQ(Color(f.buffer.frame(), 2 * 16 + 15, 31), Rgb(4, 4, 4) & 0xFFFFFF);
+  EXPECT_EQ(Color(f.buffer.frame(), 3 * 16, 16), 0u);
+  auto inv = f.host.Invalidations();
+  ASSERT_EQ(inv.size(), 2u);
+  EXPECT_EQ(inv[0].rect, (Rect{128, 0, 160, 16}));
+  EXPECT_EQ(inv[1].rect, (Rect{0, 16, 48, 32}));
+
+  // Rows beyond the eighth are asked for together with it.
+  Frame tall(32, 320);  // 2 x 20 blocks
+  BlockPosition down{1, 0, 2, 20};
+  {
+    FrameBuffer::BlockRun run(tall.buffer);
+    for (int i = 0; i < 19; ++i) tall.buffer.PutBlock(down, 1);
+  }
+  inv = tall.host.Invalidations();
+  ASSERT_EQ(inv.size(), 8u);
+  EXPECT_EQ(inv[0].rect, (Rect{16, 0, 32, 16}));
+  EXPECT_EQ(inv[6].rect, (Rect{0, 96, 32, 112}));
+  EXPECT_EQ(inv[7].rect, (Rect{0, 112, 32, 160}));
+  EXPECT_FALSE(LockedElsewhere(tall.buffer));
+}
+
 TEST(FrameBuffer, PutBlockOfNoneDrawsNothingButCountsABlock) {
   Frame f(160, 64);
   f.SetBlock(Rgb(5, 5, 5));
