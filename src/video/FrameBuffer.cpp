@@ -98,9 +98,12 @@ bool FrameBuffer::CreateSurfaces(uint32_t* width, uint32_t* height) {
 inline void FrameBuffer::CopyBlock(int x, int y) {
   Surface& frame = *frame_;
   if (x >= 0 && y >= 0 && x + kBlockSize <= frame.width() && y + kBlockSize <= frame.height()) {
+    // The row pointer and stride in locals: the copies may alias the surface's own fields.
     const Pixel* from = block_->data();
-    for (int row = 0; row < kBlockSize; ++row) {
-      std::memcpy(frame.Row(y + row) + x, from + row * kBlockSize, kBlockSize * sizeof(Pixel));
+    Pixel* to = frame.Row(y) + x;
+    const size_t stride = static_cast<size_t>(frame.width());
+    for (int row = 0; row < kBlockSize; ++row, to += stride, from += kBlockSize) {
+      std::memcpy(to, from, kBlockSize * sizeof(Pixel));
     }
   } else {
     frame.CopyFrom(*block_, block_->bounds(), x, y);

@@ -64,9 +64,9 @@ constexpr std::array<uint8_t, 16> kStepsToFlag = {0, 2, 3, 4, 4, 4, 4, 5, 0, 0, 
 struct RepeatForm {
   uint8_t bits;        // the flag and the repeat's codes with the count field
   uint8_t steps;       // states after the flag's
-  uint8_t more;        // pixels after the first, without the count field
-  uint8_t fieldMask8;  // 0xFF: an 8-bit count field follows (PIXRPTNSTD)
-  uint8_t fieldMask3;  // 7: a 3-bit count field follows (PIXRPTSTD2)
+  uint8_t pixels;      // pixels with the first, without the count field
+  uint8_t fieldShift;  // the count field, with the flag at bit 63: (bits >> fieldShift) & fieldMask
+  uint8_t fieldMask;   // 0xFF after PIXRPTNSTD, 7 after PIXRPTSTD2, 0 without a count field
   uint8_t code;        // the last code read, without the count field
   uint8_t leastField;  // a smaller count field is traced (PIXRPTNSTD below 16)
   uint8_t unused;
@@ -76,15 +76,15 @@ constexpr std::array<RepeatForm, 32> kRepeatForms = [] {
   for (uint32_t i = 0; i < 32; ++i) {
     const uint8_t std1 = static_cast<uint8_t>(i & 7);
     if (i < 16) {
-      forms[i] = {1, 0, 0, 0, 0, 0, 0, 0};  // no repeat
+      forms[i] = {1, 0, 1, 0, 0, 0, 0, 0};  // no repeat
     } else if (i < 24) {
-      forms[i] = {2, 2, 1, 0, 0, 0, 0, 0};  // PIXRPT1 0 > PIXDUP
+      forms[i] = {2, 2, 2, 0, 0, 0, 0, 0};  // PIXRPT1 0 > PIXDUP
     } else if (std1 < 6) {
-      forms[i] = {5, 2, static_cast<uint8_t>(std1 + 2), 0, 0, std1, 0, 0};
+      forms[i] = {5, 2, static_cast<uint8_t>(std1 + 3), 0, 0, std1, 0, 0};
     } else if (std1 == 6) {
-      forms[i] = {8, 3, 8, 0, 7, 0, 0, 0};  // > PIXRPTSTD2
+      forms[i] = {8, 3, 9, 56, 7, 0, 0, 0};  // > PIXRPTSTD2
     } else {
-      forms[i] = {13, 3, 0, 0xFF, 0, 0, 16, 0};  // > PIXRPTNSTD
+      forms[i] = {13, 3, 1, 51, 0xFF, 0, 16, 0};  // > PIXRPTNSTD
     }
   }
   return forms;
@@ -449,10 +449,9 @@ VideoDecoder::RunEnd VideoDecoder::OtherRun(RunState& s) {
   // The flag and the repeat.
   const uint64_t rest = b << flagAt;
   const RepeatForm& form = kRepeatForms[rest >> 59];
-  const uint32_t field8 = static_cast<uint32_t>((rest >> 51) & 0xFF);
-  const uint32_t field = (field8 & form.fieldMask8) | ((field8 >> 5) & form.fieldMask3);
+  const uint32_t field = static_cast<uint32_t>(rest >> form.fieldShift) & form.fieldMask;
   const uint32_t bits = flagAt + form.bits;
-  const uint32_t count = 1u + form.more + field;
+  const uint32_t count = form.pixels + field;
   if (bits > s.w.count || s.pixels + count > kBlockPixels || field < form.leastField) {
     return RunEnd::kOneStep;
   }
@@ -559,11 +558,11 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
     bool taken = false;
     // PIXELS 1 > PIXLRU1, which reads the flag, and the repeat.
     if (static_cast<int64_t>(bits) < 0 && rankOneCoded) {
-      const RepeatForm& form = kRepeatForms[(bits >> 58) & 31];
-      const uint32_t field8 = static_cast<uint32_t>((bits >> 50) & 0xFF);
-      const uint32_t field = (field8 & form.fieldMask8) | ((field8 >> 5) & form.fieldMask3);
+      const uint64_t rest = bits << 1;
+      const RepeatForm& form = kRepeatForms[rest >> 59];
+      const uint32_t field = static_cast<uint32_t>(rest >> form.fieldShift) & form.fieldMask;
       const uint32_t used = 1u + form.bits;
-      const uint32_t count = 1u + form.more + field;
+      const uint32_t count = form.pixels + field;
       uint16_t color;
       if (used <= have && pixels + count <= kBlockPixels && field >= form.leastField &&
           cache_.FindInRegister(ranks, 1, &color) == 0) {
