@@ -93,12 +93,23 @@ constexpr std::array<RepeatForm, 32> kRepeatForms = [] {
 // count copies of p, not one more: the block's later pixels may still be put again.
 inline void FillPixels(Pixel* out, Pixel p, uint32_t count) {
 #if defined(__SSE2__)
+  // Overlapping stores from both ends: the short runs of text take no loop.
   if (count >= 4) {
     const __m128i v = _mm_set1_epi32(static_cast<int>(p));
-    for (uint32_t i = 0; i + 4 < count; i += 4) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    const auto store = [&](uint32_t at) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), v);
+    };
+    if (count <= 8) {
+      store(0);
+      store(count - 4);
+      return;
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count - 4), v);
+    for (uint32_t i = 0; i + 8 < count; i += 8) {
+      store(i);
+      store(i + 4);
+    }
+    store(count - 8);
+    store(count - 4);
     return;
   }
 #endif

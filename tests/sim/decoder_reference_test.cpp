@@ -311,5 +311,34 @@ TEST(DecoderAgainstReference, RunsAtTheEdgesOfBlocksMarksAndTheSource) {
   }
 }
 
+TEST(DecoderAgainstReference, RunsOfEveryLengthWriteTheirPixelsAndNoMore) {
+  // A block of red, then in the next block a run of grey and a run of red (rank 1) of many
+  // lengths, and the stream ends there: the pixels after the runs must still be the red of the
+  // first block, whichever way the runs were filled.
+  const std::string red = "0 0 1 1111 0000 0000 ";
+  const std::string grey7 = "0 0 0 0111 ";
+  auto repeat = [](uint32_t more) {
+    if (more == 0) return std::string("0 ");
+    if (more == 1) return std::string("1 0 ");
+    if (more <= 7) return "1 1 " + Field(more - 2, 3) + " ";
+    if (more <= 15) return "1 1 110 " + Field(more - 8, 3) + " ";
+    return "1 1 111 " + Field(more, 8) + " ";
+  };
+  std::vector<uint32_t> lengths;
+  for (uint32_t n = 0; n <= 17; ++n) lengths.push_back(n);
+  for (uint32_t n : {23u, 31u, 64u, 100u}) lengths.push_back(n);
+  for (uint32_t grey : lengths) {
+    for (uint32_t second : lengths) {
+      SCOPED_TRACE(std::to_string(grey) + " and " + std::to_string(second));
+      Feed feed;
+      feed.width = 64;
+      feed.height = 16;
+      feed.bytes =
+          Bits("0 " + red + repeat(255) + "0 " + grey7 + repeat(grey) + "1 " + repeat(second));
+      Compare(feed);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace remcons::sim
