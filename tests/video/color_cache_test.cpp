@@ -68,6 +68,36 @@ TEST(ColorCache, AFullCacheWithoutALeastRecentRankReplacesEntryZero) {
   EXPECT_EQ(cache.entry(0).rank, 0);
 }
 
+TEST(ColorCache, AnExplicitColourHitsItsFirstActiveEntryWherever) {
+  // Every entry of a full cache and of partly filled ones, with a copy of the colour further on
+  // and the colour left in a lane past the active entries: the first active copy is the hit.
+  for (int active : {1, 2, 8, 9, 16, 17}) {
+    for (int at = 0; at <= 17; ++at) {
+      SCOPED_TRACE(std::to_string(active) + " active, colour at " + std::to_string(at));
+      std::array<CacheEntry, 17> entries{};
+      for (int i = 0; i < 17; ++i) {
+        entries[i] = {static_cast<uint16_t>(0x100 + i), static_cast<uint16_t>(i), 0};
+      }
+      if (at < 17) entries[static_cast<size_t>(at)].color = 0xABC;
+      if (at + 2 < 17) entries[static_cast<size_t>(at + 2)].color = 0xABC;
+      ColorCache cache;
+      cache.Load(active, entries);
+      const bool cached = at < active;
+      EXPECT_EQ(cache.cache_lru(0xABC), cached ? 1 : 0);
+      if (cached) {
+        EXPECT_EQ(cache.active(), active);
+        EXPECT_EQ(cache.entry(at).rank, 0);
+        EXPECT_EQ(cache.entry(at).used, 1u);
+      } else {
+        // Inserted: into the next free entry, or over the least recent one of a full cache.
+        const int into = active < 17 ? active : 16;
+        EXPECT_EQ(cache.entry(into).color, 0xABC);
+        EXPECT_EQ(cache.entry(into).rank, 0);
+      }
+    }
+  }
+}
+
 // In a conforming stream explicit colours are never cached already, cached ones are referenced by
 // a rank that exists, and each block ends with a prune. Then the ranks always stay 0..active-1:
 // the prune keeps exactly the colours of the finished block, which are the most recent ones. So
