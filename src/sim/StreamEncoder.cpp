@@ -27,23 +27,6 @@ uint32_t Reverse16(uint32_t v) {
   return (static_cast<uint32_t>(kReversed[v & 0xFF]) << 8) | kReversed[(v >> 8) & 0xFF];
 }
 
-// The number of index bits the console reads for a cached colour with this many colours cached.
-int IndexBits(int32_t active) {
-  using namespace vstate;
-  switch (ColorCache::NextStateFor(active)) {
-    case PIXCODE1:
-      return 1;
-    case PIXCODE2:
-      return 2;
-    case PIXCODE3:
-      return 3;
-    case PIXCODE4:
-      return 4;
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
 void StreamBitWriter::Put(uint32_t value, int n) {
@@ -309,7 +292,7 @@ bool StreamEncoder::PutColor(uint16_t color) {
     writer_.Put(1, 1);
   } else {
     // PIXELS 0, PIXFAN 1, then an index of the cache's width (none with two colours).
-    const int bits = IndexBits(active);
+    const int bits = static_cast<int>(vstate::CacheIndexBits(ColorCache::NextStateFor(active)));
     const uint32_t index = rank == 0 ? 0 : rank - 1;
     if (bits == 0 ? rank != 0 : index >= (1u << bits)) return false;
     writer_.Put(0b01, 2);

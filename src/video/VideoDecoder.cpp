@@ -38,22 +38,6 @@ enum FirmwareCommand : uint32_t {
 // The bits of the longest pixel run: an explicit colour (15), its flag and an 8-bit repeat (12).
 constexpr uint64_t kLongestRun = 28;
 
-// Index bits read by a cached-colour state; 0 for the states that are not such a state.
-constexpr uint32_t IndexWidth(int32_t state) {
-  switch (state) {
-    case PIXCODE1:
-      return 1;
-    case PIXCODE2:
-      return 2;
-    case PIXCODE3:
-      return 3;
-    case PIXCODE4:
-      return 4;
-    default:
-      return 0;
-  }
-}
-
 // Steps from PIXELS up to the state that reads a run's repeat flag, by the flag's place: PIXLRU1
 // (1), PIXLRU0 (2), PIXCODE1 to PIXCODE4 and PIXRPT (3 to 6), PIXGREY and PIXRPT (7), the
 // explicit RGB states and PIXRPT (15).
@@ -440,7 +424,7 @@ VideoDecoder::RunEnd VideoDecoder::OtherRun(RunState& s) {
     if (select == PIXLRU0) {
       flagAt = 2;  // rank 0, and PIXLRU0 reads the flag
     } else {
-      const uint32_t width = IndexWidth(select);
+      const uint32_t width = CacheIndexBits(select);
       if (width == 0) return RunEnd::kOneStep;
       // Rank 1 has a code of its own, so index 1 means rank 2. Then PIXRPT reads the flag.
       const uint32_t index = static_cast<uint32_t>((b << 2) >> (64 - width));

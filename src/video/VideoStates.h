@@ -60,6 +60,22 @@ enum VideoState : int32_t {
 
 inline constexpr int kStateCount = 48;
 
+// Index bits read by a cached-colour state; 0 for any other state.
+constexpr uint32_t CacheIndexBits(int32_t state) {
+  switch (state) {
+    case PIXCODE1:
+      return 1;
+    case PIXCODE2:
+      return 2;
+    case PIXCODE3:
+      return 3;
+    case PIXCODE4:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
 struct StateRecord {
   const char* name;
   int32_t bits;   // bits read in this state, 0 to 8
