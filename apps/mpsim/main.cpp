@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/stop_signals.h"
+#include "platform/StopSignals.h"
 #include "sim/ConsoleServer.h"
 #include "sim/MpsimCommandLine.h"
-#include "sim/vm_initiator.h"
+#include "sim/VmInitiator.h"
 
 using namespace remcons::sim;
 

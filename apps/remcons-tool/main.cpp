@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tool.h"
+#include "Tool.h"
 
 namespace remcons::tool {
 namespace {

@@ -8,9 +8,9 @@
 #include <QTimer>
 #include <csignal>
 
+#include "host/qt/QtImage.h"
 #include "host/qt/SignalPipe.h"
-#include "host/qt/qt_image.h"
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 namespace remcons::app {
 

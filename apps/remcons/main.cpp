@@ -13,10 +13,10 @@
 #include <string>
 
 #include "ConsoleWindow.h"
+#include "Mounts.h"
+#include "Options.h"
 #include "host/qt/HeadlessConsole.h"
-#include "mounts.h"
-#include "options.h"
-#include "platform/trace.h"
+#include "platform/Trace.h"
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

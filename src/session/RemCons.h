@@ -19,12 +19,12 @@
 #include <utility>
 #include <vector>
 
-#include "input/keyboard.h"
-#include "input/mouse.h"
-#include "net/net.h"
-#include "platform/clock.h"
-#include "platform/host.h"
-#include "platform/painter.h"
+#include "input/Keyboard.h"
+#include "input/Mouse.h"
+#include "net/Net.h"
+#include "platform/Clock.h"
+#include "platform/Host.h"
+#include "platform/Painter.h"
 #include "session/PropertyBag.h"
 #include "ui/MenuBar.h"
 #include "ui/MenuBarOwner.h"

@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "net/net.h"
-#include "platform/strings.h"
-#include "platform/trace.h"
+#include "net/Net.h"
+#include "platform/Strings.h"
+#include "platform/Trace.h"
 #include "session/RemCons.h"
 #include "vmedia/VmDrives.h"
 

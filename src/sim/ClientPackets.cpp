@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/json.h"
+#include "platform/Json.h"
 
 namespace remcons::sim {
 namespace {

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-#include "net/net.h"
+#include "net/Net.h"
 #include "sim/ClientPackets.h"
 
 namespace remcons::sim {

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <deque>
 
-#include "net/net.h"
-#include "platform/json.h"
+#include "net/Net.h"
+#include "platform/Json.h"
 #include "sim/ClientPackets.h"
 #include "sim/ConsoleInput.h"
 #include "sim/Keystrokes.h"

@@ -29,8 +29,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/socket.h"
+#include "platform/Clock.h"
+#include "platform/Socket.h"
 #include "sim/ColorFrame.h"
 #include "sim/ConsoleScript.h"
 #include "sim/PacketLog.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/hex.h"
+#include "platform/Hex.h"
 
 namespace remcons::sim {
 

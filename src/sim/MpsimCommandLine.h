@@ -5,7 +5,7 @@
 #include <string>
 
 #include "sim/ConsoleServer.h"
-#include "sim/vm_initiator.h"
+#include "sim/VmInitiator.h"
 
 namespace remcons::sim {
 

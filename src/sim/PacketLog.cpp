@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/hex.h"
-#include "platform/json.h"
+#include "platform/Hex.h"
+#include "platform/Json.h"
 
 namespace remcons::sim {
 

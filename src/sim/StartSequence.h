@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "net/net.h"
+#include "net/Net.h"
 
 namespace remcons::sim {
 

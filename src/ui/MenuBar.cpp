@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/strings.h"
-#include "platform/trace.h"
+#include "platform/Strings.h"
+#include "platform/Trace.h"
 #include "ui/MenuBarImages.h"
 
 namespace remcons {

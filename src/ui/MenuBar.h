@@ -13,11 +13,11 @@
 #include <string>
 #include <string_view>
 
-#include "input/mouse.h"
-#include "platform/clock.h"
-#include "platform/host.h"
-#include "platform/painter.h"
-#include "platform/surface.h"
+#include "input/Mouse.h"
+#include "platform/Clock.h"
+#include "platform/Host.h"
+#include "platform/Painter.h"
+#include "platform/Surface.h"
 #include "ui/MenuBarLayout.h"
 #include "ui/MenuBarOwner.h"
 #include "vmedia/VMConnection.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/surface.h"
+#include "platform/Surface.h"
 
 namespace remcons::menubar {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/surface.h"
+#include "platform/Surface.h"
 
 namespace remcons {
 

@@ -1,6 +1,6 @@
 #include "ui/MenuBarOwner.h"
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 

@@ -1,6 +1,6 @@
 #include "video/BitReader.h"
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 

@@ -1,6 +1,6 @@
 #include "video/ColorCache.h"
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 #include "video/VideoStates.h"
 
 namespace remcons {

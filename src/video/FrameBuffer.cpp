@@ -6,8 +6,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/strings.h"
-#include "platform/trace.h"
+#include "platform/Strings.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/host.h"
-#include "platform/named_mutex.h"
-#include "platform/painter.h"
-#include "platform/surface.h"
+#include "platform/Host.h"
+#include "platform/NamedMutex.h"
+#include "platform/Painter.h"
+#include "platform/Surface.h"
 
 namespace remcons {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
-#include "platform/painter.h"
+#include "platform/Host.h"
+#include "platform/Painter.h"
 #include "video/VideoEvents.h"
 
 namespace remcons {

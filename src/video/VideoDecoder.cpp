@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/host.h"
-#include "platform/strings.h"
-#include "platform/trace.h"
+#include "platform/Host.h"
+#include "platform/Strings.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 

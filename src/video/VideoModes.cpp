@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 #include "video/FrameBuffer.h"
 
 namespace remcons {

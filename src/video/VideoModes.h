@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/host.h"
-#include "platform/named_mutex.h"
+#include "platform/Host.h"
+#include "platform/NamedMutex.h"
 
 namespace remcons {
 

@@ -21,8 +21,8 @@
 #include <fstream>
 #include <mutex>
 
-#include "platform/trace.h"
-#include "vmedia/text.h"
+#include "platform/Trace.h"
+#include "vmedia/VmText.h"
 
 namespace remcons {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "vmedia/fatfile.h"
+#include "vmedia/FATFile.h"
 
 namespace remcons {
 

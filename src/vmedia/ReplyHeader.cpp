@@ -1,7 +1,7 @@
 #include "vmedia/ReplyHeader.h"
 
-#include "platform/socket.h"
-#include "platform/trace.h"
+#include "platform/Socket.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/Clock.h"
 #include "vmedia/Media.h"
 #include "vmedia/ReplyHeader.h"
 #include "vmedia/VmTypes.h"

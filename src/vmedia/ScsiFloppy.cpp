@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/socket.h"
-#include "platform/trace.h"
+#include "platform/Socket.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

@@ -9,14 +9,14 @@
 #include <cstring>
 #include <new>
 
-#include "platform/host.h"
-#include "platform/socket.h"
-#include "platform/trace.h"
-#include "vmedia/SCSIcdimage.h"
-#include "vmedia/SCSIcdrom.h"
+#include "platform/Host.h"
+#include "platform/Socket.h"
+#include "platform/Trace.h"
+#include "vmedia/FATFile.h"
+#include "vmedia/ScsiCdImage.h"
+#include "vmedia/ScsiCdrom.h"
 #include "vmedia/ScsiFloppy.h"
-#include "vmedia/fatfile.h"
-#include "vmedia/text.h"
+#include "vmedia/VmText.h"
 
 namespace remcons {
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "net/md5.h"
-#include "platform/clock.h"
+#include "net/Md5.h"
+#include "platform/Clock.h"
 #include "vmedia/Media.h"
 #include "vmedia/VmTypes.h"
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/hex.h"
-#include "platform/json.h"
+#include "platform/Hex.h"
+#include "platform/Json.h"
 #include "vmedia/VmDrives.h"
 
 namespace remcons {

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "platform/strings.h"
-#include "platform/trace.h"
+#include "platform/Strings.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

@@ -11,9 +11,9 @@
 #include <functional>
 #include <string_view>
 
+#include "host/qt/QtImage.h"
 #include "host/qt/QtPainter.h"
-#include "host/qt/qt_image.h"
-#include "platform/strings.h"
+#include "platform/Strings.h"
 #include "ui/MenuBarImages.h"
 
 namespace remcons {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/surface.h"
+#include "platform/Surface.h"
 
 namespace remcons {
 

@@ -4,7 +4,7 @@
 #include <QString>
 
 #include "host/qt/QtHost.h"
-#include "platform/host.h"
+#include "platform/Host.h"
 
 namespace remcons {
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/json.h"
+#include "platform/Json.h"
 #include "session/RemCons.h"
 
 namespace remcons {

@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "host/qt/Artwork.h"
-#include "host/qt/qt_image.h"
-#include "platform/trace.h"
+#include "host/qt/QtImage.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 

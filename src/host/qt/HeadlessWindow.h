@@ -13,7 +13,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/surface.h"
+#include "platform/Surface.h"
 
 namespace remcons {
 

@@ -6,7 +6,7 @@
 #include <QWindow>
 
 #include "host/qt/ScriptRunner.h"
-#include "input/keymap.h"
+#include "input/KeyMap.h"
 
 namespace remcons {
 namespace {

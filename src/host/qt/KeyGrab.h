@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "input/keyboard.h"
+#include "input/Keyboard.h"
 
 class QKeyEvent;
 class QWidget;

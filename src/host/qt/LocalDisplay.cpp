@@ -3,7 +3,7 @@
 #include <QGuiApplication>
 
 #include "host/qt/LocalDisplay.h"
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 #ifdef REMCONS_HAVE_XRANDR
 #include <X11/Xlib.h>

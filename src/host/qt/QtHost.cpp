@@ -5,7 +5,7 @@
 #include <QMetaObject>
 #include <cctype>
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/host.h"
+#include "platform/Host.h"
 
 namespace remcons {
 

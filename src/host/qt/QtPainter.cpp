@@ -6,7 +6,7 @@
 #include <QString>
 #include <algorithm>
 
-#include "host/qt/qt_image.h"
+#include "host/qt/QtImage.h"
 
 namespace remcons {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "platform/painter.h"
+#include "platform/Painter.h"
 
 namespace remcons {
 

@@ -12,8 +12,8 @@
 #include "host/qt/Artwork.h"
 #include "host/qt/ConsoleCursor.h"
 #include "host/qt/DesktopDialogs.h"
-#include "host/qt/qt_image.h"
-#include "platform/trace.h"
+#include "host/qt/QtImage.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 

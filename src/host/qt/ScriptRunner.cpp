@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "host/qt/EventJson.h"
-#include "input/keymap.h"
-#include "platform/clock.h"
-#include "platform/host.h"
-#include "platform/trace.h"
+#include "input/KeyMap.h"
+#include "platform/Clock.h"
+#include "platform/Host.h"
+#include "platform/Trace.h"
 #include "session/RemCons.h"
 
 namespace remcons {

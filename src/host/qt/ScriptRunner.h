@@ -36,9 +36,9 @@
 #include <thread>
 #include <vector>
 
-#include "input/keyboard.h"
-#include "input/keymap.h"
-#include "input/mouse.h"
+#include "input/KeyMap.h"
+#include "input/Keyboard.h"
+#include "input/Mouse.h"
 
 namespace remcons {
 

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "platform/trace.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

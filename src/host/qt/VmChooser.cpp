@@ -11,9 +11,9 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/host.h"
-#include "platform/strings.h"
-#include "platform/trace.h"
+#include "platform/Host.h"
+#include "platform/Strings.h"
+#include "platform/Trace.h"
 
 namespace remcons {
 namespace {

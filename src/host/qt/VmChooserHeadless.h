@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/host.h"
+#include "platform/Host.h"
 #include "vmedia/VMConnection.h"
 
 namespace remcons {

@@ -1,0 +1,101 @@
+// Fuzz target: an arbitrary byte stream from the server to an emulated device. Byte 0 picks the
+// device (floppy image, CD image, folder volume); the rest is what the server sends. The device
+// must answer or end with "Connection closed." without touching memory it does not own.
+//
+// libFuzzer: clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -Isrc
+// fuzz/VmediaRequestsFuzz.cpp
+//            with the remcons_vmedia, remcons_net and remcons_platform sources.
+// The tests run it over generated inputs (tests/vmedia, fuzz_driver.cpp).
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "vmedia/FATFile.h"
+#include "vmedia/ScsiCdImage.h"
+#include "vmedia/ScsiFloppy.h"
+
+namespace {
+
+struct Fixture {
+  Fixture() {
+    char pattern[] = "/tmp/remcons-vmfuzz-XXXXXX";
+    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
+    std::vector<char> bytes(65536 + 300);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
+    std::ofstream(dir + "/f.img", std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(dir + "/d.iso", std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+    std::filesystem::create_directories(dir + "/folder/sub");
+    std::ofstream(dir + "/folder/sub/a.txt") << "fuzz";
+    listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
+  }
+  ~Fixture() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  std::string dir;
+  std::unique_ptr<remcons::TcpSocket> listener;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Fixture fixture;
+  if (size == 0 || size > 8192 || !fixture.listener) return 0;
+  auto client = remcons::TcpSocket::Create();
+  if (!client->Connect("127.0.0.1", fixture.listener->LocalPort())) return 0;
+  auto server = fixture.listener->Accept();
+  if (!server) return 0;
+  // The server's side: sends the stream, then reads every reply until the device is done.
+  std::thread peer([&] {
+    server->SendAll(data + 1, size - 1);
+    ::shutdown(server->Descriptor(), SHUT_WR);
+    std::vector<uint8_t> sink(1 << 16);
+    while (server->Receive(sink.data(), sink.size()) > 0) {
+    }
+  });
+  remcons::ScsiContext context;
+  std::unique_ptr<remcons::CScsi> device;
+  switch (data[0] % 3) {
+    case 0:
+      device =
+          std::make_unique<remcons::CScsiFloppy>(client.get(), fixture.dir + "/f.img", context);
+      break;
+    case 1:
+      device =
+          std::make_unique<remcons::CScsiCdImage>(client.get(), fixture.dir + "/d.iso", context);
+      break;
+    default:
+      device = std::make_unique<remcons::CScsiFloppy>(
+          client.get(), "folder", remcons::FATFile::Create(fixture.dir + "/folder"), context);
+      break;
+  }
+  // Each request is at least 12 bytes, so the loop is bounded by the input.
+  for (size_t i = 0; i <= size / 12 + 1; ++i) {
+    try {
+      device->process();
+    } catch (const remcons::VmText&) {
+      break;
+    } catch (const std::exception&) {
+      break;
+    }
+  }
+  client->Close();
+  peer.join();
+  // Writes may have changed the image; put it back for the next input.
+  if (data[0] % 3 == 0) {
+    std::vector<char> bytes(65536 + 300);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
+    std::ofstream(fixture.dir + "/f.img", std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+  }
+  return 0;
+}

@@ -1,0 +1,775 @@
+#include "vmedia/FATFile.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <new>
+#include <set>
+
+#include "platform/Trace.h"
+#include "vmedia/VmText.h"
+
+namespace remcons {
+
+struct FATFile::Node {
+  std::string name;  // as stored on disk
+  std::string path;
+  bool isDir = false;
+  uint64_t size = 0;
+  uint8_t attributes = 0;
+  int64_t created = 0;
+  int64_t written = 0;
+  std::u16string longName;
+  std::array<char, 11> shortName{};
+  uint32_t slots = 0;     // directory entries it takes in its parent
+  uint64_t dirSlots = 0;  // for a folder: the entries of its own directory, "." and ".." included
+  std::vector<Node> children;
+};
+
+namespace {
+
+// Size bands: total sectors, sectors per cluster, exclusive limit in MB.
+struct Band {
+  uint32_t totalSectors;
+  uint32_t sectorsPerCluster;
+  uint32_t limitMb;
+};
+constexpr Band kBands[] = {
+    {32680, 2, 16}, {262144, 4, 128}, {524288, 8, 256}, {1048576, 16, 512}, {2097152, 32, 1024},
+};
+
+constexpr uint8_t kBootCode[32] = {0xEA, 0x43, 0x00, 0xC0, 0x07, 0x0E, 0x0E, 0x1F, 0x07, 0xBE, 0x5E,
+                                   0x00, 0xAC, 0x0A, 0xC0, 0x74, 0x09, 0xB4, 0x0E, 0xBB, 0x07, 0x00,
+                                   0xCD, 0x10, 0xEB, 0xF2, 0x32, 0xE4, 0xCD, 0x16, 0xCD, 0x19};
+constexpr char kBootMessage[] =
+    "Virtual Folder is non-bootable.\r\nUnmount the Virtual Folder and then press any key to "
+    "reboot.\r\n";
+static_assert(sizeof kBootMessage <= 96);
+
+// The boot sector carries the same label as the root directory, so that checkers agree.
+constexpr char kVolumeLabel[] = "Kroq FOLDER";
+constexpr size_t kMaxPath = 4096;
+constexpr uint16_t kEndOfChain = 0xFFF8;
+
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v);
+  Put16(p + 2, v >> 16);
+}
+
+// FAT time and date of a calendar time in local time; false outside 1980 to 2107.
+bool FatTime(int64_t t, uint16_t* time, uint16_t* date) {
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  if (!localtime_r(&tt, &tm)) return false;
+  const int year = tm.tm_year + 1900;
+  if (year < 1980 || year > 2107) return false;
+  *time = uint16_t((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  *date = uint16_t(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  return true;
+}
+
+uint8_t ShortNameChecksum(const char* name) {
+  uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i) sum = uint8_t(((sum & 1) << 7) + (sum >> 1) + uint8_t(name[i]));
+  return sum;
+}
+
+// Characters a long name may not hold on a FAT volume.
+bool ForbiddenInLongName(char16_t c) {
+  return c < 0x20 || c == u'\\' || c == u'/' || c == u':' || c == u'*' || c == u'?' || c == u'"' ||
+         c == u'<' || c == u'>' || c == u'|';
+}
+
+char16_t FoldCase(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c;
+}
+
+std::u16string Folded(const std::u16string& s) {
+  std::u16string out = s;
+  for (auto& c : out) c = FoldCase(c);
+  return out;
+}
+
+std::u16string Ascii16(const std::string& s) {
+  return std::u16string(s.begin(), s.end());
+}
+
+}  // namespace
+
+// ---- Errors ----
+
+FATFile::Error::Error(int code, int detail, std::string name)
+    : std::runtime_error("folder image error"),
+      code_(code),
+      detail_(detail),
+      name_(std::move(name)) {}
+
+std::string FATFile::Error::Message() const {
+  using vm::FormatText;
+  using vm::Text;
+  switch (code_) {
+    case kErrTooLarge:
+      return FormatText(
+          Text(142, "Selected folder exceeds maximum allowed folder size of %d MB.").c_str(),
+          int(kSizeLimit >> 20));
+    case kErrRootFull:
+      return Text(147, "Selected folder exceeds maximum entries for file system root directory.");
+    case kErrMemory:
+      return FormatText(Text(143, "System memory allocation failed. [%d]").c_str(), code_);
+    case 4:
+    case 5:
+      return FormatText(Text(144, "File error occurred on %s. [%d%03d]").c_str(), name_.c_str(),
+                        code_, detail_);
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+      return FormatText(Text(145, "File copy error occurred. [%d%03d]").c_str(), code_, detail_);
+    case 14:
+      return FormatText(Text(146, "Folder path creation error. [%d%03d]").c_str(), code_, detail_);
+    case kErrBufferSize:
+      return FormatText(Text(149, "Invalid buffer size 0x%x.").c_str(), detail_);
+    case kErrSector:
+      return FormatText(Text(148, "Invalid sector request 0x%x.").c_str(), detail_);
+    case kErrDirectoryFull:
+      return FormatText("The folder %s holds more entries than a FAT16 directory can.",
+                        name_.c_str());
+    case kErrFileTooLarge:
+      return FormatText("The file %s is 4 GB or larger; a FAT16 volume cannot hold it.",
+                        name_.c_str());
+    default:
+      return FormatText(
+          Text(150, "Unknown error(%03d) while attempting to map Folder. Try again.").c_str(),
+          code_);
+  }
+}
+
+// ---- Names ----
+
+std::u16string FATFile::Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t b = s[i];
+    uint32_t cp;
+    size_t len;
+    if (b < 0x80) {
+      cp = b;
+      len = 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      cp = b & 0x1F;
+      len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      cp = b & 0x0F;
+      len = 3;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      cp = b & 0x07;
+      len = 4;
+    } else {
+      out.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    size_t k = 1;
+    for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k)
+      cp = (cp << 6) | (s[i + k] & 0x3F);
+    const bool complete = k == len;
+    const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+    const bool invalid = cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF);
+    if (!complete || overlong || invalid) {
+      // One replacement for the bad lead byte; the continuation bytes are seen again on their own.
+      out.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(char16_t(0xD800 + (cp >> 10)));
+      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(char16_t(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::array<char, 11> FATFile::BasisName(const std::string& longName, bool* lossy) {
+  const std::u16string name = Utf8ToUtf16(longName);
+  bool lost = false;
+  // Spaces go; leading dots go.
+  std::u16string s;
+  for (char16_t c : name) {
+    if (c == u' ') {
+      lost = true;
+      continue;
+    }
+    if (c == u'.' && s.empty()) {
+      lost = true;
+      continue;
+    }
+    s.push_back(c);
+  }
+  const size_t lastDot = s.rfind(u'.');
+  const std::u16string base = lastDot == std::u16string::npos ? s : s.substr(0, lastDot);
+  const std::u16string ext = lastDot == std::u16string::npos ? u"" : s.substr(lastDot + 1);
+  auto mapChar = [&lost](char16_t c) -> char {
+    if (c >= u'a' && c <= u'z') return char(c - u'a' + 'A');
+    if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return char(c);
+    if (std::u16string_view(u"$%'-_@~`!(){}^#&").find(c) != std::u16string_view::npos)
+      return char(c);
+    lost = true;  // not representable in a short name
+    return '_';
+  };
+  std::array<char, 11> out;
+  out.fill(' ');
+  size_t b = 0;
+  for (char16_t c : base) {
+    if (c == u'.') {  // embedded dots of the base are dropped
+      lost = true;
+      continue;
+    }
+    if (b == 8) {
+      lost = true;
+      break;
+    }
+    out[b++] = mapChar(c);
+  }
+  size_t e = 0;
+  for (char16_t c : ext) {
+    if (e == 3) {
+      lost = true;
+      break;
+    }
+    out[8 + e++] = mapChar(c);
+  }
+  if (b == 0) {
+    out[0] = '_';
+    lost = true;
+  }
+  *lossy = lost;
+  return out;
+}
+
+// Gives every child a unique long name and a unique short name, and counts directory slots.
+void FATFile::NameChildren(Node* dir) {
+  std::set<std::u16string> longNames;
+  std::set<std::string> shortNames = {".          ", "..         "};
+  std::map<std::string, int> nextTail;
+  dir->dirSlots = 2;
+  for (Node& child : dir->children) {
+    std::u16string lfn = Utf8ToUtf16(child.name);
+    for (auto& c : lfn) {
+      if (ForbiddenInLongName(c)) c = u'_';
+    }
+    // Trailing dots and spaces do not survive on a FAT volume.
+    for (size_t i = lfn.size(); i > 0 && (lfn[i - 1] == u'.' || lfn[i - 1] == u' '); --i) {
+      lfn[i - 1] = u'_';
+    }
+    if (lfn.size() > 255) lfn.resize(255);
+    // Long names are compared without case on FAT: "A.txt" and "a.txt" cannot both stand.
+    if (longNames.count(Folded(lfn))) {
+      const size_t dot = lfn.rfind(u'.');
+      std::u16string stem = dot == std::u16string::npos || dot == 0 ? lfn : lfn.substr(0, dot);
+      std::u16string ext = stem.size() == lfn.size() ? u"" : lfn.substr(stem.size());
+      for (int n = 2;; ++n) {
+        std::u16string suffix = Ascii16(" (" + std::to_string(n) + ")");
+        std::u16string s = stem;
+        if (s.size() + suffix.size() + ext.size() > 255) s.resize(255 - suffix.size() - ext.size());
+        std::u16string candidate = s + suffix + ext;
+        if (!longNames.count(Folded(candidate))) {
+          lfn = candidate;
+          break;
+        }
+      }
+    }
+    longNames.insert(Folded(lfn));
+    child.longName = lfn;
+
+    // The short name comes from the (possibly renamed) long name.
+    std::string utf8Name;
+    for (char16_t c : lfn) utf8Name.push_back(c < 0x80 ? char(c) : '\x80');  // non-ASCII: lossy
+    bool lossy = false;
+    std::array<char, 11> basis = BasisName(utf8Name, &lossy);
+    std::string candidate(basis.begin(), basis.end());
+    if (lossy || shortNames.count(candidate)) {
+      const std::string key(basis.begin(), basis.end());
+      int& n = nextTail[key];
+      for (;;) {
+        ++n;
+        const std::string tail = "~" + std::to_string(n);
+        size_t baseLen = 8;
+        while (baseLen > 0 && basis[baseLen - 1] == ' ') --baseLen;
+        baseLen = std::min(baseLen, 8 - tail.size());
+        std::string name(basis.begin(), basis.begin() + baseLen);
+        name += tail;
+        name.resize(8, ' ');
+        name.append(basis.begin() + 8, basis.end());
+        if (!shortNames.count(name)) {
+          candidate = name;
+          break;
+        }
+      }
+    }
+    shortNames.insert(candidate);
+    std::copy(candidate.begin(), candidate.end(), child.shortName.begin());
+    child.slots = uint32_t((lfn.size() + 12) / 13 + 1);
+    dir->dirSlots += child.slots;
+  }
+}
+
+// ---- Scanning ----
+
+FATFile::FATFile(const std::string& folder) : folder_(folder), root_(std::make_unique<Node>()) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path.size() >= kMaxPath) throw Error(kErrPathTooLong, ENAMETOOLONG);
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    RC_TRACE("fatfile: Error 0x%08lx find first file in %s.\n", long(err), path.c_str());
+    throw Error(kErrScanFind, err, path);
+  }
+  struct stat st {};
+  ::fstat(fd, &st);
+  std::vector<std::pair<uint64_t, uint64_t>> ancestors = {{st.st_dev, st.st_ino}};
+  root_->isDir = true;
+  root_->path = path;
+  try {
+    Scan(path, fd, root_.get(), &ancestors);
+    ChooseBand();
+  } catch (const std::bad_alloc&) {
+    throw Error(kErrMemory, 0);
+  }
+}
+
+FATFile::~FATFile() = default;
+
+std::unique_ptr<FATFile> FATFile::Create(const std::string& folder) {
+  auto image = std::make_unique<FATFile>(folder);
+  image->Build();
+  return image;
+}
+
+void FATFile::Scan(const std::string& path, int fd, Node* dir,
+                   std::vector<std::pair<uint64_t, uint64_t>>* ancestors) {
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    const int err = errno;
+    ::close(fd);
+    throw Error(kErrScanFind, err, path);
+  }
+  struct Closer {
+    DIR* d;
+    ~Closer() { ::closedir(d); }
+  } closer{d};
+  const int dfd = ::dirfd(d);
+  errno = 0;
+  while (dirent* e = ::readdir(d)) {
+    const char* name = e->d_name;
+    if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) continue;
+    std::string childPath = path == "/" ? "/" + std::string(name) : path + "/" + name;
+    if (childPath.size() >= kMaxPath) throw Error(kErrPathTooLong, ENAMETOOLONG);
+    struct statx sx {};
+    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
+    if (::statx(dfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) != 0) continue;
+    if (S_ISLNK(sx.stx_mode)) {
+      // Links are followed to what they name; a broken one is left out.
+      if (::statx(dfd, name, AT_NO_AUTOMOUNT, mask, &sx) != 0) {
+        RC_TRACE("fatfile: skipping broken link %s\n", childPath.c_str());
+        continue;
+      }
+    }
+    Node node;
+    node.name = name;
+    node.path = childPath;
+    node.written = sx.stx_mtime.tv_sec;
+    node.created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
+    if (S_ISREG(sx.stx_mode)) {
+      node.size = sx.stx_size;
+      node.attributes = 0x20;
+      if (node.size >= (uint64_t(1) << 32)) throw Error(kErrFileTooLarge, 0, childPath);
+      folderSize_ += node.size;
+      if (folderSize_ > kSizeLimit) throw Error(kErrTooLarge, int(kSizeLimit >> 20));
+    } else if (S_ISDIR(sx.stx_mode)) {
+      const std::pair<uint64_t, uint64_t> id = {makedev(sx.stx_dev_major, sx.stx_dev_minor),
+                                                sx.stx_ino};
+      if (std::find(ancestors->begin(), ancestors->end(), id) != ancestors->end()) {
+        RC_TRACE("fatfile: skipping %s, a link back to a folder that contains it\n",
+                 childPath.c_str());
+        continue;
+      }
+      node.isDir = true;
+      node.attributes = 0x10;
+    } else {
+      // FIFOs, sockets and devices are never opened: a FIFO would block the serve thread.
+      RC_TRACE("fatfile: skipping special file %s\n", childPath.c_str());
+      continue;
+    }
+    if (!(sx.stx_mode & S_IWUSR)) node.attributes |= 0x01;
+    if (name[0] == '.') node.attributes |= 0x02;
+    dir->children.push_back(std::move(node));
+    errno = 0;
+  }
+  if (errno != 0) throw Error(kErrScanFind, errno, path);
+  std::sort(dir->children.begin(), dir->children.end(),
+            [](const Node& a, const Node& b) { return a.name < b.name; });
+  NameChildren(dir);
+  // A FAT directory holds at most 65,536 entries (2 MiB).
+  if (dir != root_.get() && dir->dirSlots > 65536) throw Error(kErrDirectoryFull, 0, path);
+  for (Node& child : dir->children) {
+    if (!child.isDir) continue;
+    ++folderCount_;
+    int cfd = ::openat(dfd, child.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (cfd < 0) {
+      const int err = errno;
+      RC_TRACE("fatfile: Error 0x%08lx find first file in %s.\n", long(err), child.path.c_str());
+      throw Error(kErrScanFind, err, child.path);
+    }
+    struct stat st {};
+    ::fstat(cfd, &st);
+    if (std::find(ancestors->begin(), ancestors->end(),
+                  std::pair<uint64_t, uint64_t>(st.st_dev, st.st_ino)) != ancestors->end()) {
+      ::close(cfd);  // changed into a loop since it was looked at
+      continue;
+    }
+    ancestors->emplace_back(st.st_dev, st.st_ino);
+    Scan(child.path, cfd, &child, ancestors);
+    ancestors->pop_back();
+  }
+}
+
+void FATFile::ChooseBand() {
+  const uint64_t rootSlots = root_->dirSlots - 2;
+  if (rootSlots > kRootEntries - 1) throw Error(kErrRootFull, 0);
+  for (const Band& band : kBands) {
+    const uint64_t clusterBytes = uint64_t(band.sectorsPerCluster) * kSectorSize;
+    // Clusters of every file and every subdirectory, slack included.
+    uint64_t needed = 0;
+    std::vector<const Node*> stack = {root_.get()};
+    while (!stack.empty()) {
+      const Node* dir = stack.back();
+      stack.pop_back();
+      for (const Node& c : dir->children) {
+        if (c.isDir) {
+          needed += (c.dirSlots * 32 + clusterBytes - 1) / clusterBytes;
+          stack.push_back(&c);
+        } else {
+          needed += (c.size + clusterBytes - 1) / clusterBytes;
+        }
+      }
+    }
+    const uint32_t spc = band.sectorsPerCluster;
+    const uint32_t fatSz = (256 * spc + 2 - 32 + band.totalSectors - 3) / (256 * spc + 2);
+    const uint32_t first = 2 + 2 * fatSz + kRootSectors;
+    const uint32_t clusters = (band.totalSectors - first) / spc;
+    if (needed <= clusters) {
+      totalSectors_ = band.totalSectors;
+      sectorsPerCluster_ = spc;
+      fatSz_ = fatSz;
+      firstDataSector_ = first;
+      return;
+    }
+  }
+  throw Error(kErrTooLarge, int(kSizeLimit >> 20));
+}
+
+// ---- Layout ----
+
+void FATFile::FillBootSector() {
+  uint8_t* b = bootSector_.data();
+  bootSector_.fill(0);
+  b[0] = 0xEB;
+  b[1] = 0x3C;
+  b[2] = 0x90;
+  std::memcpy(b + 3, "VANTORFS", 8);
+  Put16(b + 11, kSectorSize);
+  b[13] = uint8_t(sectorsPerCluster_);
+  Put16(b + 14, 2);
+  b[16] = 2;
+  Put16(b + 17, kRootEntries);
+  if (totalSectors_ <= 65535) {
+    Put16(b + 19, totalSectors_);
+  } else {
+    Put32(b + 32, totalSectors_);
+  }
+  b[21] = 0xF8;
+  Put16(b + 22, fatSz_);
+  Put16(b + 24, 63);
+  Put16(b + 26, 255);
+  b[38] = 0x29;
+  std::memcpy(b + 39, "ZQX", 4);
+  std::memcpy(b + 43, kVolumeLabel, 11);
+  std::memcpy(b + 54, "FAT16   ", 8);
+  std::memcpy(b + 62, kBootCode, sizeof kBootCode);
+  std::memcpy(b + 94, kBootMessage, sizeof kBootMessage);
+  b[510] = 0x55;
+  b[511] = 0xAA;
+}
+
+uint16_t FATFile::FatEntry(uint32_t n) const {
+  return uint16_t(fat_[2 * n] | (fat_[2 * n + 1] << 8));
+}
+
+void FATFile::SetFatEntry(uint32_t n, uint16_t value) {
+  Put16(&fat_[2 * n], value);
+}
+
+uint16_t FATFile::AllocateCluster(uint16_t previous) {
+  const uint32_t n = uint32_t(clusters_.size());
+  // The band was chosen with room for every cluster; running out means the folder changed
+  // between the scan and the layout.
+  if (n >= ClusterCount() + 2) throw Error(kErrTooLarge, int(kSizeLimit >> 20));
+  SetFatEntry(n, kEndOfChain);
+  if (previous) SetFatEntry(previous, uint16_t(n));
+  clusters_.emplace_back();
+  ++clustersUsed_;
+  return uint16_t(n);
+}
+
+uint16_t FATFile::NewDirectoryCluster(uint16_t previous) {
+  const uint16_t n = AllocateCluster(previous);
+  directories_.emplace_back(size_t(sectorsPerCluster_) * kSectorSize, 0);
+  clusters_[n] = Cluster::ForDirectory(int32_t(directories_.size() - 1), ClusterSector(n));
+  return n;
+}
+
+void FATFile::Build() {
+  try {
+    FillBootSector();
+    fat_.assign(size_t(fatSz_) * kSectorSize, 0);
+    root_dir_.assign(size_t(kRootEntries) * 32, 0);
+    clusters_.clear();
+    clusters_.reserve(ClusterCount() + 2);
+    clusters_.resize(2);
+    directories_.clear();
+    files_.clear();
+    clustersUsed_ = 0;
+    SetFatEntry(0, 0xFFF8);
+    SetFatEntry(1, 0xFFFF);
+    uint8_t* label = root_dir_.data();
+    std::memcpy(label, kVolumeLabel, 11);
+    label[11] = 0x08;
+    Put16(label + 22, 0x9736);
+    Put16(label + 24, 0x3625);
+    BuildDirectory(*root_, -1, 0, 0);
+  } catch (const std::bad_alloc&) {
+    throw Error(kErrMemory, 0);
+  }
+}
+
+// A directory being written: the root's fixed area or a chain of clusters.
+struct DirectoryCursor {
+  uint8_t* area = nullptr;  // current cluster or the root
+  size_t areaSize = 0;
+  size_t used = 0;
+  uint16_t cluster = 0;  // 0 for the root
+};
+
+void FATFile::BuildDirectory(const Node& dir, int32_t dirIndex, uint16_t dirCluster,
+                             uint16_t parentCluster) {
+  DirectoryCursor cur;
+  if (dirIndex < 0) {
+    cur.area = root_dir_.data();
+    cur.areaSize = root_dir_.size();
+    cur.used = 32;  // the volume label
+  } else {
+    cur.area = directories_[size_t(dirIndex)].data();
+    cur.areaSize = directories_[size_t(dirIndex)].size();
+    cur.cluster = dirCluster;
+    uint8_t* dot = cur.area;
+    std::memcpy(dot, ".          ", 11);
+    dot[11] = 0x10;
+    Put16(dot + 26, dirCluster);
+    uint8_t* dotdot = cur.area + 32;
+    std::memcpy(dotdot, "..         ", 11);
+    dotdot[11] = 0x10;
+    Put16(dotdot + 26, parentCluster);
+    cur.used = 64;
+  }
+  auto nextSlot = [&]() -> uint8_t* {
+    if (cur.used == cur.areaSize) {
+      if (dirIndex < 0) throw Error(kErrRootFull, 0);
+      cur.cluster = NewDirectoryCluster(cur.cluster);
+      const Cluster& c = clusters_[cur.cluster];
+      cur.area = directories_[size_t(c.directory())].data();
+      cur.areaSize = directories_[size_t(c.directory())].size();
+      cur.used = 0;
+    }
+    uint8_t* slot = cur.area + cur.used;
+    cur.used += 32;
+    return slot;
+  };
+
+  const uint32_t clusterBytes = sectorsPerCluster_ * kSectorSize;
+  for (const Node& child : dir.children) {
+    const char* shortName = child.shortName.data();
+    const uint8_t checksum = ShortNameChecksum(shortName);
+    const size_t length = child.longName.size();
+    const int count = int((length + 12) / 13);
+    for (int seq = count; seq >= 1; --seq) {
+      uint8_t* e = nextSlot();
+      e[0] = uint8_t(seq | (seq == count ? 0x40 : 0));
+      e[11] = 0x0F;
+      e[13] = checksum;
+      static constexpr int kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+      for (int i = 0; i < 13; ++i) {
+        const size_t at = size_t(seq - 1) * 13 + size_t(i);
+        uint16_t c = at < length ? uint16_t(child.longName[at]) : at == length ? 0x0000 : 0xFFFF;
+        Put16(e + kOffsets[i], c);
+      }
+    }
+    uint8_t* e = nextSlot();
+    std::memcpy(e, shortName, 11);
+    e[11] = child.attributes;
+    uint16_t t = 0, d = 0;
+    if (FatTime(child.created, &t, &d)) {
+      Put16(e + 14, t);
+      Put16(e + 16, d);
+    }
+    if (FatTime(child.written, &t, &d)) {
+      Put16(e + 18, d);
+      Put16(e + 22, t);
+      Put16(e + 24, d);
+    }
+    if (child.isDir) {
+      const uint16_t first = NewDirectoryCluster(0);
+      Put16(e + 26, first);
+      BuildDirectory(child, clusters_[first].directory(), first, dirCluster);
+    } else {
+      Put32(e + 28, uint32_t(child.size));
+      const uint64_t n = (child.size + clusterBytes - 1) / clusterBytes;
+      if (n == 0) continue;
+      const int32_t fileIndex = int32_t(files_.size());
+      files_.push_back({child.path, child.size});
+      uint16_t previous = 0;
+      for (uint64_t i = 0; i < n; ++i) {
+        const uint16_t c = AllocateCluster(previous);
+        if (i == 0) Put16(e + 26, c);
+        clusters_[c] = Cluster::ForFile(fileIndex, uint32_t(i * clusterBytes), ClusterSector(c));
+        previous = c;
+      }
+    }
+  }
+}
+
+// ---- Reading ----
+
+void FATFile::read(uint64_t offset, uint32_t length, uint8_t* buffer) {
+  if (length % kSectorSize) throw Error(kErrBufferSize, int(length));
+  if (offset % kSectorSize) throw Error(kErrSector, int(offset));
+  const uint64_t firstSector = offset / kSectorSize;
+  const uint32_t sectors = length / kSectorSize;
+  RC_TRACE("fatfile::read  start(%x): sec 0x%x  len 0x%x  firstDataSector 0x%x\n", unsigned(offset),
+           unsigned(firstSector), unsigned(length), firstDataSector_);
+  uint32_t done = 0;
+  while (done < sectors) {
+    const uint64_t s = firstSector + done;
+    uint8_t* out = buffer + size_t(done) * kSectorSize;
+    if (s >= totalSectors_) {
+      // Past the volume: nothing to show but zeros.
+      std::memset(out, 0, size_t(sectors - done) * kSectorSize);
+      break;
+    }
+    if (s < firstDataSector_) {
+      const uint8_t* src = nullptr;
+      if (s == 0) {
+        src = bootSector_.data();
+      } else if (s == 1) {
+        src = nullptr;
+      } else if (s < 2 + fatSz_) {
+        src = &fat_[(s - 2) * kSectorSize];
+      } else if (s < 2 + 2 * uint64_t(fatSz_)) {
+        src = &fat_[(s - 2 - fatSz_) * kSectorSize];
+      } else {
+        src = &root_dir_[(s - 2 - 2 * uint64_t(fatSz_)) * kSectorSize];
+      }
+      if (src) {
+        std::memcpy(out, src, kSectorSize);
+      } else {
+        std::memset(out, 0, kSectorSize);
+      }
+      ++done;
+      continue;
+    }
+    done += ReadSectors(uint32_t(s), out, sectors - done);
+  }
+  RC_TRACE("fatfile::read  finished(%x)\n", unsigned(offset));
+}
+
+uint32_t FATFile::ReadSectors(uint32_t s, uint8_t* buffer, uint32_t remaining) {
+  const uint32_t cluster = (s - firstDataSector_) / sectorsPerCluster_ + 2;
+  if (cluster >= clusters_.size()) {
+    // Beyond the last allocated cluster.
+    std::memset(buffer, 0, size_t(remaining) * kSectorSize);
+    return remaining;
+  }
+  const Cluster& rec = clusters_[cluster];
+  if (rec.firstSector() == 0 || s < rec.firstSector() ||
+      s >= rec.firstSector() + sectorsPerCluster_) {
+    throw Error(kErrSector, int(s));
+  }
+  uint32_t count = std::min(rec.firstSector() + sectorsPerCluster_ - s, remaining);
+  if (rec.IsDirectory()) {
+    const auto& data = directories_[size_t(rec.directory())];
+    std::memcpy(buffer, data.data() + size_t(s - rec.firstSector()) * kSectorSize,
+                size_t(count) * kSectorSize);
+    return count;
+  }
+  // A file's clusters are consecutive: read as far into its run as the request goes.
+  const FileRun& file = files_[size_t(rec.file())];
+  const uint64_t start = rec.fileOffset() + uint64_t(s - rec.firstSector()) * kSectorSize;
+  const uint64_t clusterBytes = uint64_t(sectorsPerCluster_) * kSectorSize;
+  const uint64_t runBytes = (file.size + clusterBytes - 1) / clusterBytes * clusterBytes;
+  count = uint32_t(std::min<uint64_t>((runBytes - start) / kSectorSize, remaining));
+  const size_t bytes = size_t(count) * kSectorSize;
+  std::memset(buffer, 0, bytes);
+  RC_TRACE("read_sectors opening file: %s\n", file.path.c_str());
+  // Never block on a file that was replaced by a FIFO or a device since the scan.
+  int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    RC_TRACE("read_sectors: Error 0x%08lx attempting to open %s.\n", long(errno),
+             file.path.c_str());
+    return count;  // a file that went away reads as zeros
+  }
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return count;
+  // Only the bytes the volume says the file has; anything after is slack.
+  const uint64_t want = start >= file.size ? 0 : std::min<uint64_t>(bytes, file.size - start);
+  size_t got = 0;
+  while (got < want) {
+    ssize_t n = ::pread(fd, buffer + got, want - got, off_t(start + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      RC_TRACE("Cluster 3: Error 0x%08lx attempting to open %s.\n", long(err), file.path.c_str());
+      std::memset(buffer, 0, bytes);
+      throw Cluster::Error(4, err, file.path);
+    }
+    if (n == 0) break;  // shortened since the scan: the rest stays zero
+    got += size_t(n);
+  }
+  return count;
+}
+
+}  // namespace remcons

@@ -1,0 +1,216 @@
+#include "vmedia/ScsiCdImage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/Socket.h"
+#include "platform/Trace.h"
+
+namespace remcons {
+CScsiCdImage::CScsiCdImage(TcpSocket* socket, const std::string& path, ScsiContext context)
+    : CScsi(socket, path, std::move(context)) {
+  const int r = media_->Open(target_);
+  RC_TRACE("Media open returns %d, size is %llu.\n", r,
+           static_cast<unsigned long long>(media_->StoredSize()));
+}
+
+void CScsiCdImage::process() {
+  if (ReadRequest(request_) == 0) ThrowClosed();
+  size_ = media_->IsOpen() ? media_->StoredSize() : 0;
+  if (size_ != 0) {
+    reply_->SetMediumByte(1);
+    mediaState_ = std::min(mediaState_ + 1, int(kReady));
+    if (eventState_ == kEjected) eventState_ = kNoEvent;
+    eventState_ = std::min(eventState_ + 1, int(kPresent));
+  } else {
+    reply_->SetMediumByte(0);
+    mediaState_ = kNoMedium;
+    eventState_ = kNoEvent;
+  }
+  if (request_[0] != 0x00) NotifyActivity();
+  switch (request_[0]) {
+    case 0x00:
+      return client_test_unit_ready();
+    case 0x1B:
+      return client_start_stop_unit();
+    case 0x1D:
+      RC_TRACE("client_send_diagnostic\n");
+      return;
+    case 0x1E:
+      return client_pa_media_removal();
+    case 0x25:
+      return client_read_capacity();
+    case 0x28:
+    case 0xA8:
+      return client_read();
+    case 0x43:
+      return client_read_toc();
+    case 0x4A:
+      return client_get_event_status();
+    case 0x5A:
+      return client_mode_sense();
+    default:
+      RC_TRACE("Unknown request:cmd = %02x", request_[0]);
+      return Answer(5, 0x24, 0);
+  }
+}
+
+void CScsiCdImage::client_test_unit_ready() {
+  RC_TRACE("client_test_unit_ready: ");
+  switch (mediaState_) {
+    case kNoMedium:
+      RC_TRACE("media not present\n");
+      return Answer(2, 0x3A, 0);
+    case kChanged:
+      RC_TRACE("media changed\n");
+      mediaState_ = kReady;
+      return Answer(6, 0x28, 0);
+    default:
+      RC_TRACE("device ready\n");
+      return Answer(0, 0, 0);
+  }
+}
+
+void CScsiCdImage::client_start_stop_unit() {
+  RC_TRACE("client_start_stop_unit\n");
+  if (request_[4] & 2) {
+    mediaState_ = kNoMedium;
+    eventState_ = kEjected;
+    RC_TRACE("Media eject");
+  }
+  Answer(0, 0, 0);
+}
+
+void CScsiCdImage::client_pa_media_removal() {
+  RC_TRACE("client_pa_media_removal\n");
+  RC_TRACE((request_[4] & 1) ? "Media removal prevented" : "Media removal allowed");
+  Answer(0, 0, 0);
+}
+
+void CScsiCdImage::client_read_capacity() {
+  RC_TRACE("client_read_capacity: ");
+  if (mediaState_ == kNoMedium) {
+    RC_TRACE("No Media\n");
+    return Answer(2, 0x3A, 0);
+  }
+  if (mediaState_ == kChanged) {
+    RC_TRACE("Media changed\n");
+    return Answer(6, 0x28, 0);
+  }
+  // An image smaller than one block has no last block; it still answers 0 rather than wrap.
+  const uint64_t blocks = size_ / 2048;
+  const uint32_t last = blocks ? uint32_t(std::min<uint64_t>(blocks - 1, 0xFFFFFFFF)) : 0;
+  RC_TRACE("Sending size %d\n", int(last));
+  Put32(data_.get(), last);
+  Put32(data_.get() + 4, 2048);
+  AnswerData(8);
+}
+
+void CScsiCdImage::client_read() {
+  const uint64_t lba = Get32(request_ + 2);
+  const uint64_t offset = lba * 2048;
+  const uint64_t blocks = request_[0] == 0xA8 ? Get32(request_ + 6) : Get16(request_ + 7);
+  RC_TRACE("CScsiCdImage :Client read %llu, len = %d\n", static_cast<unsigned long long>(offset),
+           int(blocks * 2048));
+  if (blocks > kMaxTransferBlocks) return Answer(5, 0x24, 0);
+  ServeRead(offset, blocks * 2048, size_);
+}
+
+void CScsiCdImage::client_read_toc() {
+  const bool msf = request_[1] & 2;
+  const int format = request_[9] >> 6;
+  const uint32_t allocation = Get16(request_ + 7);
+  const uint32_t blocks = uint32_t(size_ / 2048);
+  const double t = blocks / 75.0 + 2;
+  const uint32_t whole = uint32_t(t);
+  const uint8_t minutes = uint8_t(whole / 60);
+  const uint8_t seconds = uint8_t(whole % 60);
+  const uint8_t frames = uint8_t((t - std::floor(t)) * 75);
+  uint8_t* d = data_.get();
+  std::memset(d, 0, allocation);
+  RC_TRACE("client_read_toc\n");
+  const uint8_t trackStart[4] = {0, 0, uint8_t(msf ? 2 : 0), 0};
+  if (format == 0) {
+    const uint8_t head[8] = {0x00, 0x12, 0x01, 0x01, 0x00, 0x14, 0x01, 0x00};
+    std::memcpy(d, head, 8);
+    std::memcpy(d + 8, trackStart, 4);
+    const uint8_t leadOut[4] = {0x00, 0x14, 0xAA, 0x00};
+    std::memcpy(d + 12, leadOut, 4);
+    if (msf) {
+      d[16] = 0;
+      d[17] = minutes;
+      d[18] = seconds;
+      d[19] = frames;
+    } else {
+      d[16] = 0;
+      d[17] = uint8_t(blocks >> 16);
+      d[18] = uint8_t(blocks >> 8);
+      d[19] = uint8_t(blocks);
+    }
+  } else if (format == 1) {
+    const uint8_t head[8] = {0x00, 0x0A, 0x01, 0x01, 0x00, 0x14, 0x01, 0x00};
+    std::memcpy(d, head, 8);
+    std::memcpy(d + 8, trackStart, 4);
+  }
+  // Only the caller's allocation is sent, at most 412 bytes.
+  const uint32_t length = std::min(allocation, kTocLimit);
+  reply_->SetSense(0, 0, 0, length);
+  reply_->Send(socket_);
+  const int sent = length && socket_ ? socket_->SendAll(d, length) : 0;
+  RC_TRACE("Send returned a %d\n", sent);
+  if (sent < 0) RC_TRACE("Error = %d\n", LastSocketError());
+}
+
+void CScsiCdImage::client_mode_sense() {
+  static const uint8_t kHeader[8] = {0x00, 0x08, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+  std::memcpy(data_.get(), kHeader, sizeof kHeader);
+  reply_->SetMediumByte(1);
+  RC_TRACE("client_mode_sense\n");
+  AnswerData(8);
+}
+
+void CScsiCdImage::client_get_event_status() {
+  const uint8_t classes = request_[4];
+  const uint32_t allocation = Get16(request_ + 7);
+  if (!(request_[1] & 1)) {
+    RC_TRACE("Invalid request: asynchronous not supported");
+    return Answer(5, 0x24, 0);
+  }
+  uint8_t* d = data_.get();
+  uint32_t length;
+  if (classes & 0x10) {
+    uint8_t event = 0, status = 0;
+    switch (eventState_) {
+      case kNewMedium:
+        event = 4;
+        status = 2;
+        if (allocation > 4) eventState_ = kPresent;
+        break;
+      case kEjected:
+        event = 3;
+        status = 0;
+        if (allocation > 4) eventState_ = kNoEvent;
+        break;
+      case kPresent:
+        status = 2;
+        break;
+      default:
+        break;
+    }
+    const uint8_t reply[8] = {0x00, 0x06, 0x04, 0x10, event, status, 0x00, 0x00};
+    std::memcpy(d, reply, 8);
+    RC_TRACE("%02x %02x %02x %02x %02x %02x %02x %02x", d[0], d[1], d[2], d[3], d[4], d[5], d[6],
+             d[7]);
+    length = std::min(allocation, 8u);
+  } else {
+    const uint8_t reply[4] = {0x00, 0x02, 0x80, 0x10};
+    std::memcpy(d, reply, 4);
+    RC_TRACE("%02x %02x %02x %02x", d[0], d[1], d[2], d[3]);
+    length = std::min(allocation, 4u);
+  }
+  AnswerData(length);
+  RC_TRACE("client_get_event_status\n");
+}
+
+}  // namespace remcons

@@ -1,0 +1,197 @@
+#include "vmedia/ScsiCdrom.h"
+
+#include <cstring>
+
+#include "platform/Host.h"
+#include "platform/Socket.h"
+#include "platform/Trace.h"
+
+namespace remcons {
+namespace {
+
+constexpr uint32_t kIn = 1u << 24;
+constexpr uint32_t kNone = 2u << 24;
+constexpr uint32_t kBlocks = 1u << 23;
+constexpr uint32_t Field(uint32_t size, uint32_t offset) {
+  return (size << 16) | offset;
+}
+
+// Operation code, then: bits 0-15 a length or an offset into the command block, bits 16-22 the
+// size of the length field there (0: bits 0-15 are the length), bit 23 the length counts 2,048-
+// byte blocks, bits 24-31 the direction (0 out, 1 in, 2 none).
+constexpr CScsiCdrom::Entry kTable[16] = {
+    {0x1E, kNone | 0},                    // PREVENT ALLOW MEDIUM REMOVAL
+    {0x25, kIn | 8},                      // READ CAPACITY
+    {0x1D, kNone | 0},                    // SEND DIAGNOSTIC
+    {0x00, kNone | 0},                    // TEST UNIT READY
+    {0x28, kIn | kBlocks | Field(2, 7)},  // READ(10)
+    {0xA8, kIn | kBlocks | Field(4, 6)},  // READ(12)
+    {0x1B, kNone | 0},                    // START STOP UNIT
+    {0xBE, kIn | kBlocks | Field(3, 6)},  // READ CD
+    {0xB9, kIn | 0},                      // READ CD MSF
+    {0x44, kIn | 8},                      // READ HEADER
+    {0x42, kIn | Field(2, 7)},            // READ SUB-CHANNEL
+    {0x43, kIn | Field(2, 7)},            // READ TOC/PMA/ATIP
+    {0x4E, kNone | 0},                    // STOP PLAY/SCAN
+    {0xBD, kIn | Field(2, 8)},            // MECHANISM STATUS
+    {0x5A, kIn | Field(2, 7)},            // MODE SENSE(10)
+    {0x4A, kIn | Field(2, 7)},            // GET EVENT STATUS NOTIFICATION
+};
+
+bool IsRead(uint8_t op) {
+  return op == 0x28 || op == 0xA8;
+}
+
+}  // namespace
+
+CScsiCdrom::CScsiCdrom(TcpSocket* socket, const std::string& drive, ScsiContext context,
+                       std::unique_ptr<ScsiPassThrough> passThrough)
+    : CScsi(socket, drive, std::move(context)) {
+  if (passThrough) media_->SetPassThrough(std::move(passThrough));
+  if (media_->Open(target_) != 0) throw VmText("Unable to open media.");
+}
+
+const CScsiCdrom::Entry* CScsiCdrom::Find(uint8_t op) {
+  for (const Entry& e : kTable) {
+    if (e.op == op) return &e;
+  }
+  return nullptr;
+}
+
+uint32_t CScsiCdrom::TransferLength(const Entry& entry, const uint8_t* cdb) {
+  const uint32_t low = entry.word & 0xFFFF;
+  const uint32_t size = (entry.word >> 16) & 0x7F;
+  uint64_t length = low;
+  if (size >= 1 && size <= 4 && low + size <= 12) {
+    length = 0;
+    for (uint32_t i = 0; i < size; ++i) length = (length << 8) | cdb[low + i];
+  }
+  if (entry.word & kBlocks) length *= 2048;
+  // Anything beyond the buffer is refused anyway; keep the figure from wrapping.
+  return uint32_t(std::min<uint64_t>(length, 0xFFFFFFFF));
+}
+
+void CScsiCdrom::process() {
+  if (ReadRequest(request_) == 0) ThrowClosed();
+  if (!media_->IsOpen()) {
+    if (media_->Open(target_) != 0) throw VmText(target_);
+    RC_TRACE("Opened %s\n.", target_.c_str());
+  }
+  const Entry* entry = Find(request_[0]);
+  if (!entry) {
+    RC_TRACE("ERROR: Command not found.\n");
+    return Answer(5, 0x20, 0);
+  }
+  const uint32_t length = TransferLength(*entry, request_);
+  const int direction = Direction(*entry);
+  // A transfer that does not fit the buffer is refused before anything reaches the drive.
+  if (length > kBufferSize) {
+    RC_TRACE("CScsiCdrom: transfer of %u bytes refused\n", length);
+    return Answer(5, 0x20, 0);
+  }
+  if (direction == ScsiPassThrough::kDataOut) {
+    RC_TRACE("Write to SCSI\n");
+    if (ReadExactly(data_.get(), length) < length) ThrowClosed();
+  }
+  if (request_[0] != 0x00) NotifyActivity();
+  const bool read = IsRead(request_[0]);
+  for (int attempt = 0;; ++attempt) {
+    int r;
+    if (read && splitReads_) {
+      r = SplitRead(length);
+    } else {
+      r = media_->PassThrough(request_, direction, length, data_.get(), sense_);
+    }
+    if (request_[0] == 0x5A) {
+      RC_TRACE("SCSI_MODE_SENSE - Media type: %02x %02x\n", data_[3], data_[4]);
+      reply_->SetMediumByte(data_[3]);
+    } else if (request_[0] == 0x43) {
+      RC_TRACE("SCSI_READ_TOC:\n");
+    } else if (request_[0] == 0x1B) {
+      RC_TRACE("SCSI_START_STOP_UNIT\n");
+      r = 0;
+    }
+    bool failed = r < 0;
+    if (read) {
+      if (sense_[1] == 0x29) {
+        RC_TRACE("sense[1] = 0x29\n");
+        failed = true;
+      } else if (r < 0) {
+        if (WithinEnd()) {
+          RC_TRACE("within_75\n");
+          return Answer(5, 0x21, 0);
+        }
+        RC_TRACE("need to do a split read\n");
+        splitReads_ = true;
+      }
+    }
+    if (sense_[0] == 3 || sense_[0] == 4) {
+      if (context_.host) {
+        context_.host->MessageBox("The CDROM drive reports a media error:\n", "Error", kMbOk);
+      }
+      failed = true;
+    }
+    if (!failed) {
+      if (uint32_t(r) > kBufferSize) break;
+      reply_->SetSense(sense_[0], sense_[1], sense_[2], uint32_t(r));
+      reply_->Send(socket_);
+      if (r > 0 && socket_) socket_->SendAll(data_.get(), uint32_t(r));
+      return;
+    }
+    if (attempt >= retryLimit_) break;
+  }
+  Answer(5, 0x20, 0);
+}
+
+bool CScsiCdrom::WithinEnd() {
+  const uint8_t capacity[12] = {0x25};
+  uint8_t answer[8] = {};
+  uint8_t sense[3];
+  if (media_->PassThrough(capacity, ScsiPassThrough::kDataIn, 8, answer, sense) < 8) return false;
+  const int64_t limit = int64_t(Get32(answer)) - 75;
+  const int64_t start = Get32(request_ + 2);
+  const int64_t count = request_[0] == 0xA8 ? Get32(request_ + 6) : Get16(request_ + 7);
+  return start > limit || start + count > limit;
+}
+
+int CScsiCdrom::SplitRead(uint32_t length) {
+  const bool twelve = request_[0] == 0xA8;
+  const uint32_t start = Get32(request_ + 2);
+  const uint32_t count = length / 2048;
+  const uint32_t first = std::min<uint32_t>(count, 32);
+  auto command = [&](uint32_t lba, uint32_t blocks, uint8_t* cdb) {
+    std::memcpy(cdb, request_, 12);
+    cdb[2] = uint8_t(lba >> 24);
+    cdb[3] = uint8_t(lba >> 16);
+    cdb[4] = uint8_t(lba >> 8);
+    cdb[5] = uint8_t(lba);
+    if (twelve) {
+      cdb[6] = uint8_t(blocks >> 24);
+      cdb[7] = uint8_t(blocks >> 16);
+      cdb[8] = uint8_t(blocks >> 8);
+      cdb[9] = uint8_t(blocks);
+    } else {
+      cdb[7] = uint8_t(blocks >> 8);
+      cdb[8] = uint8_t(blocks);
+    }
+  };
+  RC_TRACE("Doing a split read\n");
+  uint8_t cdb[12];
+  command(start, first, cdb);
+  const int rc1 =
+      media_->PassThrough(cdb, ScsiPassThrough::kDataIn, first * 2048, data_.get(), sense_, 0);
+  RC_TRACE("rc1 = %d\n", rc1);
+  if (rc1 < 0) return rc1;
+  RC_TRACE("len = %d len1 = %d\n", int(length), int(first * 2048));
+  if (count == first) return rc1;
+  // The second part lands at 64 KiB; a short first part would leave a hole in between.
+  if (uint32_t(rc1) != first * 2048) return -1;
+  command(start + first, count - first, cdb);
+  const int rc2 = media_->PassThrough(cdb, ScsiPassThrough::kDataIn, (count - first) * 2048,
+                                      data_.get(), sense_, 65536);
+  RC_TRACE("rc2 = %d\n", rc2);
+  if (rc2 < 0) return rc2;
+  return rc1 + rc2;
+}
+
+}  // namespace remcons

@@ -1,0 +1,147 @@
+// The remcons program's window in-process (offscreen): it follows the control's events as a page
+// would. OnResize fits it to the picture, OnStatus is its title, OnDialog's text is shown, and
+// OnShutdown closes it once that text has been read.
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
+
+#include "ConsoleWindow.h"
+#include "host/qt/DesktopUtil.h"
+
+namespace remcons {
+namespace {
+
+using testing::ScratchDir;
+using testing::SimOptions;
+using testing::SimParams;
+
+// Runs step every 10 ms on the event loop until it returns true.
+void Every10Ms(QObject* context, std::function<bool()> step) {
+  auto* timer = new QTimer(context);
+  QObject::connect(timer, &QTimer::timeout, context, [timer, step = std::move(step)] {
+    if (step()) timer->stop();
+  });
+  timer->start(10);
+}
+
+// The window against a simulator; each test's steps end the session long before the bound.
+class ConsoleWindowRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(server.Start(&error)) << error;
+    HeadlessOptions run;
+    run.params = SimParams(server.Port());
+    run.eventsPath = dir / "events.json";
+    run.seconds = 20;
+    console = std::make_unique<app::WindowedConsole>(std::move(run));
+  }
+  void TearDown() override {
+    console.reset();
+    server.Stop();
+  }
+  sim::ConsoleServer server{SimOptions()};
+  ScratchDir dir;
+  std::unique_ptr<app::WindowedConsole> console;
+  std::string error;
+};
+
+TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
+  app::ConsoleWindow& window = console->window();
+
+  enum Step { kWaitPicture, kWaitTitle, kWaitText, kReadText, kDone };
+  Step step = kWaitPicture;
+  QSize sizeSeen;
+  QString titleSeen, textSeen;
+  bool openWhileTextShown = false;
+  QObject context;
+  Every10Ms(&context, [&] {
+    switch (step) {
+      case kWaitPicture:
+        if (window.size() != QSize(1024, 768)) return false;
+        sizeSeen = window.size();
+        server.SendText(2, "Ready");
+        step = kWaitTitle;
+        return false;
+      case kWaitTitle:
+        if (!window.windowTitle().contains("Ready")) return false;
+        titleSeen = window.windowTitle();
+        // The server ends the session with a reason for the user.
+        server.SendText(6, "Session taken over by another user");
+        step = kWaitText;
+        return false;
+      case kWaitText:
+        if (!window.dialogText()) return false;
+        textSeen = window.dialogText()->text();
+        step = kReadText;
+        return false;
+      case kReadText:
+        // The session has ended; the window waits for the user to read the text.
+        if (console->control().ConsoleThreadRunning()) return false;
+        openWhileTextShown = window.isVisible();
+        window.dialogText()->close();
+        step = kDone;
+        return true;
+      case kDone:
+        return true;
+    }
+    return true;
+  });
+
+  const int status = console->Run(&error);
+  EXPECT_EQ(status, HeadlessConsole::kOk) << error;
+  EXPECT_EQ(step, kDone);
+  EXPECT_EQ(sizeSeen, QSize(1024, 768));
+  EXPECT_EQ(titleSeen, "1024x768 | Ready");
+  EXPECT_EQ(textSeen, "Session taken over by another user");
+  EXPECT_TRUE(openWhileTextShown);
+  EXPECT_FALSE(window.isVisible());
+  const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
+  ASSERT_GE(names.size(), 4u);
+  EXPECT_EQ(names[0], "OnResize");
+  EXPECT_EQ(names.back(), "OnShutdown");
+}
+
+TEST_F(ConsoleWindowRun, ClosingTheWindowEndsTheSession) {
+  QObject context;
+  Every10Ms(&context, [&] {
+    if (!server.WaitForSession(0)) return false;
+    console->window().close();
+    return true;
+  });
+  EXPECT_EQ(console->Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_TRUE(server.WaitForNoSession(5000));
+}
+
+// The window closed (or the program interrupted) while a box of the console thread waits for an
+// answer: the box goes, and the session ends instead of waiting for it for ever.
+TEST_F(ConsoleWindowRun, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSession) {
+  bool modeSet = false;
+  QString boxText;
+  QObject context;
+  Every10Ms(&context, [&] {
+    if (!modeSet) {
+      if (console->window().size() != QSize(1024, 768)) return false;
+      // Larger than the console shows: a warning box, shown while the console thread waits.
+      server.SetMode(1600, 1200);
+      modeSet = true;
+      return false;
+    }
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return false;
+    boxText = box->text();
+    console->window().close();
+    return true;
+  });
+  EXPECT_EQ(console->Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_TRUE(boxText.startsWith("Remote video mode exceeds capabilities"))
+      << boxText.toStdString();
+  EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_FALSE(console->control().ConsoleThreadRunning());
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,338 @@
+// The desktop console's pieces on the offscreen platform: keys as the hook sees them and the
+// characters they type, the cursor, message boxes, SIGINT/SIGTERM through the event loop, display
+// modes where there is no X display, and the widget's Qt properties.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QMessageBox>
+#include <QMetaProperty>
+
+#include "host/qt/ConsoleCursor.h"
+#include "host/qt/DesktopDialogs.h"
+#include "host/qt/DesktopHost.h"
+#include "host/qt/DesktopUtil.h"
+#include "host/qt/KeyGrab.h"
+#include "host/qt/LocalDisplay.h"
+#include "host/qt/ModeEvents.h"
+#include "host/qt/RemConsWidget.h"
+#include "host/qt/SignalPipe.h"
+#include "video/VideoModes.h"
+
+namespace remcons {
+namespace {
+
+using testing::WaitUntil;
+
+// --- Keys ---
+
+struct KeyCase {
+  const char* name;
+  int keycode;  // X keycode
+  int qtKey;
+  uint32_t vk, scan;
+  bool extended;
+};
+
+TEST(KeyTranslator, NamesKeysByTheirPlaceNotByTheLayout) {
+  const KeyCase cases[] = {
+      {"A (types q on AZERTY)", 38, Qt::Key_Q, 0x41, 0x1E, false},
+      {"Up", 111, Qt::Key_Up, 0x26, 0x48, true},
+      {"keypad 7 with Num Lock", 79, Qt::Key_7, 0x67, 0x47, false},
+      // Num Lock off: the keypad key reports Home, not extended (the HID procedure makes it
+      // keypad 7 again), unlike the Home key of the navigation cluster.
+      {"keypad 7 without Num Lock", 79, Qt::Key_Home, 0x24, 0x47, false},
+      {"Home", 110, Qt::Key_Home, 0x24, 0x47, true},
+      {"keypad . without Num Lock", 91, Qt::Key_Delete, 0x2E, 0x53, false},
+      {"keypad Enter", 104, Qt::Key_Enter, 0x0D, 0x1C, true},
+      {"Right Control", 105, Qt::Key_Control, 0xA3, 0x1D, true},
+      {"Left Windows", 133, Qt::Key_Meta, 0x5B, 0x5B, true},
+      {"F10", 76, Qt::Key_F10, 0x79, 0x44, false},
+      {"JIS Yen (key 0 in Qt)", 132, 0, 0xFF, 0x7D, false},
+  };
+  for (const KeyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    KeyTranslator keys;
+    const std::optional<KeyEvent> e = keys.Translate(c.keycode, c.qtKey, false);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->vkCode, c.vk);
+    EXPECT_EQ(e->scanCode, c.scan);
+    EXPECT_EQ(e->extended, c.extended);
+    EXPECT_FALSE(e->keyUp);
+    EXPECT_FALSE(e->altDown);
+  }
+  KeyTranslator keys;
+  EXPECT_FALSE(keys.Translate(0, Qt::Key_A, false));  // no native code (QTest's events)
+  EXPECT_FALSE(keys.Translate(8 + 240, 0, false));    // a key without a row
+}
+
+TEST(KeyTranslator, AltIsDownFromItsPressToItsRelease) {
+  KeyTranslator keys;
+  EXPECT_TRUE(keys.Translate(64, Qt::Key_Alt, false)->altDown);  // Left Alt's own press
+  EXPECT_TRUE(keys.Translate(23, Qt::Key_Tab, false)->altDown);
+  EXPECT_TRUE(keys.Translate(23, Qt::Key_Tab, true)->altDown);
+  EXPECT_FALSE(keys.Translate(64, Qt::Key_Alt, true)->altDown);  // its release
+  EXPECT_FALSE(keys.Translate(23, Qt::Key_Tab, false)->altDown);
+  keys.Translate(108, Qt::Key_AltGr, false);
+  EXPECT_TRUE(keys.AltHeld());
+  // Focus lost with Alt down: the release goes elsewhere, so nothing counts as held.
+  keys.Reset();
+  EXPECT_FALSE(keys.Translate(38, Qt::Key_A, false)->altDown);
+}
+
+struct CharCase {
+  const char* name;
+  std::vector<int> held;  // X keycodes held before
+  int keycode;
+  int qtKey;
+  QString text;
+  std::vector<uint8_t> typed;
+};
+
+TEST(KeyTranslator, TypesTheUsLayoutsCharacters) {
+  const CharCase cases[] = {
+      {"a", {}, 38, Qt::Key_A, "a", {'a'}},
+      {"A on a layout that types q there", {}, 38, Qt::Key_Q, "q", {'a'}},
+      {"Caps Lock or Shift: the case the desktop typed", {}, 38, Qt::Key_Q, "Q", {'A'}},
+      {"Cyrillic layout", {}, 38, 0x0424, QString(QChar(0x0444)), {'a'}},
+      {"Shift+2 is @", {50}, 11, Qt::Key_QuoteDbl, "\"", {'@'}},
+      {"2 on a French layout", {}, 11, Qt::Key_Eacute, QString(QChar(0xE9)), {'2'}},
+      {"Shift+; is :", {62}, 47, Qt::Key_Colon, ":", {':'}},
+      {"space", {}, 65, Qt::Key_Space, " ", {' '}},
+      {"Control+C", {37}, 54, Qt::Key_C, "\x03", {0x03}},
+      {"Control+[ is Escape", {37}, 34, Qt::Key_BracketLeft, "\x1b", {0x1B}},
+      {"Control+1 types nothing", {37}, 10, Qt::Key_1, "1", {}},
+      {"Enter", {}, 36, Qt::Key_Return, "\r", {0x0D}},
+      {"Backspace", {}, 22, Qt::Key_Backspace, "\b", {0x08}},
+      {"keypad *", {}, 63, Qt::Key_Asterisk, "*", {'*'}},
+      {"Delete types nothing", {}, 119, Qt::Key_Delete, "\x7f", {}},
+      {"Alt+a is a system character", {64}, 38, Qt::Key_A, "a", {}},
+      {"AltGr", {108}, 24, Qt::Key_At, "@", {}},
+      {"a key without a row: what the desktop typed", {}, 8 + 240, 0, "\u20AC", {0x80}},
+      {"a character outside the code page", {}, 8 + 240, 0, QString(QChar(0x4E00)), {}},
+  };
+  for (const CharCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    KeyTranslator keys;
+    for (int held : c.held) keys.Translate(held, 0, false);
+    std::optional<KeyEvent> e = keys.Translate(c.keycode, c.qtKey, false);
+    const KeyEvent key = e ? *e : KeyEvent{};
+    EXPECT_EQ(keys.Characters(key, c.text), c.typed);
+    // A release types nothing.
+    std::optional<KeyEvent> up = keys.Translate(c.keycode, c.qtKey, true);
+    EXPECT_TRUE(keys.Characters(up ? *up : KeyEvent{.keyUp = true}, c.text).empty());
+  }
+}
+
+// --- The cursor ---
+
+TEST(ConsoleCursor, IsAnArrowOutlineWithItsHotSpotAtTheTip) {
+  QBitmap bitmap, mask;
+  ConsoleCursorBitmaps(&bitmap, &mask);
+  ASSERT_EQ(bitmap.size(), QSize(32, 32));
+  ASSERT_EQ(mask.size(), QSize(32, 32));
+  const QImage bits = bitmap.toImage().convertToFormat(QImage::Format_Mono);
+  const QImage shape = mask.toImage().convertToFormat(QImage::Format_Mono);
+  auto black = [&](int x, int y) {
+    return qGray(bits.pixel(x, y)) < 128 && qGray(shape.pixel(x, y)) < 128;
+  };
+  auto white = [&](int x, int y) {
+    return qGray(bits.pixel(x, y)) >= 128 && qGray(shape.pixel(x, y)) < 128;
+  };
+  auto clear = [&](int x, int y) { return qGray(shape.pixel(x, y)) >= 128; };
+  // The tip is the hot spot and is drawn; the outline runs down the left edge.
+  EXPECT_TRUE(black(0, 0));
+  EXPECT_TRUE(black(0, 10));
+  // Inside the outline the picture shows through, past a rim of white.
+  EXPECT_TRUE(white(1, 10));
+  EXPECT_TRUE(clear(3, 12));
+  EXPECT_TRUE(clear(31, 0));
+  EXPECT_TRUE(clear(31, 31));
+  int blacks = 0, whites = 0;
+  for (int y = 0; y < 32; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      blacks += black(x, y);
+      whites += white(x, y);
+      // Outline pixels are never transparent-with-colour (which X11 cannot show).
+      EXPECT_FALSE(clear(x, y) && qGray(bits.pixel(x, y)) < 128) << x << "," << y;
+    }
+  }
+  EXPECT_GT(blacks, 40);
+  EXPECT_GT(whites, blacks);
+  const QCursor cursor = ConsoleCursor();
+  EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
+  EXPECT_EQ(cursor.hotSpot(), QPoint(0, 0));
+}
+
+// --- Message boxes ---
+
+TEST(DesktopDialogs, StylesGiveIconsButtonsAndResults) {
+  EXPECT_EQ(MessageBoxIcon(kMbOk | kMbIconWarning), QMessageBox::Warning);
+  EXPECT_EQ(MessageBoxIcon(kMbIconError), QMessageBox::Critical);
+  EXPECT_EQ(MessageBoxIcon(kMbIconInformation), QMessageBox::Information);
+  EXPECT_EQ(MessageBoxIcon(kMbIconQuestion), QMessageBox::Question);
+  EXPECT_EQ(MessageBoxIcon(kMbOk), QMessageBox::NoIcon);
+  EXPECT_EQ(MessageBoxButtons(kMbOk), QMessageBox::Ok);
+  EXPECT_EQ(MessageBoxButtons(kMbOkCancel), QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(MessageBoxButtons(kMbYesNoCancel),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_EQ(MessageBoxDefault(kMbYesNo | kMbDefaultButton2), QMessageBox::No);
+  EXPECT_EQ(MessageBoxDefault(kMbOkCancel), QMessageBox::Ok);
+  EXPECT_EQ(MessageBoxResult(QMessageBox::Yes, kMbYesNo), kIdYes);
+  // Closed without a button: Cancel where there is one, No for Yes/No, else OK.
+  EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbYesNoCancel), kIdCancel);
+  EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbYesNo), kIdNo);
+  EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbOk), kIdOk);
+}
+
+using testing::AnswerNextBox;
+using testing::BoxAnswer;
+
+TEST(DesktopDialogs, ShowsTheBoxWithItsCaptionIconAndButtons) {
+  BoxAnswer seen;
+  AnswerNextBox(&seen, "No");
+  EXPECT_EQ(ShowMessageBox(nullptr, "Accept the new user?", "Information",
+                           kMbYesNo | kMbIconQuestion | kMbDefaultButton2),
+            kIdNo);
+  EXPECT_EQ(seen.title, "Information");
+  EXPECT_EQ(seen.text, "Accept the new user?");
+  EXPECT_EQ(seen.icon, QMessageBox::Question);
+  EXPECT_EQ(seen.buttons.size(), 2);
+  EXPECT_EQ(seen.defaultButton, "No");
+
+  BoxAnswer system;
+  AnswerNextBox(&system, "OK");
+  EXPECT_EQ(ShowMessageBox(nullptr,
+                           "Failed to connect to server.\nCheck for available telnet connection.\n",
+                           "Network Status", kMbOk | kMbIconWarning | kMbSystemModal),
+            kIdOk);
+  EXPECT_EQ(system.icon, QMessageBox::Warning);
+  EXPECT_EQ(system.modality, Qt::ApplicationModal);
+  EXPECT_TRUE(system.onTop);
+  EXPECT_EQ(system.buttons, QStringList{"OK"});
+}
+
+TEST(DesktopDialogs, TheConsolesBoxesAreShownByTheWidget) {
+  // Without a policy the widget shows the session's boxes to the user.
+  RemConsWidget widget;
+  widget.show();
+  int answered = 0;
+  QObject::connect(&widget, &RemConsWidget::MessageBoxAnswered,
+                   [&](const QString& caption, const QString&, int button) {
+                     EXPECT_EQ(caption, "Warning");
+                     EXPECT_EQ(button, kIdOk);
+                     ++answered;
+                   });
+  ASSERT_TRUE(WaitUntil([&] { return widget.SessionCreated(); }));
+  BoxAnswer seen;
+  AnswerNextBox(&seen, "OK");
+  widget.control().ShowMessage("Virtual Power Not Authorized", "Warning", kMbOk | kMbIconWarning);
+  EXPECT_EQ(seen.title, "Warning");
+  EXPECT_EQ(seen.text, "Virtual Power Not Authorized");
+  EXPECT_EQ(seen.icon, QMessageBox::Warning);
+  EXPECT_EQ(answered, 1);
+}
+
+TEST(DesktopDialogs, APictureThatCannotBeMadeIsToldAndEndsTheSession) {
+  RemConsWidget widget;
+  // Memory for the frame runs out.
+  widget.SetSurfaceFactory([](int width, int height) -> std::unique_ptr<Surface> {
+    if (width > 16) throw std::bad_alloc();
+    return std::make_unique<Surface>(width, height);
+  });
+  int shutdowns = 0;
+  QObject::connect(&widget, &RemConsWidget::OnShutdown, [&] { ++shutdowns; });
+  BoxAnswer seen;
+  AnswerNextBox(&seen, "OK");
+  widget.show();
+  ASSERT_TRUE(WaitUntil([&] { return widget.SessionCreated() && shutdowns > 0; }));
+  EXPECT_TRUE(widget.SessionRefused());
+  EXPECT_EQ(seen.title, "Video Configuration Fault");
+  EXPECT_EQ(seen.icon, QMessageBox::Warning);
+  EXPECT_TRUE(seen.text.startsWith("Out of Memory - Error 0x00000008 creating hScreenBitmap."))
+      << seen.text.toStdString();
+  // Nothing runs: keys and the mouse go nowhere, and the widget goes quietly.
+  testing::Tap(&widget, 38, Qt::Key_A, "a");
+  testing::Click(&widget, QPoint(10, 10));
+  EXPECT_EQ(shutdowns, 1);
+}
+
+// --- Signals ---
+
+TEST(SignalPipe, DeliversSigtermAndSigintOnTheEventLoop) {
+  struct sigaction before {};
+  sigaction(SIGTERM, nullptr, &before);
+  std::vector<int> caught;
+  {
+    SignalPipe pipe({SIGINT, SIGTERM}, [&](int signal) { caught.push_back(signal); });
+    ASSERT_TRUE(pipe.ok());
+    raise(SIGTERM);
+    raise(SIGINT);
+    // Nothing runs inside the handler: the callback waits for the loop.
+    EXPECT_TRUE(caught.empty());
+    EXPECT_TRUE(WaitUntil([&] { return caught.size() == 2; }, 5000));
+    // Caught once: a second SIGTERM would end the process as it does by default.
+    struct sigaction now {};
+    sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+  }
+  EXPECT_EQ(caught, (std::vector<int>{SIGTERM, SIGINT}));
+  struct sigaction after {};
+  sigaction(SIGTERM, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+// --- Display modes without an X display ---
+
+TEST(LocalDisplay, OffscreenThereAreNoModesAndFullScreenKeepsTheDesktopsMode) {
+  // The offscreen platform has Qt's X11 interface, without a display.
+  std::unique_ptr<LocalDisplay> display = LocalDisplay::ForApplication();
+  EXPECT_FALSE(display->Available());
+  DisplayMode mode;
+  EXPECT_FALSE(display->EnumMode(0, &mode));
+  EXPECT_EQ(display->ChangeMode(&mode), kDispChangeBadMode);
+  EXPECT_EQ(display->ChangeMode(nullptr), kDispChangeSuccessful);
+  EXPECT_FALSE(display->Changed());
+
+  testing::ModeRig rig(*display);
+  rig.modes.SetFullScreen(true);
+  rig.modes.SwitchVideoMode(1024, 768);
+  EXPECT_EQ(rig.boxes, (std::vector<std::string>{"Warning: Unable to find a match for 800x600."}));
+  EXPECT_FALSE(rig.modes.mode());
+  EXPECT_EQ(rig.modes.remote_width(), 1024u);
+}
+
+// --- The widget's properties ---
+
+TEST(RemConsWidgetProperties, AreTheControlsPropertiesByName) {
+  RemConsWidget widget;
+  const QMetaObject* meta = widget.metaObject();
+  for (const PropertyInfo& info : kRemConsProperties) {
+    const int index = meta->indexOfProperty(info.name);
+    ASSERT_GE(index, meta->propertyOffset()) << info.name << " is not the widget's own property";
+    EXPECT_TRUE(meta->property(index).isWritable()) << info.name;
+  }
+  EXPECT_EQ(meta->propertyCount() - meta->propertyOffset(), 24);
+
+  EXPECT_TRUE(widget.setProperty("port", 2323));
+  EXPECT_EQ(widget.property("port").toInt(), 2323);
+  uint16_t port = 0;
+  widget.control().get_port(&port);
+  EXPECT_EQ(port, 2323);
+  // The control's rules hold: a refused value leaves the property, secrets do not read back.
+  widget.setProperty("mouseMode", 3);
+  EXPECT_EQ(widget.property("mouseMode").toInt(), 0);
+  EXPECT_FALSE(widget.put_mouseMode(3));
+  EXPECT_TRUE(widget.put_mouseMode(2));
+  widget.setProperty("fullScreen", 7);
+  EXPECT_EQ(widget.property("fullScreen").toInt(), 1);
+  widget.setProperty("encryptKey", QString(32, 'A'));
+  EXPECT_EQ(widget.property("encryptKey").toString(), "");
+  widget.setProperty("target", "10.1.2.3");
+  EXPECT_EQ(widget.property("target").toString(), "10.1.2.3");
+  widget.setProperty("width", 800);
+  EXPECT_EQ(widget.property("width").toInt(), 800);
+  EXPECT_EQ(widget.property("timeout").toUInt(), 15u);
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,203 @@
+// Full screen on a display that can switch modes: Xorg with the dummy video driver (started by the
+// test main, as root). The modes it lists, a switch and the way back, the console's mode search
+// through XRandR, the widget following the server's mode changes and restoring the desktop's mode
+// when its session ends, and the remcons program restoring it when SIGTERM or SIGINT ends it.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "host/qt/DesktopHost.h"
+#include "host/qt/DesktopUtil.h"
+#include "host/qt/LocalDisplay.h"
+#include "host/qt/ModeEvents.h"
+#include "ui/MenuBarLayout.h"
+#include "video/VideoModes.h"
+
+// Xlib last: its macros (None, Bool, Status) would break the Qt headers.
+#include <X11/Xlib.h>
+
+namespace remcons {
+namespace {
+
+using testing::Center;
+using testing::ConsoleRig;
+using testing::ScratchDir;
+using testing::WaitUntil;
+
+// The root window's size as a fresh client sees it.
+std::pair<int, int> RootSize() {
+  Display* d = XOpenDisplay(testing::TestDisplay().c_str());
+  if (!d) return {0, 0};
+  Window root;
+  int x, y;
+  unsigned int w = 0, h = 0, border, depth;
+  XGetGeometry(d, DefaultRootWindow(d), &root, &x, &y, &w, &h, &border, &depth);
+  XCloseDisplay(d);
+  return {static_cast<int>(w), static_cast<int>(h)};
+}
+
+class OnXorg : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (testing::TestDisplay().empty()) GTEST_SKIP() << testing::XServerMissing();
+    display_ = std::make_unique<LocalDisplay>(testing::TestDisplay());
+    ASSERT_TRUE(display_->Available());
+  }
+  void TearDown() override {
+    // Every test leaves the desktop's mode as it found it.
+    if (display_) {
+      EXPECT_EQ(Current(), "1280x1024");
+    }
+    EXPECT_EQ(RootSize(), (std::pair{1280, 1024}));
+  }
+  std::string Current() {
+    const std::optional<DisplayMode> m = display_->CurrentMode();
+    return m ? std::to_string(m->width) + "x" + std::to_string(m->height) : "none";
+  }
+  bool ModeBecomes(const std::string& mode, int ms = 15000) {
+    return WaitUntil([&] { return Current() == mode; }, ms);
+  }
+  std::unique_ptr<LocalDisplay> display_;
+};
+
+TEST_F(OnXorg, ListsTheDummyDriversModes) {
+  std::vector<DisplayMode> modes;
+  DisplayMode m;
+  for (int i = 0; display_->EnumMode(i, &m); ++i) modes.push_back(m);
+  EXPECT_GT(modes.size(), 8u);
+  auto offered = [&](int w, int h, int hz) {
+    for (const DisplayMode& mode : modes) {
+      if (mode.width == w && mode.height == h && mode.refreshHz == hz) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(offered(1280, 1024, 60));
+  EXPECT_TRUE(offered(1024, 768, 60));
+  EXPECT_TRUE(offered(1024, 768, 75));
+  EXPECT_TRUE(offered(800, 600, 60));
+  EXPECT_TRUE(offered(640, 480, 60));
+  for (const DisplayMode& mode : modes) {
+    EXPECT_EQ(mode.bitsPerPixel, 32);
+    EXPECT_EQ(mode.orientation, 0);
+  }
+}
+
+TEST_F(OnXorg, SwitchesAndRestores) {
+  const DisplayMode wanted{800, 600, 32, 60, 0};
+  EXPECT_EQ(display_->ChangeMode(&wanted), kDispChangeSuccessful);
+  EXPECT_TRUE(display_->Changed());
+  EXPECT_EQ(Current(), "800x600");
+  EXPECT_EQ(RootSize(), (std::pair{800, 600}));
+  // A second switch, then the way back goes to the desktop's mode, not to the one before.
+  const DisplayMode larger{1024, 768, 32, 60, 0};
+  EXPECT_EQ(display_->ChangeMode(&larger), kDispChangeSuccessful);
+  EXPECT_EQ(RootSize(), (std::pair{1024, 768}));
+  EXPECT_EQ(display_->ChangeMode(nullptr), kDispChangeSuccessful);
+  EXPECT_FALSE(display_->Changed());
+  EXPECT_EQ(Current(), "1280x1024");
+  // A mode it does not have is refused and changes nothing.
+  const DisplayMode odd{1000, 700, 32, 60, 0};
+  EXPECT_EQ(display_->ChangeMode(&odd), kDispChangeBadMode);
+  EXPECT_FALSE(display_->Changed());
+  // The object puts the mode back when it goes.
+  {
+    LocalDisplay other(testing::TestDisplay());
+    EXPECT_EQ(other.ChangeMode(&wanted), kDispChangeSuccessful);
+    EXPECT_EQ(Current(), "800x600");
+  }
+  EXPECT_EQ(Current(), "1280x1024");
+}
+
+TEST_F(OnXorg, FullScreenTakesTheClosestModeAtMost60Hz) {
+  testing::ModeRig rig(*display_);
+  VideoModes& modes = rig.modes;
+  const testing::RecordingModeEvents& events = rig.events;
+  const std::vector<std::string>& boxes = rig.boxes;
+  modes.SetFullScreen(true);
+
+  modes.SwitchVideoMode(1024, 768);
+  ASSERT_TRUE(modes.mode());
+  EXPECT_EQ(modes.mode()->refreshHz, 60);  // offered at 60, 70, 75 and 85 Hz
+  EXPECT_EQ(Current(), "1024x768");
+  EXPECT_EQ(events.resizes, 1);
+  EXPECT_EQ(events.repositioned, 1024);
+  // Within 16 pixels: a remote 1016 x 760 takes 1024 x 768.
+  modes.SwitchVideoMode(1016, 760);
+  EXPECT_EQ(Current(), "1024x768");
+  // The first mode in the list within 16 pixels is taken, not the closest: the driver lists
+  // 720 x 405 before 720 x 400.
+  modes.SwitchVideoMode(720, 400);
+  EXPECT_EQ(Current(), "720x405");
+  // 1152 x 864 is offered at 75 Hz only: without a rate up to 60 Hz, the deepest mode stays.
+  modes.SwitchVideoMode(1152, 864);
+  ASSERT_TRUE(modes.mode());
+  EXPECT_EQ(modes.mode()->refreshHz, 75);
+  EXPECT_EQ(Current(), "1152x864");
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  modes.RestoreLocalMode();
+  EXPECT_EQ(Current(), "1280x1024");
+}
+
+TEST_F(OnXorg, TheWidgetFollowsTheServerAndRestoresWhenTheSessionEnds) {
+  ConsoleRig rig(PropertyBag{{"fullScreen", "1"}});
+  ASSERT_TRUE(rig.started());
+  // The widget uses the application's display, which is this server.
+  ASSERT_TRUE(rig.Show());
+  EXPECT_TRUE(ModeBecomes("1024x768"));
+  rig.server().SetMode(800, 600);
+  EXPECT_TRUE(ModeBecomes("800x600"));
+  // The picture's size is reported once the display has switched.
+  EXPECT_TRUE(WaitUntil([&] { return rig.width() == 800; }));
+  EXPECT_TRUE(rig.boxes().empty());
+  // The close button ends the session: the desktop's mode returns.
+  testing::Move(rig.widget(), Center(layout::Button(BarButton::kClose, rig.width())));
+  testing::Click(rig.widget(), Center(layout::Button(BarButton::kClose, rig.width())));
+  EXPECT_TRUE(WaitUntil([&] { return rig.shutdowns() > 0; }));
+  EXPECT_TRUE(ModeBecomes("1280x1024"));
+}
+
+// The close button pressed while the console thread waits for the window (here: inside the
+// resize notice it sent) finds the thread busy: the stop gives it 100 ms and reports it has not
+// ended. The thread's own closing notice must still bring the desktop's mode back.
+TEST_F(OnXorg, AStopThatFindsTheConsoleThreadBusyStillRestoresTheMode) {
+  ConsoleRig rig(PropertyBag{{"fullScreen", "1"}});
+  ASSERT_TRUE(rig.Show());
+  ASSERT_TRUE(ModeBecomes("1024x768"));
+  bool stopCompleted = true;
+  QObject::connect(rig.widget(), &RemConsWidget::OnResize, rig.widget(), [&](int cx, int) {
+    if (cx != 800) return;
+    const QPoint close = Center(layout::Button(BarButton::kClose, 800));
+    rig.widget()->resize(800, 600);
+    testing::Move(rig.widget(), close);
+    testing::Click(rig.widget(), close);
+    stopCompleted = rig.control().SessionStopped();
+  });
+  rig.server().SetMode(800, 600);
+  EXPECT_TRUE(
+      WaitUntil([&] { return rig.shutdowns() > 0 && !rig.control().ConsoleThreadRunning(); }));
+  EXPECT_FALSE(stopCompleted);
+  // The widget (and its session's objects) still exist: the mode came back with the session's end.
+  EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
+}
+
+TEST_F(OnXorg, TheProgramPutsTheModeBackWhenInterrupted) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ScratchDir dir;
+    const pid_t pid = testing::StartOnTestDisplay(
+        {REMCONS_BINARY, "--demo", "--param", "fullScreen=1", "--events", dir / "events.json"},
+        dir);
+    ASSERT_GT(pid, 0);
+    const bool switched = ModeBecomes("1024x768", 20000);
+    kill(pid, signal);
+    const int status = testing::WaitProgram(pid, 20000);
+    ASSERT_TRUE(switched) << testing::ReadText(dir / "err.txt");
+    EXPECT_EQ(status, 0) << testing::ReadText(dir / "err.txt");
+    EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
+    const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.back(), "OnShutdown");
+  }
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,209 @@
+// The remcons program as scripts use it: its options and their errors, the headless run against a
+// simulator in this process (events file and snapshot), the demo, and its exit statuses.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <set>
+
+#include "host/qt/HeadlessUtil.h"
+#include "platform/Socket.h"
+
+namespace remcons {
+namespace {
+
+using testing::DifferencesFromScreen;
+using testing::EventNames;
+using testing::ReadJsonLines;
+using testing::ReadPng;
+using testing::ReadText;
+using testing::ScratchDir;
+using testing::SimOptions;
+using testing::SimParams;
+using testing::StartProgram;
+using testing::WaitProgram;
+
+struct Result {
+  int status = -1;  // exit status; -1 when it had to be ended
+  std::string out, err;
+};
+
+// Runs the program with args, without a display or with one that cannot be opened; its output goes
+// to files in dir. Ended after a minute.
+Result RunRemcons(const ScratchDir& dir, const std::vector<std::string>& args,
+                  bool withDisplay = false) {
+  std::vector<std::string> argv{REMCONS_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const pid_t pid = StartProgram(
+      argv, {"REMCONS_TRACE", "WAYLAND_DISPLAY", withDisplay ? "DISPLAY=:97" : "DISPLAY"},
+      dir / "stdout.txt", dir / "stderr.txt");
+  Result result;
+  result.status = WaitProgram(pid, 60000);
+  result.out = ReadText(dir / "stdout.txt");
+  result.err = ReadText(dir / "stderr.txt");
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> ParamArgs(uint16_t port) {
+  std::vector<std::string> args;
+  for (const auto& [name, value] : SimParams(port)) {
+    args.push_back("--param");
+    args.push_back(name + "=" + value);
+  }
+  return args;
+}
+
+TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
+  ScratchDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"--bogus"}, "remcons: unknown option --bogus (see --help)"},
+      {{"extra"}, "remcons: unknown option extra (see --help)"},
+      {{"--param"}, "remcons: --param needs a value"},
+      {{"--param", "noequals"}, "remcons: --param needs NAME=VALUE, got \"noequals\""},
+      {{"--param", "=5"}, "remcons: --param needs NAME=VALUE, got \"=5\""},
+      {{"--seconds", "soon"}, "remcons: --seconds needs a number of seconds, got \"soon\""},
+      {{"--seconds=-1"}, "remcons: --seconds needs a number of seconds, got \"-1\""},
+      {{"--headless=yes"}, "remcons: --headless takes no value"},
+      {{"--answer", "OK"}, "remcons: --answer needs CAPTION=BUTTON, got \"OK\""},
+      {{"--events", ""}, "remcons: --events needs a file name"},
+      {{"--script", "/nonexistent/s.txt"},
+       "remcons: cannot read /nonexistent/s.txt: No such file or directory"},
+      {{"--page", "/nonexistent/p.html"}, "remcons: cannot read the page /nonexistent/p.html"},
+      {{"--trace", "/nonexistent/t.txt"}, "remcons: cannot write the trace to /nonexistent/t.txt"},
+      {{"--headless", "--param", "mouseMode=3"},
+       "remcons: --param mouseMode=3 refused (unknown name or invalid value)"},
+      {{"--headless", "--param", "colour=blue"},
+       "remcons: --param colour=blue refused (unknown name or invalid value)"},
+      {{"--headless", "--param", "port=70000"},
+       "remcons: --param port=70000 refused (unknown name or invalid value)"},
+      {{"--headless", "--answer", "Warning=Later"},
+       "remcons: --answer unknown button \"Later\" (OK, Cancel, Yes or No)"},
+      {{"--headless", "--events", "/nonexistent/e.json"},
+       "remcons: cannot write /nonexistent/e.json: No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunRemcons(dir, c.args);
+    EXPECT_EQ(r.status, 2) << c.line;
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_FALSE(lines.empty()) << c.line;
+    EXPECT_EQ(lines.back(), c.line);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
+TEST(RemconsProgram, RunsHeadlessWithoutADisplayAndSaysSo) {
+  ScratchDir dir;
+  auto listener = TcpSocket::Listen("127.0.0.1", 0);
+  const std::string port = std::to_string(listener->LocalPort());
+  listener->Close();
+  for (bool display : {false, true}) {
+    const Result r = RunRemcons(
+        dir, {"--param", "target=127.0.0.1", "--param", "port=" + port, "--seconds", "0"}, display);
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    // A display that cannot be opened (nothing serves :97) leaves a headless run too.
+    EXPECT_EQ(lines[0], display ? "remcons: the display :97 cannot be opened; running headless"
+                                : "remcons: no display; running headless");
+    EXPECT_EQ(lines[1], "remcons: failed to connect to 127.0.0.1:" + port);
+  }
+}
+
+TEST(RemconsProgram, AScriptedHeadlessRunAgainstTheSimulator) {
+  ScratchDir dir;
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  {
+    std::ofstream script(dir / "script.txt");
+    script << "wait-event OnResize 10000\n"
+              "sleep 300\n"
+              "type echo \"hello\"\\n\n"
+              "move 512 384\n"
+              "sleep 500\n"
+              "stop\n";
+  }
+  std::vector<std::string> args = ParamArgs(server.Port());
+  for (std::string a : {std::string("--headless"), std::string("--events"), dir / "events.json",
+                        std::string("--snapshot"), dir / "shot.png", std::string("--script"),
+                        dir / "script.txt", std::string("--seconds"), std::string("30")}) {
+    args.push_back(a);
+  }
+  const Result r = RunRemcons(dir, args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+
+  std::vector<std::string> raw;
+  const std::vector<QJsonObject> events = ReadJsonLines(dir / "events.json", &raw);
+  EXPECT_EQ(EventNames(events), (std::vector<std::string>{"OnResize", "OnShutdown", "OnShutdown"}));
+  ASSERT_FALSE(raw.empty());
+  EXPECT_EQ(raw[0], "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+
+  EXPECT_NE(server.ScreenText().find("boot: echo \"hello\""), std::string::npos);
+  int width = 0, height = 0;
+  const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
+  std::optional<testing::RgbImage> image = ReadPng(dir / "shot.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(DifferencesFromScreen(*image, screen, width, height), 0);
+  server.Stop();
+}
+
+TEST(RemconsProgram, APageAndItsLocationConfigureTheConsole) {
+  ScratchDir dir;
+  sim::ConsoleServer server(SimOptions());
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  {
+    // The page names an address that does not answer; its location's host stands in for it.
+    std::ofstream page(dir / "console.html");
+    page << "<html><body><object classid=\"clsid:0\" id=\"RemCons\">\n";
+    for (const auto& [name, value] : SimParams(server.Port())) {
+      page << "  <param name=\"" << name << "\" value=\""
+           << (name == "target" ? std::string("10.255.255.1") : value) << "\">\n";
+    }
+    page << "  <param name=\"mouseMode\" value=\"7\">\n";  // refused, left out
+    page << "</object></body></html>\n";
+  }
+  const Result r = RunRemcons(dir, {"--headless", "--page", dir / "console.html", "--page-url",
+                                    "https://127.0.0.1:8443/console.html", "--events",
+                                    dir / "events.json", "--seconds", "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> raw;
+  ReadJsonLines(dir / "events.json", &raw);
+  ASSERT_FALSE(raw.empty());
+  EXPECT_EQ(raw[0], "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+  EXPECT_EQ(server.Counters().sessions, 1u);
+  server.Stop();
+}
+
+TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
+  ScratchDir dir;
+  const Result r = RunRemcons(dir, {"--demo", "--headless", "--seconds", "2", "--events", "-",
+                                    "--snapshot", dir / "demo.png"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+  EXPECT_EQ(lines.back(), "{\"event\":\"OnShutdown\"}");
+  std::optional<testing::RgbImage> image = ReadPng(dir / "demo.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 1024);
+  EXPECT_EQ(image->height, 768);
+  std::set<uint32_t> colours;
+  for (size_t i = 0; i + 2 < image->rgb.size(); i += 3) {
+    colours.insert(image->rgb[i] << 16 | image->rgb[i + 1] << 8 | image->rgb[i + 2]);
+  }
+  EXPECT_GE(colours.size(), 3u);
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,767 @@
+// The console session against a fake window and a console peer on loopback: window creation, the
+// session timer driven tick by tick, the ends of a session, the stop, the command dispatcher and
+// the window-side input.
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/Strings.h"
+#include "session/SessionRig.h"
+#include "support/TraceCapture.h"
+#include "vmedia/VmDrives.h"
+
+namespace remcons {
+namespace {
+
+using testing::AlignedBits;
+using testing::BreakConsoleSends;
+using testing::ConsolePeer;
+using testing::FirmwareBits;
+using testing::ModeBits;
+using testing::SessionRig;
+using testing::TextBits;
+using testing::TraceCapture;
+using testing::WaitUntil;
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kStartEscapes = {0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34};
+const Bytes kMarker = {0x1B, 0x5B, 0x7E};  // the refresh request, command 18
+const char kFailedToConnect[] =
+    "Failed to connect to server.\nCheck for available telnet connection.\n";
+
+// The bytes between consecutive markers: segment i holds what was sent before marker i.
+std::vector<Bytes> SplitAtMarkers(const Bytes& stream) {
+  std::vector<Bytes> segments(1);
+  for (size_t i = 0; i < stream.size();) {
+    if (i + 3 <= stream.size() && std::equal(kMarker.begin(), kMarker.end(), stream.begin() + i)) {
+      segments.emplace_back();
+      i += 3;
+    } else {
+      segments.back().push_back(stream[i++]);
+    }
+  }
+  return segments;
+}
+
+uint16_t UnusedPort() {
+  auto listener = TcpSocket::Listen("127.0.0.1", 0);
+  const uint16_t port = listener->LocalPort();
+  listener->Close();
+  return port;
+}
+
+// --- Window creation ---
+
+TEST(SessionCreate, StartsTheConsoleThreadAfterTheWindowIsReady) {
+  ConsolePeer::Options options;
+  options.answer = false;
+  ConsolePeer peer(options);
+  SessionRig rig;
+  rig.control->put_port(peer.port());
+  ASSERT_EQ(rig.Create(), 0);
+
+  EXPECT_GE(rig.host.focusRequests.load(), 1);
+  EXPECT_GE(rig.host.hoverRequests.load(), 1);
+  ASSERT_TRUE(peer.WaitStartSequence());
+  EXPECT_EQ(peer.StartSequence(), kStartEscapes);
+  uint32_t period = 0;
+  ASSERT_TRUE(WaitUntil([&] { return rig.host.TimerRunning(kSessionTimer, &period); }));
+  EXPECT_EQ(period, 1000u);
+  // The connecting text is on the frame before the connection stands.
+  auto line = std::find_if(rig.painter.calls.begin(), rig.painter.calls.end(), [](const auto& c) {
+    return c.text == "Attempting to connect to Kro remote console.";
+  });
+  ASSERT_NE(line, rig.painter.calls.end());
+  EXPECT_EQ(line->y, 0);
+  EXPECT_EQ(line->x, 0);
+  // The menu bar exists, hidden until the pointer comes or the timer pins it.
+  ASSERT_NE(rig.control->menuBar(), nullptr);
+  EXPECT_FALSE(rig.control->menuBar()->IsShown());
+  EXPECT_EQ(rig.control->StatusText(), "Attempting to connect to Kro remote console.");
+  EXPECT_EQ(rig.control->ConnectionState(), CNet::kHandshaking);
+
+  rig.control->OnDestroy();
+  EXPECT_TRUE(rig.host.sendsClosed.load());
+  EXPECT_FALSE(rig.control->ConsoleThreadRunning());
+  EXPECT_TRUE(rig.control->SessionStopped());
+  EXPECT_EQ(rig.control->EndReason(), CRemCons::SessionEnd::kStopped);
+  rig.Pump();
+  // The handshake never finished: only the stop raises OnShutdown.
+  EXPECT_EQ(rig.events.Events(), std::vector<std::string>{"OnShutdown"});
+}
+
+TEST(SessionCreate, FrameSurfacesThatCannotBeMadeRefuseTheWindow) {
+  SessionRig rig;
+  const int result = rig.Create([](int width, int height) -> std::unique_ptr<Surface> {
+    if (width > 16) throw std::bad_alloc();
+    return std::make_unique<Surface>(width, height);
+  });
+  EXPECT_EQ(result, -1);
+  const auto boxes = rig.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Video Configuration Fault");
+  EXPECT_EQ(boxes[0].text,
+            "Out of Memory - Error 0x00000008 creating hScreenBitmap. Size is 1280 x 1024");
+  EXPECT_EQ(boxes[0].style & kMbIconMask, kMbIconWarning);
+  EXPECT_EQ(rig.events.Events(), std::vector<std::string>{"OnShutdown"});
+  ASSERT_EQ(rig.host.displayChanges.size(), 1u);
+  EXPECT_FALSE(rig.host.displayChanges[0].has_value());
+  EXPECT_FALSE(rig.control->ConsoleThreadRunning());
+  EXPECT_TRUE(rig.control->StopSession());
+}
+
+TEST(SessionCreate, ThePageHostBecomesTheTarget) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_target("10.255.255.1");  // would not answer
+  rig.host.pageLocation = "http://127.0.0.1:8080/console.html";
+  rig.Connect(peer);
+  BSTR target;
+  rig.control->get_target(&target);
+  EXPECT_EQ(target, "127.0.0.1");
+}
+
+// --- The connection check of the timer ---
+
+struct FailureCase {
+  const char* name;
+  uint32_t muMode;
+  enum { kSilent, kClosesInHandshake, kRefused } peer;
+  int tick;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ConnectionCheck : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(ConnectionCheck, ShowsTheFailureOnceOnItsTick) {
+  const FailureCase& c = GetParam();
+  ConsolePeer::Options options;
+  options.answer = false;
+  options.closeInHandshake = c.peer == FailureCase::kClosesInHandshake;
+  ConsolePeer peer(options);
+  SessionRig rig;
+  const uint16_t port = c.peer == FailureCase::kRefused ? UnusedPort() : peer.port();
+  rig.control->put_muMode(c.muMode);
+  if (c.muMode == 2) {
+    rig.control->put_muServer("127.0.0.1");
+    rig.control->put_muPort(port);
+    rig.control->put_port(UnusedPort());
+  } else {
+    rig.control->put_port(port);
+  }
+  ASSERT_EQ(rig.Create(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return rig.host.TimerRunning(kSessionTimer); }));
+  if (c.peer != FailureCase::kRefused) {
+    ASSERT_TRUE(peer.WaitStartSequence());
+  }
+  EXPECT_EQ(rig.control->StatusText(), LoadString(c.muMode == 2 ? 131 : 130));
+
+  rig.Tick(c.tick - 1);
+  EXPECT_TRUE(rig.host.Boxes().empty());
+  EXPECT_TRUE(rig.events.Events().empty());
+  EXPECT_EQ(rig.control->TimerPhase(), 1u);
+
+  rig.Tick();
+  const auto boxes = rig.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Network Status");
+  EXPECT_EQ(boxes[0].text, kFailedToConnect);
+  EXPECT_EQ(boxes[0].style, kMbOk | kMbIconWarning | kMbSystemModal);
+  EXPECT_EQ(rig.events.Events(), std::vector<std::string>{"OnShutdown"});
+  EXPECT_FALSE(rig.host.TimerRunning(kSessionTimer));
+
+  // Once only, however the timer goes on.
+  rig.Tick(200);
+  EXPECT_EQ(rig.host.Boxes().size(), 1u);
+  EXPECT_EQ(rig.events.Count("OnShutdown"), 1);
+  EXPECT_FALSE(rig.control->EverConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timer, ConnectionCheck,
+    ::testing::Values(FailureCase{"SilentServer", 0, FailureCase::kSilent, 42},
+                      FailureCase{"ServerClosesInHandshake", 0, FailureCase::kClosesInHandshake,
+                                  42},
+                      FailureCase{"Refused", 0, FailureCase::kRefused, 42},
+                      FailureCase{"SilentLeader", 2, FailureCase::kSilent, 112},
+                      FailureCase{"RefusedByLeader", 2, FailureCase::kRefused, 112}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Keep-alives and the idle time-out ---
+
+TEST(SessionTimer, KeepAlivesOnTheSecondTickThenEvery31WithActivityMarked) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  rig.EnterPhase2();
+  ASSERT_EQ(rig.control->TimerPhase(), 2u);
+  ASSERT_EQ(rig.control->IdleCountdown(), 15u * 60u);
+
+  // Each tick is followed by a marker, so the stream shows which tick sent what.
+  for (int tick = 1; tick <= 100; ++tick) {
+    if (tick == 40) rig.control->OnMouseMove(100, 100, false);
+    rig.Tick();
+    rig.control->DoCommand(18);
+  }
+  ASSERT_TRUE(peer.WaitReceived(100 * 3 + 4 * 3 + 8));
+  const std::vector<Bytes> segments = SplitAtMarkers(peer.Received());
+  ASSERT_EQ(segments.size(), 101u);
+  const Bytes idle = {0x1B, 0x5B, 0x26};
+  const Bytes activity = {0x1B, 0x5B, 0x28};
+  // 100 px right and down over 1280 x 1024: dx 100, dy -100, X 234, Y 292.
+  const Bytes move = {0xFF, 0xD0, 0x64, 0x9C, 0x00, 0xEA, 0x01, 0x24};
+  for (int tick = 1; tick <= 100; ++tick) {
+    Bytes expected;
+    if (tick == 2 || tick == 33) expected = idle;
+    if (tick == 40) expected = move;
+    if (tick == 64) expected = activity;  // input was seen since the last one
+    if (tick == 95) expected = idle;
+    EXPECT_EQ(segments[static_cast<size_t>(tick - 1)], expected) << "tick " << tick;
+  }
+  EXPECT_EQ(rig.control->KeepAliveFailures(), 0u);
+}
+
+TEST(SessionTimer, IdleTimeOutAfterTimeoutMinutes) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_timeout(1);
+  rig.Connect(peer);
+  rig.EnterPhase2();
+  rig.Tick(60);
+  EXPECT_FALSE(rig.control->StopRequested());
+  rig.Tick();
+  EXPECT_TRUE(rig.control->StopRequested());
+  ASSERT_TRUE(rig.WaitThreadEnded());
+  EXPECT_GE(rig.events.Count("OnShutdown"), 1);
+  EXPECT_EQ(rig.control->EndReason(), CRemCons::SessionEnd::kStopped);
+  uint32_t timeout = 99;
+  rig.control->get_timeout(&timeout);
+  EXPECT_EQ(timeout, 0u);  // the session's end clears it
+}
+
+// Each kind of input restarts the full countdown.
+struct InputCase {
+  const char* name;
+  std::function<void(CRemCons&)> input;
+};
+
+void PrintTo(const InputCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class IdleRestart : public ::testing::TestWithParam<InputCase> {};
+
+TEST_P(IdleRestart, InputRestartsTheCountdown) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_timeout(1);
+  rig.Connect(peer);
+  rig.control->OnSetFocus();
+  rig.EnterPhase2();
+  rig.Tick(45);
+  GetParam().input(*rig.control);
+  EXPECT_EQ(rig.control->IdleCountdown(), 60u);
+  rig.Tick(60);
+  EXPECT_FALSE(rig.control->StopRequested());
+  rig.Tick();
+  EXPECT_TRUE(rig.control->StopRequested());
+  rig.control->OnKillFocus();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timer, IdleRestart,
+    ::testing::Values(InputCase{"MouseMove", [](CRemCons& c) { c.OnMouseMove(5, 5, false); }},
+                      InputCase{"MouseHover", [](CRemCons& c) { c.OnMouseHover(5, 5); }},
+                      InputCase{"RightButtonUp",
+                                [](CRemCons& c) { c.OnMouseButton(MenuBarMouse::kRightUp, 5, 5); }},
+                      InputCase{"Character", [](CRemCons& c) { c.OnChar('a', 0x1E); }},
+                      // Keys sent by the hook count too: in HID mode no characters follow them.
+                      InputCase{"KeyEvent",
+                                [](CRemCons& c) {
+                                  c.OnKeyEvent({0x26, 0x48, true, false, false, 0});
+                                  c.OnKeyEvent({0x26, 0x48, true, false, true, 0});
+                                }},
+                      InputCase{"DriveUsed", [](CRemCons& c) { c.OnVmActivity(); }},
+                      InputCase{"Command100", [](CRemCons& c) { c.DoCommand(100); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SessionTimer, TimeoutZeroEndsOnTheFirstTickOrOnceTheLastDriveIsUnmounted) {
+  {
+    ConsolePeer peer;
+    SessionRig rig;
+    rig.control->put_timeout(0);
+    rig.Connect(peer);
+    rig.Tick(42);
+    EXPECT_FALSE(rig.control->StopRequested());
+    rig.Tick();
+    EXPECT_TRUE(rig.control->StopRequested());
+  }
+  {
+    ConsolePeer peer;
+    SessionRig rig;
+    rig.control->put_timeout(0);
+    rig.Connect(peer);
+    VmCountMount(1);
+    rig.Tick(42 + 200);
+    EXPECT_FALSE(rig.control->StopRequested());
+    EXPECT_EQ(rig.control->TimerPhase(), 2u);
+    // Once the drive is gone the time-out that was held back comes at the next tick.
+    VmCountMount(-1);
+    EXPECT_EQ(rig.control->IdleCountdown(), 0u);
+    rig.Tick();
+    EXPECT_TRUE(rig.control->StopRequested());
+  }
+}
+
+TEST(SessionTimer, FourFailedKeepAlivesEndTheSession) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  rig.EnterPhase2();
+  ASSERT_TRUE(BreakConsoleSends(peer.port()));
+  const int keepAliveTicks[] = {2, 33, 64, 95};
+  int tick = 0;
+  for (int n = 0; n < 4; ++n) {
+    while (tick < keepAliveTicks[n]) {
+      EXPECT_FALSE(rig.control->StopRequested()) << "tick " << tick;
+      rig.Tick();
+      ++tick;
+    }
+    EXPECT_EQ(rig.control->KeepAliveFailures(), static_cast<uint32_t>(n + 1));
+  }
+  EXPECT_TRUE(rig.control->StopRequested());
+  ASSERT_TRUE(rig.WaitThreadEnded());
+  EXPECT_GE(rig.events.Count("OnShutdown"), 1);
+}
+
+// --- The ends of a session ---
+
+struct EndCase {
+  const char* name;
+  std::string stream;  // empty: the server drops the connection
+  std::vector<std::string> eventsAtEnd;
+  const char* statusText;
+  bool statusLineDrawn;
+  const char* boxCaption;  // nullptr: no box
+  CRemCons::SessionEnd reason;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SessionEnds : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(SessionEnds, GiveTheirTextsBoxesAndEvents) {
+  const EndCase& c = GetParam();
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  rig.EnterPhase2();
+  if (c.stream.empty()) {
+    peer.Close();
+  } else {
+    peer.Send(AlignedBits(c.stream));
+  }
+  ASSERT_TRUE(rig.WaitThreadEnded());
+  EXPECT_EQ(rig.events.Events(), c.eventsAtEnd);
+  EXPECT_EQ(rig.control->StatusText(), c.statusText);
+  bool drawn = false;
+  for (const auto& call : rig.painter.calls) drawn |= call.text == c.statusText;
+  EXPECT_EQ(drawn, c.statusLineDrawn);
+  const auto boxes = rig.host.Boxes();
+  if (c.boxCaption) {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, c.boxCaption);
+    EXPECT_EQ(boxes[0].text, c.statusText);
+    EXPECT_EQ(boxes[0].style & kMbIconMask, kMbIconWarning);
+  } else {
+    EXPECT_TRUE(boxes.empty());
+  }
+  EXPECT_EQ(rig.control->EndReason(), c.reason);
+
+  // The session's end zeroed the idle countdown: the next tick stops the session, which raises
+  // OnShutdown once more and stops the timer.
+  rig.Tick();
+  EXPECT_TRUE(rig.control->SessionStopped());
+  EXPECT_FALSE(rig.host.TimerRunning(kSessionTimer));
+  rig.Pump();
+  EXPECT_EQ(rig.events.Count("OnShutdown"),
+            static_cast<int>(
+                std::count(c.eventsAtEnd.begin(), c.eventsAtEnd.end(), std::string("OnShutdown"))) +
+                1);
+  // And a stop after that posts yet another.
+  EXPECT_TRUE(rig.control->StopSession());
+  rig.Pump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, SessionEnds,
+    ::testing::Values(
+        EndCase{"Seize",
+                FirmwareBits(10),
+                {"OnDialog Session Acquired by another user.", "OnShutdown", "OnShutdown"},
+                "Session Acquired by another user.",
+                true,
+                nullptr,
+                CRemCons::SessionEnd::kServerEnded},
+        EndCase{"Kill",
+                FirmwareBits(11),
+                {"OnDialog Session terminated by firmware update.", "OnShutdown", "OnShutdown"},
+                "Session terminated by firmware update.",
+                false,
+                nullptr,
+                CRemCons::SessionEnd::kServerEnded},
+        EndCase{"Channel6",
+                TextBits(6, "Closed by the administrator"),
+                {"OnDialog Closed by the administrator", "OnShutdown", "OnShutdown"},
+                "Closed by the administrator",
+                false,
+                nullptr,
+                CRemCons::SessionEnd::kServerEnded},
+        EndCase{"ExitCommand",
+                FirmwareBits(1),
+                {"OnShutdown"},
+                "Attempting to connect to Kro remote console.",
+                true,
+                nullptr,
+                CRemCons::SessionEnd::kServerEnded},
+        EndCase{"DroppedConnection",
+                "",
+                {"OnShutdown"},
+                "Connection to Kro lost",
+                false,
+                "Network Error",
+                CRemCons::SessionEnd::kConnectionLost}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SessionStop, DestroyingTheWindowWhileTheThreadWaitsInAReceive) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  rig.control->OnDestroy();
+  EXPECT_FALSE(rig.control->ConsoleThreadRunning());
+  EXPECT_TRUE(rig.control->SessionStopped());
+  EXPECT_EQ(rig.control->EndReason(), CRemCons::SessionEnd::kStopped);
+  EXPECT_TRUE(rig.host.Boxes().empty());  // a stop is not a lost connection
+  rig.Pump();
+  // Once from the end of the thread, once from the stop.
+  EXPECT_EQ(rig.events.Events(), (std::vector<std::string>{"OnShutdown", "OnShutdown"}));
+  EXPECT_TRUE(WaitUntil([&] { return peer.Ended(); }));
+}
+
+TEST(SessionStop, AReplayWaitingBetweenChunksEndsAtTheStopFlag) {
+  // A replay source that waits a minute between chunks, through the clock with the stop flag.
+  class SlowReplay : public ByteSource {
+   public:
+    explicit SlowReplay(CRemCons& control) : control_(control) {}
+    int Read(uint8_t*, int) override {
+      waiting = true;
+      woken = !SystemClock().SleepMs(60000, &control_.StopFlag());
+      return 0;
+    }
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> woken{false};
+
+   private:
+    CRemCons& control_;
+  };
+
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  SlowReplay replay(*rig.control);
+  rig.control->SetReplaySource(&replay);
+  rig.control->SetReplaying(true);
+  // The console thread takes the replay's bytes from its next refill on.
+  peer.Send(AlignedBits(""));
+  ASSERT_TRUE(WaitUntil([&] { return replay.waiting.load(); }));
+
+  int attempts = 0;
+  while (!rig.control->StopSession() && attempts < 30) ++attempts;
+  EXPECT_TRUE(rig.control->SessionStopped());
+  EXPECT_FALSE(rig.control->Replaying());
+  EXPECT_TRUE(replay.woken.load());
+  EXPECT_FALSE(rig.control->ConsoleThreadRunning());
+  EXPECT_TRUE(rig.host.Boxes().empty());
+  rig.control->SetReplaySource(nullptr);
+}
+
+TEST(SessionStop, MessagesPostedToAControlThatIsGoneDoNothing) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  while (!rig.control->StopSession()) {
+  }
+  rig.control.reset();
+  EXPECT_GE(rig.host.RunPosted(), 1);
+  EXPECT_TRUE(rig.events.Events().empty());
+}
+
+// --- Commands ---
+
+TEST(SessionCommands, DispatchTable) {
+  TraceCapture trace;
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  for (int command : {7, 8, 9, 10, 11, 18, 19, 100, 0, 2, 12, 99, 108})
+    rig.control->DoCommand(command);
+  for (int command = 101; command <= 107; ++command) rig.control->DoCommand(command);
+  // The keys panel's hot keys, as the menu bar writes them.
+  const uint8_t hotKey = 0x16;
+  rig.control->WriteInput(&hotKey, 1);
+  // Without the control right the keys stay local, the power buttons do not.
+  rig.control->SetInputEnabled(false);
+  rig.control->DoCommand(7);
+  rig.control->WriteInput(&hotKey, 1);
+  rig.control->DoCommand(8);
+  rig.control->SetInputEnabled(true);
+  rig.control->DoCommand(7);
+
+  const Bytes expected = {0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F,              // 7
+                          0xFF, 0xBA, 0xFF, 0xBB, 0xFF, 0xBC, 0xFF, 0xBD,  // 8-11
+                          0x1B, 0x5B, 0x7E,                                // 18
+                          0x16,                                            // a hot key
+                          0xFF, 0xBA,                                      // 8, input off
+                          0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};             // 7, input on
+  ASSERT_TRUE(peer.WaitReceived(expected.size()));
+  EXPECT_EQ(peer.Received(), expected);
+  for (int kind = 1; kind <= 7; ++kind) {
+    EXPECT_TRUE(trace.Has("Unmount command sent " + std::to_string(kind) + " device\n")) << kind;
+  }
+
+  // Command 1 is the menu bar's exit.
+  int attempts = 0;
+  rig.control->DoCommand(1);
+  while (!rig.control->SessionStopped() && attempts++ < 30) rig.control->StopSession();
+  EXPECT_TRUE(rig.control->SessionStopped());
+}
+
+TEST(SessionCommands, UnmountRequestsFromADriveRunOnTheWindowThread) {
+  TraceCapture trace;
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  std::thread serve([&] { rig.control->OnVmUnmountRequest(VmKind::Folder); });
+  serve.join();
+  EXPECT_FALSE(trace.Has("Unmount command sent 7 device\n"));
+  rig.Pump();
+  EXPECT_TRUE(trace.Has("Unmount command sent 7 device\n"));
+}
+
+// --- Window-side input ---
+
+TEST(SessionInput, HidKeysFollowTheFocus) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_kbdMode(1);
+  rig.Connect(peer);
+
+  rig.control->OnSetFocus();
+  EXPECT_TRUE(rig.host.keyboardGrabbed.load());
+  EXPECT_TRUE(CKeyboard::HookInstalled());
+  EXPECT_EQ(rig.control->OnKeyEvent({0x41, 0x1E, false, false, false, 0}), KeyResult::kSwallow);
+  EXPECT_EQ(rig.control->OnKeyEvent({0x41, 0x1E, false, false, true, 0}), KeyResult::kSwallow);
+  rig.control->OnKillFocus();
+  EXPECT_FALSE(rig.host.keyboardGrabbed.load());
+  EXPECT_FALSE(CKeyboard::HookInstalled());
+  // Without the focus keys stay local.
+  EXPECT_EQ(rig.control->OnKeyEvent({0x42, 0x30, false, false, false, 0}), KeyResult::kPassOn);
+
+  const Bytes expected = {0xFF, 0xD6, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
+                          0xFF, 0xD6, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  ASSERT_TRUE(peer.WaitReceived(expected.size()));
+  EXPECT_EQ(peer.Received(), expected);
+}
+
+TEST(SessionInput, TerminalKeysCharactersAndShiftState) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  rig.control->OnSetFocus();
+  // Shift held: Tab is the Shift cell.
+  EXPECT_EQ(rig.control->OnKeyEvent({0xA0, 0x2A, false, false, false, 0}), KeyResult::kPassOn);
+  EXPECT_EQ(rig.control->OnKeyEvent({0x09, 0x0F, false, false, false, 0}), KeyResult::kSwallow);
+  rig.control->OnKeyEvent({0x09, 0x0F, false, false, true, 0});
+  rig.control->OnKeyEvent({0xA0, 0x2A, false, false, true, 0});
+  // Plain Tab, then a letter that the window types as a character.
+  rig.control->OnKeyEvent({0x09, 0x0F, false, false, false, 0});
+  EXPECT_EQ(rig.control->OnKeyEvent({0x41, 0x1E, false, false, false, 0}), KeyResult::kPassOn);
+  rig.control->OnChar('a', 0x1E);
+  rig.control->OnChar('\\', 0x56);  // the 102nd key's backslash
+  rig.control->OnKillFocus();
+
+  const Bytes expected = {0x1B, 0x5B, 0x33, 0x09, 0x09, 'a', 0xF0};
+  ASSERT_TRUE(peer.WaitReceived(expected.size()));
+  EXPECT_EQ(peer.Received(), expected);
+  EXPECT_TRUE(rig.control->InputSeen());
+}
+
+// The window's mouse messages reach the server with the Control flag and the remote size (the
+// packets themselves are the input tests').
+TEST(SessionInput, MouseMessagesReachTheServer) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_width(1024);
+  rig.control->put_height(768);
+  rig.Connect(peer);
+  rig.control->OnMouseMove(500, 90, true);  // Control held: the local pointer moves alone
+  rig.control->OnMouseMove(501, 90, false);
+  rig.control->OnMouseButton(MenuBarMouse::kRightDown, 501, 90);
+  rig.control->OnMouseButton(MenuBarMouse::kRightUp, 501, 90);
+  // One step right from 500: X = 1467.
+  const Bytes expected = {0xFF, 0xD0, 0x01, 0x00, 0x05, 0xBB, 0x01,
+                          0x5F, 0xFF, 0xD1, 0x01, 0xFF, 0xD2, 0x01};
+  ASSERT_TRUE(peer.WaitReceived(expected.size()));
+  EXPECT_EQ(peer.Received(), expected);
+  EXPECT_GE(rig.host.cursorSets.load(), 1);
+}
+
+// --- The menu bar ---
+
+TEST(SessionMenuBar, PinnedOnThe21stTickAndComposedOverThePicture) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  CMenuBar& bar = *rig.control->menuBar();
+  const Surface& frame = rig.control->frameBuffer()->frame();
+  Surface window(frame.width(), frame.height(), Rgb(9, 9, 9));
+  const Rect whole = window.bounds();
+
+  rig.Tick(20);
+  EXPECT_FALSE(bar.IsPinned());
+  rig.control->OnPaint(whole, window);
+  long sameAsFrame = 0;
+  for (int y = 0; y < window.height(); ++y) {
+    for (int x = 0; x < window.width(); ++x)
+      sameAsFrame += SameColor(window.At(x, y), frame.At(x, y));
+  }
+  EXPECT_EQ(sameAsFrame, static_cast<long>(window.width()) * window.height());
+
+  rig.Tick();
+  EXPECT_TRUE(bar.IsPinned());
+  EXPECT_TRUE(bar.IsShown());
+  rig.control->OnPaint(whole, window);
+  // The bar is drawn where it lies; the picture everywhere else.
+  const Rect area = bar.Area();
+  ASSERT_FALSE(area.Empty());
+  EXPECT_EQ(area.top, 0);
+  long barPixels = 0, elsewhereSame = 0, elsewhere = 0;
+  for (int y = 0; y < window.height(); ++y) {
+    for (int x = 0; x < window.width(); ++x) {
+      if (area.Contains(x, y)) {
+        barPixels += !SameColor(window.At(x, y), frame.At(x, y));
+      } else {
+        ++elsewhere;
+        elsewhereSame += SameColor(window.At(x, y), frame.At(x, y));
+      }
+    }
+  }
+  EXPECT_GT(barPixels, area.Width() * area.Height() / 2);
+  EXPECT_EQ(elsewhereSame, elsewhere);
+}
+
+// --- Mode changes and status texts ---
+
+TEST(SessionVideo, AModeChangeResizesWindowedAndReportsTheNewSize) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  peer.Send(AlignedBits(ModeBits(50, 37, 8) + TextBits(2, "Ready")));
+  ASSERT_TRUE(WaitUntil([&] { return rig.events.Has("OnStatus 800x600 | Ready"); }));
+  EXPECT_EQ(rig.events.Events(),
+            (std::vector<std::string>{"OnResize 800x600", "OnStatus 800x600 | Ready"}));
+  uint16_t width = 0, height = 0;
+  rig.control->get_width(&width);
+  rig.control->get_height(&height);
+  EXPECT_EQ(width, 800);
+  EXPECT_EQ(height, 600);
+  // The frame surfaces keep their size.
+  EXPECT_EQ(rig.control->frameBuffer()->frame().width(), 1280);
+}
+
+TEST(SessionVideo, FullScreenWithoutDisplayModesKeepsTheWindowAndSaysSo) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_fullScreen(1);
+  rig.Connect(peer);
+  peer.Send(AlignedBits(ModeBits(64, 48, 0) + TextBits(2, "Ready")));
+  ASSERT_TRUE(WaitUntil([&] { return rig.events.Count("OnStatus 1024x768 | Ready") == 1; }));
+  EXPECT_FALSE(rig.events.Has("OnResize 1024x768"));
+  const auto boxes = rig.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Warning");
+  EXPECT_EQ(boxes[0].text, "Unable to find a match for 800x600.");
+  // The stop restores the desktop's mode once more after full screen.
+  rig.control->OnDestroy();
+  size_t restores = 0;
+  for (const auto& change : rig.host.displayChanges) restores += !change.has_value();
+  EXPECT_EQ(restores, 2u);
+}
+
+TEST(SessionVideo, PowerCommandsReachTheMenuBarIndicator) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.Connect(peer);
+  EXPECT_EQ(rig.control->ServerPowerShown(), 2);
+  peer.Send(AlignedBits(FirmwareBits(5)));
+  ASSERT_TRUE(WaitUntil([&] { return rig.control->ServerPowerShown() == 0; }));
+  EXPECT_FALSE(rig.control->menuBar()->IsPowerOn());
+  peer.Send(AlignedBits(FirmwareBits(4)));
+  ASSERT_TRUE(WaitUntil([&] { return rig.control->ServerPowerShown() == 1; }));
+  EXPECT_TRUE(rig.control->menuBar()->IsPowerOn());
+}
+
+TEST(SessionVideo, SecondStatusTextInAMultiUserStatusLine) {
+  ConsolePeer peer;
+  SessionRig rig;
+  rig.control->put_muMode(1);
+  rig.Connect(peer);
+  peer.Send(AlignedBits(TextBits(5, "2 users") + TextBits(2, "Live")));
+  ASSERT_TRUE(WaitUntil([&] { return rig.events.Events().size() >= 2; }));
+  const auto events = rig.events.Events();
+  EXPECT_EQ(events[0],
+            "OnStatus 1280x1024 | Attempting to connect to Kro remote console. | 2 users");
+  EXPECT_EQ(events[1], "OnStatus 1280x1024 | Live | 2 users");
+}
+
+TEST(SessionVideo, EncipheredSessionBothWays) {
+  const uint8_t sendKey[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                               0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+  const uint8_t receiveKey[16] = {0xF0, 0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87,
+                                  0x78, 0x69, 0x5A, 0x4B, 0x3C, 0x2D, 0x1E, 0x0F};
+  ConsolePeer::Options options;
+  options.enciphered = true;
+  std::copy_n(sendKey, 16, options.consoleSendKey);
+  std::copy_n(receiveKey, 16, options.consoleReceiveKey);
+  options.startBytes = 15 + 7;  // "dXNlcjpw" is "user:p": u s e r CR p CR
+  ConsolePeer peer(options);
+  SessionRig rig;
+  rig.control->put_encryption(1);
+  rig.control->put_keyIndex(0x01020304);
+  rig.control->put_login("dXNlcjpw");  // "user:p"
+  rig.control->put_decryptKey("1032547698BADCFE0123456789ABCDEF");
+  rig.control->put_encryptKey("F0E1D2C3B4A5968778695A4B3C2D1E0F");
+  rig.Connect(peer);
+
+  Bytes start = peer.StartSequence();
+  ASSERT_EQ(start.size(), 22u);
+  EXPECT_EQ(Bytes(start.begin(), start.begin() + 6), (Bytes{0xFF, 0xC0, 0x01, 0x02, 0x03, 0x04}));
+  EXPECT_EQ(Bytes(start.begin() + 6, start.begin() + 15), kStartEscapes);
+  EXPECT_EQ(Bytes(start.begin() + 15, start.end()), (Bytes{'u', 's', 'e', 'r', '\r', 'p', '\r'}));
+
+  peer.Send(AlignedBits(TextBits(2, "secret screen")));
+  ASSERT_TRUE(WaitUntil([&] { return rig.events.Has("OnStatus 1280x1024 | secret screen"); }));
+  rig.control->DoCommand(18);
+  ASSERT_TRUE(peer.WaitReceived(3));
+  EXPECT_EQ(peer.Received(), kMarker);
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,313 @@
+// What the session tests share: a console peer on loopback that plays the management processor's
+// console service byte by byte, a recording event sink, and a control wired to a fake window.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/Net.h"
+#include "platform/Socket.h"
+#include "session/RemCons.h"
+#include "support/FakeHost.h"
+#include "support/Wait.h"
+#include "ui/MenuBarImages.h"
+#include "video/VideoFakes.h"
+
+namespace remcons::testing {
+
+// Stream bits that end in the alignment command, padded to a whole byte.
+inline std::vector<uint8_t> AlignedBits(const std::string& bits) {
+  std::string all = bits + "101101";
+  while (all.size() % 8) all += '0';
+  return Bits(all);
+}
+// A firmware command with its operands, from START.
+inline std::string FirmwareBits(uint8_t command, const std::vector<uint8_t>& operands = {}) {
+  std::string bits = "10111";
+  for (uint8_t op : operands) bits += Field(op, 8) + "1";
+  return bits + Field(command, 8) + "0";
+}
+// A text record on a channel, from START.
+inline std::string TextBits(uint8_t channel, const std::string& text) {
+  std::string bits = FirmwareBits(2) + Field(channel, 8);
+  for (unsigned char c : text) bits += Field(c, 8);
+  return bits + Field(0, 8);
+}
+// A mode command, from START.
+inline std::string ModeBits(int widthBlocks, int heightBlocks, int extraLines) {
+  return "101100" + Field(static_cast<uint32_t>(widthBlocks), 7) +
+         Field(static_cast<uint32_t>(heightBlocks), 7) +
+         Field(static_cast<uint32_t>(extraLines), 4);
+}
+
+// The management processor's console service for one connection: reads the start sequence,
+// answers it (or not), then records every byte the console sends and sends what the test gives it.
+// Enciphered sessions run both keystreams as the console's peer must.
+class ConsolePeer {
+ public:
+  struct Options {
+    // Send the start reply; without it the console waits in its handshake.
+    bool answer = true;
+    // Close the connection right after reading the start sequence (the handshake fails).
+    bool closeInHandshake = false;
+    // ESC [ R instead of ESC [ r, with these keys (the console's decryptKey and encryptKey).
+    bool enciphered = false;
+    uint8_t consoleSendKey[16] = {};
+    uint8_t consoleReceiveKey[16] = {};
+    // Bytes of the start sequence: 9 escapes + login, 6 more with the key index header.
+    size_t startBytes = 9;
+  };
+
+  ConsolePeer() : ConsolePeer(Options()) {}
+  explicit ConsolePeer(Options options)
+      : options_(options), listener_(TcpSocket::Listen("127.0.0.1", 0)) {
+    if (!listener_) throw std::runtime_error("cannot listen on loopback");
+    port_ = listener_->LocalPort();
+    thread_ = std::thread([this] { Body(); });
+  }
+  ~ConsolePeer() {
+    listener_->Close();
+    Close();
+    thread_.join();
+  }
+
+  uint16_t port() const { return port_; }
+
+  // Sends bytes to the console (enciphered in an enciphered session).
+  void Send(std::vector<uint8_t> bytes) {
+    std::shared_ptr<TcpSocket> socket = Socket();
+    if (!socket) return;
+    std::lock_guard lock(sendMutex_);
+    if (sendStream_) sendStream_->Apply(bytes.data(), bytes.size());
+    socket->SendAll(bytes.data(), bytes.size());
+  }
+  // Drops the connection.
+  void Close() {
+    std::shared_ptr<TcpSocket> socket = Socket();
+    if (socket) socket->Close();
+  }
+
+  bool WaitStartSequence(int timeoutMs = 5000) {
+    return WaitUntil(
+        [this] {
+          std::lock_guard lock(mutex_);
+          return startSeen_;
+        },
+        timeoutMs);
+  }
+  // The start sequence as it came on the wire.
+  std::vector<uint8_t> StartSequence() {
+    std::lock_guard lock(mutex_);
+    return start_;
+  }
+  // Everything received after the start sequence, deciphered.
+  std::vector<uint8_t> Received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+  bool WaitReceived(size_t n, int timeoutMs = 5000) {
+    return WaitUntil([&] { return Received().size() >= n; }, timeoutMs);
+  }
+  // True once the console closed its side (or the connection went).
+  bool Ended() {
+    std::lock_guard lock(mutex_);
+    return ended_;
+  }
+
+ private:
+  std::shared_ptr<TcpSocket> Socket() {
+    std::lock_guard lock(mutex_);
+    return socket_;
+  }
+
+  void Body() {
+    pthread_setname_np(pthread_self(), "console-peer");
+    std::unique_ptr<TcpSocket> accepted = listener_->Accept();
+    if (!accepted) return;
+    accepted->SetReceiveTimeout(20000);
+    std::shared_ptr<TcpSocket> socket(std::move(accepted));
+    {
+      std::lock_guard lock(mutex_);
+      socket_ = socket;
+    }
+    std::vector<uint8_t> start(options_.startBytes);
+    if (!socket->ReceiveAll(start.data(), start.size())) return Finish();
+    std::unique_ptr<RC4Stream> receiveStream;
+    if (options_.enciphered) {
+      // The console enciphers everything after the six-byte header with its send stream.
+      receiveStream = std::make_unique<RC4Stream>(options_.consoleSendKey);
+      receiveStream->Apply(start.data() + 6, start.size() - 6);
+    }
+    {
+      std::lock_guard lock(mutex_);
+      start_ = start;
+      startSeen_ = true;
+    }
+    if (options_.closeInHandshake) {
+      socket->Close();
+      return Finish();
+    }
+    if (options_.answer) {
+      std::lock_guard lock(sendMutex_);
+      const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B,
+                               static_cast<uint8_t>(options_.enciphered ? 'R' : 'r')};
+      socket->SendAll(reply, sizeof reply);
+      if (options_.enciphered)
+        sendStream_ = std::make_unique<RC4Stream>(options_.consoleReceiveKey);
+    }
+    uint8_t buffer[4096];
+    for (;;) {
+      const int got = socket->Receive(buffer, sizeof buffer);
+      if (got <= 0) break;
+      if (receiveStream) receiveStream->Apply(buffer, static_cast<size_t>(got));
+      std::lock_guard lock(mutex_);
+      received_.insert(received_.end(), buffer, buffer + got);
+    }
+    Finish();
+  }
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+
+  Options options_;
+  std::unique_ptr<TcpSocket> listener_;
+  uint16_t port_ = 0;
+  std::mutex mutex_;
+  std::mutex sendMutex_;
+  std::shared_ptr<TcpSocket> socket_;
+  std::unique_ptr<RC4Stream> sendStream_;
+  std::vector<uint8_t> start_;
+  bool startSeen_ = false;
+  std::vector<uint8_t> received_;
+  bool ended_ = false;
+  std::thread thread_;
+};
+
+// Makes the console's own socket to port fail every send from now on (its receives still work),
+// as a connection whose sending side broke does. Finds the socket by its peer address.
+inline bool BreakConsoleSends(uint16_t peerPort) {
+  for (int fd = 3; fd < 4096; ++fd) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
+    if (peer.sin_family != AF_INET || ntohs(peer.sin_port) != peerPort) continue;
+    return shutdown(fd, SHUT_WR) == 0;
+  }
+  return false;
+}
+
+// Records the control's events as text, in order.
+class EventLog : public IRemConsEv {
+ public:
+  void OnShutdown() override { Add("OnShutdown"); }
+  void OnResize(int32_t cx, int32_t cy) override {
+    Add("OnResize " + std::to_string(cx) + "x" + std::to_string(cy));
+  }
+  void OnStatus(const std::string& status) override { Add("OnStatus " + status); }
+  void OnDialog(const std::string& status) override { Add("OnDialog " + status); }
+
+  std::vector<std::string> Events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  int Count(const std::string& event) {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count(events_.begin(), events_.end(), event));
+  }
+  bool Has(const std::string& event) { return Count(event) > 0; }
+
+ private:
+  void Add(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+// Text as boxes (the video tests' painter) and the menu bar's images as plain surfaces of their
+// catalogue sizes, a colour each.
+class SessionPainter : public FakePainter {
+ public:
+  SessionPainter() {
+    uint8_t n = 0;
+    for (const menubar::ImageSpec& image : menubar::kImages) {
+      ++n;
+      images_.emplace(std::string(image.id), Surface(image.width, image.height,
+                                                     Rgb(n, static_cast<uint8_t>(255 - n), 99)));
+    }
+  }
+  const Surface* Image(std::string_view id) override {
+    auto it = images_.find(std::string(id));
+    return it == images_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::map<std::string, Surface> images_;
+};
+
+// A control with a fake window around it.
+struct SessionRig {
+  FakeHost host;
+  SessionPainter painter;
+  ManualClock clock;
+  EventLog events;
+  std::unique_ptr<CRemCons> control = std::make_unique<CRemCons>();
+
+  SessionRig() {
+    control->Advise(&events);
+    control->put_target("127.0.0.1");
+    control->put_fullScreen(0);
+  }
+  ~SessionRig() { control.reset(); }
+
+  int Create(FrameBuffer::SurfaceFactory factory = {}) {
+    SessionEnvironment env;
+    env.host = &host;
+    env.painter = &painter;
+    env.clock = &clock;
+    env.surfaceFactory = std::move(factory);
+    // No local drives for the drive menu.
+    env.mediaRoots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
+    return control->OnCreate(env);
+  }
+  void Tick(int n = 1) {
+    for (int i = 0; i < n; ++i) control->OnTimer(kSessionTimer);
+  }
+  // Runs the messages posted to the window.
+  void Pump() { host.RunPosted(); }
+  // Waits for the start reply to have arrived.
+  bool WaitConnected() {
+    return WaitUntil([this] { return control->Decoding(); });
+  }
+  // Creates the control against peer and waits until the session runs.
+  void Connect(ConsolePeer& peer) {
+    control->put_port(peer.port());
+    ASSERT_EQ(Create(), 0);
+    ASSERT_TRUE(WaitConnected());
+  }
+  // Ticks until phase 2 begins (42 ticks for a console connection).
+  void EnterPhase2() { Tick(42); }
+  // Waits for the console thread to end and runs what it posted.
+  bool WaitThreadEnded() {
+    const bool ended = WaitUntil([this] { return !control->ConsoleThreadRunning(); });
+    Pump();
+    return ended;
+  }
+};
+
+}  // namespace remcons::testing

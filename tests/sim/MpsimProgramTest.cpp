@@ -1,0 +1,234 @@
+// The mpsim program: its command line, its script language, and the program itself run on an
+// ephemeral port with a script and a log file, talked to by the test console.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "ConsolePeer.h"
+#include "app/Program.h"
+#include "sim/ConsoleScript.h"
+#include "sim/MpsimCommandLine.h"
+
+namespace remcons::sim {
+namespace {
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+bool Parse(std::vector<std::string> args, MpsimCommandLine* out, std::string* error) {
+  args.insert(args.begin(), "mpsim");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return ParseMpsimCommandLine(static_cast<int>(args.size()), argv.data(), out, error);
+}
+
+TEST(MpsimCommandLineTest, DefaultsAndEveryOption) {
+  MpsimCommandLine cl;
+  std::string error;
+  ASSERT_TRUE(Parse({}, &cl, &error)) << error;
+  EXPECT_EQ(cl.console.port, 23);
+  EXPECT_TRUE(cl.console.encryption);
+  EXPECT_FALSE(cl.console.checkLogin);
+  EXPECT_FALSE(cl.vm.enabled);
+
+  ASSERT_TRUE(Parse(Words("--port 0 --bind 0.0.0.0 --encryption off --key-index 0x01020304 "
+                          "--decrypt-key 000102030405060708090a0b0c0d0e0f "
+                          "--encrypt-key F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF --key "
+                          "7:11111111111111111111111111111111:22222222222222222222222222222222 "
+                          "--login root:calvin --reply hello\\r\\n --size 800x600 "
+                          "--server-name BOX --memory 2048 --boot-ms 10 --power off "
+                          "--frame-interval 20 --keychange-every 5000 --silent --no-seize "
+                          "--no-join-answers --log - --sessions 3 --vm-port 0"),
+                    &cl, &error))
+      << error;
+  EXPECT_EQ(cl.console.port, 0);
+  EXPECT_EQ(cl.console.bind, "0.0.0.0");
+  EXPECT_FALSE(cl.console.encryption);
+  EXPECT_EQ(cl.console.keyIndex, 0x01020304u);
+  EXPECT_EQ(cl.console.keys.decryptKey[0], 0x00);
+  EXPECT_EQ(cl.console.keys.decryptKey[15], 0x0F);
+  EXPECT_EQ(cl.console.keys.encryptKey[0], 0xF0);
+  ASSERT_EQ(cl.console.moreKeys.count(7), 1u);
+  EXPECT_EQ(cl.console.moreKeys[7].decryptKey[3], 0x11);
+  EXPECT_EQ(cl.console.moreKeys[7].encryptKey[3], 0x22);
+  EXPECT_TRUE(cl.console.checkLogin);
+  EXPECT_EQ(cl.console.login, "root:calvin");
+  EXPECT_EQ(cl.console.replyText, "hello\r\n");
+  EXPECT_EQ(cl.console.screen.width, 800);
+  EXPECT_EQ(cl.console.screen.height, 600);
+  EXPECT_EQ(cl.console.screen.serverName, "BOX");
+  EXPECT_EQ(cl.console.screen.memoryMb, 2048u);
+  EXPECT_EQ(cl.console.screen.bootMs, 10u);
+  EXPECT_FALSE(cl.console.screen.powerOn);
+  EXPECT_EQ(cl.console.frameIntervalMs, 20u);
+  EXPECT_EQ(cl.console.keyChangeIntervalMs, 5000u);
+  EXPECT_TRUE(cl.console.silent);
+  EXPECT_FALSE(cl.console.seizeOnNewConnection);
+  EXPECT_FALSE(cl.console.answerJoinRequests);
+  EXPECT_EQ(cl.console.logFile, "/dev/stdout");
+  EXPECT_EQ(cl.sessions, 3);
+  EXPECT_TRUE(cl.vm.enabled);
+}
+
+TEST(MpsimCommandLineTest, BadValuesAreRefusedWithAReason) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--port", "65536"}, "--port: bad number '65536'"},
+      {{"--port"}, "--port needs a value"},
+      {{"--decrypt-key", "0011"}, "--decrypt-key takes 32 hexadecimal digits"},
+      {{"--encrypt-key", "zz0102030405060708090a0b0c0d0e0f"},
+       "--encrypt-key takes 32 hexadecimal digits"},
+      {{"--key", "1:00"}, "--key takes INDEX:DECRYPT:ENCRYPT, the keys as 32 hexadecimal digits"},
+      {{"--size", "1000x600"},
+       "--size takes WIDTHxHEIGHT, the width a multiple of 16 up to 2032, the height up to 2047"},
+      {{"--encryption", "maybe"}, "--encryption takes on or off"},
+      {{"--script", "/nonexistent/script"},
+       "cannot open /nonexistent/script: No such file or directory"},
+      {{"--frobnicate"}, "unknown option --frobnicate (see --help)"},
+      {{"--vm-key", "xyz"}, ""},
+  };
+  for (const auto& [args, message] : cases) {
+    MpsimCommandLine cl;
+    std::string error;
+    EXPECT_FALSE(Parse(args, &cl, &error)) << args[0];
+    if (!message.empty()) {
+      EXPECT_EQ(error, message);
+    }
+    EXPECT_FALSE(error.empty());
+  }
+  MpsimCommandLine cl;
+  std::string error;
+  ASSERT_TRUE(Parse({"--help"}, &cl, &error));
+  EXPECT_TRUE(cl.help);
+}
+
+TEST(ConsoleScriptTest, CommandsNumbersAndEscapes) {
+  std::vector<ScriptCommand> commands;
+  std::string error;
+  ASSERT_TRUE(
+      ParseScript("  # comment\n"
+                  "\n"
+                  "wait 0x10\n"
+                  "mode 1024 768\n"
+                  "mode 800x600\n"
+                  "text 0x81 1\n"
+                  "status2 a\\tb\\x41\\\\\n"
+                  "button cold\n"
+                  "button 3\n"
+                  "power cycle\r\n"
+                  "wait-packet mouse-move 3 100\n"
+                  "keychange-every 250\n"
+                  "silence on\n",
+                  &commands, &error))
+      << error;
+  ASSERT_EQ(commands.size(), 11u);
+  EXPECT_EQ(commands[0].op, ScriptCommand::kWait);
+  EXPECT_EQ(commands[0].a, 16);
+  EXPECT_EQ(commands[0].line, 3);
+  EXPECT_EQ(commands[1].a, 1024);
+  EXPECT_EQ(commands[1].b, 768);
+  EXPECT_EQ(commands[2].a, 800);
+  EXPECT_EQ(commands[2].b, 600);
+  EXPECT_EQ(commands[3].op, ScriptCommand::kText);
+  EXPECT_EQ(commands[3].a, 0x81);
+  EXPECT_EQ(commands[3].text, "1");
+  EXPECT_EQ(commands[4].a, 5);
+  EXPECT_EQ(commands[4].text, "a\tbA\\");
+  EXPECT_EQ(commands[5].a, 2);
+  EXPECT_EQ(commands[6].a, 3);
+  EXPECT_EQ(commands[7].op, ScriptCommand::kPower);
+  EXPECT_EQ(commands[7].a, 2);
+  EXPECT_EQ(commands[8].text, "mouse-move");
+  EXPECT_EQ(commands[8].b, 3);
+  EXPECT_EQ(commands[8].c, 100);
+  EXPECT_EQ(commands[10].a, 1);
+
+  const std::pair<std::string, std::string> bad[] = {
+      {"jump", "line 1: unknown command 'jump'"},
+      {"wait soon", "line 1: wait: expects milliseconds"},
+      {"mode 1000x600",
+       "line 1: mode: expects WIDTHxHEIGHT, the width a multiple of 16 up to "
+       "2032, the height up to 2047"},
+      {"text 300 x", "line 1: text: expects a channel 0 to 255 and a text"},
+      {"\nseize now", "line 2: seize: takes no arguments"},
+      {"wait-packet teleport", "line 1: wait-packet: unknown packet kind 'teleport'"},
+      {"power sideways", "line 1: power: expects on, off or cycle"},
+      {"button 9", "line 1: button: expects momentary, hold, cold or reset"},
+  };
+  for (const auto& [text, message] : bad) {
+    EXPECT_FALSE(ParseScript(text, &commands, &error)) << text;
+    EXPECT_EQ(error, message);
+  }
+}
+
+// --- The program ---
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "mpsim_" + std::to_string(getpid()) + "_" + name;
+}
+
+TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
+  ASSERT_TRUE(remcons::testing::LoadLegacyProvider());
+  const std::string script = TempPath("script.txt");
+  const std::string log = TempPath("log.jsonl");
+  std::remove(log.c_str());
+  {
+    std::ofstream s(script);
+    s << "status from the script\n";
+  }
+  const ConsoleKeys keys = testing::TestKeys();
+  auto hex = [](const std::array<uint8_t, 16>& k) {
+    char text[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(text + 2 * i, 3, "%02x", k[static_cast<size_t>(i)]);
+    return std::string(text, 32);
+  };
+  apptest::Program mpsim(
+      MPSIM_BINARY,
+      Words("--port 0 --boot-ms 0 --size 640x480 --key-index 5 --decrypt-key " +
+            hex(keys.decryptKey) + " --encrypt-key " + hex(keys.encryptKey) +
+            " --login ops:pw --script " + script + " --log " + log + " --sessions 1 --vm-port 0"),
+      TempPath("out.txt"), TempPath("err.txt"));
+  // The virtual-media side listens as well when a --vm-* option asks for it.
+  const std::string line = mpsim.WaitForLine("mpsim: console service on 127.0.0.1:");
+  ASSERT_FALSE(line.empty()) << mpsim.err();
+  const uint16_t port = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+  const std::string vmLine = mpsim.WaitForLine("mpsim: virtual media on 127.0.0.1:");
+  ASSERT_FALSE(vmLine.empty());
+  EXPECT_GT(std::stoi(vmLine.substr(vmLine.rfind(':') + 1)), 0);
+  {
+    testing::StartOptions start;
+    start.keyIndex = 5;
+    start.login = "ops\rpw\r";
+    testing::DecodingConsole console(port, keys, start);
+    ASSERT_TRUE(console.enciphered);
+    EXPECT_TRUE(console.Saw("text 2 from the script"));
+    EXPECT_TRUE(console.Saw("mode 640x480"));
+    console.peer.Send({0x1B, '[', '&'});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(mpsim.Wait(10000), 0) << "exits after its one session";
+  const std::string text = apptest::ReadText(log);
+  EXPECT_NE(text.find("\"kind\":\"start\",\"hex\":\"ff"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"login\":\"accepted\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"kind\":\"keepalive-idle\",\"hex\":\"1b5b26\""), std::string::npos) << text;
+  std::remove(script.c_str());
+  std::remove(log.c_str());
+}
+
+TEST(MpsimProgramTest, BadOptionsExitWithStatus2) {
+  apptest::Program mpsim(MPSIM_BINARY, {"--size", "nonsense"}, TempPath("out.txt"),
+                         TempPath("err.txt"));
+  EXPECT_EQ(mpsim.Wait(10000), 2);
+  EXPECT_NE(mpsim.err().find("--size"), std::string::npos) << mpsim.err();
+}
+
+}  // namespace
+}  // namespace remcons::sim

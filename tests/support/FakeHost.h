@@ -1,0 +1,84 @@
+// A Host for tests: no window; records what the core asked of it.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Host.h"
+
+namespace remcons::testing {
+
+class FakeHost : public Host {
+ public:
+  struct Box {
+    std::string text, caption;
+    uint32_t style;
+  };
+  struct Invalidation {
+    bool whole;
+    Rect rect;
+    bool erase;
+  };
+
+  // Sent functions run at once on the calling thread, one at a time, as if the window thread ran
+  // them; posted ones wait for RunPosted.
+  bool IsUiThread() override { return true; }
+  bool SendToUi(std::function<void()> fn) override;
+  void PostToUi(std::function<void()> fn) override;
+  // Runs the posted functions; returns how many ran.
+  int RunPosted();
+
+  void Invalidate(const Rect* r, bool erase) override;
+  void StartTimer(int id, uint32_t ms) override;
+  void StopTimer(int id) override;
+  int MessageBox(const std::string& text, const std::string& caption, uint32_t style) override;
+  bool EnumDisplayMode(int index, DisplayMode* mode) override;
+  int ChangeDisplayMode(const DisplayMode* mode) override;
+  std::optional<std::string> PageLocation() override { return pageLocation; }
+  void SetFocus() override { ++focusRequests; }
+  bool GrabKeyboard(bool grab) override {
+    keyboardGrabbed = grab;
+    return grabSucceeds;
+  }
+  void SetCursor() override { ++cursorSets; }
+  void TrackHover() override { ++hoverRequests; }
+  // After this, sends fail without running (as a window that is going away).
+  void CloseSends() override { sendsClosed = true; }
+
+  // Whether timer id runs, and its period (under the lock: the console thread starts timer 1).
+  bool TimerRunning(int id, uint32_t* periodMs = nullptr);
+  std::vector<Box> Boxes();
+  std::vector<Invalidation> Invalidations();
+  void ClearRecords();
+
+  // Set by tests.
+  std::vector<DisplayMode> displayModes;
+  int displayChangeResult = kDispChangeSuccessful;
+  std::optional<std::string> pageLocation;
+  std::function<int(const Box&)> answer;  // default: kIdOk
+
+  bool grabSucceeds = true;
+
+  // Recorded.
+  std::vector<std::optional<DisplayMode>> displayChanges;  // nullopt: restore
+  std::map<int, uint32_t> timers;                          // running timers and periods
+  std::atomic<int> focusRequests{0};
+  std::atomic<bool> keyboardGrabbed{false};
+  std::atomic<int> cursorSets{0};
+  std::atomic<int> hoverRequests{0};
+  std::atomic<bool> sendsClosed{false};
+
+ private:
+  std::recursive_mutex uiMutex_;
+  std::mutex mutex_;
+  std::deque<std::function<void()>> posted_;
+  std::vector<Box> boxes_;
+  std::vector<Invalidation> invalidations_;
+};
+
+}  // namespace remcons::testing

@@ -1,0 +1,300 @@
+// The drive menu as the bar shows and drives it: a sysfs of fake drives, real virtual media
+// connections to the simulator's listener over loopback.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "UiFakes.h"
+#include "support/FakeHost.h"
+#include "support/TraceCapture.h"
+#include "ui/MenuBar.h"
+#include "vmedia/VmHarness.h"
+#include "vmedia/VmTestUtil.h"
+
+namespace remcons {
+namespace {
+
+using testing::FakeOwner;
+using testing::FakePainter;
+using E = MenuBarMouse;
+using Panel = CMenuBar::Panel;
+namespace img = menubar::img;
+
+constexpr int kWidth = 800;
+
+class DriveMenuTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lb.server.SetSessionHandler([](sim::VmInitiator& in) { in.WaitClosed(20000); });
+    ASSERT_TRUE(lb.Start());
+    vmtest::SparseFile(dir / "f.img", 1474560);
+    before = CMenuBar::mountedDrives();
+  }
+  void TearDown() override {
+    bar.reset();
+    // Every mount of a test ends with it.
+    EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  }
+
+  // A removable drive of this many 512-byte sectors (or a CD-ROM drive), with a device node.
+  void AddDrive(const std::string& name, uint64_t sectors, bool cdrom = false) {
+    const std::string base = dir / ("sys/class/block/" + name);
+    vmtest::WriteText(base + "/removable", "1\n");
+    vmtest::WriteText(base + "/size", std::to_string(sectors) + "\n");
+    vmtest::WriteText(base + "/device/type", cdrom ? "5\n" : "0\n");
+    vmtest::SparseFile(dir / ("dev/" + name), sectors * 512);
+  }
+  void RemoveDrive(const std::string& name) {
+    std::filesystem::remove_all(dir / ("sys/class/block/" + name));
+  }
+
+  void Make(bool refused = false, uint16_t port = 0) {
+    MenuBarConfig c;
+    c.target = "127.0.0.1";
+    c.serverName = "srv";
+    c.width = kWidth;
+    c.vmPort = port ? port : lb.server.Port();
+    c.vmKey = lb.key;
+    c.uniqueFeatures = 4 | 8;
+    c.vmKeyRefused = refused;
+    MenuBarServices s;
+    s.vmControl = &lb.control;
+    s.chooser = &chooser;
+    s.roots = MediaRoots{dir / "sys", dir / "dev"};
+    bar = std::make_unique<CMenuBar>(host, painter, owner, c, s);
+    bar->Show();
+  }
+
+  // Opens the drive menu, or closes it when open.
+  void ClickMedia() {
+    const Rect media = layout::Button(BarButton::kMedia, kWidth);
+    const int x = (media.left + media.right) / 2;
+    ASSERT_TRUE(bar->OnMouseButton(E::kLeftDown, x, 10));
+    ASSERT_TRUE(bar->OnMouseButton(E::kLeftUp, x, 10));
+  }
+  void OpenMenu() {
+    ClickMedia();
+    ASSERT_EQ(bar->OpenPanel(), Panel::kDrives);
+  }
+  Rect Menu() const { return layout::DriveMenu(kWidth, bar->driveMenu().Count()); }
+  // Presses the button of a row at x inside the menu; returns whether the press was taken.
+  bool PressRow(int row, int x = 70) {
+    const Rect m = Menu();
+    return bar->OnMouseButton(E::kLeftDown, m.left + x, m.top + layout::DriveButtonY(row) + 8);
+  }
+  bool Release(int row, int x = 70) {
+    const Rect m = Menu();
+    return bar->OnMouseButton(E::kLeftUp, m.left + x, m.top + layout::DriveButtonY(row) + 8);
+  }
+  std::vector<std::string> Labels() {
+    std::vector<std::string> labels;
+    for (int k = 0; k < bar->driveMenu().Count(); ++k) {
+      labels.push_back(bar->driveMenu().Entry(k).label);
+    }
+    return labels;
+  }
+  Surface Painted() {
+    Surface s(kWidth, 300, FakePainter::kBackground);
+    bar->Paint(s, kWidth);
+    return s;
+  }
+
+  vmtest::TempDir dir;
+  vmtest::Loopback lb;
+  FixedTargetChooser chooser{dir / "f.img"};
+  testing::FakeHost host;
+  FakePainter painter;
+  FakeOwner owner;
+  std::unique_ptr<CMenuBar> bar;
+  int before = 0;
+};
+
+TEST_F(DriveMenuTest, RefusedKeyGivesAnEmptyMenu) {
+  AddDrive("sdb", 2880);
+  testing::TraceCapture trace;
+  Make(/*refused=*/true);
+  EXPECT_TRUE(trace.Has("MenuBar:Setting VM Key unauthorized flag.\n"));
+  OpenMenu();
+  EXPECT_EQ(bar->driveMenu().Count(), 0);
+  EXPECT_TRUE(Menu().Empty());
+  // Nothing below the bar belongs to it; the media button shows the menu open.
+  EXPECT_FALSE(bar->HitTest(layout::DriveMenu(kWidth, 1).left + 5, 40));
+  EXPECT_EQ(bar->Area(), (Rect{layout::Bar(kWidth).left, 0, layout::Bar(kWidth).right, 23}));
+  const Rect media = layout::Button(BarButton::kMedia, kWidth);
+  const Surface s = Painted();
+  EXPECT_EQ(painter.ImageAt(s, media.left + 1, media.top + 1), std::string(img::kMediaPressed));
+  EXPECT_EQ(painter.ImageAt(s, layout::DriveMenu(kWidth, 1).left + 1, 40), "");
+}
+
+TEST_F(DriveMenuTest, RowsShowIconLabelAndButton) {
+  AddDrive("sdb", 2880);     // 1.44 MB: a floppy
+  AddDrive("sdc", 8000000);  // a USB key
+  AddDrive("sr0", 0, true);
+  testing::TraceCapture trace;
+  Make();
+  EXPECT_TRUE(trace.Has("MenuBar:Clearing VM Key unauthorized flag.\n"));
+  painter.texts.clear();
+  OpenMenu();
+  ASSERT_EQ(Labels(), (std::vector<std::string>{"Image", "Folder", "Image", "sdb", "sdc", "sr0"}));
+  const Rect m = Menu();
+  EXPECT_EQ(m.Height(), 25 + 21 * 5);
+  const Surface s = Painted();
+  EXPECT_EQ(painter.ImageAt(s, m.left, m.top), std::string(img::kDriveMenu[5]));
+  const std::string_view icons[6] = {img::kIconFloppy, img::kIconFolder, img::kIconCdrom,
+                                     img::kIconFloppy, img::kIconUsb,    img::kIconCdrom};
+  for (int k = 0; k < 6; ++k) {
+    const int y = m.top + layout::DriveIconY(k);
+    EXPECT_EQ(painter.ImageAt(s, m.left + 5 + 8, y + 8), std::string(icons[k])) << k;
+    // Drawn through its mask: the icon's masked-out column shows the menu behind it.
+    EXPECT_EQ(painter.ImageAt(s, m.left + 5, y + 8), std::string(img::kDriveMenu[5])) << k;
+    EXPECT_EQ(painter.ImageAt(s, m.left + 61 + 30, m.top + layout::DriveButtonY(k) + 8),
+              std::string(img::kMount));
+  }
+  std::vector<std::string> drawn;
+  for (const auto& t : painter.texts) {
+    const int k = static_cast<int>(drawn.size());
+    EXPECT_EQ(t.x, m.left + 25);
+    EXPECT_EQ(t.y, m.top + 5 + 21 * k);
+    EXPECT_EQ(t.color, menubar::kMenuTextColor);
+    drawn.push_back(t.text);
+  }
+  EXPECT_EQ(drawn, Labels());
+}
+
+TEST_F(DriveMenuTest, DrivesThatComeAndGoShowTheNextTimeTheMenuOpens) {
+  AddDrive("sdb", 2880);
+  AddDrive("sdc", 2880);
+  Make();
+  OpenMenu();
+  EXPECT_EQ(Labels(), (std::vector<std::string>{"Image", "Folder", "Image", "sdb", "sdc"}));
+  ClickMedia();  // closes
+  EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
+  AddDrive("sdd", 2880);
+  RemoveDrive("sdb");
+  // Still as it was until the menu opens again.
+  EXPECT_EQ(bar->driveMenu().Count(), 5);
+  OpenMenu();
+  const auto labels = Labels();
+  ASSERT_EQ(labels.size(), 5u);
+  EXPECT_EQ(std::set<std::string>(labels.begin() + 3, labels.end()),
+            (std::set<std::string>{"sdc", "sdd"}));
+  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left, Menu().top), std::string(img::kDriveMenu[4]));
+}
+
+TEST_F(DriveMenuTest, MountsOnButtonDownAndOnlyThatRow) {
+  AddDrive("sdb", 2880);
+  AddDrive("sdc", 2880);
+  Make();
+  OpenMenu();
+  // Down on row 4's button mounts it at once and closes the menu.
+  ASSERT_TRUE(PressRow(4));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
+  EXPECT_TRUE(bar->driveMenu().Entry(4).mounted);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  for (int k : {0, 1, 2, 3}) EXPECT_FALSE(bar->driveMenu().Entry(k).mounted) << k;
+  // The release is the bar's too, and does nothing more.
+  EXPECT_TRUE(Release(4));
+  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  OpenMenu();
+  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * 4 + 8),
+            std::string(img::kUnmount));
+  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * 3 + 8),
+            std::string(img::kMount));
+  // Pressed again, it unmounts; the count never goes below where it started.
+  ASSERT_TRUE(PressRow(4));
+  EXPECT_FALSE(bar->driveMenu().Entry(4).mounted);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  // One connection was made, and it has ended.
+  EXPECT_TRUE(lb.server.WaitSessions(1, 10000));
+  EXPECT_EQ(lb.server.Sessions(), 1);
+  bar->UnmountKind(VmKind::FloppyDrive);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  EXPECT_GE(owner.restarts, 2);
+}
+
+TEST_F(DriveMenuTest, AnotherConsolesBarLeavesTheCountAlone) {
+  AddDrive("sdb", 2880);
+  Make();
+  OpenMenu();
+  ASSERT_TRUE(PressRow(3));
+  EXPECT_TRUE(Release(3));
+  ASSERT_EQ(CMenuBar::mountedDrives(), before + 1);
+  // A second console starting in the same process must not forget the drive the first serves:
+  // the count is what holds off the first console's idle time-out.
+  {
+    testing::FakeHost otherHost;
+    FakePainter otherPainter;
+    FakeOwner otherOwner;
+    MenuBarConfig c;
+    c.width = kWidth;
+    c.vmKeyRefused = true;
+    CMenuBar other(otherHost, otherPainter, otherOwner, c);
+    EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  }
+  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  OpenMenu();
+  ASSERT_TRUE(PressRow(3));
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+}
+
+TEST_F(DriveMenuTest, PressAreaCoversTheVisibleButton) {
+  AddDrive("sdb", 2880);
+  Make();
+  OpenMenu();
+  // Left of the press area (the label), and the gap under a row: nothing, the menu stays.
+  EXPECT_TRUE(PressRow(3, 30));
+  EXPECT_TRUE(Release(3, 30));
+  const Rect m = Menu();
+  EXPECT_TRUE(bar->OnMouseButton(E::kLeftDown, m.left + 70, m.top + layout::DriveButtonY(3) + 17));
+  EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, m.left + 70, m.top + layout::DriveButtonY(3) + 17));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kDrives);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  // The right end of the button image counts.
+  ASSERT_TRUE(PressRow(3, 103));
+  EXPECT_TRUE(Release(3, 103));
+  EXPECT_TRUE(bar->driveMenu().Entry(3).mounted);
+  OpenMenu();
+  // So does the start of the press area, over the label's end.
+  ASSERT_TRUE(PressRow(3, 45));
+  EXPECT_TRUE(Release(3, 45));
+  EXPECT_FALSE(bar->driveMenu().Entry(3).mounted);
+}
+
+TEST_F(DriveMenuTest, FixedEntryMountsWhatTheChooserGives) {
+  Make();
+  OpenMenu();
+  ASSERT_EQ(bar->driveMenu().Count(), 3);
+  ASSERT_TRUE(PressRow(0));
+  EXPECT_TRUE(Release(0));
+  EXPECT_TRUE(bar->driveMenu().Entry(0).mounted);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
+  // The console's unmount command for the entry's kind.
+  testing::TraceCapture trace;
+  bar->UnmountKind(VmKind::ImageFile);
+  EXPECT_FALSE(bar->driveMenu().Entry(0).mounted);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  EXPECT_TRUE(trace.Has("Unmount command sent 3 device\n"));
+}
+
+TEST_F(DriveMenuTest, FailedMountLeavesTheRowUnmounted) {
+  // A port nobody listens on.
+  uint16_t closed = 0;
+  {
+    auto probe = TcpSocket::Listen("127.0.0.1", 0);
+    ASSERT_TRUE(probe);
+    closed = probe->LocalPort();
+  }
+  AddDrive("sdb", 2880);
+  Make(false, closed);
+  OpenMenu();
+  ASSERT_TRUE(PressRow(3));
+  EXPECT_TRUE(Release(3));
+  EXPECT_FALSE(bar->driveMenu().Entry(3).mounted);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  OpenMenu();
+  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * 3 + 8),
+            std::string(img::kMount));
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,129 @@
+// The bit reader's marks, zero counts and refills, worked out by hand. Plain bit order and reads
+// are held to the reference decoder by the decoder's comparison tests.
+#include "video/BitReader.h"
+
+#include <gtest/gtest.h>
+
+#include "video/VideoFakes.h"
+
+namespace remcons {
+namespace {
+
+using testing::MemorySource;
+
+struct Reader {
+  explicit Reader(std::vector<uint8_t> bytes) : source(std::move(bytes)) {
+    reader.SetSource(&source);
+    reader.StartSession();
+  }
+  // Reads 8-bit codes until one does not succeed; returns that result and how many were read.
+  std::pair<int, int> ReadToEnd() {
+    int result = BitReader::kOk, codes = 0;
+    while (result == BitReader::kOk && codes < 64) {
+      result = reader.GetBit(8);
+      ++codes;
+    }
+    return {result, codes};
+  }
+  MemorySource source;
+  BitReader reader;
+};
+
+TEST(BitReader, MarkAfterATopBitDropsTheClosingByteAndResumesAfterIt) {
+  // 0x80 leaves no zero bits at its top; four zero bytes make 32; 0x01 closes the mark and is
+  // dropped; 0xB4 (1011 0100) is read afresh, first bit read most significant.
+  Reader r({0x80, 0x00, 0x00, 0x00, 0x00, 0x01, 0xB4});
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  // Three zero bytes were read as codes, the fourth completed the mark.
+  EXPECT_EQ(r.ReadToEnd(), std::make_pair(int(BitReader::kResync), 4));
+  EXPECT_EQ(r.reader.nbits(), 0u);
+  EXPECT_EQ(r.reader.zero_run(), 0u);
+  ASSERT_EQ(r.reader.GetBit(3), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 1);
+  ASSERT_EQ(r.reader.GetBit(5), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 13);
+}
+
+TEST(BitReader, ThirtyZeroBitsAreDataThirtyOneAreAMark) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int result;
+  };
+  const Case cases[] = {
+      // 7 zeros at the top of 0x01, 16, and 7 at the bottom of 0x80: 30.
+      {"30 ending in a non-zero byte", {0x01, 0x00, 0x00, 0x80, 0xFF}, BitReader::kSourceFailed},
+      // 7 + 24: 31, seen as the third zero byte is fetched.
+      {"31 ending in a zero byte", {0x01, 0x00, 0x00, 0x00, 0xFF}, BitReader::kResync},
+      {"29", {0x02, 0x00, 0x00, 0x80, 0xFF}, BitReader::kSourceFailed},
+      // 1 at the top of 0x40, 24, and 6 at the bottom of 0x40: 31, the closing byte itself.
+      {"31 ending in a non-zero byte", {0x40, 0x00, 0x00, 0x00, 0x40, 0xFF}, BitReader::kResync},
+      {"30 after three zero bytes", {0x40, 0x00, 0x00, 0x00, 0x20, 0xFF}, BitReader::kSourceFailed},
+      {"8 inside ordinary data", {0x10, 0x00, 0x08, 0xFF}, BitReader::kSourceFailed},
+      // The source ending inside a mark is a failure, not a mark.
+      {"source ends in the zeros", {0xFF, 0x00, 0x00, 0x00, 0x00}, BitReader::kSourceFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reader r(c.bytes);
+    EXPECT_EQ(r.ReadToEnd().first, c.result);
+  }
+}
+
+TEST(BitReader, ZeroRunCountsTheTopZerosOfBitsAlreadyHandedOut) {
+  // A byte-level count: 0x01's top seven zeros count although the code that took them was read
+  // before the zero bytes arrived.
+  Reader r({0x01, 0x00, 0x00, 0x00, 0x01, 0xFF});
+  ASSERT_EQ(r.reader.GetBit(1), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 1);
+  ASSERT_EQ(r.reader.GetBit(7), BitReader::kOk);
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  EXPECT_EQ(r.reader.GetBit(8), BitReader::kResync);
+  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+  EXPECT_EQ(r.reader.code(), 0xFF);
+}
+
+TEST(BitReader, DroppingTheBufferedBitsRestartsTheZeroCount) {
+  // Read ahead, 0x01 and three zero bytes count 31. After the drop (a joining console's first
+  // 1 bit) the count starts again at the next byte: 24 + 6 for 0x40 is no mark.
+  Reader r({0x01, 0x00, 0x00, 0x00, 0x40, 0xFF});
+  ASSERT_EQ(r.reader.GetBit(1), BitReader::kOk);
+  r.reader.DropBufferedBits();
+  for (uint32_t expected : {0, 0, 0, 2, 0xFF}) {
+    ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
+    EXPECT_EQ(r.reader.code(), expected);
+  }
+  // Without the drop the same bytes hold a mark.
+  EXPECT_EQ(Reader({0x01, 0x00, 0x00, 0x00, 0x40, 0xFF}).ReadToEnd(),
+            std::make_pair(int(BitReader::kResync), 4));
+}
+
+class Recorder : public RefillObserver {
+ public:
+  void OnRefill(const uint8_t* data, int length) override {
+    chunks.emplace_back(data, data + length);
+  }
+  std::vector<std::vector<uint8_t>> chunks;
+};
+
+TEST(BitReader, EveryRefillReachesTheObserverAsRead) {
+  std::vector<uint8_t> bytes(10000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+  Reader r(bytes);
+  r.source.SetChunks({100, 5000});  // short reads, and more offered than the buffer holds
+  Recorder recorder;
+  r.reader.SetRefillObserver(&recorder);
+  std::vector<uint8_t> read;
+  uint8_t b;
+  while (r.reader.ReadByte(&b) == 1) read.push_back(b);
+  EXPECT_EQ(read, bytes);
+  std::vector<size_t> sizes;
+  for (const auto& c : recorder.chunks) sizes.push_back(c.size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{100, 4096, 4096, 10000 - 100 - 4096 - 4096}));
+  EXPECT_EQ(recorder.chunks[1].front(), bytes[100]);
+  EXPECT_EQ(r.reader.length(), 0u);
+}
+
+}  // namespace
+}  // namespace remcons

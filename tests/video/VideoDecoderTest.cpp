@@ -1,0 +1,494 @@
+#include "video/VideoDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/TraceCapture.h"
+#include "video/DecoderRig.h"
+
+namespace remcons {
+namespace {
+
+using testing::Bits;
+using testing::DecoderRig;
+using testing::Field;
+using testing::TraceCapture;
+using namespace vstate;
+
+// A whole block of one new colour: START 0, PIXELS 0, PIXFAN 0, PIXSPEC 1, r g b, PIXRPT 1,
+// PIXRPT1 1, PIXRPTSTD1 7, PIXRPTNSTD 255.
+std::string FillBlock(uint16_t color) {
+  return "0 0 0 1 " + Field(color, 12) + " 1 1 111 " + Field(255, 8) + " ";
+}
+// The firmware command: START 1, CMD 0, CMD0 1, EXTCMD 1, EXTCMD1 1, then each byte followed by
+// CORP 1 (another follows) or 0 (execute).
+std::string Firmware(std::vector<uint8_t> bytes) {
+  std::string s = "1 0 1 1 1 ";
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    s += Field(bytes[i], 8) + (i + 1 < bytes.size() ? " 1 " : " 0 ");
+  }
+  return s;
+}
+std::string TextRecord(uint8_t channel, const std::string& text) {
+  std::string s = Firmware({2}) + Field(channel, 8) + " ";
+  for (char c : text) s += Field(static_cast<uint8_t>(c), 8) + " ";
+  return s + Field(0, 8) + " ";
+}
+std::string Mode(int w, int h, int extra) {
+  return "1 0 1 1 0 0 " + Field(w, 7) + " " + Field(h, 7) + " " + Field(extra, 4) + " ";
+}
+std::string MoveTo(int x, int y) {
+  return "1 1 " + Field(x, 7) + " " + Field(y, 7) + " ";
+}
+
+// What the session sees when a test's stream simply ends.
+const std::vector<std::string> kLostTail = {"status:Connection to Kro lost",
+                                            "message:Network Error:Connection to Kro lost"};
+
+TEST(VideoDecoder, SmallGoldenStreams) {
+  struct Case {
+    const char* name;
+    std::string bits;
+    std::vector<std::pair<int, uint16_t>> blocks;  // block x on row 0, colour
+    uint32_t finished;
+  };
+  const Case cases[] = {
+      {"whole block of one colour and its repeat", FillBlock(0x5A3), {{0, 0x5A3}, {1, 0}}, 1},
+      // A grey pixel, then PIXELS 1 > PIXLRU1 (rank 0 with one colour) > PIXRPT1 1 > STD1 7 >
+      // 254.
+      {"one cached colour through rank one",
+       "0 0 0 0 0011 0 1 1 1 111 " + Field(254, 8),
+       {{0, 0x333}},
+       1},
+      // RGB 800 > PIXRPT 1 > PIXRPT1 1 > STD1 6 > STD2 7: 1 + 15; PIXELS 1 > PIXLRU1 1 >
+      // PIXRPT1 1 > STD1 7 > NSTD 239: 1 + 239.
+      {"repeat escapes",
+       "0 0 0 1 1000 0000 0000 1 1 110 111 1 1 1 111 " + Field(239, 8),
+       {{0, 0x800}},
+       1},
+      // A block repeat of zero draws nothing but counts, and returns to START.
+      {"block repeat of zero",
+       FillBlock(0x123) + "1 0 1 0 1 1 0000000 " + FillBlock(0x456),
+       {{0, 0x123}, {1, 0x456}, {2, 0}},
+       3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecoderRig rig;
+    EXPECT_EQ(rig.Run(Bits(c.bits, true)), DecodeEnd::kConnectionLost);
+    for (auto [x, color] : c.blocks) EXPECT_EQ(rig.Block(x, 0), DecoderRig::Solid(color)) << x;
+    EXPECT_EQ(rig.frameBuffer.blocks_finished(), c.finished);
+    EXPECT_EQ(rig.decoder.pixel_count(), 0u);
+  }
+}
+
+// Three blocks and a block repeat written by hand; each line notes the path through the states.
+TEST(VideoDecoder, GoldenStreamOfPixelFormsAndBlockCommands) {
+  std::string s;
+  // Block (0,0).
+  // START 0 > PIXELS 0 > PIXFAN 0 > PIXSPEC 1 > RGB F00 > PIXRPT 1 > PIXRPT1 1 > STD1 5: 8 red.
+  s += "0 0 0 1 1111 0000 0000 1 1 101 ";
+  // PIXELS 0 > PIXFAN 0 > PIXSPEC 0 > PIXGREY 8 > PIXRPT 1 > PIXRPT1 0 > PIXDUP: 2 of 888.
+  s += "0 0 0 1000 1 0 ";
+  // PIXELS 0 > PIXFAN 0 > PIXSPEC 1 > RGB 0F0 > PIXRPT 0: 1 green. Three colours: red has rank 2.
+  s += "0 0 1 0000 1111 0000 0 ";
+  // PIXELS 0 > PIXFAN 1 > PIXCODE1 1 (rank 2: red) > PIXRPT 1 > PIXRPT1 1 > STD1 0: 3 red.
+  s += "0 1 1 1 1 000 ";
+  // PIXELS 1 > PIXLRU1 0 (rank 1: green): 1 green.
+  s += "1 0 ";
+  // PIXELS 0 > PIXFAN 1 > PIXCODE1 0 (rank 0: green) > PIXRPT 1 > PIXRPT1 1 > STD1 7 >
+  // PIXRPTNSTD 240: 241 green; 256 pixels, the block is put and the cache pruned.
+  s += "0 1 0 1 1 111 11110000 ";
+  // Block (1,0): START 0 > PIXELS 1 > PIXLRU1 1 (rank 1: red) > PIXRPT1 1 > STD1 7 > NSTD 255.
+  s += "0 1 1 1 111 11111111 ";
+  // START 1 > CMD 0 > CMD0 1 > EXTCMD 0 > BLKRPT 0 > BLKDUP: block (2,0) is (1,0) again.
+  s += "1 0 1 0 0 ";
+  // START 1 > CMD 1 > MOVEXY0 0 > MOVEXY1 1: to block (0,1).
+  s += "1 1 0000000 0000001 ";
+  // Block (0,1): START 0 > PIXELS 0 > PIXFAN 0 > PIXSPEC 0 > PIXGREY F > PIXRPT 1 > PIXRPT1 1 >
+  // STD1 7 > NSTD 127: 128 white; PIXELS 1 > PIXLRU1 1 (rank 1: red) > PIXRPT1 1 > STD1 7 >
+  // NSTD 127: 128 red.
+  s += "0 0 0 0 1111 1 1 111 01111111 1 1 1 111 01111111 ";
+  // START 1 > CMD 0 > CMD0 1 > EXTCMD 1 > EXTCMD1 1 > FIRMWARE 1 > CORP 0: exit.
+  s += "1 0 1 1 1 00000001 0";
+
+  DecoderRig rig;
+  EXPECT_EQ(rig.Run(Bits(s, true)), DecodeEnd::kExit);
+
+  std::vector<uint16_t> first;
+  first.insert(first.end(), 8, 0xF00);
+  first.insert(first.end(), 2, 0x888);
+  first.insert(first.end(), 1, 0x0F0);
+  first.insert(first.end(), 3, 0xF00);
+  first.insert(first.end(), 242, 0x0F0);
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Colors(first));
+  EXPECT_EQ(rig.Block(1, 0), DecoderRig::Solid(0xF00));
+  EXPECT_EQ(rig.Block(2, 0), DecoderRig::Solid(0xF00));
+  std::vector<uint16_t> halves(128, 0xFFF);
+  halves.insert(halves.end(), 128, 0xF00);
+  EXPECT_EQ(rig.Block(0, 1), DecoderRig::Colors(halves));
+  EXPECT_EQ(rig.Block(3, 0), DecoderRig::Solid(0x000));
+  EXPECT_EQ(rig.Block(1, 1), DecoderRig::Solid(0x000));
+  EXPECT_EQ(rig.decoder.state(), EXIT);
+}
+
+TEST(VideoDecoder, GoldenStreamOfModeTextAlignmentRepeatsAndMoves) {
+  // 8D 49 1A: START 1 > CMD 0 > CMD0 1 > EXTCMD 1 > EXTCMD1 0 > EXTCMD2 0 > MODE0 50 > MODE1 37 >
+  // MODE2 8: 800 x 600.
+  std::vector<uint8_t> bytes = {0x8D, 0x49, 0x1A};
+  std::string s;
+  // Firmware 2, then PRINT0 channel 2, PRINT1 'H' 'i' 0: status text "Hi".
+  s += TextRecord(2, "Hi");
+  // START 1 > CMD 0 > CMD0 1 > EXTCMD 1 > EXTCMD1 0 > EXTCMD2 1 > TIMEOUT: the rest of the byte
+  // (padded with ones, which would otherwise start a move) is dropped.
+  s += "1 0 1 1 0 1";
+  auto text = Bits(s, true);
+  bytes.insert(bytes.end(), text.begin(), text.end());
+  s = FillBlock(0x0AF);
+  // START 1 > CMD 0 > CMD0 1 > EXTCMD 0 > BLKRPT 1 > BLKRPT1 0 > BLKRPTSTD 3: 5 more.
+  s += "1 0 1 0 1 0 011 ";
+  // BLKRPT1 1 > BLKRPTNSTD 0: none.
+  s += "1 0 1 0 1 1 0000000 ";
+  // START 1 > CMD 0 > CMD0 0 > CMDX 0 > MOVESHORTX 2: skip 3 blocks.
+  s += "1 0 0 0 010 ";
+  s += Firmware({1});
+  auto rest = Bits(s, true);
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+
+  DecoderRig rig;
+  EXPECT_EQ(rig.Run(bytes), DecodeEnd::kExit);
+  EXPECT_EQ(rig.modes.remote_width(), 800u);
+  EXPECT_EQ(rig.modes.remote_height(), 600u);
+  EXPECT_EQ(rig.decoder.extra_lines(), 8);
+  EXPECT_EQ(rig.events.statusText, "Hi");
+  EXPECT_TRUE(rig.events.Saw("notify-status"));
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(rig.Block(x, 0), DecoderRig::Solid(0x0AF)) << x;
+  EXPECT_EQ(rig.Block(6, 0), DecoderRig::Solid(0x000));
+  EXPECT_EQ(rig.decoder.position().block_x, 9);
+  EXPECT_EQ(rig.decoder.position().width_blocks, 50);
+  EXPECT_EQ(rig.decoder.position().height_blocks, 37);
+}
+
+TEST(VideoDecoder, ExplicitColourAlreadyCachedLatchesAndDrawsNothing) {
+  TraceCapture trace;
+  // A grey pixel, then the same colour again in RGB form.
+  std::string s = "0 0 0 0 0111 0 0 0 1 0111 0111 0111 0 ";
+  DecoderRig rig;
+  rig.Run(Bits(s + "1111111111111111"));
+  EXPECT_TRUE(trace.Has("color 777 generated a hit\n"));
+  EXPECT_EQ(rig.decoder.state(), LATCHED);
+  EXPECT_EQ(rig.frameBuffer.blocks_finished(), 0u);
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0x000));
+}
+
+TEST(VideoDecoder, ModesSwitchTheVideoModeInPixels) {
+  struct Case {
+    int w, h, e;
+    uint32_t width, height;
+  };
+  for (const Case& c :
+       {Case{64, 48, 0, 1024, 768}, Case{50, 37, 8, 800, 600}, Case{80, 64, 0, 1280, 1024}}) {
+    DecoderRig rig;
+    rig.Run(Bits(Mode(c.w, c.h, c.e), true));
+    EXPECT_EQ(rig.modes.remote_width(), c.width);
+    EXPECT_EQ(rig.modes.remote_height(), c.height);
+    EXPECT_EQ(rig.decoder.position().width_blocks, c.w);
+    EXPECT_EQ(rig.decoder.position().height_blocks, c.h);
+    EXPECT_EQ(rig.decoder.server_power(), 1);
+    EXPECT_TRUE(rig.events.Saw("power-on"));
+  }
+}
+
+TEST(VideoDecoder, AModeWithAZeroSideMeansPowerOffOnce) {
+  DecoderRig rig;
+  rig.Run(Bits(Mode(64, 48, 0) + FillBlock(0xFFF) + Mode(0, 48, 0) + Mode(0, 0, 0), true));
+  const auto log = rig.events.Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "power-on"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "power-off"), 1);
+  EXPECT_EQ(rig.decoder.server_power(), 0);
+  EXPECT_EQ(rig.decoder.position().width_blocks, 50);
+  EXPECT_EQ(rig.decoder.position().height_blocks, 38);
+  // The screen was cleared at the old size (64 x 48 blocks), the white block included.
+  EXPECT_EQ(rig.frameBuffer.frame().At(0, 0) & 0xFFFFFF, Rgb(60, 60, 60) & 0xFFFFFF);
+  EXPECT_EQ(rig.frameBuffer.frame().At(1023, 767) & 0xFFFFFF, Rgb(60, 60, 60) & 0xFFFFFF);
+  EXPECT_EQ(rig.frameBuffer.frame().At(1024, 767) & 0xFFFFFF, 0u);
+  EXPECT_EQ(rig.modes.remote_width(), 800u);
+  EXPECT_EQ(rig.modes.remote_height(), 608u);
+}
+
+TEST(VideoDecoder, FirmwareOperandsBeyondTheArrayAreDropped) {
+  TraceCapture trace;
+  std::vector<uint8_t> command;
+  for (int i = 1; i <= 300; ++i) command.push_back(static_cast<uint8_t>(i % 200 + 1));
+  command.push_back(3);
+  DecoderRig rig;
+  rig.Run(Bits(Firmware(command) + FillBlock(0x0F0), true));
+  EXPECT_TRUE(trace.Has("Framerate: 2\n"));
+  EXPECT_EQ(rig.decoder.fw_arg(256), static_cast<uint32_t>(256 % 200 + 1));
+  // The machine carried on after the long command.
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0x0F0));
+}
+
+TEST(VideoDecoder, PowerCommandsReachTheMenuBarOnChange) {
+  DecoderRig rig;
+  rig.Run(Bits(Firmware({4}) + Firmware({4}) + Firmware({5}) + Firmware({5}), true));
+  const auto log = rig.events.Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "power-on"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "power-off"), 1);
+  EXPECT_EQ(rig.frameBuffer.frame().At(5, 5) & 0xFFFFFF, Rgb(60, 60, 60) & 0xFFFFFF);
+}
+
+TEST(VideoDecoder, VideoSuspendedClearsAndWritesItsStatusLine) {
+  DecoderRig rig;
+  EXPECT_EQ(rig.Run(Bits(Firmware({6}) + Firmware({1}), true)), DecodeEnd::kExit);
+  EXPECT_EQ(rig.events.statusText, "Video suspended");
+  EXPECT_TRUE(rig.events.Saw("notify-status"));
+  ASSERT_EQ(rig.painter.calls.size(), 1u);
+  EXPECT_EQ(rig.painter.calls[0].text, "Video suspended");
+  EXPECT_EQ(rig.frameBuffer.statusLineY(), 40u);
+}
+
+// Commands that end the session: what the session is told, whether a status line is drawn, and
+// that nothing after them is decoded.
+TEST(VideoDecoder, SessionEndsWithTheirTexts) {
+  struct Case {
+    std::string bits;
+    DecodeEnd end;
+    std::vector<std::string> log;
+    size_t statusLines;
+  };
+  const Case cases[] = {
+      {Firmware({10}) + FillBlock(0x00F),
+       DecodeEnd::kExit,
+       {"status:Session Acquired by another user.", "notify-dialog", "notify-closed"},
+       1},
+      {Firmware({11}) + FillBlock(0x00F),
+       DecodeEnd::kExit,
+       {"status:Session terminated by firmware update.", "notify-dialog", "notify-closed"},
+       0},
+      {Firmware({1}) + FillBlock(0x00F), DecodeEnd::kExit, {}, 0},
+      // Text channel 6.
+      {TextRecord(6, "Bye") + FillBlock(0x111),
+       DecodeEnd::kStopped,
+       {"status:Bye", "notify-dialog", "notify-closed"},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log.empty() ? "exit" : c.log[0]);
+    DecoderRig rig;
+    EXPECT_EQ(rig.Run(Bits(c.bits, true)), c.end);
+    EXPECT_EQ(rig.events.Log(), c.log);
+    EXPECT_EQ(rig.painter.calls.size(), c.statusLines);
+    EXPECT_EQ(rig.frameBuffer.blocks_finished(), 0u);
+    EXPECT_EQ(rig.decoder.stop_requested(), c.end == DecodeEnd::kStopped);
+  }
+}
+
+TEST(VideoDecoder, UnknownFirmwareCommandsAreTraced) {
+  TraceCapture trace;
+  DecoderRig rig;
+  rig.Run(Bits(Firmware({0}) + Firmware({77}) + Firmware({7}) + Firmware({8}), true));
+  EXPECT_TRUE(trace.Has("qel: unknown firmware command 0\n"));
+  EXPECT_TRUE(trace.Has("qel: unknown firmware command 77\n"));
+  EXPECT_FALSE(trace.Contains("unknown firmware command 7\n"));
+}
+
+TEST(VideoDecoder, KeyChangeDiscardsTheRestOfTheByte) {
+  // Firmware 9 takes 14 bits; the two left in the second byte are ones that would start a move.
+  std::vector<uint8_t> bytes = Bits(Firmware({9}) + "11");
+  ASSERT_EQ(bytes.size(), 2u);
+  auto block = Bits(FillBlock(0xC0C), true);
+  bytes.insert(bytes.end(), block.begin(), block.end());
+  DecoderRig rig;
+  int calls = 0;
+  rig.events.onChangeKeys = [&] {
+    ++calls;
+    EXPECT_EQ(rig.decoder.reader().nbits(), 0u);
+  };
+  rig.Run(bytes);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0xC0C));
+}
+
+TEST(VideoDecoder, LatchedAsksForARefreshAtItsFortyFirstStep) {
+  // START 0 > PIXELS 1 > PIXLRU1 0: rank 1 of an empty cache latches. Then ones in LATCHED.
+  struct Case {
+    int latchedSteps;
+    bool replaying;
+    int requests;
+  };
+  for (const Case& c : {Case{37, false, 0}, Case{45, false, 1}, Case{45, true, 0}}) {
+    SCOPED_TRACE(c.latchedSteps);
+    ASSERT_EQ((3 + c.latchedSteps) % 8, 0);
+    DecoderRig rig;
+    rig.events.replaying = c.replaying;
+    std::vector<uint32_t> countsAtWrite;
+    rig.events.onWrite = [&] { countsAtWrite.push_back(rig.decoder.latch_count()); };
+    rig.Run(Bits("0 1 0 " + std::string(static_cast<size_t>(c.latchedSteps), '1')));
+    EXPECT_EQ(rig.decoder.latch_count(), static_cast<uint32_t>(c.latchedSteps));
+    EXPECT_EQ(rig.events.writes, c.requests);
+    if (c.requests) {
+      EXPECT_EQ(rig.events.written, (std::vector<uint8_t>{0x1B, 0x5B, 0x7E}));
+      // Forty steps were counted before: this is the 41st.
+      EXPECT_EQ(countsAtWrite, (std::vector<uint32_t>{40}));
+    }
+  }
+}
+
+TEST(VideoDecoder, AMultiUserClientHuntsUpToTheFirstSetBit) {
+  // Eight zero bits, then 0xF0: its bit 4 is the first 1; bits 5 to 7 are dropped with it.
+  std::vector<uint8_t> bytes = {0x00, 0xF0};
+  auto block = Bits(FillBlock(0x0CC), true);
+  bytes.insert(bytes.end(), block.begin(), block.end());
+  DecoderRig rig;
+  TraceCapture trace;
+  rig.Run(bytes, {.multiUserClient = true});
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0x0CC));
+  const auto texts = trace.Texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "StateMachine: HUNT\n"), 13);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "StateMachine: RESET\n"), 1);
+}
+
+TEST(VideoDecoder, TextChannelsReachTheirReceivers) {
+  TraceCapture trace;
+  {
+    DecoderRig rig;
+    rig.Run(Bits(TextRecord(1, "one") + TextRecord(3, "three") + TextRecord(4, "four") +
+                     TextRecord(5, "five") + TextRecord(0x80, "2 yes") + TextRecord(0x81, "1") +
+                     TextRecord(0x42, "other"),
+                 true));
+    std::vector<std::string> expected = {"status:four", "notify-dialog", "status2:five"};
+    expected.insert(expected.end(), kLostTail.begin(), kLostTail.end());
+    EXPECT_EQ(rig.events.Log(), expected);
+  }
+  EXPECT_TRUE(trace.Has("CH1: one\n"));
+  EXPECT_TRUE(trace.Has("CH3: three\n"));
+  EXPECT_TRUE(trace.Has("CH0x80: 2 yes\n"));
+  EXPECT_TRUE(trace.Has("CH0x81: 1\n"));
+  EXPECT_TRUE(trace.Has("PRINT1: ch=0x42 other\n"));
+  {
+    DecoderRig rig;
+    rig.Run(Bits(TextRecord(0x80, "2 yes"), true), {.sessionLeader = true});
+    EXPECT_TRUE(rig.events.Saw("join-answer:2 yes"));
+  }
+  {
+    DecoderRig rig;
+    // A client hunts first: a leading 1 bit ends the hunt, the record starts with the next byte.
+    auto bytes = Bits(TextRecord(0x81, "1") + TextRecord(0x81, "0"), true);
+    bytes.insert(bytes.begin(), 0x01);
+    rig.Run(bytes, {.multiUserClient = true});
+    auto log = rig.events.Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "input-on");
+    EXPECT_EQ(log[1], "input-off");
+  }
+}
+
+TEST(VideoDecoder, TextsLongerThan255CharactersAreCutThere) {
+  DecoderRig rig;
+  EXPECT_EQ(
+      rig.Run(Bits(TextRecord(2, std::string(300, 'x')) + FillBlock(0x0F0) + Firmware({1}), true)),
+      DecodeEnd::kExit);
+  EXPECT_EQ(rig.events.statusText, std::string(255, 'x'));
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0x0F0));
+}
+
+TEST(VideoDecoder, BlocksAddressedOutsideTheFrameAreClipped) {
+  DecoderRig rig(800, 600);
+  std::string s = MoveTo(49, 37) + FillBlock(0xF0F);          // 8 of its 16 rows fit
+  s += MoveTo(127, 127) + FillBlock(0x0FF);                   // nothing fits
+  s += MoveTo(0, 38) + "1 0 1 0 1 1 " + Field(127, 7) + " ";  // 127 repeats below the frame
+  s += MoveTo(60, 0) + "1 0 1 0 0 ";                          // one beyond the right edge
+  rig.Run(Bits(s, true));
+  const Surface& f = rig.frameBuffer.frame();
+  EXPECT_EQ(f.At(784, 592) & 0xFFFFFF, ExpandColor(0xF0F) & 0xFFFFFF);
+  EXPECT_EQ(f.At(799, 599) & 0xFFFFFF, ExpandColor(0xF0F) & 0xFFFFFF);
+  int painted = 0;
+  for (int y = 0; y < f.height(); ++y) {
+    for (int x = 0; x < f.width(); ++x) painted += (f.At(x, y) & 0xFFFFFF) != 0;
+  }
+  EXPECT_EQ(painted, 16 * 8);
+  EXPECT_EQ(rig.frameBuffer.blocks_finished(), 4u);
+}
+
+TEST(VideoDecoder, AResyncMarkRestartsAtReset) {
+  TraceCapture trace;
+  // Half a block, then the mark (zero bits to the end of the byte, four zero bytes, 0x01), then
+  // a full block from a fresh cache at (0,0).
+  std::string s = "0 0 0 1 1111 1111 0000 1 1 111 " + Field(100, 8);
+  std::vector<uint8_t> bytes = Bits(s);
+  for (int i = 0; i < 4; ++i) bytes.push_back(0);
+  bytes.push_back(0x01);
+  auto block = Bits(FillBlock(0xFF0), true);
+  bytes.insert(bytes.end(), block.begin(), block.end());
+  DecoderRig rig;
+  rig.Run(bytes);
+  EXPECT_TRUE(trace.Has("Status=4, causes reset state.\n"));
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0xFF0));
+  EXPECT_EQ(rig.frameBuffer.blocks_finished(), 1u);
+}
+
+TEST(VideoDecoder, ALostConnectionIsShownUnlessStopping) {
+  {
+    DecoderRig rig;
+    TraceCapture trace;
+    EXPECT_EQ(rig.Run({}), DecodeEnd::kConnectionLost);
+    EXPECT_TRUE(trace.Has("Network disconnect 0\n"));
+    EXPECT_TRUE(trace.Has("State Machine Exiting\n"));
+    EXPECT_EQ(rig.events.statusText, "Connection to Kro lost");
+    EXPECT_TRUE(rig.events.Saw("message:Network Error:Connection to Kro lost"));
+    EXPECT_EQ(rig.events.messageStyle, static_cast<uint32_t>(kMbOk | kMbIconWarning));
+  }
+  {
+    DecoderRig rig;
+    rig.Run({0x01}, {.multiUserClient = true});
+    EXPECT_TRUE(rig.events.Saw("message:Network Error:Connection to session leader lost"));
+  }
+  {
+    // A session stop closes the connection: the read fails, and nothing is shown.
+    DecoderRig rig;
+    struct StoppingSource : ByteSource {
+      VideoDecoder* decoder;
+      int Read(uint8_t*, int) override {
+        decoder->RequestStop();
+        return 0;
+      }
+    } source;
+    source.decoder = &rig.decoder;
+    rig.decoder.reader().SetSource(&source);
+    rig.decoder.Start({});
+    EXPECT_EQ(rig.decoder.Decode(), DecodeEnd::kConnectionLost);
+    EXPECT_TRUE(rig.events.Log().empty());
+  }
+}
+
+TEST(VideoDecoder, AResetRequestTakesEffectBeforeTheNextStep) {
+  DecoderRig rig;
+  // Latch within the first byte; the step that fetches the second byte (and eats its first bit)
+  // is when the reset is asked for, from another thread; a block follows.
+  std::string s = "0 1 0 11111 1 " + FillBlock(0x321);
+  struct GatedSource : ByteSource {
+    std::vector<uint8_t> bytes;
+    size_t offset = 0;
+    VideoDecoder* decoder = nullptr;
+    int Read(uint8_t* buffer, int) override {
+      if (offset >= bytes.size()) return 0;
+      if (offset == 1) std::thread([d = decoder] { d->RequestReset(); }).join();
+      buffer[0] = bytes[offset++];
+      return 1;
+    }
+  } source;
+  source.bytes = Bits(s, true);
+  source.decoder = &rig.decoder;
+  rig.decoder.reader().SetSource(&source);
+  rig.decoder.Start({});
+  TraceCapture trace;
+  rig.decoder.Decode();
+  const auto texts = trace.Texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "StateMachine: RESET\n"), 2);
+  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0x321));
+}
+
+}  // namespace
+}  // namespace remcons

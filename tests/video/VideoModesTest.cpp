@@ -1,0 +1,198 @@
+#include "video/VideoModes.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <optional>
+
+#include "video/FrameBuffer.h"
+
+#include "support/FakeHost.h"
+#include "support/TraceCapture.h"
+#include "video/VideoFakes.h"
+
+namespace remcons {
+namespace {
+
+using testing::FakeEvents;
+using testing::FakeHost;
+
+struct Modes {
+  FakeHost host;
+  FakeEvents events;
+  VideoModes modes{host, events};
+};
+
+DisplayMode M(int w, int h, int bpp = 32, int hz = 60, int orientation = 0) {
+  return DisplayMode{w, h, bpp, hz, orientation};
+}
+template <typename... Ts>
+std::vector<DisplayMode> Ms(Ts... modes) {
+  return {modes...};
+}
+
+TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
+  struct Case {
+    const char* name;
+    int w, h;
+    std::optional<DisplayMode> expected;
+    std::vector<DisplayMode> modes;
+    std::string box = "";  // a warning shown, if any
+    std::optional<uint32_t> icon = std::nullopt;
+  };
+  const Case cases[] = {
+      {"deepest colour at the highest rate up to 60 Hz", 1024, 768, M(1024, 768, 32, 60),
+       Ms(M(800, 600), M(1024, 768, 16, 60), M(1024, 768, 16, 75), M(1024, 768, 32, 70),
+          M(1024, 768, 32, 60), M(1024, 768, 32, 75), M(1280, 1024))},
+      // 1040 x 790 is 22 pixels too high; the first within 16 pixels, then its exact size.
+      {"first within 16 pixels", 1024, 768, M(1016, 760, 32, 60),
+       Ms(M(1040, 790, 32, 60), M(1016, 760, 32, 60), M(1016, 760, 32, 50), M(1024, 768, 32, 60))},
+      {"both bounds inclusive", 1024, 768, M(1008, 752),
+       Ms(M(1008, 752, 32, 60), M(1040, 784, 32, 60))},
+      {"falls back to 800 x 600", 720, 400, M(800, 600, 32, 56),
+       Ms(M(640, 480), M(800, 600, 16), M(800, 600, 32, 56), M(1024, 768))},
+      {"never portrait or rotated", 1024, 768, M(1024, 768, 16, 60),
+       Ms(M(768, 1024), M(1024, 768, 32, 60, 1), M(1024, 768, 16, 60), M(1024, 768, 32, 60, 2))},
+      {"only portrait and rotated", 768, 1024, std::nullopt,
+       Ms(M(768, 1024), M(1024, 768, 32, 60, 1)), "Unable to find a match for 800x600.",
+       kMbIconWarning},
+      // The step-two choice: the highest index of that depth.
+      {"above 60 Hz only when nothing else is", 1280, 1024, M(1280, 1024, 32, 85),
+       Ms(M(1280, 1024, 32, 75), M(1280, 1024, 32, 85), M(1280, 1024, 24, 60))},
+      {"oversized remote mode", 1600, 1200, M(1280, 1024), Ms(M(1280, 1024), M(1600, 1200)),
+       "Remote video mode exceeds capabilities of Corvane. Limiting client to 1280 by 1024."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Modes m;
+    m.host.displayModes = c.modes;
+    EXPECT_EQ(m.modes.FindBestLocalMode(c.w, c.h), c.expected);
+    auto boxes = m.host.Boxes();
+    ASSERT_EQ(boxes.size(), c.box.empty() ? 0u : 1u);
+    if (!c.box.empty()) {
+      EXPECT_EQ(boxes[0].text, c.box);
+      EXPECT_EQ(boxes[0].caption, "Warning");
+      if (c.icon) {
+        EXPECT_EQ(boxes[0].style & kMbIconMask, *c.icon);
+      }
+    }
+  }
+}
+
+TEST(SwitchVideoMode, WindowedRecordsTheSizeAndAsksForAResize) {
+  Modes m;
+  testing::TraceCapture trace;
+  m.modes.SwitchVideoMode(1024, 768);
+  EXPECT_EQ(m.modes.remote_width(), 1024u);
+  EXPECT_EQ(m.modes.remote_height(), 768u);
+  EXPECT_EQ(m.events.Log(), (std::vector<std::string>{"resize", "menubar-redraw:1024"}));
+  auto inv = m.host.Invalidations();
+  ASSERT_EQ(inv.size(), 1u);
+  EXPECT_EQ(inv[0].rect, (Rect{0, 0, 1024, 22}));
+  EXPECT_FALSE(inv[0].erase);
+  EXPECT_TRUE(trace.Has("SwitchVideoMode: cx: 1024 cy: 768\n"));
+  EXPECT_TRUE(m.host.displayChanges.empty());
+
+  // The same size again: only the resize notice.
+  m.modes.SwitchVideoMode(1024, 768);
+  EXPECT_EQ(m.events.Log(), (std::vector<std::string>{"resize", "menubar-redraw:1024", "resize"}));
+  EXPECT_EQ(m.host.Invalidations().size(), 1u);
+}
+
+TEST(SwitchVideoMode, WindowedWarnsAboutModesAbove1280x1024) {
+  Modes m;
+  m.modes.SwitchVideoMode(1600, 1200);
+  auto boxes = m.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text,
+            "Remote video mode exceeds capabilities of Corvane. Please adjust the remote video "
+            "settings to 1280 by 1024 or less.");
+  EXPECT_EQ(boxes[0].caption, "Warning");
+  EXPECT_EQ(m.modes.remote_width(), 1600u);
+  EXPECT_EQ(m.modes.remote_height(), 1200u);
+  auto inv = m.host.Invalidations();
+  ASSERT_EQ(inv.size(), 1u);
+  EXPECT_EQ(inv[0].rect, (Rect{0, 0, 1280, 22}));
+  // Each time it is set.
+  m.modes.SwitchVideoMode(1024, 768);
+  m.modes.SwitchVideoMode(1600, 1200);
+  EXPECT_EQ(m.host.Boxes().size(), 2u);
+}
+
+TEST(SwitchVideoMode, BoxesAreShownWithoutHoldingTheVideoLock) {
+  // While a box is up the window thread paints, and painting takes the video lock.
+  Modes m;
+  auto lock = OpenNamedMutex(kVideoLockName);
+  std::vector<bool> paintable;
+  m.host.answer = [&](const FakeHost::Box&) {
+    paintable.push_back(std::async(std::launch::async, [&] {
+                          const bool got = lock->try_lock();
+                          if (got) lock->unlock();
+                          return got;
+                        }).get());
+    return kIdOk;
+  };
+  m.modes.SwitchVideoMode(1600, 1200);  // windowed warning
+  m.modes.SetFullScreen(true);
+  m.host.displayModes = {M(1280, 1024)};
+  m.host.displayChangeResult = kDispChangeFailed;
+  m.modes.SwitchVideoMode(1920, 1200);  // limit warning, then the failed change
+  m.host.displayModes = {};
+  m.modes.SwitchVideoMode(1024, 768);  // no match
+  EXPECT_EQ(paintable, (std::vector<bool>{true, true, true, true}));
+  EXPECT_EQ(m.host.Boxes().size(), 4u);
+}
+
+TEST(SwitchVideoMode, FullScreenChangesTheLocalDisplay) {
+  Modes m;
+  m.modes.SetFullScreen(true);
+  m.host.displayModes = {M(800, 600), M(1024, 768, 32, 60), M(1280, 1024)};
+  testing::TraceCapture trace;
+  m.modes.SwitchVideoMode(1024, 768);
+  ASSERT_EQ(m.host.displayChanges.size(), 1u);
+  ASSERT_TRUE(m.host.displayChanges[0]);
+  EXPECT_EQ(*m.host.displayChanges[0], M(1024, 768, 32, 60));
+  EXPECT_TRUE(m.host.Boxes().empty());
+  EXPECT_EQ(m.events.Log(), (std::vector<std::string>{"menubar-reposition:1024", "resize"}));
+  EXPECT_TRUE(trace.Has("The settings change was successful."));
+  ASSERT_TRUE(m.modes.mode());
+  EXPECT_EQ(*m.modes.mode(), M(1024, 768, 32, 60));
+}
+
+TEST(SwitchVideoMode, AFailedDisplayChangeIsShown) {
+  Modes m;
+  m.modes.SetFullScreen(true);
+  m.host.displayModes = {M(1024, 768)};
+  m.host.displayChangeResult = kDispChangeBadMode;
+  m.modes.SwitchVideoMode(1024, 768);
+  auto boxes = m.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "The graphics mode is not supported.");
+  EXPECT_EQ(boxes[0].caption, "DEBUG");
+  EXPECT_EQ(m.events.Log(), (std::vector<std::string>{"menubar-reposition:1024", "resize"}));
+
+  // A result without a text of its own keeps the trace text.
+  m.host.ClearRecords();
+  m.host.displayChangeResult = 7;
+  m.modes.SwitchVideoMode(1024, 769);
+  boxes = m.host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text,
+            "Remote video mode: (1024x769), Best local match: (1024x768) 60Hz. Changing to this "
+            "mode.\n");
+}
+
+TEST(SwitchVideoMode, FullScreenWithoutAMatchRestoresTheDesktopMode) {
+  Modes m;
+  m.modes.SetFullScreen(true);
+  m.host.displayModes = {M(640, 480)};
+  m.modes.SwitchVideoMode(1024, 768);
+  ASSERT_EQ(m.host.displayChanges.size(), 1u);
+  EXPECT_FALSE(m.host.displayChanges[0]);  // restore
+  EXPECT_TRUE(m.events.Log().empty());     // no resize notice on this path
+  EXPECT_EQ(m.modes.remote_width(), 1024u);
+  EXPECT_EQ(std::string(VideoModes::DisplayChangeText(0)), "The settings change was successful.");
+}
+
+}  // namespace
+}  // namespace remcons

@@ -1,0 +1,435 @@
+// The folder volume, checked byte by byte against the FAT16 layout worked out by hand.
+#include "vmedia/FATFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "VmTestUtil.h"
+
+namespace remcons {
+namespace {
+
+using vmtest::TempDir;
+
+std::vector<uint8_t> Sectors(FATFile& image, uint64_t sector, uint32_t count) {
+  std::vector<uint8_t> out(size_t(count) * 512, 0xCC);
+  image.read(sector * 512, count * 512, out.data());
+  return out;
+}
+
+uint16_t Le16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t(Le16(p)) | uint32_t(Le16(p + 2)) << 16;
+}
+
+struct DirEntry {
+  std::string shortName;  // 11 bytes
+  std::u16string longName;
+  uint8_t attributes;
+  uint16_t cluster;
+  uint32_t size;
+  int lfnEntries;
+  uint8_t firstLfnByte;
+};
+
+// Parses a directory's bytes into its short entries with their long names.
+std::vector<DirEntry> ParseDirectory(const std::vector<uint8_t>& bytes) {
+  std::vector<DirEntry> out;
+  std::vector<const uint8_t*> lfns;
+  for (size_t at = 0; at + 32 <= bytes.size(); at += 32) {
+    const uint8_t* e = &bytes[at];
+    if (e[0] == 0) break;
+    if (e[11] == 0x0F) {
+      lfns.push_back(e);
+      continue;
+    }
+    DirEntry d;
+    d.shortName.assign(reinterpret_cast<const char*>(e), 11);
+    d.attributes = e[11];
+    d.cluster = Le16(e + 26);
+    d.size = Le32(e + 28);
+    d.lfnEntries = int(lfns.size());
+    d.firstLfnByte = lfns.empty() ? 0 : lfns.front()[0];
+    static const int kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (auto it = lfns.rbegin(); it != lfns.rend(); ++it) {
+      for (int off : kOffsets) {
+        const char16_t c = char16_t(Le16(*it + off));
+        if (c == 0 || c == 0xFFFF) break;
+        d.longName.push_back(c);
+      }
+    }
+    lfns.clear();
+    out.push_back(d);
+  }
+  return out;
+}
+
+std::vector<DirEntry> RootEntries(FATFile& image) {
+  return ParseDirectory(Sectors(image, 2 + 2 * image.FatSectors(), 32));
+}
+
+TEST(FATFile, BootSectorMatchesTheTemplate) {
+  TempDir dir;
+  auto image = FATFile::Create(dir.path());
+  auto b = Sectors(*image, 0, 1);
+  const uint8_t head[] = {0xEB, 0x3C, 0x90, 'V',  'A',  'N',  'T',  'O',  'R',  'F',  'S',
+                          0x00, 0x02, 0x02, 0x02, 0x00, 0x02, 0x00, 0x02, 0xA8, 0x7F, 0xF8,
+                          0x40, 0x00, 0x3F, 0x00, 0xFF, 0x00, 0,    0,    0,    0,    0,
+                          0,    0,    0,    0x00, 0x00, 0x29, 'Z',  'Q',  'X',  0};
+  EXPECT_EQ(0, std::memcmp(b.data(), head, sizeof head));
+  EXPECT_EQ(0, std::memcmp(b.data() + 54, "FAT16   ", 8));
+  const uint8_t code[] = {0xEA, 0x43, 0x00, 0xC0, 0x07, 0x0E, 0x0E, 0x1F, 0x07, 0xBE, 0x5E,
+                          0x00, 0xAC, 0x0A, 0xC0, 0x74, 0x09, 0xB4, 0x0E, 0xBB, 0x07, 0x00,
+                          0xCD, 0x10, 0xEB, 0xF2, 0x32, 0xE4, 0xCD, 0x16, 0xCD, 0x19};
+  EXPECT_EQ(0, std::memcmp(b.data() + 62, code, sizeof code));
+  EXPECT_STREQ(reinterpret_cast<const char*>(b.data() + 94),
+               "Virtual Folder is non-bootable.\r\nUnmount the Virtual Folder and then press any "
+               "key to reboot.\r\n");
+  EXPECT_EQ(b[510], 0x55);
+  EXPECT_EQ(b[511], 0xAA);
+  // Sector 1 is the zero sector; both FATs begin F8 FF FF FF.
+  auto zero = Sectors(*image, 1, 1);
+  EXPECT_TRUE(std::all_of(zero.begin(), zero.end(), [](uint8_t v) { return v == 0; }));
+  for (uint32_t fat : {2u, 2u + 64u}) {
+    auto f = Sectors(*image, fat, 1);
+    EXPECT_EQ(Le32(f.data()), 0xFFFFFFF8u);
+  }
+  // The root directory starts with the label.
+  auto root = Sectors(*image, 130, 1);
+  EXPECT_EQ(0, std::memcmp(root.data(), "Kroq FOLDER", 11));
+  EXPECT_EQ(root[11], 0x08);
+  EXPECT_EQ(Le16(root.data() + 22), 0x9736);
+  EXPECT_EQ(Le16(root.data() + 24), 0x3625);
+  // An empty folder's data area, and all past the volume's end, read as zeros.
+  for (uint64_t sector : {162u, 32680u}) {
+    auto zeros = Sectors(*image, sector, 64);
+    EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](uint8_t v) { return v == 0; }));
+  }
+}
+
+TEST(FATFile, BandsFollowTheClustersNeeded) {
+  struct Case {
+    std::vector<uint64_t> files;
+    uint32_t totalSectors;
+    uint32_t sectorsPerCluster;
+    uint32_t firstDataSector;
+  };
+  const uint64_t MB = 1048576;
+  const Case cases[] = {
+      {{}, 32680, 2, 162},
+      {{15 * MB}, 32680, 2, 162},
+      {{16 * MB}, 262144, 4, 546},  // exactly 16 MB no longer fits the first band
+      {{127 * MB}, 262144, 4, 546},
+      {{128 * MB}, 524288, 8, 546},
+      {{300 * MB}, 1048576, 16, 546},
+      {{400 * MB, 300 * MB}, 2097152, 32, 546},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      vmtest::SparseFile(dir / ("f" + std::to_string(i)), c.files[i]);
+    }
+    FATFile image(dir.path());
+    SCOPED_TRACE(c.files.size());
+    EXPECT_EQ(image.TotalSectors(), c.totalSectors);
+    EXPECT_EQ(image.SectorsPerCluster(), c.sectorsPerCluster);
+    EXPECT_EQ(image.FirstDataSector(), c.firstDataSector);
+  }
+}
+
+// The limits of the volume, each refused with its own code and message; 510 root entries fit.
+TEST(FATFile, FoldersBeyondTheLimitsAreRefused) {
+  const uint64_t GB = 1073741824;
+  struct Case {
+    const char* name;
+    std::function<void(const TempDir&)> fill;
+    int code;
+    std::string message;  // the whole text, "$" standing for the folder
+    bool part = false;    // message is only a part of the text
+  };
+  const auto files = [](int n, const std::string& format) {
+    return [n, format](const TempDir& dir) {
+      for (int i = 0; i < n; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, format.c_str(), i);
+        vmtest::WriteText(dir / name, "");
+      }
+    };
+  };
+  const Case cases[] = {
+      {"255 files of two entries each: 510", files(255, "f%d"), 0, ""},
+      {"256 files: 512 root entries", files(256, "f%d"), FATFile::kErrRootFull,
+       "Selected folder exceeds maximum entries for file system root directory."},
+      // 22,000 names of 18 characters take three entries each: 66,002 with "." and "..".
+      {"a subfolder of more than 65,536 entries", files(22000, "sub/entry-number-%05d"),
+       FATFile::kErrDirectoryFull,
+       "The folder $/sub holds more entries than a FAT16 directory can."},
+      {"1 GiB of files",
+       [&](const TempDir& dir) {
+         vmtest::SparseFile(dir / "a", GB / 2);
+         vmtest::SparseFile(dir / "b", GB / 2);
+       },
+       FATFile::kErrTooLarge, "Selected folder exceeds maximum allowed folder size of 1024 MB."},
+      {"1 GiB and a byte",
+       [&](const TempDir& dir) {
+         vmtest::SparseFile(dir / "a", GB / 2);
+         vmtest::SparseFile(dir / "b", GB / 2 + 1);
+       },
+       FATFile::kErrTooLarge, "Selected folder exceeds maximum allowed folder size of 1024 MB."},
+      {"a file of 4 GiB, by name",
+       [](const TempDir& dir) { vmtest::SparseFile(dir / "huge.bin", uint64_t(1) << 32); },
+       FATFile::kErrFileTooLarge, "huge.bin", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    c.fill(dir);
+    if (c.code == 0) {
+      EXPECT_NO_THROW(FATFile::Create(dir.path()));
+      continue;
+    }
+    try {
+      FATFile image(dir.path());
+      ADD_FAILURE() << "accepted";
+    } catch (const FATFile::Error& e) {
+      EXPECT_EQ(e.code(), c.code);
+      std::string expected = c.message;
+      if (auto at = expected.find('$'); at != std::string::npos)
+        expected.replace(at, 1, dir.path());
+      if (c.part) {
+        EXPECT_NE(e.Message().find(expected), std::string::npos) << e.Message();
+      } else {
+        EXPECT_EQ(e.Message(), expected);
+      }
+    }
+  }
+}
+
+TEST(FATFile, ReadmeGetsOneLongNameEntryAndItsShortName) {
+  TempDir dir;
+  vmtest::WriteText(dir / "readme.txt", "hello");
+  auto image = FATFile::Create(dir.path());
+  auto entries = RootEntries(*image);
+  ASSERT_EQ(entries.size(), 2u);  // label, file
+  EXPECT_EQ(entries[1].shortName, "README  TXT");
+  EXPECT_EQ(entries[1].lfnEntries, 1);
+  EXPECT_EQ(entries[1].firstLfnByte, 0x41);
+  EXPECT_EQ(entries[1].longName, u"readme.txt");
+  EXPECT_EQ(entries[1].size, 5u);
+  EXPECT_EQ(entries[1].attributes & 0x20, 0x20);
+  // The long-name entry's checksum is the short name's.
+  auto root = Sectors(*image, 130, 1);
+  uint8_t sum = 0;
+  for (char c : std::string("README  TXT"))
+    sum = uint8_t(((sum & 1) << 7) + (sum >> 1) + uint8_t(c));
+  EXPECT_EQ(root[32 + 13], sum);
+  // After the 10 characters: one 0x0000, then 0xFFFF.
+  EXPECT_EQ(Le16(&root[32 + 22]), uint16_t('t'));
+  EXPECT_EQ(Le16(&root[32 + 24]), 0x0000);
+  EXPECT_EQ(Le16(&root[32 + 28]), 0xFFFF);
+  EXPECT_EQ(Le16(&root[32 + 30]), 0xFFFF);
+}
+
+TEST(FATFile, ShortNamesAreValidAndUnique) {
+  TempDir dir;
+  for (const char* name :
+       {"longname1.txt", "longname2.txt", "longname3.txt", "a+b=c.txt", "my.file.name.txt",
+        ".hidden", "a.b", "A.txt", "a.txt", "x y z.TXT", "tail.jpeg"}) {
+    vmtest::WriteText(dir / name, name);
+  }
+  vmtest::MakeDirs(dir / "folder.with.dots");
+  auto image = FATFile::Create(dir.path());
+  auto entries = RootEntries(*image);
+  std::set<std::string> shortNames;
+  std::set<std::u16string> longFolded;
+  for (size_t i = 1; i < entries.size(); ++i) {
+    const std::string& s = entries[i].shortName;
+    EXPECT_TRUE(shortNames.insert(s).second) << "duplicate " << s;
+    for (char c : s) {
+      EXPECT_TRUE((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' || c == '_' ||
+                  c == '~' || std::string("$%'-@`!(){}^#&").find(c) != std::string::npos)
+          << "bad character in " << s;
+    }
+    std::u16string folded = entries[i].longName;
+    for (auto& c : folded) c = (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+    EXPECT_TRUE(longFolded.insert(folded).second);
+  }
+  auto find = [&](const std::u16string& longName) -> std::string {
+    for (auto& e : entries) {
+      if (e.longName == longName) return e.shortName;
+    }
+    return "?";
+  };
+  EXPECT_EQ(find(u"longname1.txt"), "LONGNA~1TXT");
+  EXPECT_EQ(find(u"longname2.txt"), "LONGNA~2TXT");
+  EXPECT_EQ(find(u"longname3.txt"), "LONGNA~3TXT");
+  EXPECT_EQ(find(u"a+b=c.txt"), "A_B_C~1 TXT");
+  EXPECT_EQ(find(u"my.file.name.txt"), "MYFILE~1TXT");
+  EXPECT_EQ(find(u"tail.jpeg"), "TAIL~1  JPE");
+  // A folder's dots separate its extension like a file's: "A.B" inside the name is not valid.
+  EXPECT_EQ(find(u"a.b"), "A       B  ");
+  EXPECT_EQ(find(u"folder.with.dots"), "FOLDER~1DOT");
+  // Two names that differ only in case cannot both stand on FAT: the second is renamed.
+  EXPECT_EQ(find(u"A.txt"), "A       TXT");
+  EXPECT_NE(find(u"a (2).txt"), "?");
+}
+
+TEST(FATFile, Utf8BecomesUtf16) {
+  struct Case {
+    std::string utf8;
+    std::u16string utf16;
+  };
+  const Case cases[] = {
+      {"abc", u"abc"},
+      {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC", u"\u65E5\u672C"},
+      {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},              // surrogate pair
+      {"a\xFFz", u"a\uFFFDz"},                            // invalid byte
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+      {"\xE6\x97", u"\uFFFD\uFFFD"},                      // truncated
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+  };
+  for (const Case& c : cases) EXPECT_EQ(FATFile::Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
+}
+
+TEST(FATFile, AstralCharactersAreStoredAsSurrogatePairs) {
+  TempDir dir;
+  vmtest::WriteText(dir / "smile \xF0\x9F\x98\x80.txt", "x");
+  auto image = FATFile::Create(dir.path());
+  auto entries = RootEntries(*image);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].longName, u"smile \xD83D\xDE00.txt");
+}
+
+TEST(FATFile, FileClustersAreConsecutiveAndTheSlackIsZero) {
+  TempDir dir;
+  auto bytes = vmtest::RandomBytes(3000, 1);
+  vmtest::WriteFile(dir / "f.bin", bytes);
+  auto image = FATFile::Create(dir.path());
+  auto entries = RootEntries(*image);
+  ASSERT_EQ(entries.size(), 2u);
+  const uint16_t first = entries[1].cluster;
+  EXPECT_EQ(first, 2);
+  auto fat = Sectors(*image, 2, 1);
+  EXPECT_EQ(Le16(&fat[2 * 2]), 3);
+  EXPECT_EQ(Le16(&fat[2 * 3]), 4);
+  EXPECT_EQ(Le16(&fat[2 * 4]), 0xFFF8);
+  EXPECT_EQ(Le16(&fat[2 * 5]), 0);
+  auto data = Sectors(*image, 162, 6);
+  EXPECT_EQ(0, std::memcmp(data.data(), bytes.data(), 3000));
+  EXPECT_TRUE(std::all_of(data.begin() + 3000, data.end(), [](uint8_t b) { return b == 0; }));
+  // One sector in the middle of a cluster.
+  auto one = Sectors(*image, 163, 1);
+  EXPECT_EQ(0, std::memcmp(one.data(), bytes.data() + 512, 512));
+}
+
+TEST(FATFile, OneSectorInTheMiddleOfALargeCluster) {
+  TempDir dir;
+  vmtest::SparseFile(dir / "a.big", 600u << 20);
+  std::vector<uint8_t> marker(512);
+  for (size_t i = 0; i < 512; ++i) marker[i] = uint8_t(i ^ 0x5A);
+  {
+    FILE* f = std::fopen((dir / "a.big").c_str(), "r+b");
+    std::fseek(f, 16 * 512, SEEK_SET);
+    std::fwrite(marker.data(), 1, marker.size(), f);
+    std::fclose(f);
+  }
+  auto image = FATFile::Create(dir.path());
+  ASSERT_EQ(image->SectorsPerCluster(), 32u);
+  auto one = Sectors(*image, image->FirstDataSector() + 16, 1);
+  EXPECT_EQ(one, marker);
+}
+
+TEST(FATFile, LinksLoopsAndSpecialFilesAreNeverFollowedOrOpened) {
+  TempDir dir;
+  vmtest::WriteText(dir / "real/file.txt", "content");
+  ASSERT_EQ(0, ::symlink("..", (dir / "real/up").c_str()));  // a loop
+  ASSERT_EQ(0, ::symlink("real", (dir / "alias").c_str()));  // a folder elsewhere
+  ASSERT_EQ(0, ::symlink("real/file.txt", (dir / "link.txt").c_str()));
+  ASSERT_EQ(0, ::symlink("nowhere", (dir / "broken").c_str()));
+  ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0644));
+  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un sa{};
+  sa.sun_family = AF_UNIX;
+  std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", (dir / "sock").c_str());
+  ASSERT_EQ(0, ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  auto image = FATFile::Create(dir.path());
+  ::close(s);
+  std::set<std::u16string> names;
+  for (auto& e : RootEntries(*image)) names.insert(e.longName);
+  EXPECT_EQ(names, (std::set<std::u16string>{u"", u"alias", u"link.txt", u"real"}));
+}
+
+TEST(FATFile, RemovedOrShortenedFilesReadAsZeros) {
+  TempDir dir;
+  auto bytes = vmtest::RandomBytes(4096, 2);
+  vmtest::WriteFile(dir / "gone.bin", bytes);
+  vmtest::WriteFile(dir / "short.bin", bytes);
+  auto image = FATFile::Create(dir.path());
+  ::unlink((dir / "gone.bin").c_str());
+  ASSERT_EQ(0, ::truncate((dir / "short.bin").c_str(), 1000));
+  ASSERT_EQ(0, ::mkfifo((dir / "gone.bin").c_str(), 0644));  // replaced by a FIFO: never opened
+  auto data = Sectors(*image, 162, 16);                      // both files, 8 sectors each
+  EXPECT_TRUE(std::all_of(data.begin(), data.begin() + 4096, [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(0, std::memcmp(data.data() + 4096, bytes.data(), 1000));
+  EXPECT_TRUE(
+      std::all_of(data.begin() + 4096 + 1000, data.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST(FATFile, BadRequestsRaiseTheirErrors) {
+  TempDir dir;
+  auto image = FATFile::Create(dir.path());
+  uint8_t buffer[1024];
+  try {
+    image->read(0, 100, buffer);
+    FAIL();
+  } catch (const FATFile::Error& e) {
+    EXPECT_EQ(e.Message(), "Invalid buffer size 0x64.");
+  }
+  try {
+    image->read(100, 512, buffer);
+    FAIL();
+  } catch (const FATFile::Error& e) {
+    EXPECT_EQ(e.Message(), "Invalid sector request 0x64.");
+  }
+}
+
+TEST(FATFile, ErrorTexts) {
+  EXPECT_EQ(FATFile::Error(4, 5, "/x").Message(), "File error occurred on /x. [4005]");
+  EXPECT_EQ(FATFile::Error(7, 36).Message(), "File copy error occurred. [7036]");
+  EXPECT_EQ(FATFile::Error(14, 2).Message(), "Folder path creation error. [14002]");
+  EXPECT_EQ(FATFile::Error(3, 0).Message(), "System memory allocation failed. [3]");
+  EXPECT_EQ(FATFile::Error(12, 0).Message(),
+            "Unknown error(012) while attempting to map Folder. Try again.");
+  EXPECT_EQ(Cluster::Error(4, 5, "/f").Message(), "Cluster faild to read file /f. [4005]");
+  EXPECT_EQ(Cluster::Error(3, 5, "/f").Message(), "Cluster error occurred on /f. [3005]");
+  EXPECT_EQ(Cluster::Error(2, 5, "").Message(), "Cluster copy error occurred. [2005]");
+  EXPECT_EQ(Cluster::Error(9, 0, "").Message(), "Unknown cluster error(009).");
+}
+
+TEST(FATFile, UnreadableFolderIsAFileError) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+  TempDir dir;
+  vmtest::MakeDirs(dir / "locked");
+  ::chmod((dir / "locked").c_str(), 0);
+  try {
+    FATFile image(dir.path());
+    FAIL();
+  } catch (const FATFile::Error& e) {
+    EXPECT_EQ(e.code(), 5);
+  }
+  ::chmod((dir / "locked").c_str(), 0755);
+}
+
+}  // namespace
+}  // namespace remcons
