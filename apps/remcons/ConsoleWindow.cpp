@@ -92,11 +92,9 @@ void ConsoleWindow::CloseNow() {
 
 // --- The run ---
 
-WindowedConsole::WindowedConsole(HeadlessOptions options)
-    : options_(std::move(options)),
-      events_(options_.eventsStream),
+WindowedConsole::WindowedConsole(ConsoleRunOptions options)
+    : ConsoleRun(std::move(options)),
       display_(LocalDisplay::ForApplication()),
-      context_(std::make_unique<QObject>()),
       window_(std::make_unique<ConsoleWindow>(*display_)) {
   RemConsWidget& console = window_->console();
   chooser_ = std::make_unique<VmChooser>(&console, &console.host());
@@ -104,29 +102,14 @@ WindowedConsole::WindowedConsole(HeadlessOptions options)
 }
 
 WindowedConsole::~WindowedConsole() {
-  if (script_) script_->Stop();
+  StopScript();
+  interruptions_.reset();
   window_.reset();
   // The desktop's own mode, whatever happened.
   display_->ChangeMode(nullptr);
 }
 
-void WindowedConsole::Fail(const std::string& reason) {
-  if (!failure_) failure_ = reason;
-}
-
-bool WindowedConsole::Prepare(std::string* reason) {
-  for (const std::string& rule : options_.answers) {
-    std::string error;
-    if (!policy_.AddRule(rule, &error)) {
-      *reason = "--answer " + error;
-      return false;
-    }
-  }
-  if (!options_.eventsPath.empty() && !events_.Open(options_.eventsPath, reason)) return false;
-  return ApplyConsoleParams(control(), options_.pageParams, options_.params, reason);
-}
-
-bool WindowedConsole::Snapshot(const std::string& path, std::string* error) {
+bool WindowedConsole::SnapshotTo(const std::string& path, std::string* error) {
   error->clear();
   RemConsWidget& console = window_->console();
   if (!console.FlushPaint()) return false;
@@ -137,131 +120,72 @@ bool WindowedConsole::Snapshot(const std::string& path, std::string* error) {
   return true;
 }
 
-int WindowedConsole::Run(std::string* reason) {
-  if (!Prepare(reason)) return HeadlessConsole::kBadOptions;
+void WindowedConsole::SetUp() {
   RemConsWidget& console = window_->console();
-  console.host().SetPageLocation(options_.pageUrl);
-
   // With answers given (a scripted run) no box waits for a user: every box is answered.
-  const bool answered = !options_.answers.empty();
+  const bool answered = !options().answers.empty();
   if (answered) {
     console.SetMessageBoxPolicy([this](const std::string&, const std::string& caption,
                                        uint32_t style) -> std::optional<int> {
-      return policy_.Answer(caption, style).first;
+      return policy().Answer(caption, style).first;
     });
   }
   window_->SetShowDialogTexts(!answered);
-  QObject::connect(&console, &RemConsWidget::MessageBoxAnswered, context_.get(),
+  QObject::connect(&console, &RemConsWidget::MessageBoxAnswered, context(),
                    [this](const QString& caption, const QString& text, int button) {
-                     events_.MessageBox(caption.toStdString(), text.toStdString(),
-                                        DialogPolicy::ButtonName(button));
+                     events().MessageBox(caption.toStdString(), text.toStdString(),
+                                         DialogPolicy::ButtonName(button));
                    });
-  control().Advise(&events_);
+  control().Advise(&events());
 
   // The first OnShutdown ends the run, once the user has read a text the session ended with.
-  QObject::connect(&console, &RemConsWidget::OnShutdown, context_.get(), [this] {
-    if (finishing_) return;
-    finishing_ = true;
-    auto finish = [this] {
-      QMetaObject::invokeMethod(
-          context_.get(), [this] { Finish(); }, Qt::QueuedConnection);
-    };
+  QObject::connect(&console, &RemConsWidget::OnShutdown, context(), [this] {
+    if (!EndOnce()) return;
     if (QMessageBox* text = window_->dialogText()) {
-      QObject::connect(text, &QObject::destroyed, context_.get(), finish);
+      QObject::connect(text, &QObject::destroyed, context(), [this] { FinishSoon(); });
     } else {
-      finish();
+      FinishSoon();
     }
   });
   window_->SetCloseRequest([this] {
-    if (finishing_) return;
+    if (!EndOnce()) return;
     RC_TRACE("remcons: the window was closed\n");
     control().StopSession();
-    finishing_ = true;
-    QMetaObject::invokeMethod(
-        context_.get(), [this] { Finish(); }, Qt::QueuedConnection);
+    FinishSoon();
   });
 
   // SIGINT and SIGTERM end the session as closing the window does; the display's mode goes
   // back at once. A second one ends the program as the signal does by default.
-  SignalPipe interruptions({SIGINT, SIGTERM}, [this](int signal) {
-    RC_TRACE("remcons: signal %d\n", signal);
-    display_->ChangeMode(nullptr);
-    window_->close();
-  });
-
-  QEventLoop loop;
-  exit_ = [&loop](int status) { loop.exit(status); };
-
+  interruptions_ =
+      std::make_unique<SignalPipe>(std::initializer_list<int>{SIGINT, SIGTERM}, [this](int signal) {
+        RC_TRACE("remcons: signal %d\n", signal);
+        display_->ChangeMode(nullptr);
+        window_->close();
+      });
   window_->ShowAsConfigured();
-  // The session starts now, so that everything queued for the first turn of the loop finds it.
-  console.StartSession();
-  if (console.SessionRefused()) {
-    FrameBuffer* frame = control().frameBuffer();
-    Fail("the console's picture could not be made" +
-         (frame && !frame->failureText().empty() ? ": " + frame->failureText() : std::string()));
-  } else {
-    if (options_.script) {
-      ScriptRunner::Environment env;
-      env.host = &console.host();
-      env.control = &control();
-      env.events = &events_;
-      env.snapshot = [this](const std::string& path, std::string* error) {
-        return Snapshot(path, error);
-      };
-      env.failed = [this](const std::string& why) {
-        window_->console().host().PostToUi([this, why] {
-          Fail(why);
-          control().StopSession();
-        });
-      };
-      script_ = std::make_unique<ScriptRunner>(std::move(env), std::move(options_.script));
-      script_->Start();
-    }
-    if (options_.seconds) {
-      QTimer::singleShot(std::chrono::milliseconds(uint64_t{*options_.seconds} * 1000),
-                         context_.get(), [this] {
-                           RC_TRACE("remcons: time is up\n");
-                           control().StopSession();
-                         });
-    }
-  }
-  const int status = loop.exec();
-  exit_ = nullptr;
-  if (status != HeadlessConsole::kOk) *reason = failure_ ? *failure_ : "the session failed";
-  return status;
 }
 
-void WindowedConsole::Finish() {
-  if (finished_) return;
+bool WindowedConsole::CreateSession() {
+  // The session starts now, so that everything queued for the first turn of the loop finds it.
+  RemConsWidget& console = window_->console();
+  console.StartSession();
+  return !console.SessionRefused();
+}
+
+bool WindowedConsole::ReadyToFinish() {
   // A box still up may be the console thread's, which waits for its answer: the session cannot
   // end before it does. It is closed (its escape answer) and the end comes afterwards.
   if (QWidget* modal = QApplication::activeModalWidget()) {
     RC_TRACE("remcons: closing a box left open at the end\n");
     modal->close();
-    QMetaObject::invokeMethod(
-        context_.get(), [this] { Finish(); }, Qt::QueuedConnection);
-    return;
+    return false;
   }
-  finished_ = true;
-  if (script_) script_->Stop();
-  control().OnDestroy();
-  // The session-closed notices posted at the end still reach the page.
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  if (!options_.snapshotPath.empty()) {
-    std::string error;
-    if (!Snapshot(options_.snapshotPath, &error)) Fail("snapshot: " + error);
-  }
-  std::string reason;
-  int status = HeadlessConsole::kFailed;
-  if (failure_) {
-    reason = *failure_;
-  } else {
-    status = SessionOutcome(control(), &reason);
-  }
+  return true;
+}
+
+void WindowedConsole::Finished(ExitStatus) {
+  interruptions_.reset();
   window_->CloseNow();
-  if (status != HeadlessConsole::kOk) Fail(reason);
-  if (exit_) exit_(status);
 }
 
 }  // namespace remcons::app

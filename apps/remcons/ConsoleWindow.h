@@ -14,12 +14,12 @@
 #include <optional>
 #include <string>
 
+#include "host/qt/ConsoleRun.h"
 #include "host/qt/EventJson.h"
-#include "host/qt/HeadlessConsole.h"
 #include "host/qt/LocalDisplay.h"
 #include "host/qt/QtHost.h"
 #include "host/qt/RemConsWidget.h"
-#include "host/qt/ScriptRunner.h"
+#include "host/qt/SignalPipe.h"
 #include "host/qt/VmChooser.h"
 
 namespace remcons::app {
@@ -59,40 +59,29 @@ class ConsoleWindow : public QWidget {
 };
 
 // A console session in a desktop window, run as HeadlessConsole runs one off screen.
-class WindowedConsole {
+class WindowedConsole : public ConsoleRun {
  public:
   // Made on the application's thread, with a QApplication.
-  explicit WindowedConsole(HeadlessOptions options);
-  ~WindowedConsole();
-  WindowedConsole(const WindowedConsole&) = delete;
-  WindowedConsole& operator=(const WindowedConsole&) = delete;
+  explicit WindowedConsole(ConsoleRunOptions options);
+  ~WindowedConsole() override;
 
-  // Runs the session until it has ended; the exit status as HeadlessConsole::Run gives it.
-  int Run(std::string* reason);
-
-  CRemCons& control() { return window_->console().control(); }
-  EventJsonWriter& events() { return events_; }
+  CRemCons& control() override { return window_->console().control(); }
   ConsoleWindow& window() { return *window_; }
 
  private:
-  bool Prepare(std::string* reason);
-  void Finish();
-  void Fail(const std::string& reason);
-  bool Snapshot(const std::string& path, std::string* error);
+  QtHost& host() override { return window_->console().host(); }
+  void SetUp() override;
+  bool CreateSession() override;
+  bool SnapshotTo(const std::string& path, std::string* error) override;
+  bool ReadyToFinish() override;
+  void Finished(ExitStatus status) override;
 
-  HeadlessOptions options_;
-  EventJsonWriter events_;
-  DialogPolicy policy_;
   std::unique_ptr<LocalDisplay> display_;
-  std::unique_ptr<QObject> context_;
   std::unique_ptr<ConsoleWindow> window_;
   // The drive menu's file dialogs and folder browser, over the window.
   std::unique_ptr<VmChooser> chooser_;
-  std::unique_ptr<ScriptRunner> script_;
-  bool finishing_ = false;
-  bool finished_ = false;
-  std::optional<std::string> failure_;
-  std::function<void(int)> exit_;
+  // SIGINT and SIGTERM while the session runs.
+  std::unique_ptr<SignalPipe> interruptions_;
 };
 
 }  // namespace remcons::app

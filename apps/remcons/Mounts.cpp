@@ -86,7 +86,7 @@ CommandLineMounts::~CommandLineMounts() {
   if (demo_) demo_->Stop();
 }
 
-bool CommandLineMounts::Prepare(HeadlessOptions* run, std::string* error) {
+bool CommandLineMounts::Prepare(ConsoleRunOptions* run, std::string* error) {
   if (options_.demo) {
     sim::VmSimOptions vm;
     vm.enabled = true;
@@ -252,33 +252,33 @@ void CommandLineMounts::MountWith(CRemCons& control, EventJsonWriter& events) {
   wait->start();
 }
 
-int CommandLineMounts::Finish(int status, std::string* reason) {
+ExitStatus CommandLineMounts::Finish(ExitStatus status, std::string* reason) {
   context_.reset();
   UnmountAll();
   std::lock_guard lock(mutex_);
-  if (status == HeadlessConsole::kOk && failure_) {
+  if (status == ExitStatus::kOk && failure_) {
     *reason = *failure_;
-    return HeadlessConsole::kFailed;
+    return ExitStatus::kFailed;
   }
   return status;
 }
 
-int CommandLineMounts::RunWithoutConsole(HeadlessOptions run, std::string* reason) {
+ExitStatus CommandLineMounts::RunWithoutConsole(ConsoleRunOptions run, std::string* reason) {
   // SIGINT and SIGTERM end the serving as --seconds does; the mount and serve threads inherit
   // the mask.
   StopSignals stopSignals;
 
   EventJsonWriter events(run.eventsStream);
   if (!run.eventsPath.empty() && !events.Open(run.eventsPath, reason)) {
-    return HeadlessConsole::kBadOptions;
+    return ExitStatus::kBadOptions;
   }
   run.params.insert(run.params.end(), options_.params.begin(), options_.params.end());
-  if (!Prepare(&run, reason)) return HeadlessConsole::kFailed;
+  if (!Prepare(&run, reason)) return ExitStatus::kFailed;
 
   // The properties as the console would take them.
   CRemCons properties;
   if (!ApplyConsoleParams(properties, run.pageParams, run.params, reason)) {
-    return HeadlessConsole::kBadOptions;
+    return ExitStatus::kBadOptions;
   }
   if (run.pageUrl) properties.ApplyPageHost(*run.pageUrl);
   // These hellos start a chain of their own, as a new console's do.
@@ -300,9 +300,9 @@ int CommandLineMounts::RunWithoutConsole(HeadlessOptions run, std::string* reaso
   std::lock_guard lock(mutex_);
   if (failure_) {
     *reason = *failure_;
-    return HeadlessConsole::kFailed;
+    return ExitStatus::kFailed;
   }
-  return HeadlessConsole::kOk;
+  return ExitStatus::kOk;
 }
 
 }  // namespace remcons::app

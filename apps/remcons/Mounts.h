@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Options.h"
-#include "host/qt/HeadlessConsole.h"
+#include "host/qt/ConsoleRun.h"
 #include "vmedia/VmCommandLine.h"
 
 namespace remcons::sim {
@@ -33,23 +33,22 @@ class CommandLineMounts {
   // With the console's properties gathered, before the console is made: with --demo, starts the
   // simulator's virtual-media side and puts its vmPort and vmKey ahead of the command line's
   // properties (which may still replace them). False with a reason when it cannot start.
-  bool Prepare(HeadlessOptions* run, std::string* error);
+  bool Prepare(ConsoleRunOptions* run, std::string* error);
   // Mounts once the console's window exists (on a thread of its own, so that the console's
   // event loop goes on while a server is slow to answer), to its target with its virtual-media
   // port and key; the drives keep it from timing out, and their events go out with its own.
   // Both must outlive Finish.
   void MountWith(CRemCons& control, EventJsonWriter& events);
-  void MountWith(HeadlessConsole& console) { MountWith(console.control(), console.events()); }
+  void MountWith(ConsoleRun& console) { MountWith(console.control(), console.events()); }
   // After the console's run, while it still exists: unmounts what is still served or still
-  // connecting. Returns the
-  // run's status, or HeadlessConsole::kFailed with the reason when the run went well but a mount
-  // failed.
-  int Finish(int status, std::string* reason);
+  // connecting. Returns the run's status, or kFailed with the reason when the run went well but
+  // a mount failed.
+  ExitStatus Finish(ExitStatus status, std::string* reason);
 
   // --vmedia-only: mounts without a console session and serves until the server has ended every
   // mount, --seconds passes or the program is interrupted (SIGINT, SIGTERM). The exit status,
   // with a one-line reason when it is not 0.
-  int RunWithoutConsole(HeadlessOptions run, std::string* reason);
+  ExitStatus RunWithoutConsole(ConsoleRunOptions run, std::string* reason);
 
  private:
   struct Target;

@@ -22,11 +22,12 @@
 
 namespace {
 
+using remcons::ExitStatus;
 using remcons::HeadlessConsole;
 
-int Failure(int status, const std::string& reason) {
+int Failure(ExitStatus status, const std::string& reason) {
   std::fprintf(stderr, "remcons: %s\n", reason.c_str());
-  return status;
+  return static_cast<int>(status);
 }
 
 std::string Hex(const uint8_t* bytes, size_t n) {
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   remcons::app::Options options;
   std::string error;
   if (!remcons::app::ParseOptions(argc, argv, &options, &error)) {
-    return Failure(HeadlessConsole::kBadOptions, error);
+    return Failure(ExitStatus::kBadOptions, error);
   }
   if (options.help) {
     std::fputs(remcons::app::Usage().c_str(), stdout);
@@ -101,16 +102,16 @@ int main(int argc, char** argv) {
 
   if (!options.trace.empty()) {
     if (!remcons::trace::EnableTo(options.trace)) {
-      return Failure(HeadlessConsole::kBadOptions, "cannot write the trace to " + options.trace);
+      return Failure(ExitStatus::kBadOptions, "cannot write the trace to " + options.trace);
     }
   } else {
     remcons::trace::ConfigureFromEnvironment();
   }
 
-  remcons::HeadlessOptions run;
+  remcons::ConsoleRunOptions run;
   if (!options.page.empty()) {
     std::ifstream in(options.page, std::ios::binary);
-    if (!in) return Failure(HeadlessConsole::kBadOptions, "cannot read the page " + options.page);
+    if (!in) return Failure(ExitStatus::kBadOptions, "cannot read the page " + options.page);
     const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     run.pageParams = remcons::ParseHtmlParams(html);
     if (run.pageParams.empty()) {
@@ -128,14 +129,14 @@ int main(int argc, char** argv) {
       run.script = remcons::ScriptFromStdin();
     } else {
       run.script = remcons::ScriptFromFile(options.script, &error);
-      if (!run.script) return Failure(HeadlessConsole::kBadOptions, error);
+      if (!run.script) return Failure(ExitStatus::kBadOptions, error);
     }
   }
 
   remcons::app::CommandLineMounts mounts(options);
   if (options.vmediaOnly) {
-    const int status = mounts.RunWithoutConsole(std::move(run), &error);
-    return status == HeadlessConsole::kOk ? 0 : Failure(status, error);
+    const ExitStatus status = mounts.RunWithoutConsole(std::move(run), &error);
+    return status == ExitStatus::kOk ? 0 : Failure(status, error);
   }
 
   // Without a display there is no window.
@@ -174,19 +175,19 @@ int main(int argc, char** argv) {
     remcons::sim::ConsoleServerOptions serverOptions = DemoServerOptions();
     server = std::make_unique<remcons::sim::ConsoleServer>(serverOptions);
     if (!server->Start(&error)) {
-      return Failure(HeadlessConsole::kFailed, "the simulator did not start: " + error);
+      return Failure(ExitStatus::kFailed, "the simulator did not start: " + error);
     }
     std::fprintf(stderr, "remcons: simulator on 127.0.0.1:%u\n",
                  static_cast<unsigned>(server->Port()));
     run.params = DemoParams(serverOptions, server->Port());
   }
   run.params.insert(run.params.end(), options.params.begin(), options.params.end());
-  if (!mounts.Prepare(&run, &error)) return Failure(HeadlessConsole::kFailed, error);
+  if (!mounts.Prepare(&run, &error)) return Failure(ExitStatus::kFailed, error);
 
-  int status;
+  ExitStatus status;
   if (windowed) {
     remcons::app::WindowedConsole console(std::move(run));
-    mounts.MountWith(console.control(), console.events());
+    mounts.MountWith(console);
     status = mounts.Finish(console.Run(&error), &error);
   } else {
     HeadlessConsole console(std::move(run));
@@ -194,6 +195,6 @@ int main(int argc, char** argv) {
     status = mounts.Finish(console.Run(&error), &error);
   }
   if (server) server->Stop();
-  if (status != HeadlessConsole::kOk) return Failure(status, error);
+  if (status != ExitStatus::kOk) return Failure(status, error);
   return 0;
 }

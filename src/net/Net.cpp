@@ -241,13 +241,15 @@ int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_
 
   std::shared_ptr<TcpSocket> socket = TcpSocket::Create();
   if (!socket) {
-    RC_TRACE("Socket creation error #%i.\n", LastSocketError());
+    connectError_ = LastSocketError();
+    RC_TRACE("Socket creation error #%i.\n", connectError_.load());
     return 0;
   }
   {
     std::lock_guard guard(socketMutex_);
     // A Close that came before the socket existed still ends the connection attempt.
     if (closeRequested_) {
+      connectError_ = kWsaEintr;
       RC_TRACE("Connect error #%i.\n", static_cast<int>(kWsaEintr));
       return 0;
     }
@@ -256,7 +258,8 @@ int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_
   RC_TRACE("Socket %i created. Connecting to %s:%d\n", socket->Descriptor(), host.c_str(),
            static_cast<int>(port));
   if (!socket->Connect(host, port)) {
-    RC_TRACE("Connect error #%i.\n", LastSocketError());
+    connectError_ = LastSocketError();
+    RC_TRACE("Connect error #%i.\n", connectError_.load());
     DropSocket(socket);
     return 0;
   }

@@ -115,6 +115,8 @@ class CNet {
   // Received bytes waiting in the socket, or -1.
   int32_t BytesAvailable();
   int32_t GetState() const { return state_.load(); }
+  // Why the socket could not be made or connected (a Winsock code); 0 while none failed.
+  int ConnectError() const { return connectError_.load(); }
   // Steps both streams to the next key generation: the send stream, then the receive stream.
   void ChangeKeys();
 
@@ -152,6 +154,7 @@ class CNet {
   void DropSocket(const std::shared_ptr<TcpSocket>& socket);
 
   std::shared_ptr<NamedMutex> lock_;
+  std::atomic<int> connectError_{0};
   std::mutex socketMutex_;  // guards socket_ and closeRequested_ only, never held across I/O
   std::shared_ptr<TcpSocket> socket_;
   bool closeRequested_ = false;

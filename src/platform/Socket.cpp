@@ -22,6 +22,27 @@ int Fail(int err) {
 
 }  // namespace
 
+std::string ConnectFailureWords(int code) {
+  switch (code) {
+    case kWsaEconnrefused:
+      return "connection refused";
+    case kWsaEtimedout:
+      return "timed out";
+    case kWsaEnetunreach:
+    case kWsaEhostunreach:
+      return "no route to the address";
+    case kWsaEnetdown:
+      return "the network is down";
+    case kWsaEaddrnotavail:
+      return "not an IPv4 address";
+    case kWsaEconnreset:
+    case kWsaEconnaborted:
+      return "the server closed the connection";
+    default:
+      return "error " + std::to_string(code) + ": " + SocketErrorText(code);
+  }
+}
+
 int WinsockCodeFromErrno(int err) {
   switch (err) {
     case 0:

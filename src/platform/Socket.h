@@ -41,6 +41,9 @@ enum SocketError : int {
 int WinsockCodeFromErrno(int err);
 // The text that trace lines show for a Winsock code ("Unknown error." for codes without one).
 const char* SocketErrorText(int code);
+// Why a connection could not be made, in a few words for the user ("connection refused", "timed
+// out", "no route to the address"); the trace's text for codes without words of their own.
+std::string ConnectFailureWords(int code);
 // The Winsock code of the last failed socket operation on this thread.
 int LastSocketError();
 

@@ -337,6 +337,8 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   uint32_t IdleCountdown() const { return idleCountdown_.load(); }
   // The connection's state (CNet::State), 0 without a connection.
   int32_t ConnectionState() const;
+  // Why the connection could not be opened (a Winsock code), 0 when that is not what failed.
+  int ConnectError() const;
   // The server's power as the menu bar shows it: 1 on, 0 off, 2 unknown.
   int ServerPowerShown() const { return serverPowerShown_.load(); }
   // The frame buffer, video modes and menu bar (after OnCreate).

@@ -450,6 +450,10 @@ int32_t CRemCons::ConnectionState() const {
   return connection_ ? connection_->GetState() : 0;
 }
 
+int CRemCons::ConnectError() const {
+  return connection_ ? connection_->ConnectError() : 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Operations used by the other parts
 

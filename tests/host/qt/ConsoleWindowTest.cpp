@@ -32,7 +32,7 @@ class ConsoleWindowRun : public ::testing::Test {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(server.Start(&error)) << error;
-    HeadlessOptions run;
+    ConsoleRunOptions run;
     run.params = SimParams(server.Port());
     run.eventsPath = dir / "events.json";
     run.seconds = 20;
@@ -90,8 +90,8 @@ TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
     return true;
   });
 
-  const int status = console->Run(&error);
-  EXPECT_EQ(status, HeadlessConsole::kOk) << error;
+  const ExitStatus status = console->Run(&error);
+  EXPECT_EQ(status, ExitStatus::kOk) << error;
   EXPECT_EQ(step, kDone);
   EXPECT_EQ(sizeSeen, QSize(1024, 768));
   EXPECT_EQ(titleSeen, "1024x768 | Ready");
@@ -111,7 +111,7 @@ TEST_F(ConsoleWindowRun, ClosingTheWindowEndsTheSession) {
     console->window().close();
     return true;
   });
-  EXPECT_EQ(console->Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_EQ(console->Run(&error), ExitStatus::kOk) << error;
   EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
   EXPECT_TRUE(server.WaitForNoSession(5000));
 }
@@ -136,7 +136,7 @@ TEST_F(ConsoleWindowRun, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSessio
     console->window().close();
     return true;
   });
-  EXPECT_EQ(console->Run(&error), HeadlessConsole::kOk) << error;
+  EXPECT_EQ(console->Run(&error), ExitStatus::kOk) << error;
   EXPECT_TRUE(boxText.startsWith("Remote video mode exceeds capabilities"))
       << boxText.toStdString();
   EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);

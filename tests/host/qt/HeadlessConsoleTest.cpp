@@ -28,7 +28,7 @@ class HeadlessRun : public ::testing::Test {
     if (server_) server_->Stop();
   }
   // Runs a console with these options; the events land in events.json.
-  int Run(HeadlessOptions options, std::string* reason) {
+  ExitStatus Run(HeadlessOptions options, std::string* reason) {
     options.eventsPath = dir_ / "events.json";
     HeadlessConsole console(std::move(options));
     return console.Run(reason);
@@ -60,7 +60,7 @@ TEST_F(HeadlessRun, AScriptedSessionWritesItsEventsAndASnapshotOfTheServersScree
       "stop",
   });
   std::string reason;
-  ASSERT_EQ(Run(std::move(options), &reason), HeadlessConsole::kOk) << reason;
+  ASSERT_EQ(Run(std::move(options), &reason), ExitStatus::kOk) << reason;
 
   std::vector<std::string> raw;
   const std::vector<QJsonObject> events = Events(&raw);
@@ -107,9 +107,9 @@ TEST_F(HeadlessRun, ModeChangesResizeTheWindowAndItsSnapshot) {
     }
   });
   std::string reason;
-  const int status = Run(std::move(run), &reason);
+  const ExitStatus status = Run(std::move(run), &reason);
   changer.join();
-  ASSERT_EQ(status, HeadlessConsole::kOk) << reason;
+  ASSERT_EQ(status, ExitStatus::kOk) << reason;
   std::vector<std::string> raw;
   Events(&raw);
   ASSERT_GE(raw.size(), 2u);
@@ -127,12 +127,12 @@ TEST_F(HeadlessRun, TheServersEndsAndTheirExitStatus) {
   struct Case {
     const char* name;
     const char* serverCommand;
-    int status;
+    ExitStatus status;
     std::vector<std::string> tail;  // the last events
   } cases[] = {
-      {"seize", "seize", HeadlessConsole::kOk, {"OnDialog", "OnShutdown"}},
-      {"end text", "end Maintenance window", HeadlessConsole::kOk, {"OnDialog", "OnShutdown"}},
-      {"dropped", "drop", HeadlessConsole::kFailed, {"MessageBox", "OnShutdown"}},
+      {"seize", "seize", ExitStatus::kOk, {"OnDialog", "OnShutdown"}},
+      {"end text", "end Maintenance window", ExitStatus::kOk, {"OnDialog", "OnShutdown"}},
+      {"dropped", "drop", ExitStatus::kFailed, {"MessageBox", "OnShutdown"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -147,7 +147,7 @@ TEST_F(HeadlessRun, TheServersEndsAndTheirExitStatus) {
       }
     });
     std::string reason;
-    const int status = Run(std::move(run), &reason);
+    const ExitStatus status = Run(std::move(run), &reason);
     ender.join();
     server_->Stop();
     EXPECT_EQ(status, c.status) << reason;
@@ -155,7 +155,7 @@ TEST_F(HeadlessRun, TheServersEndsAndTheirExitStatus) {
     ASSERT_GE(names.size(), c.tail.size() + 1);
     EXPECT_EQ(std::vector<std::string>(names.begin() + 1, names.begin() + 1 + c.tail.size()),
               c.tail);
-    if (c.status != HeadlessConsole::kOk) {
+    if (c.status != ExitStatus::kOk) {
       EXPECT_EQ(reason,
                 "the connection to 127.0.0.1:" + std::to_string(server_->Port()) + " was lost");
       const QJsonObject box = Events()[1];
@@ -174,9 +174,9 @@ TEST_F(HeadlessRun, ASilentServerIsAFailureToConnect) {
   run.params = SimParams(server_->Port());
   run.seconds = 1;
   std::string reason;
-  EXPECT_EQ(Run(std::move(run), &reason), HeadlessConsole::kFailed);
+  EXPECT_EQ(Run(std::move(run), &reason), ExitStatus::kFailed);
   EXPECT_EQ(reason, "failed to connect to 127.0.0.1:" + std::to_string(server_->Port()) +
-                        ": no start reply");
+                        ": no start reply before --seconds 1 ended the attempt");
   EXPECT_EQ(EventNames(Events()), (std::vector<std::string>{"OnShutdown"}));
 }
 
@@ -187,7 +187,7 @@ TEST_F(HeadlessRun, BadOptionsAndScriptsEndTheRun) {
     HeadlessOptions run;
     run.params = {{"decryptKey", "00112233445566778899AABBCCDDEE"}};
     std::string reason;
-    EXPECT_EQ(Run(std::move(run), &reason), HeadlessConsole::kBadOptions);
+    EXPECT_EQ(Run(std::move(run), &reason), ExitStatus::kBadOptions);
     EXPECT_EQ(reason,
               "--param decryptKey=<30 characters hidden> refused (unknown name or invalid value)");
   }
@@ -198,7 +198,7 @@ TEST_F(HeadlessRun, BadOptionsAndScriptsEndTheRun) {
     run.params = SimParams(server_->Port());
     run.script = ScriptFromLines({"wait-event OnResize 10000", "jump 5"});
     std::string reason;
-    EXPECT_EQ(Run(std::move(run), &reason), HeadlessConsole::kFailed);
+    EXPECT_EQ(Run(std::move(run), &reason), ExitStatus::kFailed);
     EXPECT_EQ(reason, "script line 2: unknown command \"jump\"");
   }
   {
@@ -206,7 +206,7 @@ TEST_F(HeadlessRun, BadOptionsAndScriptsEndTheRun) {
     run.params = SimParams(server_->Port());
     run.script = ScriptFromLines({"wait-event OnDialog 300"});
     std::string reason;
-    EXPECT_EQ(Run(std::move(run), &reason), HeadlessConsole::kFailed);
+    EXPECT_EQ(Run(std::move(run), &reason), ExitStatus::kFailed);
     EXPECT_EQ(reason, "script line 1: no OnDialog within 300 ms");
   }
 }

@@ -107,14 +107,15 @@ TEST(RemconsProgram, RunsHeadlessWithoutADisplayAndSaysSo) {
   listener->Close();
   for (bool display : {false, true}) {
     const Result r = RunRemcons(
-        dir, {"--param", "target=127.0.0.1", "--param", "port=" + port, "--seconds", "0"}, display);
+        dir, {"--param", "target=127.0.0.1", "--param", "port=" + port, "--seconds", "20"},
+        display);
     EXPECT_EQ(r.status, 1);
     const std::vector<std::string> lines = Lines(r.err);
     ASSERT_EQ(lines.size(), 2u) << r.err;
     // A display that cannot be opened (nothing serves :97) leaves a headless run too.
     EXPECT_EQ(lines[0], display ? "remcons: the display :97 cannot be opened; running headless"
                                 : "remcons: no display; running headless");
-    EXPECT_EQ(lines[1], "remcons: failed to connect to 127.0.0.1:" + port);
+    EXPECT_EQ(lines[1], "remcons: failed to connect to 127.0.0.1:" + port + ": connection refused");
   }
 }
 
