@@ -4,20 +4,54 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QKeySequence>
 #include <QMetaObject>
+#include <QScreen>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 
 #include "host/qt/QtImage.h"
 #include "host/qt/SignalPipe.h"
 #include "platform/Trace.h"
+#include "remcons/Version.h"
+#include "ui/MenuBarOwner.h"
 
 namespace remcons::app {
 
 // --- The window ---
 
-ConsoleWindow::ConsoleWindow(LocalDisplay& display) : console_(new RemConsWidget(this, &display)) {
+namespace {
+
+constexpr int kNoticeMs = 5000;
+// Room the window manager's frame and the desktop's panels take around a window that fits the
+// screen.
+constexpr int kFrameRoom = 64;
+
+const char kShortcutsText[] =
+    "Over the console every key goes to the server, except these:\n\n"
+    "Ctrl+Alt (pressed together and let go)\trelease the keyboard grab; a click into the "
+    "picture takes it again\n"
+    "Ctrl+Alt+Shift+V\ttype the clipboard's text into the server\n"
+    "Ctrl+Alt+Shift+S\tsave a screenshot in your pictures folder\n"
+    "Esc (while pasting)\tstop the paste\n\n"
+    "Keys held on the server are released when the window loses the focus or the grab.";
+
+}  // namespace
+
+ConsoleWindow::ConsoleWindow(LocalDisplay& display)
+    : console_(new RemConsWidget(this, &display)),
+      menus_(new QMenuBar(this)),
+      notice_(new QLabel(this)) {
   setWindowTitle(QStringLiteral("remcons"));
+  BuildMenus();
+  notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  notice_->setStyleSheet(QStringLiteral(
+      "QLabel { background: rgba(32, 32, 32, 220); color: white; padding: 4px 8px; }"));
+  notice_->hide();
+  noticeTimer_.setSingleShot(true);
+  connect(&noticeTimer_, &QTimer::timeout, notice_, &QWidget::hide);
+
   connect(console_, &RemConsWidget::OnResize, this, [this](int, int) { FitToPicture(); });
   connect(console_, &RemConsWidget::OnStatus, this, [this](const QString& status) {
     status_ = status;
@@ -27,35 +61,134 @@ ConsoleWindow::ConsoleWindow(LocalDisplay& display) : console_(new RemConsWidget
     note_ = note;
     ShowTitle();
   });
+  connect(console_, &RemConsWidget::GrabChanged, this, [this](bool) { ShowTitle(); });
   connect(console_, &RemConsWidget::OnDialog, this,
           [this](const QString& text) { ShowDialogText(text); });
+  connect(console_, &RemConsWidget::PasteProgress, this, [this](int typed, int total) {
+    ShowNotice(tr("Pasting: %1 of %2 characters (Esc stops)").arg(typed).arg(total), true);
+  });
+  connect(console_, &RemConsWidget::PasteEnded, this, [this](bool completed) {
+    if (completed) {
+      notice_->hide();
+    } else {
+      ShowNotice(tr("The paste was stopped; what was typed stays typed."));
+    }
+  });
+  connect(console_, &RemConsWidget::ScreenshotSaved, this, [this](const QString& path) {
+    std::fprintf(stderr, "remcons: screenshot saved to %s\n", path.toLocal8Bit().constData());
+    ShowNotice(tr("Screenshot saved to %1").arg(path));
+  });
+  connect(console_, &RemConsWidget::ScreenshotFailed, this, [this](const QString& why) {
+    std::fprintf(stderr, "remcons: no screenshot: %s\n", why.toLocal8Bit().constData());
+    ShowNotice(tr("No screenshot: %1").arg(why));
+  });
+}
+
+void ConsoleWindow::BuildMenus() {
+  RemConsWidget* console = console_;
+  QMenu* menu = menus_->addMenu(tr("&Console"));
+  QAction* shot =
+      menu->addAction(tr("Save &Screenshot"), console, [console] { console->SaveScreenshot(); });
+  shot->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+S")));
+  scaleAction_ = menu->addAction(tr("Scale to &Window"));
+  scaleAction_->setCheckable(true);
+  connect(scaleAction_, &QAction::toggled, this, [this](bool on) { SetScaleToWindow(on); });
+  menu->addSeparator();
+  menu->addAction(tr("&Close"), this, [this] { close(); });
+
+  keysMenu_ = menus_->addMenu(tr("&Keys"));
+  keysMenu_->addAction(tr("Ctrl-Alt-Del"), console,
+                       [console] { console->control().DoCommand(kCommandCtrlAltDel); });
+  QAction* paste = keysMenu_->addAction(tr("&Paste as Keystrokes"), console,
+                                        [console] { console->PasteClipboard(); });
+  paste->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+V")));
+  keysMenu_->addAction(tr("&Release All Keys"), console, [console] { console->ReleaseAllKeys(); });
+  keysMenu_->addSeparator();
+  // Ctrl+Alt is no key sequence Qt knows: the menu shows it as text.
+  keysMenu_->addAction(tr("Release Keyboard &Grab") + QStringLiteral("\tCtrl+Alt"), console,
+                       [console] { console->ReleaseKeyboardGrab(); });
+
+  QMenu* help = menus_->addMenu(tr("&Help"));
+  help->addAction(tr("&Keys and Shortcuts"), this, [this] {
+    QMessageBox::information(this, tr("Keys and Shortcuts"), tr(kShortcutsText));
+  });
+  help->addAction(tr("&About remcons"), this, [this] {
+    QMessageBox::about(this, tr("About remcons"),
+                       tr("remcons %1\nA remote console client for a server's management "
+                          "processor.")
+                           .arg(QStringLiteral(REMCONS_VERSION)));
+  });
 }
 
 void ConsoleWindow::ShowAsConfigured() {
   if (console_->get_fullScreen()) {
+    // The picture is all there is: the menus' hotkeys still work.
+    menus_->hide();
     showFullScreen();
   } else {
-    resize(console_->PictureSize());
+    FitToPicture();
     show();
   }
   activateWindow();
   console_->setFocus(Qt::ActiveWindowFocusReason);
 }
 
+void ConsoleWindow::SetScaleToWindow(bool on) {
+  if (scaleAction_->isChecked() != on) scaleAction_->setChecked(on);
+  if (console_->ScaleToWindow() == on) return;
+  console_->SetScaleToWindow(on);
+  FitToPicture();
+}
+
 void ConsoleWindow::FitToPicture() {
   // Full screen the window covers the screen, whose mode follows the server's.
   if (isFullScreen()) return;
-  resize(console_->PictureSize());
+  QSize picture = console_->PictureSize();
+  const int menuHeight = menus_->isHidden() ? 0 : menus_->sizeHint().height();
+  if (console_->ScaleToWindow()) {
+    // Scaled, a picture larger than the screen is shown smaller, whole.
+    if (const QScreen* shown = screen()) {
+      const QSize room =
+          shown->availableGeometry().size() - QSize(kFrameRoom, kFrameRoom + menuHeight);
+      if (picture.width() > room.width() || picture.height() > room.height()) {
+        picture.scale(room, Qt::KeepAspectRatio);
+      }
+    }
+  }
+  resize(picture.width(), picture.height() + menuHeight);
 }
 
 void ConsoleWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  console_->setGeometry(rect());
+  const int menuHeight = menus_->isHidden() ? 0 : menus_->sizeHint().height();
+  menus_->setGeometry(0, 0, width(), menuHeight);
+  console_->setGeometry(0, menuHeight, width(), height() - menuHeight);
+  PlaceNotice();
+}
+
+void ConsoleWindow::ShowNotice(const QString& text, bool persistent) {
+  notice_->setText(text);
+  notice_->adjustSize();
+  PlaceNotice();
+  notice_->show();
+  notice_->raise();
+  if (persistent) {
+    noticeTimer_.stop();
+  } else {
+    noticeTimer_.start(kNoticeMs);
+  }
+}
+
+void ConsoleWindow::PlaceNotice() {
+  const QRect picture = console_->geometry();
+  notice_->move(picture.left(), picture.bottom() + 1 - notice_->height());
 }
 
 void ConsoleWindow::ShowTitle() {
   QString title = status_.isEmpty() ? QStringLiteral("remcons") : status_;
   if (!note_.isEmpty()) title += QStringLiteral(" | ") + note_;
+  if (console_->KeyboardGrabbed())
+    title += QStringLiteral(" | ") + tr("Ctrl+Alt releases the keyboard");
   setWindowTitle(title);
 }
 
@@ -99,6 +232,7 @@ WindowedConsole::WindowedConsole(ConsoleRunOptions options)
   RemConsWidget& console = window_->console();
   chooser_ = std::make_unique<VmChooser>(&console, &console.host());
   console.SetTargetChooser(chooser_.get());
+  console.SetDesktopHotkeys(true);
 }
 
 WindowedConsole::~WindowedConsole() {

@@ -4,10 +4,18 @@
 // mode the control switches to the server's. Scripts, events, answers, snapshots and the time
 // limit work as in a headless run; SIGINT and SIGTERM end the session and put the display's mode
 // back before the program exits.
+//
+// Above the picture sits a menu bar of the desktop's own (hidden in full screen): Console (save a
+// screenshot, scale to the window, close), Keys (Ctrl-Alt-Del, paste the clipboard as keystrokes,
+// release all keys, release the keyboard grab) and Help. Its hotkeys work over the picture too.
 #pragma once
 
+#include <QAction>
+#include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -39,17 +47,32 @@ class ConsoleWindow : public QWidget {
   QMessageBox* dialogText() const { return dialogText_.data(); }
   // Closes without asking.
   void CloseNow();
+  // The picture scaled to the window (--scale fit), or at its own size (--scale 1).
+  void SetScaleToWindow(bool on);
+  // A line over the picture's lower edge for a few seconds (persistent: until the next one).
+  void ShowNotice(const QString& text, bool persistent = false);
+  QString notice() const { return notice_->isVisible() ? notice_->text() : QString(); }
+  QMenuBar* menus() { return menus_; }
+  // The Keys menu (its screenshot is the help's picture).
+  QMenu* keysMenu() { return keysMenu_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void BuildMenus();
   void FitToPicture();
   void ShowTitle();
   void ShowDialogText(const QString& text);
+  void PlaceNotice();
 
   RemConsWidget* console_;
+  QMenuBar* menus_;
+  QMenu* keysMenu_ = nullptr;
+  QAction* scaleAction_ = nullptr;
+  QLabel* notice_;
+  QTimer noticeTimer_;
   QString status_;
   QString note_;
   QPointer<QMessageBox> dialogText_;

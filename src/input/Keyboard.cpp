@@ -430,6 +430,16 @@ void CKeyboard::SendKey(uint32_t ch) {
   Write(connection_, &byte, 1);
 }
 
+bool CKeyboard::AnyKeyDown() const {
+  if (mode_ == 0) return false;
+  HookState& s = Hook();
+  std::lock_guard lock(s.mutex);
+  for (uint8_t down : s.keyDown) {
+    if (down) return true;
+  }
+  return false;
+}
+
 void CKeyboard::ReleaseAllKeys() {
   if (mode_ == 0) return;
   HookState& s = Hook();

@@ -77,6 +77,8 @@ class CKeyboard {
   void SendKey(uint32_t ch);
   // HID mode: forgets every held key and tells the server that none is down.
   void ReleaseAllKeys();
+  // HID mode: some key is held on the server.
+  bool AnyKeyDown() const;
 
  private:
   InputWriter connection_;

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/Secret.h"
 #include "platform/Trace.h"
 
 namespace remcons {
@@ -148,6 +149,24 @@ uint32_t Base64Value(char c) {
 
 }  // namespace
 
+std::string Base64Encode(std::string_view bytes) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t at = 0; at < bytes.size(); at += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - at);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; ++k) {
+      v = (v << 8) | (k < n ? static_cast<uint8_t>(bytes[at + k]) : 0u);
+    }
+    for (size_t k = 0; k < 4; ++k) {
+      out += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return out;
+}
+
 std::string TransformLogin(std::string_view login) {
   std::string out;
   for (size_t at = 0; login.size() - at >= 4; at += 4) {
@@ -218,7 +237,9 @@ CNet::CNet(const uint8_t* decryptKey, const uint8_t* encryptKey, uint32_t keyInd
 
 CNet::CNet() : lock_(OpenNamedMutex("MutexNetwork")) {}
 
-CNet::~CNet() = default;
+CNet::~CNet() {
+  WipeString(loginText_);
+}
 
 std::shared_ptr<TcpSocket> CNet::CurrentSocket() {
   std::lock_guard guard(socketMutex_);
@@ -272,7 +293,7 @@ int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_
 }
 
 std::vector<uint8_t> CNet::BuildStartSequence() {
-  const std::string login = TransformLogin(loginText_);
+  std::string login = TransformLogin(loginText_);
   std::vector<uint8_t> sequence;
   sequence.reserve(15 + login.size());
   if (encryptionEnabled_) {
@@ -293,6 +314,7 @@ std::vector<uint8_t> CNet::BuildStartSequence() {
     sendStream_->Apply(sequence.data() + clear, sequence.size() - clear);
     sendEnciphering_ = 1;
   }
+  WipeString(login);
   return sequence;
 }
 
@@ -333,8 +355,11 @@ int32_t CNet::Handshake() {
     // Under the lock so that no other write can come between the start sequence's keystream
     // and its bytes on the wire.
     TimedLock lock(NetworkLock(), kWaitForever);
-    const std::vector<uint8_t> sequence = BuildStartSequence();
+    std::vector<uint8_t> sequence = BuildStartSequence();
     SendRaw(sequence.data(), sequence.size());
+    // The login has gone: no copy of it stays behind.
+    explicit_bzero(sequence.data(), sequence.size());
+    WipeString(loginText_);
   }
   while (state_ == kHandshaking) {
     uint8_t byte = 0;

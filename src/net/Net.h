@@ -64,6 +64,10 @@ class RC4Stream {
   Rc4 rc4_;
 };
 
+// Base64 (RFC 4648, with padding): the form of the `login` property, whose text is the user's name
+// and password joined by ':'.
+std::string Base64Encode(std::string_view bytes);
+
 // The login text the management processor expects: the Base64 `login` decoded, every ':' turned
 // into a carriage return and one carriage return appended (nothing at all when nothing decodes).
 std::string TransformLogin(std::string_view login);

@@ -23,6 +23,7 @@ State& GetState() {
 }
 
 std::atomic<bool> enabled{false};
+thread_local int quietDepth = 0;
 
 void CloseOutputLocked(State& s) {
   if (s.ownsFile && s.out) std::fclose(s.out);
@@ -84,6 +85,7 @@ void SetSink(std::function<void(std::string_view)> sink) {
 }
 
 void Write(const char* file, int line, const char* format, ...) {
+  if (quietDepth > 0) return;
   // One line is at most 1023 characters, prefix included.
   char text[1024];
   int prefix = std::snprintf(text, sizeof text, "%s(%d) : ", BaseName(file), line);
@@ -102,6 +104,14 @@ void Write(const char* file, int line, const char* format, ...) {
     std::fputs(text, s.out);
     std::fflush(s.out);
   }
+}
+
+Quiet::Quiet() {
+  ++quietDepth;
+}
+
+Quiet::~Quiet() {
+  --quietDepth;
 }
 
 std::string Masked(std::string_view secret) {

@@ -28,6 +28,16 @@ void Write(const char* file, int line, const char* format, ...)
 // The text of a secret as a trace line may show it: its length only, never its characters.
 std::string Masked(std::string_view secret);
 
+// While one lives, lines written on its thread are dropped: keys typed for the user from a text
+// (a pasted password) leave no trace of what they were.
+class Quiet {
+ public:
+  Quiet();
+  ~Quiet();
+  Quiet(const Quiet&) = delete;
+  Quiet& operator=(const Quiet&) = delete;
+};
+
 }  // namespace remcons::trace
 
 #define RC_TRACE(...)                                                                          \

@@ -197,6 +197,11 @@ struct ObjectElement {
 
 }  // namespace
 
+bool IsSecretProperty(std::string_view name) {
+  const std::string lower = LowerCopy(name);
+  return lower == "login" || lower == "decryptkey" || lower == "encryptkey" || lower == "vmkey";
+}
+
 std::string UrlHost(std::string_view url) {
   url = Trim(url);
   const size_t scheme = url.find("://");

@@ -13,6 +13,10 @@ namespace remcons {
 // Named values as a property bag holds them, in the order they were found.
 using PropertyBag = std::vector<std::pair<std::string, std::string>>;
 
+// The properties that carry secrets (the login and the session keys): shown only by their length,
+// kept out of settings, wiped after use. Names compared without regard to case.
+bool IsSecretProperty(std::string_view name);
+
 // The host of a URL ("http://user@10.1.2.3:8080/x" gives "10.1.2.3"); empty when it has none.
 std::string UrlHost(std::string_view url);
 // True for a dotted IPv4 address: four decimal numbers 0 to 255 of one to three digits each.

@@ -270,6 +270,9 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   KeyResult OnKeyEvent(const KeyEvent& event);
   // WM_CHAR: ch in the ANSI code page, scanCode of the key that typed it.
   void OnChar(uint32_t ch, uint32_t scanCode);
+  // No key stays held: in HID mode the server is told that none is down (always, or only when
+  // one is held), and the keys seen held here are forgotten.
+  void ReleaseAllKeys(bool onlyWhenHeld = false);
   // Mouse messages, in window coordinates.
   void OnMouseMove(int x, int y, bool controlHeld);
   void OnMouseHover(int x, int y);

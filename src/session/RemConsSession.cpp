@@ -636,6 +636,12 @@ void CRemCons::OnChar(uint32_t ch, uint32_t scanCode) {
   if (keyboard_) keyboard_->OnChar(ch, scanCode);
 }
 
+void CRemCons::ReleaseAllKeys(bool onlyWhenHeld) {
+  keyState_.fill(0);
+  if (!keyboard_) return;
+  if (!onlyWhenHeld || keyboard_->AnyKeyDown()) keyboard_->ReleaseAllKeys();
+}
+
 void CRemCons::OnMouseMove(int x, int y, bool controlHeld) {
   if (mouseMessages_) mouseMessages_->OnMove(x, y, controlHeld);
 }

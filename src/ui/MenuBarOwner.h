@@ -16,6 +16,7 @@ inline constexpr std::array<std::array<uint8_t, 2>, 4> kPowerCommandBytes = {
     {{0xFF, 0xBA}, {0xFF, 0xBB}, {0xFF, 0xBC}, {0xFF, 0xBD}}};
 inline constexpr int kFirstPowerCommand = 8;
 // Console commands the bar asks for through DoCommand.
+inline constexpr int kCommandCtrlAltDel = 7;
 inline constexpr int kCommandRefresh = 18;
 inline constexpr int kCommandResetDecoder = 19;
 

@@ -1,12 +1,12 @@
 #include "host/qt/ConsoleRun.h"
 
-#include <strings.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
 #include <chrono>
 
+#include "platform/Secret.h"
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 
@@ -15,10 +15,14 @@ namespace {
 
 // A property's value as messages may show it: the secrets only by their length.
 std::string Shown(const std::string& name, const std::string& value) {
-  for (const char* secret : {"login", "decryptKey", "encryptKey", "vmKey"}) {
-    if (strcasecmp(name.c_str(), secret) == 0) return trace::Masked(value);
+  return IsSecretProperty(name) ? trace::Masked(value) : value;
+}
+
+// The secrets of a bag, once the control holds them.
+void WipeSecrets(PropertyBag& bag) {
+  for (auto& [name, value] : bag) {
+    if (IsSecretProperty(name)) WipeString(value);
   }
-  return value;
 }
 
 }  // namespace
@@ -103,7 +107,10 @@ bool ConsoleRun::Prepare(std::string* reason) {
     }
   }
   if (!options_.eventsPath.empty() && !events_.Open(options_.eventsPath, reason)) return false;
-  return ApplyConsoleParams(control(), options_.pageParams, options_.params, reason);
+  const bool applied = ApplyConsoleParams(control(), options_.pageParams, options_.params, reason);
+  WipeSecrets(options_.pageParams);
+  WipeSecrets(options_.params);
+  return applied;
 }
 
 ExitStatus ConsoleRun::Run(std::string* reason) {

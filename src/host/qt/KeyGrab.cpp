@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "host/qt/ScriptRunner.h"
+#include "host/qt/UsTyping.h"
 #include "input/KeyMap.h"
 
 namespace remcons {
@@ -26,30 +26,7 @@ bool TypingKey(int qtKey) {
          qtKey == Qt::Key_Comma;
 }
 
-// The US layout's characters by virtual-key code, plain and shifted: the keys that type each
-// printable character on a US keyboard, read the other way round.
-struct UsTable {
-  std::array<std::array<uint8_t, 2>, 256> chars{};
-  UsTable() {
-    for (int c = 0x20; c < 0x7F; ++c) {
-      const std::optional<TypedKey> typed = UsKeyForCharacter(static_cast<char>(c));
-      if (typed) chars[typed->key.vk][typed->shift ? 1 : 0] = static_cast<uint8_t>(c);
-    }
-  }
-};
-
-const UsTable& Us() {
-  static const UsTable table;
-  return table;
-}
-
 }  // namespace
-
-std::optional<uint8_t> UsCharacter(uint8_t vk, bool shift) {
-  const uint8_t c = Us().chars[vk][shift ? 1 : 0];
-  if (c == 0) return std::nullopt;
-  return c;
-}
 
 bool KeyTranslator::AltHeld() const {
   return held_[kVkLeftAlt] || held_[kVkRightAlt];
@@ -121,6 +98,42 @@ std::vector<uint8_t> KeyTranslator::Characters(const KeyEvent& key, const QStrin
     out.push_back(*ansi);
   }
   return out;
+}
+
+Hotkey HotkeyWatch::Feed(const KeyEvent& event) {
+  if (event.vkCode > 0xFF) return Hotkey::kNone;
+  const auto vk = static_cast<uint8_t>(event.vkCode);
+  const bool controlOrAlt = vk >= kVkLeftControl && vk <= kVkRightAlt;
+  const bool wasHeld = held_[vk];
+  held_[vk] = !event.keyUp;
+  if (event.keyUp) {
+    if (!controlOrAlt || !chord_) return Hotkey::kNone;
+    chord_ = false;
+    return Hotkey::kReleaseGrab;
+  }
+  const bool control = held_[kVkLeftControl] || held_[kVkRightControl];
+  const bool alt = held_[kVkLeftAlt] || held_[kVkRightAlt];
+  if (controlOrAlt) {
+    // The chord begins when the second of the two goes down with nothing else held; a held key's
+    // repeated press changes nothing.
+    if (!wasHeld && control && alt) {
+      bool others = false;
+      for (int k = 0; k < 256; ++k)
+        others = others || (held_[k] && (k < kVkLeftControl || k > kVkRightAlt));
+      chord_ = !others;
+    }
+    return Hotkey::kNone;
+  }
+  chord_ = false;
+  const bool shift = held_[kVkLeftShift] || held_[kVkRightShift];
+  if (control && alt && shift && vk == 'V') return Hotkey::kPaste;
+  if (control && alt && shift && vk == 'S') return Hotkey::kScreenshot;
+  return Hotkey::kNone;
+}
+
+void HotkeyWatch::Reset() {
+  held_.fill(false);
+  chord_ = false;
 }
 
 bool SetKeyboardGrab(QWidget* widget, bool grab) {

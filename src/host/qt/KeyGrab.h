@@ -36,6 +36,7 @@ class KeyTranslator {
 
   // Focus lost: no key counts as held any more.
   void Reset() { held_.fill(false); }
+  bool Held(uint8_t vk) const { return held_[vk]; }
   bool AltHeld() const;
   bool ShiftHeld() const;
   bool ControlHeld() const;
@@ -44,9 +45,21 @@ class KeyTranslator {
   std::array<bool, 256> held_{};
 };
 
-// The character the US layout gives for a key of the main block (letters, digits, punctuation,
-// space), with or without Shift; nullopt for other keys.
-std::optional<uint8_t> UsCharacter(uint8_t vk, bool shift);
+// The desktop's own keys over the console window (the program's, not the embeddable control's):
+// Ctrl+Alt+Shift+V types the clipboard, Ctrl+Alt+Shift+S saves a screenshot, and Ctrl and Alt
+// pressed together and let go with no other key between release the keyboard grab.
+enum class Hotkey { kNone, kPaste, kScreenshot, kReleaseGrab };
+class HotkeyWatch {
+ public:
+  // Each key event in turn, as the translator gives it: the hotkey it completes. The presses of
+  // V and S that complete kPaste and kScreenshot belong to the desktop, not to the server.
+  Hotkey Feed(const KeyEvent& event);
+  void Reset();
+
+ private:
+  std::array<bool, 256> held_{};
+  bool chord_ = false;  // Ctrl and Alt held, nothing else pressed since
+};
 
 // Grabs (or lets go of) the keyboard for the top-level window of widget: every key, system keys
 // included, goes to it. False when the window system refused or cannot grab.

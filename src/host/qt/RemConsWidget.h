@@ -15,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,7 +27,10 @@
 #include "host/qt/KeyGrab.h"
 #include "host/qt/LocalDisplay.h"
 #include "host/qt/QtPainter.h"
+#include "host/qt/Typist.h"
 #include "session/RemCons.h"
+
+class QDateTime;
 
 namespace remcons {
 
@@ -153,6 +157,35 @@ class RemConsWidget : public QWidget {
   // This widget's window holds the keyboard grab.
   bool KeyboardGrabbed() const { return grabbed_; }
 
+  // --- The desktop's comforts (the remcons program's window turns the hotkeys on) ---
+  // Ctrl+Alt+Shift+V pastes the clipboard, Ctrl+Alt+Shift+S saves a screenshot, and Ctrl and Alt
+  // pressed together and let go release the keyboard grab, instead of reaching the server.
+  void SetDesktopHotkeys(bool on) { hotkeysOn_ = on; }
+  // Types text into the server as keystrokes of a US keyboard, paced so that its keyboard keeps
+  // up; Escape cancels. Keys held are released first. A text with characters that no US key types
+  // is refused whole, with a box that names them: false then.
+  bool PasteText(const QString& text);
+  void PasteClipboard();
+  void CancelPaste();
+  bool Pasting() const { return typist_ && typist_->Active(); }
+  // What paces the paste (tests); before a paste starts.
+  void SetPasteClock(Clock& clock, uint32_t paceMs);
+  // Every key held on the server is released (HID mode tells it that none is down).
+  void ReleaseAllKeys();
+  // Lets go of the keyboard grab until the user clicks into the picture.
+  void ReleaseKeyboardGrab();
+  // The picture scaled smoothly to the widget, keeping its aspect; or at its own size.
+  void SetScaleToWindow(bool on);
+  bool ScaleToWindow() const { return scale_; }
+  // Where the picture lies in the widget, and the picture's pixel under a point of the widget
+  // (points beside the picture count as its nearest edge).
+  QRect PictureRect() const;
+  QPoint ToPicture(QPoint widgetPoint) const;
+  // Saves the server's picture (the frame, without the menu bar) as PNG in folder, or in the
+  // user's pictures folder when folder is empty, named by server and time. ScreenshotSaved or
+  // ScreenshotFailed says how it went.
+  void SaveScreenshot(const QString& folder = {});
+
  signals:
   // The control's events.
   void OnShutdown();
@@ -164,6 +197,13 @@ class RemConsWidget : public QWidget {
   void KeyboardNote(const QString& note);
   // A message box was answered (shown or by the policy): its caption, text and the button.
   void MessageBoxAnswered(const QString& caption, const QString& text, int button);
+  // The keyboard grab came or went.
+  void GrabChanged(bool grabbed);
+  // A paste: characters typed so far of all, and its end (false: cancelled).
+  void PasteProgress(int typed, int total);
+  void PasteEnded(bool completed);
+  void ScreenshotSaved(const QString& path);
+  void ScreenshotFailed(const QString& reason);
 
  protected:
   bool event(QEvent* event) override;
@@ -196,6 +236,9 @@ class RemConsWidget : public QWidget {
   void Blocked(bool blocked);
   int Box(const std::string& text, const std::string& caption, uint32_t style);
   void ResizePixels();
+  void PumpPaste();
+  bool TrySaveScreenshot(const QString& folder);
+  void Hotkeys(const KeyEvent& key, bool* swallow);
 
   std::unique_ptr<LocalDisplay> ownDisplay_;
   DesktopHost host_;
@@ -212,6 +255,17 @@ class RemConsWidget : public QWidget {
   bool refused_ = false;
   bool grabbed_ = false;
   bool noteGiven_ = false;
+  bool grabReleased_ = false;  // the user let go of the grab: none until a click
+  bool hotkeysOn_ = false;
+  HotkeyWatch hotkeys_;
+  // Keys held when a hotkey acted: the server had them released, their releases stay here.
+  std::array<bool, 256> swallowRelease_{};
+  bool scale_ = false;
+  Clock* pasteClock_ = &SystemClock();
+  uint32_t pacePause_ = Typist::kPaceMs;
+  std::unique_ptr<Typist> typist_;
+  QTimer pasteTimer_;
+  int screenshotTries_ = 0;
   QWidget* watchedWindow_ = nullptr;
   VmTargetChooser* chooser_ = nullptr;
   std::optional<MediaRoots> mediaRoots_;
@@ -220,5 +274,9 @@ class RemConsWidget : public QWidget {
   // Last: it goes first, while the host, painter and window it uses still exist.
   std::unique_ptr<CRemCons> control_;
 };
+
+// A screenshot's file name: the server's name (or address) with only letters, digits, '.', '_'
+// and '-' kept, and the time: "NAME-YYYYMMDD-HHMMSS.png".
+QString ScreenshotName(const QString& server, const QDateTime& when);
 
 }  // namespace remcons

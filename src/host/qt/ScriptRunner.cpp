@@ -4,12 +4,12 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include <linux/input-event-codes.h>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
 #include "host/qt/EventJson.h"
+#include "host/qt/UsTyping.h"
 #include "input/KeyMap.h"
 #include "platform/Clock.h"
 #include "platform/Host.h"
@@ -19,7 +19,6 @@
 namespace remcons {
 namespace {
 
-constexpr uint32_t kVkLeftShift = 0xA0;
 constexpr uint32_t kVkLeftAlt = 0xA4;
 constexpr uint32_t kVkRightAlt = 0xA5;
 constexpr uint32_t kSnapshotRetryMs = 5;
@@ -210,52 +209,6 @@ bool UnescapeScriptText(std::string_view text, std::string* out, std::string* er
     }
   }
   return true;
-}
-
-std::optional<TypedKey> UsKeyForCharacter(char c) {
-  struct Entry {
-    char plain, shifted;
-    uint16_t evdev;
-  };
-  static const Entry kKeys[] = {
-      {'1', '!', KEY_1},           {'2', '@', KEY_2},          {'3', '#', KEY_3},
-      {'4', '$', KEY_4},           {'5', '%', KEY_5},          {'6', '^', KEY_6},
-      {'7', '&', KEY_7},           {'8', '*', KEY_8},          {'9', '(', KEY_9},
-      {'0', ')', KEY_0},           {'-', '_', KEY_MINUS},      {'=', '+', KEY_EQUAL},
-      {'[', '{', KEY_LEFTBRACE},   {']', '}', KEY_RIGHTBRACE}, {';', ':', KEY_SEMICOLON},
-      {'\'', '"', KEY_APOSTROPHE}, {'`', '~', KEY_GRAVE},      {'\\', '|', KEY_BACKSLASH},
-      {',', '<', KEY_COMMA},       {'.', '>', KEY_DOT},        {'/', '?', KEY_SLASH},
-      {' ', 0, KEY_SPACE},         {'\n', 0, KEY_ENTER},       {'\r', 0, KEY_ENTER},
-      {'\t', 0, KEY_TAB},          {'\b', 0, KEY_BACKSPACE},   {'\x1b', 0, KEY_ESC},
-  };
-  static const uint16_t kLetters[26] = {
-      KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I, KEY_J, KEY_K, KEY_L, KEY_M,
-      KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R, KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
-  uint16_t evdev = 0;
-  bool shift = false;
-  uint8_t character = static_cast<uint8_t>(c);
-  if (c >= 'a' && c <= 'z') {
-    evdev = kLetters[c - 'a'];
-  } else if (c >= 'A' && c <= 'Z') {
-    evdev = kLetters[c - 'A'];
-    shift = true;
-  } else {
-    for (const Entry& e : kKeys) {
-      if (e.plain == c) {
-        evdev = e.evdev;
-      } else if (e.shifted != 0 && e.shifted == c) {
-        evdev = e.evdev;
-        shift = true;
-      }
-      if (evdev) break;
-    }
-  }
-  if (!evdev) return std::nullopt;
-  // Enter types a carriage return.
-  if (c == '\n') character = '\r';
-  std::optional<KeyCode> key = KeyFromEvdev(evdev);
-  if (!key) return std::nullopt;
-  return TypedKey{*key, shift, character};
 }
 
 std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumber,
@@ -486,31 +439,17 @@ bool ScriptRunner::Key(uint32_t vk, uint32_t scanCode, bool extended, bool up, K
 bool ScriptRunner::Type(const std::string& text) {
   CRemCons* control = env_.control;
   for (char c : text) {
-    std::optional<TypedKey> typed = UsKeyForCharacter(c);
-    if (!typed) {
+    std::vector<Keystroke> strokes = UsKeystrokes(c);
+    if (strokes.empty()) {
       // No key of its own: the character alone, as an input method gives it.
       std::optional<uint8_t> ansi = AnsiFromUnicode(static_cast<unsigned char>(c));
       const uint32_t ch = ansi ? *ansi : static_cast<unsigned char>(c);
       if (!RunOnUi([control, ch] { control->OnChar(ch, 0); })) return false;
       continue;
     }
-    const std::optional<KeyCode> shift = KeyOfVk(kVkLeftShift);
-    if (typed->shift && shift && !Key(shift->vk, shift->scanCode, false, false, nullptr)) {
-      return false;
-    }
-    KeyResult result = KeyResult::kSwallow;
-    if (!Key(typed->key.vk, typed->key.scanCode, typed->key.extended, false, &result)) {
-      return false;
-    }
-    // A key the console lets through reaches the window, which types its character.
-    if (result != KeyResult::kSwallow) {
-      const uint32_t ch = typed->character;
-      const uint32_t scan = typed->key.scanCode;
-      if (!RunOnUi([control, ch, scan] { control->OnChar(ch, scan); })) return false;
-    }
-    if (!Key(typed->key.vk, typed->key.scanCode, typed->key.extended, true, nullptr)) return false;
-    if (typed->shift && shift && !Key(shift->vk, shift->scanCode, false, true, nullptr)) {
-      return false;
+    for (Keystroke& stroke : strokes) {
+      stroke.key.altDown = altHeld_[0] || altHeld_[1];
+      if (!RunOnUi([control, stroke] { PlayKeystroke(*control, stroke); })) return false;
     }
   }
   return true;

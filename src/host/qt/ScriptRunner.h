@@ -80,14 +80,6 @@ bool ParseScriptNumber(std::string_view text, int64_t min, int64_t max, int64_t*
 // TEXT of "type" with its escapes resolved.
 bool UnescapeScriptText(std::string_view text, std::string* out, std::string* error);
 
-// The keys that type a character on a US keyboard: the key and whether Shift is held.
-struct TypedKey {
-  KeyCode key;
-  bool shift = false;
-  uint8_t character = 0;  // what the window then receives
-};
-std::optional<TypedKey> UsKeyForCharacter(char c);
-
 // Where the script's lines come from.
 class ScriptSource {
  public:

@@ -60,8 +60,8 @@ TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
   Every10Ms(&context, [&] {
     switch (step) {
       case kWaitPicture:
-        if (window.size() != QSize(1024, 768)) return false;
-        sizeSeen = window.size();
+        if (window.console().size() != QSize(1024, 768)) return false;
+        sizeSeen = window.console().size();
         server.SendText(2, "Ready");
         step = kWaitTitle;
         return false;
@@ -124,7 +124,7 @@ TEST_F(ConsoleWindowRun, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSessio
   QObject context;
   Every10Ms(&context, [&] {
     if (!modeSet) {
-      if (console->window().size() != QSize(1024, 768)) return false;
+      if (console->window().console().size() != QSize(1024, 768)) return false;
       // Larger than the console shows: a warning box, shown while the console thread waits.
       server.SetMode(1600, 1200);
       modeSet = true;

@@ -15,6 +15,7 @@
 #include "host/qt/HeadlessUtil.h"
 #include "host/qt/QtHost.h"
 #include "host/qt/ScriptRunner.h"
+#include "host/qt/UsTyping.h"
 
 namespace remcons {
 namespace {

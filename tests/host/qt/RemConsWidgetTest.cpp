@@ -3,7 +3,10 @@
 // the close button. Built twice: on the offscreen platform and on an Xvfb server.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <cstdlib>
 
@@ -11,6 +14,8 @@
 #include "host/qt/DesktopUtil.h"
 #include "host/qt/QtImage.h"
 #include "host/qt/QtPainter.h"
+#include "platform/Clock.h"
+#include "support/TraceCapture.h"
 #include "ui/MenuBarImages.h"
 #include "ui/MenuBarLayout.h"
 
@@ -34,6 +39,7 @@ using Bytes = std::vector<uint8_t>;
 // X keycodes of a pc105 keyboard (evdev + 8).
 constexpr int kXKeyA = 38, kXKeyC = 54, kXKey2 = 11, kXShiftL = 50, kXControlL = 37;
 constexpr int kXReturn = 36, kXUp = 111, kXF1 = 67;
+constexpr int kXEscape = 9, kXKeyV = 55, kXAltL = 64;
 
 // Where the tests run, for the screenshots' names.
 constexpr const char* kPlatform = REMCONS_TEST_X_SERVER ? "xvfb" : "offscreen";
@@ -395,6 +401,216 @@ TEST_F(DesktopWidget, BarScreenshotsMatchTheLayoutAtEveryWidth) {
         case Panel::kNone:
           break;
       }
+    }
+  }
+}
+
+// The clipboard typed into the server: every stroke a pause after the last (on a clock the test
+// moves), the exact bytes of each keyboard mode, no trace of what was typed, Escape stopping it
+// with nothing left held, and a text with characters no US key types refused whole.
+TEST_F(DesktopWidget, PasteTypesTheTextAsPacedKeystrokes) {
+  const Bytes none = {0xFF, 0xD6, 0, 0, 0, 0, 0, 0, 0, 0};
+  auto report = [](uint8_t modifiers, uint8_t key) {
+    return Bytes{0xFF, 0xD6, modifiers, 0, key, 0, 0, 0, 0, 0};
+  };
+  struct Case {
+    const char* kbdMode;
+    const char* kind;
+    std::vector<Bytes> expected;  // after the release of held keys that comes first
+  } cases[] = {
+      {"1",
+       "hid",
+       {none, report(0, 0x04), none, report(2, 0), report(2, 0x05), report(2, 0), none,
+        report(0, 0x2C), none, report(0, 0x1E), none, report(0, 0x28), none}},
+      {"0", "char", {{'a'}, {'B'}, {' '}, {'1'}, {0x0D}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kbdMode);
+    auto rig = Start({{"kbdMode", c.kbdMode}});
+    RemConsWidget* w = rig->widget();
+    ManualClock clock;
+    w->SetPasteClock(clock, 10);
+    w->SetDesktopHotkeys(true);
+    QGuiApplication::clipboard()->setText("aB 1\r\n");
+    const size_t before = std::string(c.kind) == "hid" ? 3 : 0;  // Ctrl, Alt, Shift down
+    // Ctrl+Alt+Shift+V: the keys go down on the server, and are released before the typing.
+    for (int key : {kXControlL, kXAltL, kXShiftL}) SendKey(w, true, key, Qt::Key_unknown);
+    testing::TraceCapture trace;
+    SendKey(w, true, kXKeyV, Qt::Key_V, "V", Qt::ShiftModifier);
+    ASSERT_TRUE(w->Pasting());
+    // The first stroke at once (after the release), the next only a full pause later.
+    const size_t first = std::string(c.kind) == "hid" ? before + 2 : 1;
+    ASSERT_TRUE(rig->server().WaitForPackets(c.kind, first, 5000));
+    clock.Advance(9);
+    for (int n = 0; n < 30; ++n) QCoreApplication::processEvents();
+    EXPECT_FALSE(rig->server().WaitForPackets(c.kind, first + 1, 200));
+    EXPECT_TRUE(WaitUntil([&] {
+      clock.Advance(10);
+      return !w->Pasting();
+    }));
+    EXPECT_TRUE(trace.Lines().empty()) << trace.Lines().front();
+    // The hotkey's keys let go: the server has had their releases already.
+    for (int key : {kXKeyV, kXShiftL, kXAltL, kXControlL}) SendKey(w, false, key, Qt::Key_unknown);
+    ASSERT_TRUE(rig->server().WaitForPackets(c.kind, before + c.expected.size(), 5000));
+    rig->server().WaitUntilSent(1000);
+    std::vector<Bytes> got = PacketBytes(rig->server(), c.kind);
+    ASSERT_EQ(got.size(), before + c.expected.size());
+    EXPECT_EQ(std::vector<Bytes>(got.begin() + before, got.end()), c.expected);
+    EXPECT_EQ(rig->server().PacketCount("key"), 0u);
+  }
+
+  auto rig = Start({{"kbdMode", "1"}});
+  RemConsWidget* w = rig->widget();
+  ManualClock clock;
+  w->SetPasteClock(clock, 10);
+  // Escape stops it: the key down for the character under way goes up, nothing more is typed.
+  ASSERT_TRUE(w->PasteText("xyz"));
+  SendKey(w, true, kXEscape, Qt::Key_Escape);
+  EXPECT_FALSE(w->Pasting());
+  clock.Advance(1000);
+  for (int n = 0; n < 30; ++n) QCoreApplication::processEvents();
+  ASSERT_TRUE(rig->server().WaitForPackets("hid", 2, 5000));
+  rig->server().WaitUntilSent(1000);
+  EXPECT_EQ(PacketBytes(rig->server(), "hid"), (std::vector<Bytes>{report(0, 0x1B), none}));
+  // Refused up front, with the characters named.
+  EXPECT_FALSE(w->PasteText(QString::fromUtf8("na\u00efve \u20ac\u0007 \u00ef")));
+  ASSERT_EQ(rig->boxes().size(), 1u);
+  EXPECT_EQ(rig->boxes()[0].caption, "Paste");
+  EXPECT_EQ(rig->boxes()[0].text,
+            "Nothing was pasted: no key of the server's US keyboard types \u00ef (U+00EF), "
+            "\u20ac (U+20AC), U+0007.");
+  EXPECT_EQ(rig->server().PacketCount("hid"), 2u);
+}
+
+// A key held when the window loses the focus is released on the server; without one held,
+// nothing is sent.
+TEST_F(DesktopWidget, KeysHeldAreReleasedWhenTheFocusGoes) {
+  auto rig = Start({{"kbdMode", "1"}});
+  RemConsWidget* w = rig->widget();
+  SendKey(w, true, kXKeyA, Qt::Key_A, "a");
+  ASSERT_TRUE(rig->server().WaitForPackets("hid", 1, 5000));
+  w->clearFocus();
+  ASSERT_TRUE(rig->server().WaitForPackets("hid", 2, 5000));
+  w->setFocus();
+  w->clearFocus();
+  w->setFocus();
+  SendKey(w, false, kXKeyA, Qt::Key_A, "a");
+  rig->server().WaitUntilSent(1000);
+  EXPECT_EQ(PacketBytes(rig->server(), "hid"),
+            (std::vector<Bytes>{{0xFF, 0xD6, 0, 0, 0x04, 0, 0, 0, 0, 0},
+                                {0xFF, 0xD6, 0, 0, 0, 0, 0, 0, 0, 0}}));
+}
+
+// Scaled to the widget, the picture keeps its aspect and a point maps back to the picture's pixel
+// it shows: the corners to the corners, the centre to the centre, bigger and smaller, with bands
+// beside the picture counting as its edge.
+TEST_F(DesktopWidget, TheScaledPictureMapsTheMouseBackExactly) {
+  auto rig = Start();
+  RemConsWidget* w = rig->widget();
+  w->SetScaleToWindow(true);
+  struct Case {
+    QSize widget;
+    QRect picture;
+    std::vector<std::pair<QPoint, QPoint>> points;  // widget -> picture
+  } cases[] = {
+      {{2048, 1536},
+       {0, 0, 2048, 1536},
+       {{{0, 0}, {0, 0}}, {{2047, 1535}, {1023, 767}}, {{1024, 768}, {512, 384}}}},
+      {{512, 600},
+       {0, 108, 512, 384},
+       {{{0, 108}, {0, 0}},
+        {{511, 491}, {1023, 767}},
+        {{100, 0}, {200, 0}},
+        {{100, 599}, {200, 767}}}},
+      {{1100, 768},
+       {38, 0, 1024, 768},
+       {{{38, 0}, {0, 0}}, {{1061, 767}, {1023, 767}}, {{550, 384}, {512, 384}}}},
+  };
+  for (const Case& c : cases) {
+    w->resize(c.widget);
+    EXPECT_EQ(w->PictureRect(), c.picture) << c.widget.width();
+    for (const auto& [from, to] : c.points) EXPECT_EQ(w->ToPicture(from), to) << c.widget.width();
+  }
+  // The server's pointer goes where the picture's pixel is: its last pixel on the 3000 grid.
+  Move(w, QPoint(1061, 767));
+  ASSERT_TRUE(rig->server().WaitForPackets("mouse-move", 1, 5000));
+  const Bytes move = PacketBytes(rig->server(), "mouse-move").back();
+  EXPECT_EQ(Bytes(move.begin() + 4, move.end()),
+            (Bytes{2997 >> 8, 2997 & 0xFF, 2996 >> 8, 2996 & 0xFF}));
+}
+
+// The server's picture saved as PNG, named by the server and the time, without the pinned bar.
+TEST_F(DesktopWidget, AScreenshotIsTheServersPicture) {
+  auto rig = Start({{"serverName", "../bmc 7"}});
+  // The screen at rest: the boot prompt.
+  ASSERT_TRUE(rig->server().WaitFor(
+      [&] { return rig->server().ScreenText().find("boot:") != std::string::npos; }, 10000));
+  ASSERT_TRUE(rig->ShowsServerScreen());
+  rig->bar()->Pin();
+  testing::ScratchDir dir;
+  QString path;
+  QObject::connect(rig->widget(), &RemConsWidget::ScreenshotSaved, rig->widget(),
+                   [&](const QString& saved) { path = saved; });
+  rig->widget()->SaveScreenshot(QString::fromStdString(dir / "shots"));
+  ASSERT_TRUE(WaitUntil([&] { return !path.isEmpty(); }));
+  EXPECT_TRUE(
+      QFileInfo(path).fileName().startsWith("_bmc_7-" + QDate::currentDate().toString("yyyyMMdd")))
+      << path.toStdString();
+  std::optional<testing::RgbImage> image = testing::ReadPng(path.toStdString());
+  ASSERT_TRUE(image);
+  int width = 0, height = 0;
+  const std::vector<uint32_t> screen = rig->server().ScreenPixels(&width, &height);
+  EXPECT_EQ(testing::DifferencesFromScreen(*image, screen, width, height), 0);
+  const QDateTime when(QDate(2024, 3, 9), QTime(7, 5, 3));
+  EXPECT_EQ(ScreenshotName("", when), "remcons-20240309-070503.png");
+  EXPECT_EQ(ScreenshotName(QString::fromUtf8("..\u00fc/x"), when), "__x-20240309-070503.png");
+}
+
+TEST(HotkeyWatch, ChordsAndCombinations) {
+  struct Step {
+    uint32_t vk;
+    bool up;
+    Hotkey expected;
+  };
+  constexpr uint32_t kCtrl = 0xA2, kAlt = 0xA4, kAltR = 0xA5, kShift = 0xA0, kDel = 0x2E;
+  const std::vector<std::vector<Step>> cases = {
+      // Ctrl and Alt together and let go: the grab goes, once.
+      {{kCtrl, false, Hotkey::kNone},
+       {kAlt, false, Hotkey::kNone},
+       {kAlt, false, Hotkey::kNone},
+       {kAlt, true, Hotkey::kReleaseGrab},
+       {kCtrl, true, Hotkey::kNone}},
+      // Ctrl+Alt+Del is the server's, even when Ctrl repeats afterwards.
+      {{kCtrl, false, Hotkey::kNone},
+       {kAltR, false, Hotkey::kNone},
+       {kDel, false, Hotkey::kNone},
+       {kCtrl, false, Hotkey::kNone},
+       {kDel, true, Hotkey::kNone},
+       {kCtrl, true, Hotkey::kNone},
+       {kAltR, true, Hotkey::kNone}},
+      {{kCtrl, false, Hotkey::kNone},
+       {kAlt, false, Hotkey::kNone},
+       {kShift, false, Hotkey::kNone},
+       {'V', false, Hotkey::kPaste},
+       {'V', true, Hotkey::kNone},
+       {'S', false, Hotkey::kScreenshot},
+       {'S', true, Hotkey::kNone},
+       {kShift, true, Hotkey::kNone},
+       {kAlt, true, Hotkey::kNone}},
+      // Without Shift, V is the server's.
+      {{kCtrl, false, Hotkey::kNone},
+       {kAlt, false, Hotkey::kNone},
+       {'V', false, Hotkey::kNone},
+       {'V', true, Hotkey::kNone},
+       {kAlt, true, Hotkey::kNone}},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    HotkeyWatch watch;
+    for (size_t k = 0; k < cases[i].size(); ++k) {
+      KeyEvent e;
+      e.vkCode = cases[i][k].vk;
+      e.keyUp = cases[i][k].up;
+      EXPECT_EQ(watch.Feed(e), cases[i][k].expected) << "case " << i << " step " << k;
     }
   }
 }
