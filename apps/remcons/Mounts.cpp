@@ -272,7 +272,6 @@ ExitStatus CommandLineMounts::RunWithoutConsole(ConsoleRunOptions run, std::stri
   if (!run.eventsPath.empty() && !events.Open(run.eventsPath, reason)) {
     return ExitStatus::kBadOptions;
   }
-  run.params.insert(run.params.end(), options_.params.begin(), options_.params.end());
   if (!Prepare(&run, reason)) return ExitStatus::kFailed;
 
   // The properties as the console would take them.

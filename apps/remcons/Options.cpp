@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <string_view>
 
 #include "session/PropertyBag.h"
@@ -16,18 +18,71 @@ bool IsMountSpec(std::string_view text) {
   return kind == "image" || kind == "cdimage" || kind == "folder" || kind == "drive";
 }
 
+// A saved console page, or HOST[:PORT]; one target at most.
+bool PositionalTarget(const std::string& arg, Options* o, std::string* error) {
+  if (!o->host.empty() || (!o->page.empty() && o->pageFromPositional)) {
+    *error = "one target at most: " + (o->host.empty() ? o->page : o->host) + " and " + arg;
+    return false;
+  }
+  std::string lower = arg;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.ends_with(".html") || lower.ends_with(".htm")) {
+    if (!o->page.empty()) {
+      *error = "one page at most: --page " + o->page + " and " + arg;
+      return false;
+    }
+    o->page = arg;
+    o->pageFromPositional = true;
+    return true;
+  }
+  std::string host = arg;
+  const size_t colon = arg.rfind(':');
+  if (colon != std::string::npos) {
+    uint32_t port = 0;
+    if (!ParsePropertyNumber(arg.substr(colon + 1), 65535, &port) || port == 0) {
+      *error = "HOST:PORT needs a port from 1 to 65535, got \"" + arg + "\"";
+      return false;
+    }
+    o->hostPort = static_cast<uint16_t>(port);
+    host = arg.substr(0, colon);
+  }
+  // A name or an address: letters, digits, '.', '-' and '_' only.
+  const bool plain = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+  });
+  if (!plain) {
+    *error = "not a host name or address: \"" + host + "\"";
+    return false;
+  }
+  o->host = host;
+  return true;
+}
+
 }  // namespace
 
 std::string Usage() {
-  return R"(usage: remcons [options]
+  return R"(usage: remcons [options] [HOST[:PORT] | PAGE.html]
 
 A remote console client for a server's management processor. The console's properties come from
---param and --page; the session runs until the server, the script, --seconds or the user ends it.
+HOST, a saved console page, --params-file and --param; on a desktop without any of them a dialog
+asks where to connect. The session runs until the server, the script, --seconds or the user ends
+it.
 
 Console:
+  HOST[:PORT]             the management processor by name or IPv4 address (its name is looked
+                          up), and the console port (default 23)
+  PAGE.html               a console page saved from the management processor's web interface,
+                          as --page
+  --user NAME             log in as NAME; the password comes from --password-file, else from
+                          REMCONS_PASSWORD, else from a prompt on the terminal (not echoed)
+  --password-file FILE    the password: the file's first line
+  --params-file FILE      NAME=VALUE lines of properties ('#' starts a comment), before any
+                          --param; keep it readable by you alone (chmod 600)
   --param NAME=VALUE      set a property (repeatable), e.g. --param target=10.0.0.5
                           --param port=23 --param encryption=1 --param keyIndex=0x1234;
-                          numbers are decimal or 0x-hexadecimal; a refused value is an error
+                          numbers are decimal or 0x-hexadecimal; a refused value is an error.
+                          Other users of the machine can read the command line: login, vmKey,
+                          decryptKey and encryptKey given so bring a warning
   --page FILE             take the properties from the <param> elements of an HTML page
                           (before any --param)
   --page-url URL          the hosting page's location; a dotted IPv4 host there becomes the
@@ -50,6 +105,8 @@ Virtual media:
 Running:
   --headless              no window: the picture is painted off screen (also the case when
                           there is no display)
+  --scale fit|1           the picture scaled to the window, keeping its aspect (fit), or at its
+                          own size (1, the default); the window's Console menu switches it
   --seconds N             stop the session after N seconds
   --script FILE|-         scripted input, one command a line:
                             sleep MS | wait-event NAME [MS] | key VK down|up [scan=N] [ext] |
@@ -66,6 +123,11 @@ Output:
   --snapshot FILE.png     the painted console when the session ends
   --trace FILE|-          diagnostic trace lines ("-": standard error)
   --help                  this text
+  --version               the program's version
+
+Keys over the window: Ctrl+Alt (pressed together and let go) releases the keyboard grab,
+Ctrl+Alt+Shift+V types the clipboard into the server, Ctrl+Alt+Shift+S saves a screenshot in
+the pictures folder, Esc stops a paste.
 
 Exit status: 0 when the server, the script, --seconds or the user ended the session (with
 --vmedia-only: when the server ended every mount, or --seconds passed); 1 when the session failed
@@ -123,6 +185,25 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         return false;
       }
       o->params.emplace_back(name, text);
+    } else if (arg == "--params-file") {
+      if (!path(&o->paramsFile)) return false;
+    } else if (arg == "--user") {
+      if (!value(&o->user)) return false;
+      if (o->user.empty()) {
+        *error = "--user needs a name";
+        return false;
+      }
+    } else if (arg == "--password-file") {
+      if (!path(&o->passwordFile)) return false;
+    } else if (arg == "--scale") {
+      if (!value(&v)) return false;
+      if (v != "fit" && v != "1") {
+        *error = "--scale takes fit or 1, got \"" + v + "\"";
+        return false;
+      }
+      o->scale = v == "fit";
+    } else if (arg == "--version") {
+      if (!flag(&o->version)) return false;
     } else if (arg == "--page") {
       if (!path(&o->page)) return false;
     } else if (arg == "--page-url") {
@@ -166,8 +247,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       if (!flag(&o->vmediaOnly)) return false;
     } else if (arg == "--help" || arg == "-h") {
       o->help = true;
-    } else {
-      *error = "unknown option " + arg + " (see --help)";
+    } else if (arg.rfind("-", 0) == 0 || !PositionalTarget(arg, o, error)) {
+      if (error->empty()) *error = "unknown option " + arg + " (see --help)";
       return false;
     }
   }

@@ -11,8 +11,15 @@ namespace remcons::app {
 
 struct Options {
   std::vector<std::pair<std::string, std::string>> params;  // --param NAME=VALUE, in order
-  std::string page;                                         // --page FILE
-  std::optional<std::string> pageUrl;                       // --page-url URL
+  std::string paramsFile;                                   // --params-file FILE
+  std::string page;                                         // --page FILE, or FILE.html
+  bool pageFromPositional = false;
+  std::string host;  // HOST or HOST:PORT
+  std::optional<uint16_t> hostPort;
+  std::string user;                    // --user NAME
+  std::string passwordFile;            // --password-file FILE
+  std::optional<bool> scale;           // --scale fit (true) or 1 (false)
+  std::optional<std::string> pageUrl;  // --page-url URL
   bool headless = false;
   std::optional<uint32_t> seconds;
   std::string trace;                 // --trace FILE|-
@@ -24,6 +31,7 @@ struct Options {
   std::vector<std::string> mounts;  // --mount KIND=PATH, in order
   bool vmediaOnly = false;          // --vmedia-only: the mounts without a console session
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv[1..]; false with a one-line reason for an unknown option, a missing or bad value.

@@ -1,8 +1,12 @@
-// remcons: the console as a program. On a desktop it opens a window with the console in it;
-// with --headless, or without a display, the picture is painted off screen. Either way events can
-// go out as JSON lines, input can come from a script, and a snapshot shows the picture at the end.
+// remcons: the console as a program. On a desktop it opens a window with the console in it (and,
+// without a target, a dialog that asks for one first); with --headless, or without a display, the
+// picture is painted off screen. Either way events can go out as JSON lines, input can come from a
+// script, and a snapshot shows the picture at the end.
+#include <strings.h>
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
+#include <QSettings>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,17 +17,25 @@
 #include <string>
 
 #include "ConsoleWindow.h"
+#include "Credentials.h"
 #include "Mounts.h"
 #include "Options.h"
+#include "host/qt/ConnectDialog.h"
 #include "host/qt/HeadlessConsole.h"
+#include "net/Net.h"
+#include "platform/Socket.h"
 #include "platform/Trace.h"
+#include "remcons/Version.h"
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
 
 namespace {
 
+using remcons::ConsoleRunOptions;
 using remcons::ExitStatus;
 using remcons::HeadlessConsole;
+using remcons::PropertyBag;
+using remcons::SecretString;
 
 int Failure(ExitStatus status, const std::string& reason) {
   std::fprintf(stderr, "remcons: %s\n", reason.c_str());
@@ -56,7 +68,7 @@ remcons::sim::ConsoleServerOptions DemoServerOptions() {
 }
 
 // The console's properties for the simulator: they come before the command line's own.
-remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_t port) {
+PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_t port) {
   return {
       {"target", "127.0.0.1"},
       {"port", std::to_string(port)},
@@ -70,6 +82,13 @@ remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server
       // The demo's user may use the virtual power buttons and virtual media.
       {"uniqueFeatures", "12"},
   };
+}
+
+bool Names(const PropertyBag& bag, const char* name) {
+  for (const auto& [n, value] : bag) {
+    if (strcasecmp(n.c_str(), name) == 0) return true;
+  }
+  return false;
 }
 
 // Set while Qt tries the display's platforms: their failures are summed up in one line of ours.
@@ -87,6 +106,93 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
   std::fprintf(stderr, "%s\n", text.constData());
 }
 
+// Everything of a run's options but its script, which only the first run takes.
+ConsoleRunOptions CopyOptions(const ConsoleRunOptions& from) {
+  ConsoleRunOptions to;
+  to.pageParams = from.pageParams;
+  to.params = from.params;
+  to.pageUrl = from.pageUrl;
+  to.seconds = from.seconds;
+  to.eventsPath = from.eventsPath;
+  to.answers = from.answers;
+  to.snapshotPath = from.snapshotPath;
+  to.eventsStream = from.eventsStream;
+  return to;
+}
+
+// One run in a window or off screen; a desktop user who started it is told why it could not
+// connect, in a box as well as on standard error.
+ExitStatus RunOnce(bool windowed, const remcons::app::Options& options, ConsoleRunOptions run,
+                   remcons::app::CommandLineMounts& mounts, std::string* error) {
+  const bool told = windowed && run.answers.empty();
+  ExitStatus status;
+  bool connected = false;
+  if (windowed) {
+    remcons::app::WindowedConsole console(std::move(run));
+    if (options.scale) console.window().SetScaleToWindow(*options.scale);
+    mounts.MountWith(console);
+    status = mounts.Finish(console.Run(error), error);
+    connected = console.control().EverConnected();
+  } else {
+    HeadlessConsole console(std::move(run));
+    mounts.MountWith(console);
+    status = mounts.Finish(console.Run(error), error);
+  }
+  if (told && status != ExitStatus::kOk && !connected) {
+    QString text = QString::fromStdString(*error);
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    QMessageBox::warning(nullptr, QStringLiteral("remcons"), text + QLatin1Char('.'));
+  }
+  return status;
+}
+
+// The desktop without a target: the dialog asks for one, and asks again, with the reason, for as
+// long as the attempts fail to connect. The servers connected to are remembered.
+ExitStatus RunFromDialog(const remcons::app::Options& options, ConsoleRunOptions base,
+                         remcons::app::CommandLineMounts& mounts, std::string* error) {
+  QSettings settings(QStringLiteral("remcons"), QStringLiteral("remcons"));
+  remcons::RecentServers recent(settings);
+  remcons::ConnectDialog dialog(recent.Load());
+  remcons::ConnectTarget given;
+  given.host = QString::fromStdString(options.host);
+  given.port = options.hostPort.value_or(23);
+  given.user = QString::fromStdString(options.user);
+  if (!options.host.empty() || !options.user.empty()) dialog.SetTarget(given);
+  bool first = true;
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) {
+      dialog.WipePassword();
+      return ExitStatus::kOk;
+    }
+    const remcons::ConnectTarget target = dialog.target();
+    std::string address, why;
+    if (!remcons::ResolveIpv4(target.host.toStdString(), &address, &why)) {
+      dialog.ShowError(QStringLiteral("Cannot find the address of %1: %2")
+                           .arg(target.host, QString::fromStdString(why)));
+      continue;
+    }
+    ConsoleRunOptions run = first ? std::move(base) : CopyOptions(base);
+    if (first) base = CopyOptions(run);
+    first = false;
+    const PropertyBag chosen = remcons::ConnectParams(target, address, dialog.Password());
+    run.params.insert(run.params.end(), chosen.begin(), chosen.end());
+    // The dialog asks again with its own words; no second box.
+    run.answers.clear();
+    remcons::app::WindowedConsole console(std::move(run));
+    if (options.scale) console.window().SetScaleToWindow(*options.scale);
+    mounts.MountWith(console);
+    const ExitStatus status = mounts.Finish(console.Run(error), error);
+    const bool connected = console.control().EverConnected();
+    if (connected || status == ExitStatus::kOk) {
+      if (connected) recent.Remember(target);
+      dialog.WipePassword();
+      return status;
+    }
+    std::fprintf(stderr, "remcons: %s\n", error->c_str());
+    dialog.ShowError(QString::fromStdString(*error));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +205,10 @@ int main(int argc, char** argv) {
     std::fputs(remcons::app::Usage().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("remcons %s\n", REMCONS_VERSION);
+    return 0;
+  }
 
   if (!options.trace.empty()) {
     if (!remcons::trace::EnableTo(options.trace)) {
@@ -108,7 +218,8 @@ int main(int argc, char** argv) {
     remcons::trace::ConfigureFromEnvironment();
   }
 
-  remcons::ConsoleRunOptions run;
+  std::vector<std::string> warnings = remcons::app::CommandLineSecretWarnings(options);
+  ConsoleRunOptions run;
   if (!options.page.empty()) {
     std::ifstream in(options.page, std::ios::binary);
     if (!in) return Failure(ExitStatus::kBadOptions, "cannot read the page " + options.page);
@@ -119,6 +230,32 @@ int main(int argc, char** argv) {
                    options.page.c_str());
     }
   }
+  // The file's properties, then the command line's.
+  if (!options.paramsFile.empty() &&
+      !remcons::app::ReadParamsFile(options.paramsFile, &run.params, &error, &warnings)) {
+    return Failure(ExitStatus::kBadOptions, error);
+  }
+  run.params.insert(run.params.end(), options.params.begin(), options.params.end());
+  // HOST[:PORT]: looked up here, as the console itself looks up no names.
+  if (!options.host.empty()) {
+    std::string address;
+    if (!remcons::ResolveIpv4(options.host, &address, &error)) {
+      return Failure(ExitStatus::kFailed,
+                     "cannot find the address of " + options.host + ": " + error);
+    }
+    if (!Names(run.params, "serverName") && !Names(run.pageParams, "serverName")) {
+      run.params.emplace_back("serverName", options.host);
+    }
+    // A window on the desktop unless told otherwise: full screen would switch its mode.
+    if (!Names(run.params, "fullScreen") && !Names(run.pageParams, "fullScreen")) {
+      run.params.emplace_back("fullScreen", "0");
+    }
+    run.params.emplace_back("target", address);
+    if (options.hostPort) run.params.emplace_back("port", std::to_string(*options.hostPort));
+  }
+  const bool hasTarget =
+      options.demo || Names(run.params, "target") || Names(run.pageParams, "target");
+
   run.pageUrl = options.pageUrl;
   run.seconds = options.seconds;
   run.eventsPath = options.events;
@@ -133,15 +270,46 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Without a display there is no window.
+  const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+  bool windowed = !options.headless && display && !options.vmediaOnly;
+
+  // The user's password, never from the command line. Without a terminal to ask on, a desktop
+  // asks in its dialog.
+  bool askInDialog = windowed && !hasTarget;
+  if (!options.user.empty() && hasTarget) {
+    SecretString password;
+    std::string host = options.host;
+    for (const auto& [name, value] : run.params) {
+      if (host.empty() && strcasecmp(name.c_str(), "target") == 0) host = value;
+    }
+    const remcons::app::PasswordSource source = remcons::app::ReadPassword(
+        options, "Password for " + options.user + "@" + host + ": ", &password, &error, &warnings);
+    if (!error.empty()) return Failure(ExitStatus::kBadOptions, error);
+    if (source == remcons::app::PasswordSource::kNone) {
+      if (!windowed) {
+        return Failure(ExitStatus::kBadOptions,
+                       "no password for " + options.user + ": no terminal to ask on; give it in " +
+                           remcons::app::kPasswordVariable + " or with --password-file");
+      }
+      askInDialog = true;
+    } else {
+      const std::string problem = remcons::LoginProblem(options.user, password.text());
+      if (!problem.empty()) return Failure(ExitStatus::kBadOptions, problem);
+      const SecretString text(options.user + ":" + password.text());
+      run.params.emplace_back("login", remcons::Base64Encode(text.text()));
+    }
+  }
+  for (const std::string& warning : warnings) {
+    std::fprintf(stderr, "remcons: warning: %s\n", warning.c_str());
+  }
+
   remcons::app::CommandLineMounts mounts(options);
   if (options.vmediaOnly) {
     const ExitStatus status = mounts.RunWithoutConsole(std::move(run), &error);
     return status == ExitStatus::kOk ? 0 : Failure(status, error);
   }
 
-  // Without a display there is no window.
-  const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
-  bool windowed = !options.headless && display;
   if (!options.headless && !display)
     std::fprintf(stderr, "remcons: no display; running headless\n");
   if (!windowed) {
@@ -169,6 +337,9 @@ int main(int argc, char** argv) {
   } else {
     app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
   }
+  QGuiApplication::setApplicationName(QStringLiteral("remcons"));
+  QGuiApplication::setApplicationVersion(QStringLiteral(REMCONS_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("remcons"));
 
   std::unique_ptr<remcons::sim::ConsoleServer> server;
   if (options.demo) {
@@ -179,20 +350,16 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "remcons: simulator on 127.0.0.1:%u\n",
                  static_cast<unsigned>(server->Port()));
-    run.params = DemoParams(serverOptions, server->Port());
+    const PropertyBag demo = DemoParams(serverOptions, server->Port());
+    run.params.insert(run.params.begin(), demo.begin(), demo.end());
   }
-  run.params.insert(run.params.end(), options.params.begin(), options.params.end());
   if (!mounts.Prepare(&run, &error)) return Failure(ExitStatus::kFailed, error);
 
   ExitStatus status;
-  if (windowed) {
-    remcons::app::WindowedConsole console(std::move(run));
-    mounts.MountWith(console);
-    status = mounts.Finish(console.Run(&error), &error);
+  if (windowed && askInDialog) {
+    status = RunFromDialog(options, std::move(run), mounts, &error);
   } else {
-    HeadlessConsole console(std::move(run));
-    mounts.MountWith(console);
-    status = mounts.Finish(console.Run(&error), &error);
+    status = RunOnce(windowed, options, std::move(run), mounts, &error);
   }
   if (server) server->Stop();
   if (status != ExitStatus::kOk) return Failure(status, error);

@@ -3,12 +3,15 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace remcons {
 namespace {
@@ -21,6 +24,29 @@ int Fail(int err) {
 }
 
 }  // namespace
+
+bool ResolveIpv4(const std::string& host, std::string* dotted, std::string* error) {
+  uint32_t address = 0;
+  if (ParseIpv4(host, &address)) {
+    *dotted = host;
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (status != 0 || !found) {
+    *error = status == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(status);
+    return false;
+  }
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
+              sizeof text);
+  ::freeaddrinfo(found);
+  *dotted = text;
+  return true;
+}
 
 std::string ConnectFailureWords(int code) {
   switch (code) {

@@ -47,6 +47,9 @@ std::string ConnectFailureWords(int code);
 // The Winsock code of the last failed socket operation on this thread.
 int LastSocketError();
 
+// The dotted IPv4 address of a host name (a dotted address stays as it is); false with the
+// resolver's reason ("Name or service not known") when it has none. Blocks while it asks.
+bool ResolveIpv4(const std::string& host, std::string* dotted, std::string* error);
 // Parses a dotted IPv4 address ("10.1.2.3") without any name lookup.
 bool ParseIpv4(const std::string& dotted, uint32_t* networkOrder);
 

@@ -49,8 +49,23 @@ struct Outcome {
   std::vector<std::string> raw;     // its lines as written
 };
 
-// Runs remcons with args and --events into dir, and reads what it wrote.
+// Runs remcons with args and --events into dir, and reads what it wrote. A vmKey goes in a file
+// only its owner reads, as a user keeps it (on the command line others could read it).
 Outcome Remcons(const TempDir& dir, std::vector<std::string> args, int timeoutMs = 60000) {
+  std::string secrets;
+  for (size_t i = 0; i + 1 < args.size();) {
+    if (args[i] == "--param" && args[i + 1].rfind("vmKey=", 0) == 0) {
+      secrets += args[i + 1] + "\n";
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+    } else {
+      ++i;
+    }
+  }
+  if (!secrets.empty()) {
+    std::ofstream(dir / "secrets.conf") << secrets;
+    chmod((dir / "secrets.conf").c_str(), 0600);
+    args.insert(args.begin(), {"--params-file", dir / "secrets.conf"});
+  }
   args.push_back("--events");
   args.push_back(dir / "events.json");
   std::remove((dir / "events.json").c_str());
@@ -103,6 +118,11 @@ void ExpectServedAndEnded(const Outcome& r, const std::string& kind, const std::
   EXPECT_EQ(Text(r.events[1], "reason"), reason);
 }
 
+// What a vmKey given with --param brings first: other users can read the command line.
+const char kVmKeyWarning[] =
+    "remcons: warning: --param vmKey can be read by other users of this machine; --user, "
+    "--params-file or the connect dialog keep it to yourself";
+
 TEST(RemconsMountOptions, ErrorsSayWhyInOneLine) {
   TempDir dir;
   struct Case {
@@ -130,7 +150,9 @@ TEST(RemconsMountOptions, ErrorsSayWhyInOneLine) {
   for (const Case& c : cases) {
     Program program(REMCONS_BINARY, c.args, dir / "out.txt", dir / "err.txt");
     EXPECT_EQ(program.Wait(), 2) << c.line;
-    const std::vector<std::string> lines = Lines(program.err());
+    std::vector<std::string> lines = Lines(program.err());
+    // A secret given with --param is warned about first.
+    if (!lines.empty() && lines[0] == kVmKeyWarning) lines.erase(lines.begin());
     ASSERT_EQ(lines.size(), 1u) << program.err();
     EXPECT_EQ(lines[0], c.line);
     EXPECT_TRUE(program.out().empty()) << program.out();
@@ -263,7 +285,7 @@ TEST(RemconsVmediaOnly, AMountStillConnectingEndsWithTheRun) {
         20000));
     program.Signal(SIGINT);
     EXPECT_EQ(program.Wait(30000), 1);
-    EXPECT_EQ(Lines(program.err()), std::vector<std::string>{reason});
+    EXPECT_EQ(Lines(program.err()), (std::vector<std::string>{kVmKeyWarning, reason}));
     EXPECT_EQ(Lines(apptest::ReadText(dir / "events.json")), std::vector<std::string>{line});
   }
   {

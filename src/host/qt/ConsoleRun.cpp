@@ -13,6 +13,8 @@
 namespace remcons {
 namespace {
 
+constexpr int kConnectWatchMs = 50;
+
 // A property's value as messages may show it: the secrets only by their length.
 std::string Shown(const std::string& name, const std::string& value) {
   return IsSecretProperty(name) ? trace::Masked(value) : value;
@@ -127,6 +129,7 @@ ExitStatus ConsoleRun::Run(std::string* reason) {
          (frame && !frame->failureText().empty() ? ": " + frame->failureText() : std::string()));
   } else {
     StartScript();
+    WatchConnect();
     if (options_.seconds) {
       QTimer::singleShot(std::chrono::milliseconds(uint64_t{*options_.seconds} * 1000),
                          context_.get(), [this] {
@@ -142,6 +145,25 @@ ExitStatus ConsoleRun::Run(std::string* reason) {
   exit_ = nullptr;
   *reason = status == ExitStatus::kOk ? std::string() : reason_;
   return status;
+}
+
+void ConsoleRun::WatchConnect() {
+  // A connection that could not be made at all (refused, no route) ends the run at once: the
+  // control would show its status text until its connection check, 42 seconds on.
+  auto* watch = new QTimer(context_.get());
+  watch->setInterval(kConnectWatchMs);
+  QObject::connect(watch, &QTimer::timeout, context_.get(), [this, watch] {
+    CRemCons& c = control();
+    if (ending_ || c.EverConnected()) {
+      watch->stop();
+    } else if (c.EndReason() == CRemCons::SessionEnd::kConnectFailed && c.ConnectError() != 0 &&
+               !c.ConsoleThreadRunning()) {
+      watch->stop();
+      RC_TRACE("remcons: the connection could not be made\n");
+      c.StopSession();
+    }
+  });
+  watch->start();
 }
 
 void ConsoleRun::StartScript() {

@@ -106,6 +106,7 @@ class ConsoleRun {
  private:
   bool Prepare(std::string* reason);
   void StartScript();
+  void WatchConnect();
   void Finish();
   ExitStatus Outcome(std::string* reason);
 

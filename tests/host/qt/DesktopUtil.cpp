@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QImage>
 #include <QPixmap>
 #include <QPushButton>
@@ -52,6 +53,13 @@ void AnswerNextBox(BoxAnswer* seen, const QString& press, std::function<void()> 
 pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir) {
   return StartProgram(argv, {"DISPLAY=" + TestDisplay(), "QT_QPA_PLATFORM=xcb"}, dir / "out.txt",
                       dir / "err.txt");
+}
+
+std::string ScreenshotDir() {
+  const char* dir = std::getenv("REMCONS_SCREENSHOT_DIR");
+  const std::string path = dir && *dir ? dir : "/tmp/remcons-screenshots";
+  QDir().mkpath(QString::fromStdString(path));
+  return path;
 }
 
 Surface Grabbed(QWidget* widget) {

@@ -158,6 +158,10 @@ class ConsoleRig {
   bool started_ = false;
 };
 
+// Where screenshots the tests take stay for a person to look at: REMCONS_SCREENSHOT_DIR, by
+// default /tmp/remcons-screenshots (made when missing).
+std::string ScreenshotDir();
+
 // The widget's grab() as 32-bit pixels.
 Surface Grabbed(QWidget* widget);
 

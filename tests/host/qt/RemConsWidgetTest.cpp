@@ -29,6 +29,7 @@ using testing::DoubleClick;
 using testing::Grabbed;
 using testing::Move;
 using testing::PacketBytes;
+using testing::ScreenshotDir;
 using testing::SendKey;
 using testing::Tap;
 using testing::WaitUntil;
@@ -76,13 +77,6 @@ long CountColor(const Surface& picture, const Rect& r, Pixel color) {
       n += SameColor(picture.At(x, y), color);
   }
   return n;
-}
-
-std::string ScreenshotDir() {
-  const char* dir = std::getenv("REMCONS_SCREENSHOT_DIR");
-  const std::string path = dir && *dir ? dir : "/tmp/remcons-screenshots";
-  QDir().mkpath(QString::fromStdString(path));
-  return path;
 }
 
 class DesktopWidget : public ::testing::Test {

@@ -2,6 +2,7 @@
 // simulator in this process (events file and snapshot), the demo, and its exit statuses.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <set>
 
@@ -50,13 +51,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> ParamArgs(uint16_t port) {
-  std::vector<std::string> args;
-  for (const auto& [name, value] : SimParams(port)) {
-    args.push_back("--param");
-    args.push_back(name + "=" + value);
+// The simulator's properties in a file only its owner reads, as a user keeps the secrets.
+std::vector<std::string> ParamArgs(const ScratchDir& dir, uint16_t port) {
+  const std::string path = dir / "console.conf";
+  {
+    std::ofstream file(path);
+    for (const auto& [name, value] : SimParams(port)) file << name << "=" << value << "\n";
   }
-  return args;
+  chmod(path.c_str(), 0600);
+  return {"--params-file", path};
 }
 
 TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
@@ -66,7 +69,12 @@ TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
     std::string line;
   } cases[] = {
       {{"--bogus"}, "remcons: unknown option --bogus (see --help)"},
-      {{"extra"}, "remcons: unknown option extra (see --help)"},
+      {{"a.example", "b.example"}, "remcons: one target at most: a.example and b.example"},
+      {{"bmc:99999"}, "remcons: HOST:PORT needs a port from 1 to 65535, got \"bmc:99999\""},
+      {{"bmc/../x"}, "remcons: not a host name or address: \"bmc/../x\""},
+      {{"--scale", "2"}, "remcons: --scale takes fit or 1, got \"2\""},
+      {{"--params-file", "/nonexistent/p.conf"},
+       "remcons: cannot read the properties file /nonexistent/p.conf"},
       {{"--param"}, "remcons: --param needs a value"},
       {{"--param", "noequals"}, "remcons: --param needs NAME=VALUE, got \"noequals\""},
       {{"--param", "=5"}, "remcons: --param needs NAME=VALUE, got \"=5\""},
@@ -133,7 +141,7 @@ TEST(RemconsProgram, AScriptedHeadlessRunAgainstTheSimulator) {
               "sleep 500\n"
               "stop\n";
   }
-  std::vector<std::string> args = ParamArgs(server.Port());
+  std::vector<std::string> args = ParamArgs(dir, server.Port());
   for (std::string a : {std::string("--headless"), std::string("--events"), dir / "events.json",
                         std::string("--snapshot"), dir / "shot.png", std::string("--script"),
                         dir / "script.txt", std::string("--seconds"), std::string("30")}) {

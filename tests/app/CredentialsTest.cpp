@@ -1,0 +1,200 @@
+// The remcons program's secrets kept off its command line, run against a simulator that checks the
+// login: the password typed at a prompt on a pseudo-terminal (not echoed), from the environment or
+// from a file, the properties from a file, and the warnings for what others can read. The secret
+// appears neither in the events nor in the trace.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "host/qt/HeadlessUtil.h"
+#include "net/Net.h"
+
+namespace remcons {
+namespace {
+
+using testing::ReadText;
+using testing::ScratchDir;
+
+constexpr char kSecret[] = "s3cret-pw";
+
+struct Result {
+  int status = -1;
+  std::string err, terminal;
+};
+
+// Runs remcons with args and environment changes ("NAME=VALUE", "NAME" to remove). On a pseudo-
+// terminal that is its controlling terminal, typed is typed once the prompt shows; otherwise it
+// has no terminal at all. Its errors go to err.txt in dir.
+Result RunRemcons(const ScratchDir& dir, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env, bool terminal, const std::string& typed) {
+  // Everything the child needs is made here: between fork and exec it only calls what is safe in
+  // a process with other threads.
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (name != "REMCONS_TRACE" && name != "DISPLAY" && name != "WAYLAND_DISPLAY" &&
+        name != "REMCONS_PASSWORD") {
+      environment.push_back(entry);
+    }
+  }
+  environment.insert(environment.end(), env.begin(), env.end());
+  std::vector<char*> envp, argv{const_cast<char*>(REMCONS_BINARY)};
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::string errPath = dir / "err.txt";
+  int master = -1;
+  const pid_t pid = terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
+  if (pid == 0) {
+    if (!terminal) setsid();
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(err, 2);
+    execve(REMCONS_BINARY, argv.data(), envp.data());
+    _exit(127);
+  }
+  Result r;
+  if (terminal) {
+    // What the terminal shows, until the program has gone (bounded). The master reports an error
+    // while no side holds the terminal open: before the child has it, and after it has gone.
+    bool typedIt = false;
+    for (int rounds = 0; rounds < 3000; ++rounds) {
+      pollfd p{master, POLLIN, 0};
+      char buffer[256];
+      const ssize_t n = poll(&p, 1, 10) > 0 ? read(master, buffer, sizeof buffer) : 0;
+      if (n > 0) r.terminal.append(buffer, static_cast<size_t>(n));
+      if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!typedIt && r.terminal.find(": ") != std::string::npos) {
+        (void)!write(master, typed.data(), typed.size());
+        typedIt = true;
+      }
+      int wstatus = 0;
+      if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        close(master);
+        r.err = ReadText(dir / "err.txt");
+        return r;
+      }
+    }
+  }
+  r.status = testing::WaitProgram(pid, 60000);
+  if (master >= 0) close(master);
+  r.err = ReadText(dir / "err.txt");
+  return r;
+}
+
+std::string LastLine(const std::string& text) {
+  std::istringstream in(text);
+  std::string last;
+  for (std::string line; std::getline(in, line);) last = line;
+  return last;
+}
+
+std::string WriteFile(const ScratchDir& dir, const std::string& name, const std::string& text,
+                      mode_t mode) {
+  const std::string path = dir / name;
+  std::ofstream(path) << text;
+  chmod(path.c_str(), mode);
+  return path;
+}
+
+TEST(Credentials, ComeFromAPromptTheEnvironmentOrFilesAndStayOutOfTracesAndEvents) {
+  sim::ConsoleServerOptions options = testing::SimOptions();
+  options.checkLogin = true;
+  options.login = std::string("alice:") + kSecret;
+  sim::ConsoleServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  ScratchDir dir;
+  const std::string login = Base64Encode(std::string("alice:") + kSecret);
+  std::string keys;
+  for (const auto& [name, value] : testing::SimParams(server.Port())) {
+    if (name != "login" && name != "target" && name != "port") keys += name + "=" + value + "\n";
+  }
+  const std::string keysFile = WriteFile(dir, "keys.conf", "# the session's keys\n" + keys, 0600);
+  const std::string openFile = WriteFile(dir, "password", std::string(kSecret) + "\n", 0644);
+  const std::string allFile = WriteFile(
+      dir, "all.conf",
+      keys + "target=127.0.0.1\nport=" + std::to_string(server.Port()) + "\nlogin=" + login + "\n",
+      0600);
+  WriteFile(dir, "script.txt", "wait-event OnResize 10000\nstop\n", 0600);
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  const std::vector<std::string> common = {
+      "--headless", "--seconds",         "20",      "--script",       dir / "script.txt",
+      "--events",   dir / "events.json", "--trace", dir / "trace.txt"};
+  const std::string secretParam =
+      "remcons: warning: --param login can be read by other users of this machine; --user, "
+      "--params-file or the connect dialog keep it to yourself";
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args, env;
+    bool terminal;
+    int status;
+    std::string err;  // standard error's last line; empty: none at all
+  } cases[] = {
+      {"prompt", {"--user", "alice", "--params-file", keysFile, host}, {}, true, 0, ""},
+      {"environment",
+       {"--user", "alice", "--params-file", keysFile, host},
+       {std::string("REMCONS_PASSWORD=") + kSecret},
+       false,
+       0,
+       ""},
+      {"password file open to others",
+       {"--user", "alice", "--password-file", openFile, "--params-file", keysFile, host},
+       {},
+       false,
+       0,
+       "remcons: warning: " + openFile + " can be read by other users (chmod 600 " + openFile +
+           ")"},
+      {"properties file", {"--params-file", allFile}, {}, false, 0, ""},
+      {"login on the command line",
+       {"--params-file", keysFile, "--param", "login=" + login, host},
+       {},
+       false,
+       0,
+       secretParam},
+      {"no terminal to ask on",
+       {"--user", "alice", "--params-file", keysFile, host},
+       {},
+       false,
+       2,
+       "remcons: no password for alice: no terminal to ask on; give it in REMCONS_PASSWORD or "
+       "with --password-file"},
+  };
+  uint64_t sessions = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = common;
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = RunRemcons(dir, args, c.env, c.terminal, std::string(kSecret) + "\n");
+    EXPECT_EQ(r.status, c.status) << r.err << "[" << r.terminal << "]";
+    EXPECT_EQ(LastLine(r.err), c.err) << r.err;
+    if (c.status == 0) {
+      EXPECT_EQ(server.Counters().sessions, ++sessions);
+      EXPECT_EQ(server.Counters().loginFailures, 0u);
+    }
+    if (c.terminal) {
+      // The prompt, and the password not echoed.
+      EXPECT_NE(r.terminal.find("Password for alice@127.0.0.1: "), std::string::npos) << r.terminal;
+      EXPECT_EQ(r.terminal.find(kSecret), std::string::npos) << r.terminal;
+    }
+    for (const std::string& file : {dir / "events.json", dir / "trace.txt"}) {
+      const std::string text = ReadText(file);
+      EXPECT_EQ(text.find(kSecret), std::string::npos) << file;
+      EXPECT_EQ(text.find(login), std::string::npos) << file;
+    }
+  }
+  server.Stop();
+}
+
+}  // namespace
+}  // namespace remcons
