@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 fonts-ipafont-gothic
   mtools dosfstools xorriso genisoimage
   nbdkit libnbd-bin
+  man-db desktop-file-utils libxml2-utils librsvg2-bin
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/StopSignals.h"
+#include "remcons/Version.h"
 #include "sim/ConsoleServer.h"
 #include "sim/MpsimCommandLine.h"
 #include "sim/VmInitiator.h"
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
   }
   if (cl.help) {
     std::fputs(MpsimUsage().c_str(), stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::printf("mpsim %s\n", REMCONS_VERSION);
     return 0;
   }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Tool.h"
+#include "remcons/Version.h"
 
 namespace remcons::tool {
 namespace {
@@ -21,7 +22,7 @@ std::map<std::string, Entry>& Registry() {
 }
 
 int Usage(FILE* out) {
-  std::fprintf(out, "usage: remcons-tool COMMAND [ARGS...]\n\ncommands:\n");
+  std::fprintf(out, "usage: remcons-tool COMMAND [ARGS...] | --help | --version\n\ncommands:\n");
   for (const auto& [name, entry] : Registry()) std::fprintf(out, "  %s\n", entry.usage);
   return out == stdout ? 0 : 2;
 }
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
   using namespace remcons::tool;
   if (argc < 2) return Usage(stderr);
   if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return Usage(stdout);
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("remcons-tool %s\n", REMCONS_VERSION);
+    return 0;
+  }
   auto it = Registry().find(argv[1]);
   if (it == Registry().end()) {
     std::fprintf(stderr, "remcons-tool: unknown command '%s'\n", argv[1]);

@@ -35,6 +35,7 @@ std::string MpsimUsage() {
              "  --log FILE            received packets as JSON lines, appended (- : stdout)\n"
              "  --sessions N          exit after N console connections have ended\n"
              "  --help                this text\n"
+             "  --version             the program's version\n"
              "\n"
              "Virtual media:\n") +
          VmOptionsUsage();
@@ -88,6 +89,8 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
     std::string text;
     if (name == "--help" || name == "-h") {
       cl.help = true;
+    } else if (name == "--version") {
+      cl.version = true;
     } else if (name == "--port") {
       if (!number(0, 65535, &n)) return false;
       cl.console.port = static_cast<uint16_t>(n);

@@ -14,6 +14,7 @@ struct MpsimCommandLine {
   VmSimOptions vm;
   int sessions = 0;  // --sessions N: exit after N console connections have ended (0: never)
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv[1..argc-1]. False with error (one line) on a bad option; the console port defaults

@@ -126,6 +126,30 @@ TEST_F(OnXvfb, TerminalModeTypesWhatTheXKeyboardTypes) {
             (std::vector<Bytes>{{'s'}, {'S'}, {0x1B, 0x5B, 0x41}, {0x0D}}));
 }
 
+// Ctrl and Alt pressed together and let go give the keyboard back to the desktop; a click into the
+// picture takes it again. Ctrl+Alt+Q is the server's.
+TEST_F(OnXvfb, TheCtrlAltChordReleasesTheGrabUntilAClick) {
+  auto rig = Start({{"kbdMode", "1"}});
+  rig->widget()->SetDesktopHotkeys(true);
+  ASSERT_TRUE(Focus(*rig));
+  XKeyboard keyboard;
+  ASSERT_TRUE(keyboard.ok());
+  keyboard.Key(37, true);
+  keyboard.Key(64, true);
+  keyboard.Tap(24);  // Q
+  keyboard.Key(64, false);
+  keyboard.Key(37, false);
+  ASSERT_TRUE(WaitUntil([&] { return rig->server().PacketCount("hid") >= 6; }));
+  EXPECT_TRUE(rig->widget()->KeyboardGrabbed());
+  keyboard.Key(37, true);
+  keyboard.Key(64, true);
+  keyboard.Key(64, false);
+  keyboard.Key(37, false);
+  EXPECT_TRUE(WaitUntil([&] { return !rig->widget()->KeyboardGrabbed(); }));
+  testing::Click(rig->widget(), QPoint(300, 300));
+  EXPECT_TRUE(WaitUntil([&] { return rig->widget()->KeyboardGrabbed(); }));
+}
+
 TEST_F(OnXvfb, TwoConsolesHandTheKeyboardOverWithTheFocus) {
   auto first = Start({{"kbdMode", "1"}});
   auto second = Start({{"kbdMode", "1"}});
