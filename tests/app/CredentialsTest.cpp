@@ -28,64 +28,30 @@ struct Result {
 
 // Runs remcons with args and environment changes ("NAME=VALUE", "NAME" to remove). On a pseudo-
 // terminal that is its controlling terminal, typed is typed once the prompt shows; otherwise it
-// has no terminal at all. Its errors go to err.txt in dir.
-Result RunRemcons(const ScratchDir& dir, const std::vector<std::string>& args,
-                  const std::vector<std::string>& env, bool terminal, const std::string& typed) {
-  // Everything the child needs is made here: between fork and exec it only calls what is safe in
-  // a process with other threads.
-  std::vector<std::string> environment;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (name != "REMCONS_TRACE" && name != "DISPLAY" && name != "WAYLAND_DISPLAY" &&
-        name != "REMCONS_PASSWORD") {
-      environment.push_back(entry);
-    }
-  }
-  environment.insert(environment.end(), env.begin(), env.end());
-  std::vector<char*> envp, argv{const_cast<char*>(REMCONS_BINARY)};
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const std::string errPath = dir / "err.txt";
+// has no terminal at all.
+Result RunRemcons(const ScratchDir& dir, std::vector<std::string> args,
+                  std::vector<std::string> env, bool terminal, const std::string& typed) {
+  args.insert(args.begin(), REMCONS_BINARY);
+  env.insert(env.begin(), {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY", "REMCONS_PASSWORD"});
   int master = -1;
-  const pid_t pid = terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
-  if (pid == 0) {
-    if (!terminal) setsid();
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(err, 2);
-    execve(REMCONS_BINARY, argv.data(), envp.data());
-    _exit(127);
-  }
+  const pid_t pid =
+      testing::StartProgram(args, env, "", dir / "err.txt", terminal ? &master : nullptr);
   Result r;
-  if (terminal) {
-    // What the terminal shows, until the program has gone (bounded). The master reports an error
-    // while no side holds the terminal open: before the child has it, and after it has gone.
-    bool typedIt = false;
-    for (int rounds = 0; rounds < 3000; ++rounds) {
-      pollfd p{master, POLLIN, 0};
-      char buffer[256];
-      const ssize_t n = poll(&p, 1, 10) > 0 ? read(master, buffer, sizeof buffer) : 0;
-      if (n > 0) r.terminal.append(buffer, static_cast<size_t>(n));
-      if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (!typedIt && r.terminal.find(": ") != std::string::npos) {
-        (void)!write(master, typed.data(), typed.size());
-        typedIt = true;
-      }
-      int wstatus = 0;
-      if (waitpid(pid, &wstatus, WNOHANG) == pid) {
-        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-        close(master);
-        r.err = ReadText(dir / "err.txt");
-        return r;
-      }
+  // What the terminal shows until the program has gone (bounded). The master side reports an
+  // error while no process holds the terminal: before the child has it, and after it has gone.
+  bool typedIt = false;
+  for (int rounds = 0; terminal && rounds < 3000; ++rounds) {
+    pollfd p{master, POLLIN, 0};
+    char buffer[256];
+    const ssize_t n = poll(&p, 1, 10) > 0 ? read(master, buffer, sizeof buffer) : 0;
+    if (n > 0) r.terminal.append(buffer, static_cast<size_t>(n));
+    if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!typedIt && r.terminal.find(": ") != std::string::npos) {
+      typedIt = write(master, typed.data(), typed.size()) > 0;
     }
+    if ((r.status = testing::WaitChild(pid, 0)) != -1) break;
   }
-  r.status = testing::WaitProgram(pid, 60000);
+  if (r.status == -1) r.status = testing::WaitProgram(pid, 60000);
   if (master >= 0) close(master);
   r.err = ReadText(dir / "err.txt");
   return r;

@@ -4,7 +4,6 @@
 // with Qt's JSON parser, and the exit statuses and their one-line reasons.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -42,6 +41,11 @@ sim::VmSimOptions ServerOptions() {
   return o;
 }
 
+// What a vmKey given with --param brings first: other users can read the command line.
+const char kVmKeyWarning[] =
+    "remcons: warning: --param vmKey can be read by other users of this machine; --user, "
+    "--params-file or the connect dialog keep it to yourself";
+
 struct Outcome {
   int status = -1;
   std::string out, err;
@@ -49,23 +53,8 @@ struct Outcome {
   std::vector<std::string> raw;     // its lines as written
 };
 
-// Runs remcons with args and --events into dir, and reads what it wrote. A vmKey goes in a file
-// only its owner reads, as a user keeps it (on the command line others could read it).
+// Runs remcons with args and --events into dir, and reads what it wrote.
 Outcome Remcons(const TempDir& dir, std::vector<std::string> args, int timeoutMs = 60000) {
-  std::string secrets;
-  for (size_t i = 0; i + 1 < args.size();) {
-    if (args[i] == "--param" && args[i + 1].rfind("vmKey=", 0) == 0) {
-      secrets += args[i + 1] + "\n";
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-    } else {
-      ++i;
-    }
-  }
-  if (!secrets.empty()) {
-    std::ofstream(dir / "secrets.conf") << secrets;
-    chmod((dir / "secrets.conf").c_str(), 0600);
-    args.insert(args.begin(), {"--params-file", dir / "secrets.conf"});
-  }
   args.push_back("--events");
   args.push_back(dir / "events.json");
   std::remove((dir / "events.json").c_str());
@@ -73,7 +62,10 @@ Outcome Remcons(const TempDir& dir, std::vector<std::string> args, int timeoutMs
   Outcome r;
   r.status = program.Wait(timeoutMs);
   r.out = program.out();
+  // A vmKey given with --param brings its warning first (asserted where a program is run below).
   r.err = program.err();
+  const std::string warning = std::string(kVmKeyWarning) + "\n";
+  if (r.err.rfind(warning, 0) == 0) r.err.erase(0, warning.size());
   r.raw = Lines(apptest::ReadText(dir / "events.json"));
   for (const std::string& line : r.raw) {
     QJsonParseError error{};
@@ -117,11 +109,6 @@ void ExpectServedAndEnded(const Outcome& r, const std::string& kind, const std::
   EXPECT_EQ(Text(r.events[1], "path"), path);
   EXPECT_EQ(Text(r.events[1], "reason"), reason);
 }
-
-// What a vmKey given with --param brings first: other users can read the command line.
-const char kVmKeyWarning[] =
-    "remcons: warning: --param vmKey can be read by other users of this machine; --user, "
-    "--params-file or the connect dialog keep it to yourself";
 
 TEST(RemconsMountOptions, ErrorsSayWhyInOneLine) {
   TempDir dir;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -77,32 +78,38 @@ inline void StopChild(pid_t pid) {
   }
 }
 
-// Starts a program with changes to its environment ("NAME=VALUE" sets, "NAME" removes) and its
-// standard input from /dev/null; its output and errors go to the files named (empty: discarded).
-// The process id, or -1.
+// Starts a program in a session of its own, with changes to its environment ("NAME=VALUE" sets,
+// "NAME" removes) and its standard input from /dev/null; its output and errors go to the files
+// named (empty: discarded). With terminal given, a pseudo-terminal is its controlling terminal and
+// *terminal the master side. All the child needs is made before the fork: between fork and exec
+// it calls only what is safe while other threads run. The process id, or -1.
 inline pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                          const std::string& outPath, const std::string& errPath) {
-  const pid_t pid = fork();
+                          const std::string& outPath, const std::string& errPath,
+                          int* terminal = nullptr) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) environment.push_back(*e);
+  for (const std::string& change : env) {
+    const std::string prefix = change.substr(0, change.find('=')) + "=";
+    std::erase_if(environment, [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    if (change.find('=') != std::string::npos) environment.push_back(change);
+  }
+  std::vector<char*> args, envp;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (std::string& e : environment) envp.push_back(e.data());
+  args.push_back(nullptr);
+  envp.push_back(nullptr);
+  const std::string out = outPath.empty() ? "/dev/null" : outPath;
+  const std::string err = errPath.empty() ? "/dev/null" : errPath;
+  const pid_t pid = terminal ? forkpty(terminal, nullptr, nullptr, nullptr) : fork();
   if (pid == 0) {
-    const int out =
-        open(outPath.empty() ? "/dev/null" : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err =
-        open(errPath.empty() ? "/dev/null" : errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!terminal) setsid();
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int in = open("/dev/null", O_RDONLY);
     dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (const std::string& e : env) {
-      if (e.find('=') == std::string::npos) {
-        unsetenv(e.c_str());
-      } else {
-        putenv(strdup(e.c_str()));
-      }
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
+    dup2(o, 1);
+    dup2(e, 2);
+    execve(args[0], args.data(), envp.data());
     _exit(127);
   }
   return pid;

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 
 #include "host/qt/Artwork.h"
 #include "host/qt/DesktopUtil.h"
@@ -560,51 +562,34 @@ TEST_F(DesktopWidget, AScreenshotIsTheServersPicture) {
   EXPECT_EQ(ScreenshotName(QString::fromUtf8("..\u00fc/x"), when), "__x-20240309-070503.png");
 }
 
+// Key sequences as words: a key (C Ctrl, A Alt, R right Alt, S Shift, D Delete, or a letter) and
+// + for its press or - for its release, then =paste, =shot or =grab when that event completes it.
 TEST(HotkeyWatch, ChordsAndCombinations) {
-  struct Step {
-    uint32_t vk;
-    bool up;
-    Hotkey expected;
-  };
-  constexpr uint32_t kCtrl = 0xA2, kAlt = 0xA4, kAltR = 0xA5, kShift = 0xA0, kDel = 0x2E;
-  const std::vector<std::vector<Step>> cases = {
-      // Ctrl and Alt together and let go: the grab goes, once.
-      {{kCtrl, false, Hotkey::kNone},
-       {kAlt, false, Hotkey::kNone},
-       {kAlt, false, Hotkey::kNone},
-       {kAlt, true, Hotkey::kReleaseGrab},
-       {kCtrl, true, Hotkey::kNone}},
-      // Ctrl+Alt+Del is the server's, even when Ctrl repeats afterwards.
-      {{kCtrl, false, Hotkey::kNone},
-       {kAltR, false, Hotkey::kNone},
-       {kDel, false, Hotkey::kNone},
-       {kCtrl, false, Hotkey::kNone},
-       {kDel, true, Hotkey::kNone},
-       {kCtrl, true, Hotkey::kNone},
-       {kAltR, true, Hotkey::kNone}},
-      {{kCtrl, false, Hotkey::kNone},
-       {kAlt, false, Hotkey::kNone},
-       {kShift, false, Hotkey::kNone},
-       {'V', false, Hotkey::kPaste},
-       {'V', true, Hotkey::kNone},
-       {'S', false, Hotkey::kScreenshot},
-       {'S', true, Hotkey::kNone},
-       {kShift, true, Hotkey::kNone},
-       {kAlt, true, Hotkey::kNone}},
-      // Without Shift, V is the server's.
-      {{kCtrl, false, Hotkey::kNone},
-       {kAlt, false, Hotkey::kNone},
-       {'V', false, Hotkey::kNone},
-       {'V', true, Hotkey::kNone},
-       {kAlt, true, Hotkey::kNone}},
-  };
-  for (size_t i = 0; i < cases.size(); ++i) {
+  const std::map<char, uint32_t> vk = {{'C', 0xA2}, {'A', 0xA4}, {'R', 0xA5}, {'S', 0xA0},
+                                       {'D', 0x2E}, {'V', 'V'},  {'W', 'S'}};
+  for (const std::string sequence : {
+           // Ctrl and Alt together and let go: the grab goes, once.
+           "C+ A+ A+ A-=grab C-",
+           // Ctrl+Alt+Del is the server's, even when Ctrl repeats afterwards.
+           "C+ R+ D+ C+ D- C- R-",
+           "C+ A+ S+ V+=paste V- W+=shot W- S- A-",
+           // Without Shift, V is the server's.
+           "C+ A+ V+ V- A-",
+       }) {
     HotkeyWatch watch;
-    for (size_t k = 0; k < cases[i].size(); ++k) {
+    std::istringstream words(sequence);
+    for (std::string w; words >> w;) {
       KeyEvent e;
-      e.vkCode = cases[i][k].vk;
-      e.keyUp = cases[i][k].up;
-      EXPECT_EQ(watch.Feed(e), cases[i][k].expected) << "case " << i << " step " << k;
+      e.vkCode = vk.at(w[0]);
+      e.keyUp = w[1] == '-';
+      const std::string expected = w.size() > 2 ? w.substr(3) : "";
+      const Hotkey got = watch.Feed(e);
+      EXPECT_EQ(got == Hotkey::kPaste         ? "paste"
+                : got == Hotkey::kScreenshot  ? "shot"
+                : got == Hotkey::kReleaseGrab ? "grab"
+                                              : "",
+                expected)
+          << sequence << " at " << w;
     }
   }
 }
