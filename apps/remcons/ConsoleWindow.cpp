@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 
-#include "host/qt/QtImage.h"
 #include "host/qt/SignalPipe.h"
 #include "platform/Trace.h"
 #include "remcons/Version.h"
@@ -241,17 +240,6 @@ WindowedConsole::~WindowedConsole() {
   window_.reset();
   // The desktop's own mode, whatever happened.
   display_->ChangeMode(nullptr);
-}
-
-bool WindowedConsole::SnapshotTo(const std::string& path, std::string* error) {
-  error->clear();
-  RemConsWidget& console = window_->console();
-  if (!console.FlushPaint()) return false;
-  if (!SavePng(console.pixels(), path, error)) {
-    if (error->empty()) *error = "cannot write " + path;
-    return false;
-  }
-  return true;
 }
 
 void WindowedConsole::SetUp() {

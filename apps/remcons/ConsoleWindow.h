@@ -95,7 +95,8 @@ class WindowedConsole : public ConsoleRun {
   QtHost& host() override { return window_->console().host(); }
   void SetUp() override;
   bool CreateSession() override;
-  bool SnapshotTo(const std::string& path, std::string* error) override;
+  bool PaintPending() override { return window_->console().FlushPaint(); }
+  const Surface& Picture() const override { return window_->console().pixels(); }
   bool ReadyToFinish() override;
   void Finished(ExitStatus status) override;
 

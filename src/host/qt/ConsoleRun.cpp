@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "host/qt/QtImage.h"
 #include "platform/Secret.h"
 #include "platform/Socket.h"
 #include "platform/Trace.h"
@@ -164,6 +165,16 @@ void ConsoleRun::WatchConnect() {
     }
   });
   watch->start();
+}
+
+bool ConsoleRun::SnapshotTo(const std::string& path, std::string* error) {
+  error->clear();
+  if (!PaintPending()) return false;
+  if (!SavePng(Picture(), path, error)) {
+    if (error->empty()) *error = "cannot write " + path;
+    return false;
+  }
+  return true;
 }
 
 void ConsoleRun::StartScript() {

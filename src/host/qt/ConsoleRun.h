@@ -79,8 +79,10 @@ class ConsoleRun {
   // Makes the session's window; false when the control refused it (it has told the user and
   // raised OnShutdown).
   virtual bool CreateSession() = 0;
-  // Writes the picture as the window shows it: false with error empty while the picture is busy.
-  virtual bool SnapshotTo(const std::string& path, std::string* error) = 0;
+  // Paints what is pending into the window's picture: false while the video lock is busy.
+  virtual bool PaintPending() = 0;
+  // The picture as the window shows it.
+  virtual const Surface& Picture() const = 0;
   // Whether the end may come now; a driver that must first close something asks again later.
   virtual bool ReadyToFinish() { return true; }
   // The session is over: the control's window goes.
@@ -105,6 +107,8 @@ class ConsoleRun {
 
  private:
   bool Prepare(std::string* reason);
+  // Writes the picture as the window shows it: false with error empty while the picture is busy.
+  bool SnapshotTo(const std::string& path, std::string* error);
   void StartScript();
   void WatchConnect();
   void Finish();

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "host/qt/Artwork.h"
-#include "host/qt/QtImage.h"
 #include "platform/Trace.h"
 
 namespace remcons {
@@ -70,16 +69,6 @@ bool HeadlessConsole::CreateSession() {
   window_.Attach(control_.get(), control_->frameBuffer());
   // The headless window has the focus from the start.
   control_->OnSetFocus();
-  return true;
-}
-
-bool HeadlessConsole::SnapshotTo(const std::string& path, std::string* error) {
-  error->clear();
-  if (!window_.PaintPending()) return false;
-  if (!SavePng(window_.surface(), path, error)) {
-    if (error->empty()) *error = "cannot write " + path;
-    return false;
-  }
   return true;
 }
 

@@ -33,7 +33,8 @@ class HeadlessConsole : public ConsoleRun {
   QtHost& host() override { return host_; }
   void SetUp() override;
   bool CreateSession() override;
-  bool SnapshotTo(const std::string& path, std::string* error) override;
+  bool PaintPending() override { return window_.PaintPending(); }
+  const Surface& Picture() const override { return window_.surface(); }
   void EndSession() override;
   void SessionEnded() override;
 

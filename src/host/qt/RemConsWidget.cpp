@@ -451,33 +451,8 @@ void RemConsWidget::Key(QKeyEvent* event) {
     if (key && !release && key->vkCode == kVkEscape) CancelPaste();
     return;
   }
-  if (key && release && key->vkCode <= 0xFF && swallowRelease_[key->vkCode]) {
-    swallowRelease_[key->vkCode] = false;
-    return;
-  }
   bool releaseGrab = false;
-  if (hotkeysOn_ && key) {
-    const Hotkey hotkey = hotkeys_.Feed(*key);
-    if (hotkey == Hotkey::kPaste || hotkey == Hotkey::kScreenshot) {
-      // The keys held now are the desktop's from here on: the server is told they went up.
-      for (int vk = 0; vk < 256; ++vk) swallowRelease_[vk] = keys_.Held(static_cast<uint8_t>(vk));
-      ReleaseAllKeys();
-    }
-    switch (hotkey) {
-      case Hotkey::kPaste:
-        PasteClipboard();
-        return;
-      case Hotkey::kScreenshot:
-        SaveScreenshot();
-        return;
-      case Hotkey::kReleaseGrab:
-        // After this release has reached the server.
-        releaseGrab = true;
-        break;
-      case Hotkey::kNone:
-        break;
-    }
-  }
+  if (key && DesktopKey(*key, &releaseGrab)) return;
   KeyResult result = KeyResult::kPassOn;
   if (key) result = control_->OnKeyEvent(*key);
   if (releaseGrab) ReleaseKeyboardGrab();
@@ -486,6 +461,30 @@ void RemConsWidget::Key(QKeyEvent* event) {
   KeyEvent typed;
   if (key) typed = *key;
   for (uint8_t ch : keys_.Characters(typed, event->text())) control_->OnChar(ch, typed.scanCode);
+}
+
+bool RemConsWidget::DesktopKey(const KeyEvent& key, bool* releaseGrab) {
+  if (key.keyUp && key.vkCode <= 0xFF && swallowRelease_[key.vkCode]) {
+    swallowRelease_[key.vkCode] = false;
+    return true;
+  }
+  if (!hotkeysOn_) return false;
+  const Hotkey hotkey = hotkeys_.Feed(key);
+  if (hotkey == Hotkey::kReleaseGrab) {
+    // After this release has reached the server.
+    *releaseGrab = true;
+    return false;
+  }
+  if (hotkey == Hotkey::kNone) return false;
+  // The keys held now are the desktop's from here on: the server is told they went up.
+  for (int vk = 0; vk < 256; ++vk) swallowRelease_[vk] = keys_.Held(static_cast<uint8_t>(vk));
+  ReleaseAllKeys();
+  if (hotkey == Hotkey::kPaste) {
+    PasteClipboard();
+  } else {
+    SaveScreenshot();
+  }
+  return true;
 }
 
 void RemConsWidget::keyPressEvent(QKeyEvent* event) {

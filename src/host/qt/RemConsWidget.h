@@ -238,7 +238,9 @@ class RemConsWidget : public QWidget {
   void ResizePixels();
   void PumpPaste();
   bool TrySaveScreenshot(const QString& folder);
-  void Hotkeys(const KeyEvent& key, bool* swallow);
+  // A key event that belongs to the desktop (a hotkey, or the release of a key a hotkey took):
+  // true when the server is not to see it. releaseGrab: the grab goes after this event.
+  bool DesktopKey(const KeyEvent& key, bool* releaseGrab);
 
   std::unique_ptr<LocalDisplay> ownDisplay_;
   DesktopHost host_;
