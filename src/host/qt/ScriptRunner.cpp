@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "host/qt/CaptureScript.h"
 #include "host/qt/EventJson.h"
 #include "input/KeyMap.h"
 #include "platform/Clock.h"
@@ -356,6 +357,9 @@ std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumb
   } else if (verb == "stop") {
     if (!count(1, 1)) return fail("usage: stop");
     c.op = ScriptCommand::kStop;
+  } else if (IsCaptureScriptVerb(verb)) {
+    std::string why;
+    if (!ParseCaptureScriptLine(verb, Rest(line), &c, &why)) return fail(why);
   } else {
     return fail("unknown command \"" + std::string(verb) + "\"");
   }
@@ -593,6 +597,8 @@ bool ScriptRunner::Execute(const ScriptCommand& c, std::string* error) {
     }
     case ScriptCommand::kSnapshot:
       return Snapshot(c.text, error);
+    case ScriptCommand::kCapture:
+      return RunOnUi([control, c] { RunCaptureScriptCommand(*control, c); });
     case ScriptCommand::kStop:
       RunOnUi([control] { control->StopSession(); });
       // The session is ending; the script has nothing left to do.
