@@ -338,6 +338,7 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   // Fetches the BOOT or FAULT buffer into a temporary file and replays it; true when it began.
   bool ReplayBuffer(BufferType type);
   bool Capturing() const { return recorder_ && recorder_->IsOpen(); }
+  uint64_t CapturedRecords() const { return recorder_ ? recorder_->records() : 0; }
   ReplaySource* replay() { return replay_.get(); }
   // The last buffer stored by ReplayBuffer.
   const std::string& bufferFile() const { return bufferFile_; }
