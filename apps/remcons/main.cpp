@@ -191,6 +191,8 @@ int main(int argc, char** argv) {
     if (!buffers->Start(&error)) {
       return Failure(HeadlessConsole::kFailed, "the simulator's buffers did not start: " + error);
     }
+    std::fprintf(stderr, "remcons: simulator's BOOT and FAULT buffers on 127.0.0.1:%u\n",
+                 static_cast<unsigned>(buffers->Port()));
     run.params = DemoParams(serverOptions, server->Port(), buffers->Port());
   }
   run.params.insert(run.params.end(), options.params.begin(), options.params.end());

@@ -107,7 +107,7 @@ bool OfflinePlayer::Play(const PictureSink& pictures, const Progress& progress) 
   OfflinePainter painter;
   OfflineEvents events;
   FrameBuffer frame(host, painter);
-  uint32_t width = 1280, height = 1024;
+  uint32_t width = width_, height = height_;
   if (!frame.CreateSurfaces(&width, &height)) return false;
   VideoModes modes(host, events);
   VideoDecoder decoder(frame, modes, events);

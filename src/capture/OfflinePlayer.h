@@ -34,8 +34,10 @@ class OfflinePlayer {
   // After each record: the offset reached and the file's size.
   using Progress = std::function<void(uint64_t offset, uint64_t size)>;
 
-  // reader: open, at its first record. The frame holds up to 1280 x 1024 pixels.
-  explicit OfflinePlayer(CaptureReader& reader) : reader_(reader) {}
+  // reader: open, at its first record. The frame holds up to width x height pixels (at most
+  // 1280 x 1024).
+  explicit OfflinePlayer(CaptureReader& reader, uint32_t width = 1280, uint32_t height = 1024)
+      : reader_(reader), width_(width), height_(height) {}
 
   // Plays every record. False when the frame could not be made or the sink stopped it.
   bool Play(const PictureSink& pictures = {}, const Progress& progress = {});
@@ -46,6 +48,7 @@ class OfflinePlayer {
 
  private:
   CaptureReader& reader_;
+  uint32_t width_, height_;
   PlayerSummary summary_;
   Surface picture_;
 };
