@@ -7,36 +7,26 @@
 //     src/capture/*.cpp src/video/*.cpp src/net/*.cpp src/platform/*.cpp -lz -o buffer_reply_fuzz
 //     ./buffer_reply_fuzz fuzz/corpus/BufferReplyFuzz
 // The tests run the same entry point over mutations of the seed corpus.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "Pieces.h"
 #include "capture/BufferRetrieval.h"
 #include "capture/CaptureFile.h"
 
 namespace {
 
-// The input after its first byte, in pieces of 1 to 256 bytes chosen by that byte.
+// The input after its first byte, in pieces chosen by that byte.
 class PieceLink : public remcons::BufferLink {
  public:
-  PieceLink(const uint8_t* data, size_t size, uint8_t pattern)
-      : data_(data), size_(size), pattern_(pattern) {}
+  PieceLink(const uint8_t* data, size_t size, uint8_t pattern) : pieces_(data, size, pattern) {}
   bool Send(const uint8_t*, size_t size) override { return size == remcons::kBufferRequestSize; }
   int Receive(uint8_t* buffer, size_t size) override {
-    const size_t piece = 1 + ((pattern_ * 37u + reads_++ * 11u) & 255u);
-    const size_t n = std::min({size, piece, size_ - offset_});
-    std::memcpy(buffer, data_ + offset_, n);
-    offset_ += n;
-    return static_cast<int>(n);
+    return static_cast<int>(pieces_.Next(buffer, size));
   }
 
  private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
-  uint8_t pattern_;
-  uint32_t reads_ = 0;
+  Pieces pieces_;
 };
 
 }  // namespace

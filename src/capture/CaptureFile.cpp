@@ -201,7 +201,7 @@ bool CaptureReader::Open(const std::string& path, int* error, std::string* why) 
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    *error = EISDIR;
+    *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return false;
   }
   fd_ = fd;

@@ -11,23 +11,8 @@ namespace {
 
 // The remote screen's part of the frame.
 Surface RemoteArea(const Surface& frame, const VideoModes& modes) {
-  const int width = std::min(static_cast<int>(modes.remote_width()), frame.width());
-  const int height = std::min(static_cast<int>(modes.remote_height()), frame.height());
-  Surface picture(width, height);
-  picture.CopyFrom(frame, {0, 0, width, height}, 0, 0);
-  return picture;
-}
-
-bool SamePicture(const Surface& a, const Surface& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    const Pixel* p = a.Row(y);
-    const Pixel* q = b.Row(y);
-    for (int x = 0; x < a.width(); ++x) {
-      if (!SameColor(p[x], q[x])) return false;
-    }
-  }
-  return true;
+  return frame.Crop(static_cast<int>(modes.remote_width()),
+                    static_cast<int>(modes.remote_height()));
 }
 
 // The records as the decoder's byte source, one per refill, as the replay hands them out.
@@ -72,7 +57,7 @@ class RecordSource : public ByteSource, public StreamObserver {
     if (!pictures_ || frame_.blocks_finished() == blocksSeen_) return true;
     blocksSeen_ = frame_.blocks_finished();
     Surface picture = RemoteArea(frame_.frame(), modes_);
-    if (SamePicture(picture, last_)) return true;
+    if (picture.SameColors(last_)) return true;
     last_ = std::move(picture);
     stopped_ = !pictures_(summary_.replayMs, last_);
     return !stopped_;

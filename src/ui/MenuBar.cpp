@@ -290,11 +290,8 @@ void CMenuBar::SetPlaying(bool playing) {
 }
 
 void CMenuBar::StopPlaying() {
+  ReplayRewound();
   stopRequested_ = true;
-  playing_ = false;
-  speed_ = 0;
-  InvalidateButton(BarButton::kPlayPause);
-  InvalidateButton(BarButton::kFastPlay);
 }
 
 void CMenuBar::NextSpeed() {

@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "platform/Trace.h"
 #include "session/RemCons.h"
+#include "ui/MenuBarLayout.h"
 
 namespace remcons {
 namespace {
@@ -53,40 +53,53 @@ bool ParseCaptureScriptLine(std::string_view verb, std::string_view rest, Script
   return true;
 }
 
-void RunCaptureScriptCommand(CRemCons& control, const ScriptCommand& command) {
+bool RunCaptureScriptCommand(CRemCons& control, const ScriptCommand& command, std::string* error) {
   CMenuBar* bar = control.menuBar();
-  if (!bar) return;
-  const bool replaying = bar->IsReplaying();
+  if (!bar) return false;
+  // What the bar offers now is what a script may do: the record button with clientCapture, the
+  // replay button with a capture property, the replay controls while a file is replayed.
+  static constexpr BarButton kButtons[] = {
+      BarButton::kRecord,   BarButton::kRecord,    BarButton::kReplay,    BarButton::kReplay,
+      BarButton::kReplay,   BarButton::kPlayPause, BarButton::kPlayPause, BarButton::kStop,
+      BarButton::kFastPlay, BarButton::kStop};
+  const bool offered = command.a == kCaptureStop
+                           ? control.Capturing()
+                           : layout::Present(kButtons[command.a], bar->Modes());
+  if (!offered) {
+    *error = std::string(kVerbs[command.a]) + ": the console does not offer it now";
+    return false;
+  }
   switch (command.a) {
     case kCaptureStart:
       control.CaptureToFile(command.text);
-      return;
+      break;
     case kCaptureStop:
       control.StopCapture();
-      return;
+      break;
     case kReplay:
       control.ReplayFile(command.text);
-      return;
-    case kBootBuffer:
-      control.ReplayBuffer(BufferType::kBoot);
-      return;
-    case kFaultBuffer:
-      control.ReplayBuffer(BufferType::kFault);
-      return;
-    case kLeaveReplay:
-      if (replaying) control.LeaveReplay();
-      return;
-    default:
       break;
+    case kBootBuffer:
+    case kFaultBuffer:
+      control.ReplayBuffer(command.a == kBootBuffer ? BufferType::kBoot : BufferType::kFault);
+      break;
+    case kPlay:
+    case kPause:
+      bar->SetPlaying(command.a == kPlay);
+      break;
+    case kStopReplay:
+      bar->StopPlaying();
+      break;
+    case kFast:
+      bar->NextSpeed();
+      break;
+    case kLeaveReplay:
+      control.LeaveReplay();
+      break;
+    default:
+      return false;
   }
-  // The controls exist only while a file is replayed.
-  if (!replaying) {
-    RC_TRACE("remcons: script: %s without a replay\n", std::string(kVerbs[command.a]).c_str());
-    return;
-  }
-  if (command.a == kPlay || command.a == kPause) bar->SetPlaying(command.a == kPlay);
-  if (command.a == kStopReplay) bar->StopPlaying();
-  if (command.a == kFast) bar->NextSpeed();
+  return true;
 }
 
 }  // namespace remcons

@@ -10,7 +10,8 @@
 //   fast                  the replay's next speed (1, 2, 4, 8 times, then 1 again)
 //   leave-replay          back to the live console
 //
-// What goes wrong shows as the console's message boxes do (MessageBox events).
+// A command the menu bar does not offer at the time (no capture property, no replay running) is
+// a script error; what goes wrong after that shows as the console's message boxes do.
 #pragma once
 
 #include <string>
@@ -28,7 +29,7 @@ bool IsCaptureScriptVerb(std::string_view verb);
 // reason for wrong arguments.
 bool ParseCaptureScriptLine(std::string_view verb, std::string_view rest, ScriptCommand* command,
                             std::string* error);
-// Runs it (window thread).
-void RunCaptureScriptCommand(CRemCons& control, const ScriptCommand& command);
+// Runs it (window thread); false with a reason when the console does not offer it.
+bool RunCaptureScriptCommand(CRemCons& control, const ScriptCommand& command, std::string* error);
 
 }  // namespace remcons

@@ -597,8 +597,14 @@ bool ScriptRunner::Execute(const ScriptCommand& c, std::string* error) {
     }
     case ScriptCommand::kSnapshot:
       return Snapshot(c.text, error);
-    case ScriptCommand::kCapture:
-      return RunOnUi([control, c] { RunCaptureScriptCommand(*control, c); });
+    case ScriptCommand::kCapture: {
+      auto why = std::make_shared<std::string>();
+      if (!RunOnUi([control, c, why] { RunCaptureScriptCommand(*control, c, why.get()); })) {
+        return false;
+      }
+      *error = *why;
+      return why->empty();
+    }
     case ScriptCommand::kStop:
       RunOnUi([control] { control->StopSession(); });
       // The session is ending; the script has nothing left to do.
