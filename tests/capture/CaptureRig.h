@@ -1,7 +1,6 @@
-// What the capture tests share: capture files built by hand from the layout (independent of the
-// recorder and reader under test), stream bytes of known pictures from the simulator's encoder,
-// a loopback buffer server that answers the buffer request with given bytes, and a replay link
-// whose controls the test sets.
+// What the capture tests share: capture files made to measure, stream bytes of known pictures from
+// the simulator's encoder, a loopback buffer server that answers the buffer request with given
+// bytes, and a replay link whose controls the test sets.
 #pragma once
 
 #include <pthread.h>
@@ -14,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/CaptureFile.h"
 #include "capture/ReplaySource.h"
 #include "net/Net.h"
 #include "platform/Socket.h"
@@ -23,17 +23,12 @@ namespace remcons::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Le32At(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// A capture file: the 344-byte header and records written as the layout says.
+// A capture file, its header and records laid out by the format's encoders (whose bytes the
+// recorder's golden test pins), anything in them as a test wants it.
 struct CaptureBuilder {
-  std::string description;
-  Bytes key;  // enciphered from offset 344 with it when encipher is set
-  bool encipher = true;
-  uint32_t firstRecord = 344;
-  Bytes bytes = Bytes(344);
+  CaptureHeader header;
+  bool encipher = true;  // with a key: the records enciphered from offset 344
+  Bytes records;
 
   struct Record {
     uint32_t stamp = 1000;
@@ -44,33 +39,35 @@ struct CaptureBuilder {
     int64_t length = -1;  // the data's own length unless given
   };
   CaptureBuilder& Add(const Record& r) {
-    const size_t at = bytes.size();
-    bytes.resize(at + 32 + r.data.size());
-    std::memcpy(&bytes[at], r.marker, 4);
-    Le32At(bytes, at + 4, 1);
-    Le32At(bytes, at + 12, r.stamp);
-    bytes[at + 18] = r.keyUpdate;
-    Le32At(bytes, at + 20, r.next);
-    Le32At(bytes, at + 28, static_cast<uint32_t>(r.length >= 0 ? r.length : r.data.size()));
-    std::copy(r.data.begin(), r.data.end(), bytes.begin() + static_cast<long>(at) + 32);
+    RecordHeader h;
+    h.stamp = r.stamp;
+    h.keyUpdate = r.keyUpdate;
+    h.next = r.next;
+    h.length =
+        static_cast<uint32_t>(r.length >= 0 ? r.length : static_cast<int64_t>(r.data.size()));
+    const auto head = h.Encode();
+    records.insert(records.end(), head.begin(), head.end());
+    std::memcpy(&records[records.size() - 32], r.marker, 4);
+    records.insert(records.end(), r.data.begin(), r.data.end());
     return *this;
   }
   CaptureBuilder& Add(uint32_t stamp, Bytes data) { return Add(Record{stamp, std::move(data)}); }
+  CaptureBuilder& Key(Bytes key) {
+    header.keyLength = static_cast<uint32_t>(key.size());
+    std::copy(key.begin(), key.begin() + std::min<size_t>(key.size(), 24), header.key.begin());
+    return *this;
+  }
   // The finished file; total is its size unless given.
   Bytes Build(int64_t total = -1) const {
-    Bytes b = bytes;
-    Le32At(b, 0, 1);
-    Le32At(b, 4, 0xA5A5A5A5);
-    Le32At(b, 8, 1);
-    std::memcpy(&b[16], description.data(), description.size());
-    Le32At(b, 280, static_cast<uint32_t>(key.size()));
-    std::copy(key.begin(), key.end(), b.begin() + 284);
-    Le32At(b, 316, firstRecord);
-    Le32At(b, 320, 344);
-    Le32At(b, 324, static_cast<uint32_t>(total >= 0 ? total : static_cast<int64_t>(b.size())));
-    if (!key.empty() && encipher) {
+    CaptureHeader h = header;
+    h.totalSize =
+        static_cast<uint32_t>(total >= 0 ? total : 344 + static_cast<int64_t>(records.size()));
+    const auto head = h.Encode();
+    Bytes b(head.begin(), head.end());
+    b.insert(b.end(), records.begin(), records.end());
+    if (h.keyLength > 0 && encipher) {
       Rc4 rc4;
-      rc4.SetKey(key.data(), key.size());
+      rc4.SetKey(h.key.data(), std::min<size_t>(h.keyLength, 24));
       rc4.Apply(b.data() + 344, b.size() - 344);
     }
     return b;

@@ -181,20 +181,16 @@ TEST_P(Buffers, AreFetchedDecipheredStoredAndReplayed) {
   reply.Add(1000, testing::PictureStream(64, 48, 0x321));
   // Records past 2 MiB, which a FAULT buffer may not hold.
   for (int i = 0; c.big && i < 765; ++i) reply.Add(1500, Bytes(4096, static_cast<uint8_t>(i)));
+  if (c.enciphered) reply.Key(vmtest::RandomBytes(16, 5));
   CaptureBuilder plain = reply;
-  if (c.enciphered) reply.key = vmtest::RandomBytes(16, 5);
-  plain.key = reply.key;
   plain.encipher = false;
   testing::BufferPeer server(reply.Build(), c.cutAt);
   ConsolePeer peer;
   SessionRig rig;
   rig.control->put_scrPort(c.scrPort);
   std::vector<uint16_t> ports;
-  uint16_t closed = 0;
-  {
-    std::unique_ptr<TcpSocket> gone = TcpSocket::Listen("127.0.0.1", 0);
-    closed = gone->LocalPort();
-  }
+  // A port that was just let go: nobody listens there.
+  const uint16_t closed = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
   rig.control->put_screenCapture(1);
   rig.control->put_port(peer.port());
   // Through the seam: the port asked for is recorded, the test's server answers.
