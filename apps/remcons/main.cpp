@@ -27,6 +27,7 @@
 #include "platform/Trace.h"
 #include "remcons/Version.h"
 #include "session/PropertyBag.h"
+#include "sim/BufferService.h"
 #include "sim/ConsoleServer.h"
 
 namespace {
@@ -68,7 +69,8 @@ remcons::sim::ConsoleServerOptions DemoServerOptions() {
 }
 
 // The console's properties for the simulator: they come before the command line's own.
-PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_t port) {
+PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_t port,
+                       uint16_t bufferPort) {
   return {
       {"target", "127.0.0.1"},
       {"port", std::to_string(port)},
@@ -81,6 +83,10 @@ PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_
       {"fullScreen", "0"},
       // The demo's user may use the virtual power buttons and virtual media.
       {"uniqueFeatures", "12"},
+      // Capture and replay, and the simulator's BOOT and FAULT buffers from the Replay Menu.
+      {"screenCapture", "1"},
+      {"clientCapture", "1"},
+      {"scrPort", std::to_string(bufferPort)},
   };
 }
 
@@ -342,6 +348,7 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("remcons"));
 
   std::unique_ptr<remcons::sim::ConsoleServer> server;
+  std::unique_ptr<remcons::sim::BufferServer> buffers;
   if (options.demo) {
     remcons::sim::ConsoleServerOptions serverOptions = DemoServerOptions();
     server = std::make_unique<remcons::sim::ConsoleServer>(serverOptions);
@@ -350,7 +357,15 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "remcons: simulator on 127.0.0.1:%u\n",
                  static_cast<unsigned>(server->Port()));
-    const PropertyBag demo = DemoParams(serverOptions, server->Port());
+    remcons::sim::BufferServiceOptions bufferOptions;
+    bufferOptions.screen = serverOptions.screen;
+    buffers = std::make_unique<remcons::sim::BufferServer>(bufferOptions);
+    if (!buffers->Start(&error)) {
+      return Failure(ExitStatus::kFailed, "the simulator's buffers did not start: " + error);
+    }
+    std::fprintf(stderr, "remcons: simulator's BOOT and FAULT buffers on 127.0.0.1:%u\n",
+                 static_cast<unsigned>(buffers->Port()));
+    const PropertyBag demo = DemoParams(serverOptions, server->Port(), buffers->Port());
     run.params.insert(run.params.begin(), demo.begin(), demo.end());
   }
   if (!mounts.Prepare(&run, &error)) return Failure(ExitStatus::kFailed, error);
@@ -361,6 +376,7 @@ int main(int argc, char** argv) {
   } else {
     status = RunOnce(windowed, options, std::move(run), mounts, &error);
   }
+  if (buffers) buffers->Stop();
   if (server) server->Stop();
   if (status != ExitStatus::kOk) return Failure(status, error);
   return 0;

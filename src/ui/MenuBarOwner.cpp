@@ -4,7 +4,7 @@
 
 namespace remcons {
 
-// Placeholders until capture, replay and the multi-user session exist.
+// Defaults for an owner without capture, replay or a multi-user session.
 
 bool MenuBarOwner::StartCapture() {
   RC_TRACE("CMenuBar: capture is not available yet\n");

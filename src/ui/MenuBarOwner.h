@@ -34,9 +34,9 @@ class MenuBarOwner {
   virtual int WriteInput(const uint8_t* data, size_t size) = 0;
   virtual void RestartIdleCountdown() = 0;
 
-  // --- Later features ---
-  // Capture, replay and the multi-user session are not built yet: until they are, these do
-  // nothing but write a trace line, and the session overrides them as each one lands.
+  // --- Capture, replay and the multi-user session ---
+  // The session overrides these; an owner without a feature keeps the default, which does nothing
+  // but write a trace line.
 
   // Starts recording the stream to a capture file the user chooses; false when none was started.
   virtual bool StartCapture();

@@ -275,7 +275,8 @@ struct SessionRig {
   }
   ~SessionRig() { control.reset(); }
 
-  int Create(FrameBuffer::SurfaceFactory factory = {}) {
+  int Create(FrameBuffer::SurfaceFactory factory = {},
+             const std::function<void(SessionEnvironment&)>& more = {}) {
     SessionEnvironment env;
     env.host = &host;
     env.painter = &painter;
@@ -283,6 +284,7 @@ struct SessionRig {
     env.surfaceFactory = std::move(factory);
     // No local drives for the drive menu.
     env.mediaRoots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
+    if (more) more(env);
     return control->OnCreate(env);
   }
   void Tick(int n = 1) {

@@ -200,6 +200,7 @@ void RemConsWidget::CreateSession() {
                                 uint32_t style) { return Box(text, caption, style); };
   host_.SetCallbacks(std::move(callbacks));
   DesktopHost::WindowCalls calls;
+  calls.dialogParent = this;
   calls.setFocus = [this] { setFocus(Qt::OtherFocusReason); };
   calls.grabKeyboard = [this](bool grab) { return Grab(grab); };
   calls.setCursor = [this] {

@@ -18,6 +18,9 @@
 //   command N                      the console's command dispatcher (DoCommand)
 //   snapshot FILE.png              the window as it is painted now
 //   stop                           ends the session
+//   capture-start FILE, capture-stop, replay FILE, boot-buffer, fault-buffer, play, pause,
+//   stop-replay, fast, leave-replay
+//                                  capture and replay (CaptureScript.h)
 //
 // Numbers are decimal or 0x-hexadecimal. The script runs on a thread of its own and acts on the
 // console on the window thread; it ends early when the session ends.
@@ -60,6 +63,7 @@ struct ScriptCommand {
     kCommand,
     kSnapshot,
     kStop,
+    kCapture,  // a command of CaptureScript.h, a its verb
   };
   Op op = kSleep;
   int line = 0;
