@@ -20,12 +20,20 @@ bool IsMountSpec(std::string_view text) {
 
 // A saved console page, or HOST[:PORT]; one target at most.
 bool PositionalTarget(const std::string& arg, Options* o, std::string* error) {
-  if (!o->host.empty() || (!o->page.empty() && o->pageFromPositional)) {
-    *error = "one target at most: " + (o->host.empty() ? o->page : o->host) + " and " + arg;
+  const std::string given = !o->host.empty()        ? o->host
+                            : !o->capture.empty()   ? o->capture
+                            : o->pageFromPositional ? o->page
+                                                    : "";
+  if (!given.empty()) {
+    *error = "one target at most: " + given + " and " + arg;
     return false;
   }
   std::string lower = arg;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.ends_with(".kro")) {
+    o->capture = arg;
+    return true;
+  }
   if (lower.ends_with(".html") || lower.ends_with(".htm")) {
     if (!o->page.empty()) {
       *error = "one page at most: --page " + o->page + " and " + arg;
@@ -61,7 +69,7 @@ bool PositionalTarget(const std::string& arg, Options* o, std::string* error) {
 }  // namespace
 
 std::string Usage() {
-  return R"(usage: remcons [options] [HOST[:PORT] | PAGE.html]
+  return R"(usage: remcons [options] [HOST[:PORT] | PAGE.html | CAPTURE.kro]
 
 A remote console client for a server's management processor. The console's properties come from
 HOST, a saved console page, --params-file and --param; on a desktop without any of them a dialog
@@ -73,6 +81,8 @@ Console:
                           up), and the console port (default 23)
   PAGE.html               a console page saved from the management processor's web interface,
                           as --page
+  CAPTURE.kro             a capture file (or a saved BOOT/FAULT buffer) played in a window at
+                          its recorded pace, without a server
   --user NAME             log in as NAME; the password comes from --password-file, else from
                           REMCONS_PASSWORD, else from a prompt on the terminal (not echoed)
   --password-file FILE    the password: the file's first line

@@ -14,7 +14,8 @@ struct Options {
   std::string paramsFile;                                   // --params-file FILE
   std::string page;                                         // --page FILE, or FILE.html
   bool pageFromPositional = false;
-  std::string host;  // HOST or HOST:PORT
+  std::string host;     // HOST or HOST:PORT
+  std::string capture;  // CAPTURE.kro to play
   std::optional<uint16_t> hostPort;
   std::string user;                    // --user NAME
   std::string passwordFile;            // --password-file FILE

@@ -4,6 +4,7 @@
 // script, and a snapshot shows the picture at the end.
 #include <strings.h>
 #include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSettings>
@@ -20,6 +21,7 @@
 #include "Credentials.h"
 #include "Mounts.h"
 #include "Options.h"
+#include "host/qt/CapturePlayer.h"
 #include "host/qt/ConnectDialog.h"
 #include "host/qt/HeadlessConsole.h"
 #include "net/Net.h"
@@ -199,6 +201,26 @@ ExitStatus RunFromDialog(const remcons::app::Options& options, ConsoleRunOptions
   }
 }
 
+// A capture file in a window of its own until the user closes it.
+int PlayCapture(bool windowed, const std::string& path) {
+  if (!windowed) {
+    return Failure(ExitStatus::kBadOptions,
+                   "a capture file plays in a window; remcons-tool replay makes pictures of it "
+                   "without one");
+  }
+  remcons::CapturePlayer player;
+  std::string error;
+  if (!player.Start(path, &error)) {
+    QMessageBox::warning(nullptr, QStringLiteral("remcons"), QString::fromStdString(error));
+    return Failure(ExitStatus::kFailed, error);
+  }
+  player.show();
+  QEventLoop loop;
+  QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &loop, &QEventLoop::quit);
+  loop.exec();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -369,6 +391,8 @@ int main(int argc, char** argv) {
     run.params.insert(run.params.begin(), demo.begin(), demo.end());
   }
   if (!mounts.Prepare(&run, &error)) return Failure(ExitStatus::kFailed, error);
+
+  if (!options.capture.empty()) return PlayCapture(windowed, options.capture);
 
   ExitStatus status;
   if (windowed && askInDialog) {

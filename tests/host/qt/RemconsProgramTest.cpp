@@ -73,6 +73,9 @@ TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
       {{"bmc:99999"}, "remcons: HOST:PORT needs a port from 1 to 65535, got \"bmc:99999\""},
       {{"bmc/../x"}, "remcons: not a host name or address: \"bmc/../x\""},
       {{"--scale", "2"}, "remcons: --scale takes fit or 1, got \"2\""},
+      {{"--headless", "old.KRO"},
+       "remcons: a capture file plays in a window; remcons-tool replay makes pictures of it "
+       "without one"},
       {{"--params-file", "/nonexistent/p.conf"},
        "remcons: cannot read the properties file /nonexistent/p.conf"},
       {{"--param"}, "remcons: --param needs a value"},
