@@ -22,7 +22,7 @@ void Typist::Forget() {
 
 void Typist::WipeStrokes() {
   // The strokes name the character too.
-  explicit_bzero(strokes_.data(), strokes_.size() * sizeof(Keystroke));
+  if (!strokes_.empty()) explicit_bzero(strokes_.data(), strokes_.size() * sizeof(Keystroke));
   strokes_.clear();
 }
 
