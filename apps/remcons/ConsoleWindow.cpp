@@ -101,6 +101,7 @@ WindowedConsole::WindowedConsole(HeadlessOptions options)
   RemConsWidget& console = window_->console();
   chooser_ = std::make_unique<VmChooser>(&console, &console.host());
   console.SetTargetChooser(chooser_.get());
+  console.SetLeaderServerOptions(options_.leaderServer);
 }
 
 WindowedConsole::~WindowedConsole() {

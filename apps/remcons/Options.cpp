@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/Socket.h"
 #include "session/PropertyBag.h"
 
 namespace remcons::app {
@@ -35,6 +36,10 @@ Console:
   --demo                  start the built-in simulator on loopback and connect to it
                           (enciphered, with a key pair shared with it; its virtual-media side
                           listens too, with a key shared with it)
+
+Multi-user session (--param muMode=1 leads, muMode=2 joins the leader at muServer:muPort):
+  --leader-bind ADDRESS   the address a session leader listens on for joining consoles
+                          (default: every address; with --demo: 127.0.0.1)
 
 Virtual media:
   --mount KIND=PATH       serve a medium to the server as a virtual drive (repeatable), on the
@@ -125,6 +130,13 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->params.emplace_back(name, text);
     } else if (arg == "--page") {
       if (!path(&o->page)) return false;
+    } else if (arg == "--leader-bind") {
+      if (!value(&o->leaderBind)) return false;
+      uint32_t address = 0;
+      if (!ParseIpv4(o->leaderBind, &address)) {
+        *error = "--leader-bind needs a dotted IPv4 address, got \"" + o->leaderBind + "\"";
+        return false;
+      }
     } else if (arg == "--page-url") {
       if (!value(&v)) return false;
       o->pageUrl = v;

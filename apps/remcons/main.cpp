@@ -123,6 +123,8 @@ int main(int argc, char** argv) {
   run.eventsPath = options.events;
   run.answers = options.answers;
   run.snapshotPath = options.snapshot;
+  run.leaderServer.bindAddress =
+      !options.leaderBind.empty() ? options.leaderBind : options.demo ? "127.0.0.1" : "0.0.0.0";
   if (!options.script.empty()) {
     if (options.script == "-") {
       run.script = remcons::ScriptFromStdin();
@@ -193,7 +195,16 @@ int main(int argc, char** argv) {
     mounts.MountWith(console);
     status = mounts.Finish(console.Run(&error), &error);
   }
-  if (server) server->Stop();
+  if (server) {
+    server->Stop();
+    // What a session leader told the simulator about its joiners.
+    for (const remcons::sim::PacketRecord& r : server->Packets()) {
+      if (r.kind == "session-notice") {
+        std::fprintf(stderr, "remcons: the simulator got a session notice: {%s}\n",
+                     r.fields.c_str());
+      }
+    }
+  }
   if (status != HeadlessConsole::kOk) return Failure(status, error);
   return 0;
 }

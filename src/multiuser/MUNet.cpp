@@ -24,6 +24,8 @@ void TraceHexDump(const char* title, const uint8_t* data, size_t length) {
 
 CMUNet::CMUNet(RandomPool& random, uint8_t encryption) : dh_(random) {
   encryptionEnabled_ = 1;
+  // Nothing typed goes to the leader before it grants control.
+  inputEnabled_ = 0;
   if (!encryption) RC_TRACE("MUnet: the link to the leader is enciphered all the same\n");
 }
 

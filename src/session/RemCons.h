@@ -21,6 +21,9 @@
 
 #include "input/Keyboard.h"
 #include "input/Mouse.h"
+#include "multiuser/MUOwner.h"
+#include "multiuser/MUServer.h"
+#include "multiuser/RandomPool.h"
 #include "net/Net.h"
 #include "platform/Clock.h"
 #include "platform/Host.h"
@@ -149,9 +152,11 @@ struct SessionEnvironment {
   VmTargetChooser* chooser = nullptr;
   // Where the drive menu looks for local drives; none: the process's roots.
   std::optional<MediaRoots> mediaRoots;
+  // A session leader's server: the address it listens on and its time-outs (the port is muPort).
+  MUServerOptions leaderServer;
 };
 
-class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
+class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, public MUOwner {
  public:
   CRemCons() = default;
   ~CRemCons() override;
@@ -298,6 +303,20 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   int Write(const uint8_t* data, size_t size) override;
   int WriteInput(const uint8_t* data, size_t size) override;
 
+  // --- Multi-user session ---
+  // Control asked for and given back from the menu bar: a leader takes it at once (and gives it
+  // up) through its server; a joining console asks its leader.
+  void RequestControl() override;
+  void RelinquishControl() override;
+  void ShowClientList() override;
+  void SetAccepting(bool accepting) override;
+  void ReleaseAllKeys() override;
+  // A block of the console stream as it was read (live or replayed): to the joined consoles when
+  // this console leads a multi-user session. Console thread.
+  void RelayToJoiners(const uint8_t* data, int length);
+  // The session leader's server (muMode 1, after OnCreate), null otherwise.
+  MUServer* leaderServer() { return muServer_.get(); }
+
   // Virtual media (any thread): a drive was used; a device asks for its drive to be unmounted.
   void OnVmActivity() override;
   void OnVmUnmountRequest(VmKind kind) override;
@@ -401,6 +420,11 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   void WriteBytes(const uint8_t* data, size_t size);
   // Runs fn on the window thread later, unless the control is gone by then.
   void PostToWindow(std::function<void()> fn);
+  // Multi-user steps of the session: the leader's server and the random pool at window creation,
+  // the leader's port announced once connected, the server's end with the session.
+  void StartMultiUser(const SessionEnvironment& environment);
+  void AnnounceLeaderPort();
+  void CloseLeaderSession();
 
   std::mutex sinksMutex_;
   std::vector<std::pair<uint32_t, IRemConsEv*>> sinks_;
@@ -417,6 +441,8 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   std::unique_ptr<MouseMessages> mouseMessages_;
   std::unique_ptr<CKeyboard> keyboard_;
   std::unique_ptr<CMenuBar> menuBar_;
+  RandomPool random_;
+  std::unique_ptr<MUServer> muServer_;
   StreamSource source_{*this};
   bool created_ = false;    // the window exists
   bool destroyed_ = false;  // WM_DESTROY has run

@@ -126,6 +126,7 @@ int HeadlessConsole::Run(std::string* reason) {
     events_.MessageBox(caption, text, name);
     return button;
   };
+  callbacks.clientList = [this](const ClientListRows* rows) { events_.ClientList(rows); };
   host_.SetCallbacks(callbacks);
 
   sink_ = std::make_unique<Sink>(*this);
@@ -139,6 +140,7 @@ int HeadlessConsole::Run(std::string* reason) {
   env.host = &host_;
   env.painter = painter_.get();
   env.chooser = &chooser_;
+  env.leaderServer = options_.leaderServer;
   if (control_->OnCreate(env) != 0) {
     // The user has been told in a box and OnShutdown is on its way.
     FrameBuffer* frame = control_->frameBuffer();

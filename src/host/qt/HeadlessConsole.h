@@ -34,6 +34,8 @@ struct HeadlessOptions {
   std::vector<std::string> answers;  // CAPTION=BUTTON
   std::string snapshotPath;          // PNG of the picture when the session ends; empty for none
   std::unique_ptr<ScriptSource> script;
+  // A session leader's server (its port is the muPort property).
+  MUServerOptions leaderServer;
   // Where events go when eventsPath is empty (tests); not owned.
   FILE* eventsStream = nullptr;
 };

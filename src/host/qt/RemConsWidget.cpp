@@ -163,6 +163,7 @@ void RemConsWidget::CreateSession() {
   callbacks.invalidate = [this](const Rect* r, bool) { window_.Invalidate(r); };
   callbacks.messageBox = [this](const std::string& text, const std::string& caption,
                                 uint32_t style) { return Box(text, caption, style); };
+  callbacks.clientList = [this](const ClientListRows* rows) { ShowClientList(rows); };
   host_.SetCallbacks(std::move(callbacks));
   DesktopHost::WindowCalls calls;
   calls.setFocus = [this] { setFocus(Qt::OtherFocusReason); };
@@ -182,6 +183,7 @@ void RemConsWidget::CreateSession() {
   environment.chooser = chooser_;
   environment.mediaRoots = mediaRoots_;
   environment.surfaceFactory = surfaceFactory_;
+  environment.leaderServer = leaderServer_;
   if (control_->OnCreate(environment) != 0) {
     // The user has been told, and OnShutdown raised.
     refused_ = true;
@@ -257,6 +259,22 @@ int RemConsWidget::Box(const std::string& text, const std::string& caption, uint
   }
   emit MessageBoxAnswered(QString::fromStdString(caption), QString::fromStdString(text), button);
   return button;
+}
+
+void RemConsWidget::ShowClientList(const ClientListRows* rows) {
+  if (!rows) {
+    if (clientList_) clientList_->hide();
+    return;
+  }
+  if (!clientList_) {
+    clientList_ = new ClientListDialog(this, [this](int row) { host_.ClientListDisconnect(row); });
+    connect(clientList_, &QDialog::finished, this, [this] { host_.ClientListClosed(); });
+  }
+  clientList_->ShowRows(*rows);
+  if (!clientList_->isVisible()) {
+    clientList_->show();
+    clientList_->raise();
+  }
 }
 
 // --- Keyboard ---

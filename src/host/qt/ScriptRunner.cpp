@@ -48,7 +48,8 @@ std::string_view Rest(std::string_view line) {
 
 bool IsEventName(std::string_view name) {
   for (std::string_view known :
-       {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox", "Mount", "Unmount"}) {
+       {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox", "ClientList", "Mount",
+        "Unmount"}) {
     if (name == known) return true;
   }
   return false;
@@ -283,7 +284,8 @@ std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumb
     if (!count(2, 3)) return fail("usage: wait-event NAME [MS]");
     if (!IsEventName(w[1])) {
       return fail("unknown event \"" + std::string(w[1]) +
-                  "\" (OnResize, OnStatus, OnDialog, OnShutdown, MessageBox, Mount, Unmount)");
+                  "\" (OnResize, OnStatus, OnDialog, OnShutdown, MessageBox, ClientList, Mount, "
+                  "Unmount)");
     }
     c.op = ScriptCommand::kWaitEvent;
     c.text = w[1];
