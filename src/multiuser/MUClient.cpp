@@ -65,9 +65,11 @@ std::string MUClient::HostText() const {
 void MUClient::Lookup() {
   pthread_setname_np(pthread_self(), "remcons-mu-name");
   std::string name;
-  if (!ReverseLookupIpv4(addressText_, &name)) return;
-  std::lock_guard lock(nameMutex_);
-  hostName_ = name.substr(0, kMaxHostName);
+  if (ReverseLookupIpv4(addressText_, &name)) {
+    std::lock_guard lock(nameMutex_);
+    hostName_ = name.substr(0, kMaxHostName);
+  }
+  lookupDone_ = true;
 }
 
 // ---- The receive loop ----

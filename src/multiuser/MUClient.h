@@ -65,6 +65,8 @@ class MUClient : public std::enable_shared_from_this<MUClient>, private JoinerSt
   std::string UserName() const;
   void SetUserName(std::string_view name);
   std::string HostText() const;
+  // True once the host name lookup has ended (found or not).
+  bool LookupDone() const { return lookupDone_.load(); }
   int slot() const { return slot_.load(); }
 
  private:
@@ -88,6 +90,7 @@ class MUClient : public std::enable_shared_from_this<MUClient>, private JoinerSt
   std::thread receiveThread_;
   std::thread lookupThread_;
   std::atomic<bool> finished_{false};
+  std::atomic<bool> lookupDone_{false};
   std::atomic<int> status_{kPending};
   std::atomic<int> slot_{-1};
 

@@ -83,7 +83,7 @@ class TcpSocket {
 
   bool SetNoDelay(bool on);
   bool SetReceiveTimeout(uint32_t ms);  // 0: none
-  // A send blocked longer than this fails (kWsaEwouldblock); 0: none.
+  // A send blocked longer than this fails (kWsaEtimedout); 0: none.
   bool SetSendTimeout(uint32_t ms);
   bool SetSendBufferSize(int bytes);
   bool SetLinger(bool on, int seconds);

@@ -47,6 +47,14 @@ class FakeHost : public Host {
   }
   void SetCursor() override { ++cursorSets; }
   void TrackHover() override { ++hoverRequests; }
+  // The Client List dialog: its source while open.
+  bool OpenClientList(ClientListSource* source) override {
+    clientList = source;
+    return true;
+  }
+  void RefreshClientList() override { ++clientListRefreshes; }
+  void CloseClientList() override { clientList = nullptr; }
+  bool ClientListOpen() override { return clientList != nullptr; }
   // After this, sends fail without running (as a window that is going away).
   void CloseSends() override { sendsClosed = true; }
 
@@ -72,6 +80,8 @@ class FakeHost : public Host {
   std::atomic<int> cursorSets{0};
   std::atomic<int> hoverRequests{0};
   std::atomic<bool> sendsClosed{false};
+  std::atomic<ClientListSource*> clientList{nullptr};
+  std::atomic<int> clientListRefreshes{0};
 
  private:
   std::recursive_mutex uiMutex_;
