@@ -123,8 +123,9 @@ int main(int argc, char** argv) {
   run.eventsPath = options.events;
   run.answers = options.answers;
   run.snapshotPath = options.snapshot;
-  run.leaderServer.bindAddress =
-      !options.leaderBind.empty() ? options.leaderBind : options.demo ? "127.0.0.1" : "0.0.0.0";
+  run.leaderServer.bindAddress = !options.leaderBind.empty() ? options.leaderBind
+                                 : options.demo              ? "127.0.0.1"
+                                                             : "0.0.0.0";
   if (!options.script.empty()) {
     if (options.script == "-") {
       run.script = remcons::ScriptFromStdin();

@@ -575,7 +575,6 @@ void CRemCons::ChangeKeys() {
   if (connection_) connection_->ChangeKeys();
 }
 
-
 void CRemCons::RedrawMenuBar(int width) {
   if (!menuBar_) return;
   menuBar_->SetWidth(width);

@@ -29,8 +29,9 @@ inline void SeedPool(RandomPool& pool, uint8_t seed) {
 }
 
 // A sync and "Accepted" on channel 5, worked out by hand from the bit grammar.
-inline const Bytes kSyncAccepted = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x1d, 0x08, 0xa8,
-                                    0xa0, 0xb1, 0xb1, 0xa9, 0x83, 0x8b, 0xa9, 0x09, 0x40, 0x0b};
+inline const Bytes kSyncAccepted = {0,    0,    0,    0,    0,    0,    0,    0,
+                                    0,    0x80, 0x1d, 0x08, 0xa8, 0xa0, 0xb1, 0xb1,
+                                    0xa9, 0x83, 0x8b, 0xa9, 0x09, 0x40, 0x0b};
 
 // The session's calls, in order, as a joining console's decoder makes them of bytes from a leader.
 inline std::vector<std::string> Decoded(const Bytes& bytes) {
@@ -69,7 +70,9 @@ class FakeOwner : public MUOwner {
     std::lock_guard lock(mutex_);
     return status2_;
   }
-  bool WaitWritten(const Bytes& bytes) { return WaitUntil([&] { return Contains(Written(), bytes); }); }
+  bool WaitWritten(const Bytes& bytes) {
+    return WaitUntil([&] { return Contains(Written(), bytes); });
+  }
   std::atomic<int> releases{0};
   std::atomic<bool> inputEnabled{true};
 

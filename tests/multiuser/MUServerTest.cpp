@@ -29,7 +29,9 @@ struct LeaderRig {
   explicit LeaderRig(uint32_t sendTimeoutMs = 2000) {
     testing::SeedPool(pool, 1);
     host.answer = [this](const testing::FakeHost::Box& box) {
-      return box.caption == "New User" ? newUser.load() : box.caption == "Request" ? request.load() : kIdOk;
+      return box.caption == "New User"  ? newUser.load()
+             : box.caption == "Request" ? request.load()
+                                        : kIdOk;
     };
     MUServerOptions options;
     options.bindAddress = "127.0.0.1";
@@ -105,7 +107,8 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   rig.server->RequestControl(nullptr);
   EXPECT_EQ(rig.server->Controller(), nullptr);
   a->Send({0xFF, 0xCB, 0xFF, 0xCC});
-  ASSERT_TRUE(WaitUntil([&] { return rig.owner.Status2().find("relinquished") != std::string::npos; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return rig.owner.Status2().find("relinquished") != std::string::npos; }));
   EXPECT_EQ(rig.owner.Status2(), "The user \"alice\" (" + host + ") has relinquished control");
   auto count = [](const Bytes& bytes, const char* entry) {
     const std::vector<std::string> log = Decoded(bytes);
@@ -123,8 +126,8 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   ASSERT_NE(rig.host.clientList.load(), nullptr);
   rig.host.clientList.load()->DisconnectRow(0);
   ASSERT_TRUE(a->WaitClosed());
-  EXPECT_TRUE(Has(Decoded(a->received()),
-                  "status:The session leader has terminated your connection."));
+  EXPECT_TRUE(
+      Has(Decoded(a->received()), "status:The session leader has terminated your connection."));
   ASSERT_TRUE(WaitUntil([&] { return rig.server->SlotClient(0) == nullptr; }));
   EXPECT_EQ(rig.owner.Status2(), "User \"alice\" (" + host + ") disconnected");
 }

@@ -181,9 +181,12 @@ TEST(LeaderAndJoiner, AgainstTheSimulator) {
   ASSERT_TRUE(server.WaitForPackets("session-notice", 1, 5000));
   // The relayed stream draws the leader's picture at the joiner.
   const auto bothShowTheScreen = [&] {
-    return server.WaitUntilSent(10000) && WaitUntil([&] {
-             return ShowsScreen(*leader.control, server) && ShowsScreen(*joiner.control, server);
-           }, 10000);
+    return server.WaitUntilSent(10000) && WaitUntil(
+                                              [&] {
+                                                return ShowsScreen(*leader.control, server) &&
+                                                       ShowsScreen(*joiner.control, server);
+                                              },
+                                              10000);
   };
   EXPECT_TRUE(bothShowTheScreen());
 

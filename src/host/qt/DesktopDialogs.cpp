@@ -85,9 +85,9 @@ namespace {
 
 // New User: Accept (the default) or Deny, and no other way out of it.
 int ShowAcceptDeny(QWidget* parent, const std::string& text, const std::string& caption) {
-  QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, QString::fromStdString(caption),
-                                              QString::fromStdString(text), QMessageBox::NoButton,
-                                              parent);
+  QPointer<QMessageBox> box =
+      new QMessageBox(QMessageBox::Question, QString::fromStdString(caption),
+                      QString::fromStdString(text), QMessageBox::NoButton, parent);
   QPushButton* accept = box->addButton(QStringLiteral("Accept"), QMessageBox::AcceptRole);
   // An action role is never taken for the escape button: Escape and closing do nothing.
   box->addButton(QStringLiteral("Deny"), QMessageBox::ActionRole);

@@ -1,6 +1,6 @@
 // The console's events as JSON lines for scripts: OnResize, OnStatus, OnDialog, OnShutdown,
-// every message box shown and the Client List dialog's rows, one object a line, flushed as it is written. Waiters can block until an
-// event of a given name has happened.
+// every message box shown and the Client List dialog's rows, one object a line, flushed as it is
+// written. Waiters can block until an event of a given name has happened.
 #pragma once
 
 #include <condition_variable>

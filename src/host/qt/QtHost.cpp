@@ -34,9 +34,8 @@ bool DialogPolicy::AddRule(std::string_view rule, std::string* error) {
   }
   if (id == 0) {
     if (error) {
-      *error =
-          "unknown button \"" + std::string(rule.substr(eq + 1)) +
-          "\" (OK, Cancel, Yes, No, Accept or Deny)";
+      *error = "unknown button \"" + std::string(rule.substr(eq + 1)) +
+               "\" (OK, Cancel, Yes, No, Accept or Deny)";
     }
     return false;
   }

@@ -28,7 +28,8 @@ namespace remcons {
 class DialogPolicy {
  public:
   // One "CAPTION=BUTTON" rule (the button OK, Cancel, Yes, No, Accept or Deny, in any case); false
-  // with a reason for a rule without '=' or with another button. A later rule for a caption replaces an earlier.
+  // with a reason for a rule without '=' or with another button. A later rule for a caption
+  // replaces an earlier.
   bool AddRule(std::string_view rule, std::string* error);
   // The button pressed on a box of that caption and style, and its name. A rule naming a button
   // the box does not have falls back to the default button.

@@ -47,9 +47,8 @@ std::string_view Rest(std::string_view line) {
 }
 
 bool IsEventName(std::string_view name) {
-  for (std::string_view known :
-       {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox", "ClientList", "Mount",
-        "Unmount"}) {
+  for (std::string_view known : {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox",
+                                 "ClientList", "Mount", "Unmount"}) {
     if (name == known) return true;
   }
   return false;
