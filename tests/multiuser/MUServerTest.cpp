@@ -6,6 +6,7 @@
 #include "multiuser/LinkRig.h"
 #include "multiuser/MUServer.h"
 #include "support/FakeHost.h"
+#include "support/Wait.h"
 
 namespace remcons {
 namespace {
