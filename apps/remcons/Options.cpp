@@ -59,9 +59,10 @@ Running:
   --script FILE|-         scripted input, one command a line:
                             sleep MS | wait-event NAME [MS] | key VK down|up [scan=N] [ext] |
                             char C [scan=N] | type TEXT | move X Y | press|release|dblclick
-                            left|right | command N | snapshot FILE.png | stop
-  --answer CAPTION=BUTTON how message boxes of that caption are answered (OK, Cancel, Yes, No;
-                          repeatable); default: the box's default button
+                            left|right | command N | click-bar BUTTON | snapshot FILE.png | stop
+  --answer CAPTION=BUTTON how message boxes of that caption are answered (OK, Cancel, Yes, No,
+                          and Accept or Deny for "New User"; repeatable); default: the box's
+                          default button
 
 Output:
   --events FILE|-         the events as JSON lines: OnResize, OnStatus, OnDialog, OnShutdown,

@@ -88,7 +88,7 @@ TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
       {{"--headless", "--param", "port=70000"},
        "remcons: --param port=70000 refused (unknown name or invalid value)"},
       {{"--headless", "--answer", "Warning=Later"},
-       "remcons: --answer unknown button \"Later\" (OK, Cancel, Yes or No)"},
+       "remcons: --answer unknown button \"Later\" (OK, Cancel, Yes, No, Accept or Deny)"},
       {{"--headless", "--events", "/nonexistent/e.json"},
        "remcons: cannot write /nonexistent/e.json: No such file or directory"},
   };
