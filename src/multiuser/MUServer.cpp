@@ -245,7 +245,10 @@ void MUServer::RequestControl(MUClient* requester) {
       if (c.get() == requester) client = c;
     }
     // Until accepted a joiner has no say, so its user cannot be asked about.
-    if (!client || client->status() != MUClient::kAccepted) return;
+    if (!client || client->status() != MUClient::kAccepted) {
+      RC_TRACE("MUServer: control request of a client not accepted ignored\n");
+      return;
+    }
     const std::string question =
         FormatString2(156, client->UserName(), client->HostText(), kMaxRequestText);
     owner_.ReleaseAllKeys();

@@ -6,6 +6,7 @@
 #include "multiuser/LinkRig.h"
 #include "multiuser/MUServer.h"
 #include "support/FakeHost.h"
+#include "support/TraceCapture.h"
 #include "support/Wait.h"
 
 namespace remcons {
@@ -72,13 +73,22 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   LeaderRig rig;
   ASSERT_TRUE(rig.server->Listening());
   auto a = rig.Join(0, "alice", false);
-  // Pending: nothing relayed, its packets dropped.
+  // Pending: nothing relayed, its packets dropped, its control request ignored (once that is, the
+  // refresh before it has been dropped).
   rig.server->Relay(reinterpret_cast<const uint8_t*>("early"), 5);
-  a->Send(kRefresh);
+  {
+    testing::TraceCapture trace;
+    a->Send({0x1B, 0x5B, 0x7E, 0xFF, 0xCB});
+    ASSERT_TRUE(WaitUntil(
+        [&] { return trace.Has("MUServer: control request of a client not accepted ignored\n"); }));
+  }
   rig.server->OnJoinAnswer("0alice:1f");
   EXPECT_EQ(a->ReceiveAtLeast(testing::kSyncAccepted.size()), testing::kSyncAccepted);
-  ASSERT_TRUE(rig.owner.WaitWritten(kRefresh));
   EXPECT_TRUE(rig.owner.WaitWritten(Bytes{0xFF, 0xCF}));
+  // One refresh request, the leader's after the accept: the pending client's went nowhere.
+  const Bytes joined = rig.owner.Written();
+  EXPECT_EQ(std::search(joined.begin(), joined.end(), kRefresh.begin(), kRefresh.end()),
+            std::find_end(joined.begin(), joined.end(), kRefresh.begin(), kRefresh.end()));
   const std::string host = rig.hosts[0];
   const Bytes notices = rig.owner.Written();
   EXPECT_NE(std::string(notices.begin(), notices.end())
