@@ -19,29 +19,18 @@
 
 #include "multiuser/DHAgreement.h"
 #include "multiuser/MUServer.h"
+#include "video/OfflineVideo.h"
 
 namespace {
 
 using namespace remcons;
 
-// The window: boxes answered at once, the Client List never shown.
-class AnsweringHost : public Host {
+// The window: New User accepted, control granted.
+class AnsweringHost : public OfflineHost {
  public:
-  bool IsUiThread() override { return true; }
-  bool SendToUi(std::function<void()> fn) override {
-    fn();
-    return true;
-  }
-  void PostToUi(std::function<void()> fn) override { fn(); }
-  void Invalidate(const Rect*, bool) override {}
-  void StartTimer(int, uint32_t) override {}
-  void StopTimer(int) override {}
   int MessageBox(const std::string&, const std::string&, uint32_t style) override {
     return (style & kMbButtonMask) == kMbAcceptDeny ? kIdAccept : kIdYes;
   }
-  bool EnumDisplayMode(int, DisplayMode*) override { return false; }
-  int ChangeDisplayMode(const DisplayMode*) override { return 0; }
-  std::optional<std::string> PageLocation() override { return std::nullopt; }
 };
 
 // The leader's console: a join request is answered as the management processor would.
