@@ -57,6 +57,18 @@ function(remcons_bench name)
   remcons_apply_flags(${name})
 endfunction()
 
+# remcons_fuzz_replay(<name> <source> DRIVER <file> [DEPS ...] [ARGS ...])
+# The fuzz target fuzz/<source>.cpp linked with a driver of the tests' that runs it over generated
+# or mutated inputs (a libFuzzer build uses the same source), registered as the test <name>.
+function(remcons_fuzz_replay name source)
+  cmake_parse_arguments(ARG "" "DRIVER" "DEPS;ARGS" ${ARGN})
+  add_executable(${name}_replay ${PROJECT_SOURCE_DIR}/fuzz/${source}.cpp ${ARG_DRIVER})
+  target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
+  remcons_apply_flags(${name}_replay)
+  add_test(NAME ${name} COMMAND ${name}_replay ${ARG_ARGS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
 # Adds every direct subdirectory of the current source directory that has a CMakeLists.txt.
 function(remcons_add_subdirectories)
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
@@ -68,15 +80,4 @@ function(remcons_add_subdirectories)
       add_subdirectory(${child})
     endif()
   endforeach()
-endfunction()
-
-# remcons_fuzz_replay(<test> SOURCE <fuzz source> DRIVER <driver source> DEPS ... ARGS ...)
-# A fuzz target of fuzz/ linked with a driver that runs it over generated inputs, as a test.
-function(remcons_fuzz_replay name)
-  cmake_parse_arguments(ARG "" "SOURCE;DRIVER" "DEPS;ARGS" ${ARGN})
-  add_executable(${name}_replay ${PROJECT_SOURCE_DIR}/fuzz/${ARG_SOURCE}.cpp ${ARG_DRIVER})
-  target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
-  remcons_apply_flags(${name}_replay)
-  add_test(NAME ${name} COMMAND ${name}_replay ${ARG_ARGS})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
 endfunction()

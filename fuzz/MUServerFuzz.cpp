@@ -8,7 +8,7 @@
 // With libFuzzer, from the repository's top:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc fuzz/MUServerFuzz.cpp
 //     src/multiuser/*.cpp src/net/*.cpp src/platform/*.cpp -lz -o mu_server_fuzz
-// The tests run the same entry point over generated inputs and the seed corpus.
+// The tests run the same entry point over the seed corpus and mutations of it.
 #include <sys/socket.h>
 
 #include <cstddef>

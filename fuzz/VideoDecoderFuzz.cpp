@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Pieces.h"
 #include "video/OfflineVideo.h"
 #include "video/VideoDecoder.h"
 
@@ -21,25 +22,13 @@ using namespace remcons;
 // The input after its first byte, in reads of 1 to 64 bytes or whole buffers.
 class ChunkedSource : public ByteSource {
  public:
-  ChunkedSource(const uint8_t* data, size_t size, uint8_t pattern)
-      : data_(data), size_(size), pattern_(pattern) {}
+  ChunkedSource(const uint8_t* data, size_t size, uint8_t pattern) : pieces_(data, size, pattern) {}
   int Read(uint8_t* buffer, int size) override {
-    const size_t left = size_ - offset_;
-    size_t want =
-        pattern_ & 0x80 ? static_cast<size_t>(size) : 1 + ((pattern_ * 31u + reads_ * 7u) & 63u);
-    ++reads_;
-    const size_t n = std::min({left, want, static_cast<size_t>(size)});
-    if (n) std::memcpy(buffer, data_ + offset_, n);
-    offset_ += n;
-    return static_cast<int>(n);
+    return static_cast<int>(pieces_.Next(buffer, static_cast<size_t>(size)));
   }
 
  private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
-  uint8_t pattern_;
-  uint32_t reads_ = 0;
+  Pieces pieces_;
 };
 
 }  // namespace

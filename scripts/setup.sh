@@ -9,6 +9,7 @@ packages=(
   xvfb xauth xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   fonts-liberation2 fonts-ipafont-gothic
   mtools dosfstools xorriso genisoimage
+  ffmpeg
   nbdkit libnbd-bin
 )
 

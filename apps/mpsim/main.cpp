@@ -1,12 +1,13 @@
 // mpsim: the management processor simulator as a program. A thin main around the simulator's
 // library: parse the options, start the console service (and the virtual-media side when a
-// --vm-* option asks for it), print the ports, run until interrupted or until the asked number
-// of sessions has ended.
+// --vm-* option asks for it, the BOOT and FAULT buffers with --buffer-port), print the ports,
+// run until interrupted or until the asked number of sessions has ended.
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "platform/StopSignals.h"
+#include "sim/BufferService.h"
 #include "sim/ConsoleServer.h"
 #include "sim/MpsimCommandLine.h"
 #include "sim/VmInitiator.h"
@@ -44,6 +45,20 @@ int main(int argc, char** argv) {
     }
     std::printf("mpsim: virtual media on %s:%u\n", cl.vm.bind.c_str(), vm->Port());
   }
+  std::unique_ptr<BufferServer> buffers;
+  if (cl.buffersEnabled) {
+    cl.buffers.bind = cl.console.bind;
+    cl.buffers.screen = cl.console.screen;
+    buffers = std::make_unique<BufferServer>(cl.buffers);
+    if (!buffers->Start(&error)) {
+      std::fprintf(stderr, "mpsim: %s\n", error.c_str());
+      if (vm) vm->Stop();
+      console.Stop();
+      return 1;
+    }
+    std::printf("mpsim: BOOT and FAULT buffers on %s:%u%s\n", cl.buffers.bind.c_str(),
+                buffers->Port(), cl.buffers.key.empty() ? "" : " (enciphered)");
+  }
   std::fflush(stdout);
 
   int signal = 0;
@@ -54,6 +69,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  if (buffers) buffers->Stop();
   if (vm) vm->Stop();
   console.Stop();
   const ConsoleCounters c = console.Counters();

@@ -59,7 +59,10 @@ Running:
   --script FILE|-         scripted input, one command a line:
                             sleep MS | wait-event NAME [MS] | key VK down|up [scan=N] [ext] |
                             char C [scan=N] | type TEXT | move X Y | press|release|dblclick
-                            left|right | command N | click-bar BUTTON | snapshot FILE.png | stop
+                            left|right | command N | click-bar BUTTON | snapshot FILE.png |
+                            stop | capture-start FILE | capture-stop | replay FILE |
+                            boot-buffer | fault-buffer | play | pause | stop-replay | fast |
+                            leave-replay
   --answer CAPTION=BUTTON how message boxes of that caption are answered (OK, Cancel, Yes, No,
                           and Accept or Deny for "New User"; repeatable); default: the box's
                           default button

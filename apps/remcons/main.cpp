@@ -18,6 +18,7 @@
 #include "host/qt/HeadlessConsole.h"
 #include "platform/Trace.h"
 #include "session/PropertyBag.h"
+#include "sim/BufferService.h"
 #include "sim/ConsoleServer.h"
 
 namespace {
@@ -55,7 +56,8 @@ remcons::sim::ConsoleServerOptions DemoServerOptions() {
 }
 
 // The console's properties for the simulator: they come before the command line's own.
-remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_t port) {
+remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server, uint16_t port,
+                                uint16_t bufferPort) {
   return {
       {"target", "127.0.0.1"},
       {"port", std::to_string(port)},
@@ -68,6 +70,10 @@ remcons::PropertyBag DemoParams(const remcons::sim::ConsoleServerOptions& server
       {"fullScreen", "0"},
       // The demo's user may use the virtual power buttons and virtual media.
       {"uniqueFeatures", "12"},
+      // Capture and replay, and the simulator's BOOT and FAULT buffers from the Replay Menu.
+      {"screenCapture", "1"},
+      {"clientCapture", "1"},
+      {"scrPort", std::to_string(bufferPort)},
   };
 }
 
@@ -173,6 +179,7 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<remcons::sim::ConsoleServer> server;
+  std::unique_ptr<remcons::sim::BufferServer> buffers;
   if (options.demo) {
     remcons::sim::ConsoleServerOptions serverOptions = DemoServerOptions();
     server = std::make_unique<remcons::sim::ConsoleServer>(serverOptions);
@@ -181,7 +188,15 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "remcons: simulator on 127.0.0.1:%u\n",
                  static_cast<unsigned>(server->Port()));
-    run.params = DemoParams(serverOptions, server->Port());
+    remcons::sim::BufferServiceOptions bufferOptions;
+    bufferOptions.screen = serverOptions.screen;
+    buffers = std::make_unique<remcons::sim::BufferServer>(bufferOptions);
+    if (!buffers->Start(&error)) {
+      return Failure(HeadlessConsole::kFailed, "the simulator's buffers did not start: " + error);
+    }
+    std::fprintf(stderr, "remcons: simulator's BOOT and FAULT buffers on 127.0.0.1:%u\n",
+                 static_cast<unsigned>(buffers->Port()));
+    run.params = DemoParams(serverOptions, server->Port(), buffers->Port());
   }
   run.params.insert(run.params.end(), options.params.begin(), options.params.end());
   if (!mounts.Prepare(&run, &error)) return Failure(HeadlessConsole::kFailed, error);
@@ -196,6 +211,7 @@ int main(int argc, char** argv) {
     mounts.MountWith(console);
     status = mounts.Finish(console.Run(&error), &error);
   }
+  if (buffers) buffers->Stop();
   if (server) {
     server->Stop();
     // What a session leader told the simulator about its joiners.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Surface.h"
 
@@ -138,6 +139,26 @@ class Host {
   // Closes it; source is not called again afterwards. Any thread (waits for the window thread).
   virtual void CloseClientList() {}
   virtual bool ClientListOpen() { return false; }
+
+  // --- Capture and replay dialogs (hosts without them show none) ---
+  struct FileDialog {
+    std::string title;
+    bool save = false;  // save: asks before replacing a file; open: an existing file only
+    std::vector<std::string> filters;  // "Name (*.ext)", the first one selected
+    std::string defaultSuffix;
+  };
+  // The file the user chose, or nullopt when cancelled or no dialog can be shown. Window thread.
+  virtual std::optional<std::string> ChooseFile(const FileDialog& dialog) {
+    (void)dialog;
+    return std::nullopt;
+  }
+  // Opens the modeless Replay Menu and returns at once; choice runs later on the window thread
+  // with the button pressed (240 BOOT, 241 FAULT, 242 Replay file) or 0 when it was closed. False
+  // when no dialog can be shown (choice never runs).
+  virtual bool ShowReplayMenu(std::function<void(int choice)> choice) {
+    (void)choice;
+    return false;
+  }
 
   // --- Teardown ---
   // The window is going away: from now on SendToUi from other threads returns false without

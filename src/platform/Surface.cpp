@@ -1,5 +1,6 @@
 #include "platform/Surface.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace remcons {
@@ -49,6 +50,20 @@ void Surface::CopyMasked(const Surface& src, const Surface& mask, const Rect& sr
       if ((m[x] & 0x00FFFFFFu) != 0) to[x] = from[x];
     }
   }
+}
+
+Surface Surface::Crop(int width, int height) const {
+  Surface part(std::min(width, width_), std::min(height, height_));
+  part.CopyFrom(*this, part.bounds(), 0, 0);
+  return part;
+}
+
+bool Surface::SameColors(const Surface& other) const {
+  if (width_ != other.width_ || height_ != other.height_) return false;
+  for (size_t i = 0; i < pixels_.size(); ++i) {
+    if (!SameColor(pixels_[i], other.pixels_[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace remcons

@@ -69,6 +69,10 @@ class Surface {
   // Copies the pixels of srcRect of src whose mask pixel (same coordinates in mask, which has src's
   // size) is not black, to (dx, dy), clipped.
   void CopyMasked(const Surface& src, const Surface& mask, const Rect& srcRect, int dx, int dy);
+  // A copy of the surface's top-left width x height pixels (clipped to the surface).
+  Surface Crop(int width, int height) const;
+  // The same size and colours (x bytes aside).
+  bool SameColors(const Surface& other) const;
 
  private:
   int width_ = 0;

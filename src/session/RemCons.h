@@ -19,6 +19,9 @@
 #include <utility>
 #include <vector>
 
+#include "capture/BufferRetrieval.h"
+#include "capture/CaptureFile.h"
+#include "capture/ReplaySource.h"
 #include "input/Keyboard.h"
 #include "input/Mouse.h"
 #include "multiuser/MUOwner.h"
@@ -154,6 +157,10 @@ struct SessionEnvironment {
   std::optional<MediaRoots> mediaRoots;
   // A session leader's server: the address it listens on and its time-outs (the port is muPort).
   MUServerOptions leaderServer;
+  // How the BOOT and FAULT buffers are fetched; empty: TCP to target at scrPort.
+  BufferConnector bufferConnector;
+  // Where fetched buffers are stored; empty: the system's temporary folder.
+  std::string tempFolder;
 };
 
 class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, public MUOwner {
@@ -311,9 +318,6 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, publ
   void ShowClientList() override;
   void SetAccepting(bool accepting) override;
   void ReleaseAllKeys() override;
-  // A block of the console stream as it was read (live or replayed): to the joined consoles when
-  // this console leads a multi-user session. Console thread.
-  void RelayToJoiners(const uint8_t* data, int length);
   // The session leader's server (muMode 1, after OnCreate), null otherwise.
   MUServer* leaderServer() { return muServer_.get(); }
 
@@ -330,6 +334,30 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, publ
   bool Replaying() override;
   const std::atomic<bool>& StopFlag() const { return stop_; }
   Clock& clock() { return *clock_; }
+
+  // ======================= Capture and replay (window thread) =======================
+  // The record button: the save dialog, then the capture. True when recording began (the menu
+  // bar then asks for a whole screen).
+  bool StartCapture() override;
+  void StopCapture() override;
+  // The replay button: the modeless Replay Menu.
+  void OpenReplayMenu() override;
+  // Back to the live stream: replay flag cleared, a refresh request, the decoder to RESET, the
+  // replay file (and a capture still running) closed.
+  void LeaveReplay() override;
+  // What the record button and "Replay file" do, without their dialogs (scripts): 0, -5 (cannot
+  // create or open) or -6 (header).
+  int CaptureToFile(const std::string& path);
+  int ReplayFile(const std::string& path);
+  // The Replay Menu's buttons: 240 BOOT, 241 FAULT, 242 Replay file; 0 when it was closed.
+  void ReplayMenuChoice(int choice);
+  // Fetches the BOOT or FAULT buffer into a temporary file and replays it; true when it began.
+  bool ReplayBuffer(BufferType type);
+  bool Capturing() const { return recorder_ && recorder_->IsOpen(); }
+  uint64_t CapturedRecords() const { return recorder_ ? recorder_->records() : 0; }
+  ReplaySource* replay() { return replay_.get(); }
+  // The last buffer stored by ReplayBuffer.
+  const std::string& bufferFile() const { return bufferFile_; }
 
   // --- State, for hosts and tests ---
   enum class SessionEnd {
@@ -390,6 +418,21 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, publ
   void NotifyResize() override { SendMessage(kMsgResize); }
   void RedrawMenuBar(int width) override;
   void RepositionMenuBar(int width) override;
+
+  // Capture and replay (RemConsCapture.cpp).
+  class CaptureLink;
+  struct CaptureLinkDeleter {
+    void operator()(CaptureLink* link) const;
+  };
+  void SetUpCapture(const SessionEnvironment& environment);
+  // Creates the capture file, telling the user what went wrong: 0, -5 or -6.
+  int CreateCapture(const std::string& path);
+  // Opens path as the replay file, telling the user what went wrong: 0, -5 or -6.
+  int OpenForReplay(const std::string& path);
+  void BeginReplay(const std::string& title);
+  // Every chunk the bit reader takes in, live or replayed: a session leader relays it to its
+  // joined consoles.
+  void RelayChunk(const uint8_t* data, int length);
 
   // The byte source of the decoder: the connection, or the replay source while replaying.
   class StreamSource : public ByteSource {
@@ -471,6 +514,12 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, publ
   std::atomic<int> serverPowerShown_{2};
   std::atomic<bool> replaying_{false};
   std::atomic<ByteSource*> replaySource_{nullptr};
+  std::unique_ptr<CaptureLink, CaptureLinkDeleter> captureLink_;
+  std::unique_ptr<CaptureRecorder> recorder_;
+  std::unique_ptr<ReplaySource> replay_;
+  BufferConnector bufferConnector_;
+  std::string tempFolder_;
+  std::string bufferFile_;
   // Keys held down as the key events showed them (Shift and Control for the terminal procedure).
   std::array<uint8_t, 256> keyState_{};
   // Posted messages hold a weak reference: once the control is gone they do nothing.

@@ -37,7 +37,7 @@ void CRemCons::CloseLeaderSession() {
   if (props_.muMode == 1 && muServer_) muServer_->CloseSession();
 }
 
-void CRemCons::RelayToJoiners(const uint8_t* data, int length) {
+void CRemCons::RelayChunk(const uint8_t* data, int length) {
   if (muServer_ && length > 0) muServer_->Relay(data, length);
 }
 

@@ -58,14 +58,13 @@ int CRemCons::StreamSource::Read(uint8_t* buffer, int size) {
   ByteSource* replay = owner_.replaySource_.load();
   if (replay && owner_.Replaying()) {
     const int got = replay->Read(buffer, size);
-    owner_.RelayToJoiners(buffer, got);
-    return got;
+    // A replay that was left meanwhile hands back to the live stream.
+    if (got > 0 || owner_.stop_ || owner_.Replaying()) return got;
   }
   CNet* connection = owner_.connection_.get();
   if (!connection) return 0;
   const int got = connection->Read(buffer, size);
   lastError_ = got > 0 ? 0 : LastSocketError();
-  owner_.RelayToJoiners(buffer, got);
   return got;
 }
 
@@ -104,6 +103,7 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
   modes_->SetFullScreen(props_.fullScreen != 0);
   decoder_ = std::make_unique<VideoDecoder>(*frameBuffer_, *modes_, *this);
   decoder_->reader().SetSource(&source_);
+  SetUpCapture(environment);
 
   // 4. The menu bar.
   MenuBarConfig bar;
@@ -572,6 +572,11 @@ int CRemCons::Write(const uint8_t* data, int length) {
 }
 
 void CRemCons::ChangeKeys() {
+  // A key change in a replayed stream belongs to the recorded session, not to the live one.
+  if (Replaying()) {
+    RC_TRACE("CRemCons: key change in the replay left alone\n");
+    return;
+  }
   if (connection_) connection_->ChangeKeys();
 }
 

@@ -38,6 +38,10 @@ std::string MpsimUsage() {
              "  --sessions N          exit after N console connections have ended\n"
              "  --help                this text\n"
              "\n"
+             "BOOT and FAULT buffers:\n"
+             "  --buffer-port N       serve them on port N (0: any free port, printed)\n"
+             "  --buffer-key HEX      encipher them under this key of 1 to 24 bytes\n"
+             "\n"
              "Virtual media:\n") +
          VmOptionsUsage();
 }
@@ -165,6 +169,23 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
     } else if (name == "--log") {
       if (!value(&text)) return false;
       cl.console.logFile = text == "-" ? "/dev/stdout" : text;
+    } else if (name == "--buffer-port") {
+      if (!number(0, 65535, &n)) return false;
+      cl.buffers.port = static_cast<uint16_t>(n);
+      cl.buffersEnabled = true;
+    } else if (name == "--buffer-key") {
+      if (!value(&text)) return false;
+      cl.buffers.key.clear();
+      bool ok = !text.empty() && text.size() % 2 == 0 && text.size() <= 48;
+      for (size_t k = 0; ok && k < text.size(); k += 2) {
+        int64_t byte = 0;
+        ok = ParseNumber("0x" + text.substr(k, 2), 0, 255, &byte);
+        cl.buffers.key.push_back(static_cast<uint8_t>(byte));
+      }
+      if (!ok) {
+        *error = "--buffer-key takes 2 to 48 hexadecimal digits";
+        return false;
+      }
     } else if (name == "--sessions") {
       if (!number(0, 1000000, &n)) return false;
       cl.sessions = static_cast<int>(n);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "sim/BufferService.h"
 #include "sim/ConsoleServer.h"
 #include "sim/VmInitiator.h"
 
@@ -12,6 +13,8 @@ namespace remcons::sim {
 struct MpsimCommandLine {
   ConsoleServerOptions console;
   VmSimOptions vm;
+  BufferServiceOptions buffers;  // the screen's options are the console's
+  bool buffersEnabled = false;   // --buffer-port given
   int sessions = 0;  // --sessions N: exit after N console connections have ended (0: never)
   bool help = false;
 };

@@ -284,6 +284,22 @@ void CMenuBar::EndReplayDisplay() {
   InvalidateAll();
 }
 
+void CMenuBar::SetPlaying(bool playing) {
+  playing_ = playing;
+  InvalidateButton(BarButton::kPlayPause);
+}
+
+void CMenuBar::StopPlaying() {
+  ReplayRewound();
+  stopRequested_ = true;
+}
+
+void CMenuBar::NextSpeed() {
+  speed_ = (speed_ + 1) % 4;
+  speedChanged_ = true;
+  InvalidateButton(BarButton::kFastPlay);
+}
+
 void CMenuBar::ReplayRewound() {
   stopRequested_ = false;
   playing_ = false;
@@ -417,18 +433,13 @@ void CMenuBar::LeftUp(int x, int y) {
       pinned_ = !pinned_;
       break;
     case BarButton::kPlayPause:
-      playing_ = !playing_;
+      SetPlaying(!playing_);
       break;
     case BarButton::kStop:
-      stopRequested_ = true;
-      playing_ = false;
-      speed_ = 0;
-      InvalidateButton(BarButton::kPlayPause);
-      InvalidateButton(BarButton::kFastPlay);
+      StopPlaying();
       break;
     case BarButton::kFastPlay:
-      speed_ = (speed_ + 1) % 4;
-      speedChanged_ = true;
+      NextSpeed();
       break;
     case BarButton::kRecord:
       if (recording_) {

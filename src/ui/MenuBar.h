@@ -112,6 +112,11 @@ class CMenuBar : public MenuBarMouse {
   bool IsRecording() const { return recording_; }
   bool IsPlaying() const { return playing_; }
   bool StopRequested() const { return stopRequested_; }
+  // The replay controls (window thread; the buttons and scripts): play or pause, stop (the
+  // replay rewinds), the next speed (1, 2, 4, 8 times and round again).
+  void SetPlaying(bool playing);
+  void StopPlaying();
+  void NextSpeed();
   // The replay has rewound: clears the stop request, playing and the speed. Safe from the
   // console thread.
   void ReplayRewound();

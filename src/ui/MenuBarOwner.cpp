@@ -4,7 +4,7 @@
 
 namespace remcons {
 
-// Placeholders until capture and replay exist.
+// Defaults for an owner without capture, replay or a multi-user session.
 
 bool MenuBarOwner::StartCapture() {
   RC_TRACE("CMenuBar: capture is not available yet\n");
@@ -21,6 +21,23 @@ void MenuBarOwner::OpenReplayMenu() {
 
 void MenuBarOwner::LeaveReplay() {
   RC_TRACE("CMenuBar: replay is not available yet\n");
+}
+
+void MenuBarOwner::RequestControl() {
+  RC_TRACE("CMenuBar: multi-user control is not available yet\n");
+}
+
+void MenuBarOwner::RelinquishControl() {
+  RC_TRACE("CMenuBar: multi-user control is not available yet\n");
+}
+
+void MenuBarOwner::ShowClientList() {
+  RC_TRACE("CMenuBar: the client list is not available yet\n");
+}
+
+void MenuBarOwner::SetAccepting(bool accepting) {
+  RC_TRACE("CMenuBar: multi-user sessions are not available yet (accepting %d)\n",
+           accepting ? 1 : 0);
 }
 
 }  // namespace remcons

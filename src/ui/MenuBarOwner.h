@@ -33,17 +33,9 @@ class MenuBarOwner {
   virtual int WriteInput(const uint8_t* data, size_t size) = 0;
   virtual void RestartIdleCountdown() = 0;
 
-  // Multi-user control: ask for it (a leader takes it at once) and give it back.
-  virtual void RequestControl() = 0;
-  virtual void RelinquishControl() = 0;
-  // The session leader's Client List dialog.
-  virtual void ShowClientList() = 0;
-  // Whether the session leader accepts new joining consoles.
-  virtual void SetAccepting(bool accepting) = 0;
-
-  // --- Later features ---
-  // Capture and replay are not built yet: until they are, these do nothing but write a trace
-  // line, and the session overrides them as each one lands.
+  // --- Capture, replay and the multi-user session ---
+  // The session overrides these; an owner without a feature keeps the default, which does nothing
+  // but write a trace line.
 
   // Starts recording the stream to a capture file the user chooses; false when none was started.
   virtual bool StartCapture();
@@ -52,6 +44,13 @@ class MenuBarOwner {
   virtual void OpenReplayMenu();
   // Leaves the replay of a capture or buffer: back to the live stream, replay file closed.
   virtual void LeaveReplay();
+  // Multi-user control: ask for it (a leader takes it at once) and give it back.
+  virtual void RequestControl();
+  virtual void RelinquishControl();
+  // The session leader's Client List dialog.
+  virtual void ShowClientList();
+  // Whether the session leader accepts new joining consoles.
+  virtual void SetAccepting(bool accepting);
 };
 
 }  // namespace remcons

@@ -277,7 +277,8 @@ struct SessionRig {
   }
   ~SessionRig() { control.reset(); }
 
-  int Create(FrameBuffer::SurfaceFactory factory = {}) {
+  int Create(FrameBuffer::SurfaceFactory factory = {},
+             const std::function<void(SessionEnvironment&)>& more = {}) {
     SessionEnvironment env;
     env.host = &host;
     env.painter = &painter;
@@ -286,6 +287,7 @@ struct SessionRig {
     // No local drives for the drive menu.
     env.mediaRoots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
     env.leaderServer = leaderServer;
+    if (more) more(env);
     return control->OnCreate(env);
   }
   void Tick(int n = 1) {

@@ -55,6 +55,15 @@ class FakeHost : public Host {
   void RefreshClientList() override { ++clientListRefreshes; }
   void CloseClientList() override { clientList = nullptr; }
   bool ClientListOpen() override { return clientList != nullptr; }
+  // The file dialog answers with chosenFile; the Replay Menu keeps its choice function.
+  std::optional<std::string> ChooseFile(const FileDialog& dialog) override {
+    fileDialogs.push_back(dialog);
+    return chosenFile;
+  }
+  bool ShowReplayMenu(std::function<void(int)> choice) override {
+    replayMenu = std::move(choice);
+    return true;
+  }
   // After this, sends fail without running (as a window that is going away).
   void CloseSends() override { sendsClosed = true; }
 
@@ -71,6 +80,9 @@ class FakeHost : public Host {
   std::function<int(const Box&)> answer;  // default: kIdOk
 
   bool grabSucceeds = true;
+  std::optional<std::string> chosenFile;
+  std::vector<FileDialog> fileDialogs;
+  std::function<void(int)> replayMenu;
 
   // Recorded.
   std::vector<std::optional<DisplayMode>> displayChanges;  // nullopt: restore

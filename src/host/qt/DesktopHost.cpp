@@ -1,5 +1,7 @@
 #include "host/qt/DesktopHost.h"
 
+#include "host/qt/CaptureDialogs.h"
+
 namespace remcons {
 
 bool DesktopHost::EnumDisplayMode(int index, DisplayMode* mode) {
@@ -35,6 +37,19 @@ void DesktopHost::SetCursor() {
 
 void DesktopHost::TrackHover() {
   OnWindowThread(window_.trackHover);
+}
+
+std::optional<std::string> DesktopHost::ChooseFile(const FileDialog& dialog) {
+  if (!IsUiThread()) return std::nullopt;
+  // A grabbed keyboard would keep its keys from the dialog.
+  GrabKeyboard(false);
+  return RunCaptureFileDialog(window_.dialogParent, dialog);
+}
+
+bool DesktopHost::ShowReplayMenu(std::function<void(int)> choice) {
+  if (!IsUiThread()) return false;
+  new ReplayMenuDialog(window_.dialogParent, std::move(choice));
+  return true;
 }
 
 }  // namespace remcons

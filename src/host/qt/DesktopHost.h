@@ -9,6 +9,8 @@
 #include "host/qt/LocalDisplay.h"
 #include "host/qt/QtHost.h"
 
+class QWidget;
+
 namespace remcons {
 
 class DesktopHost : public QtHost {
@@ -19,6 +21,8 @@ class DesktopHost : public QtHost {
     std::function<bool(bool grab)> grabKeyboard;
     std::function<void()> setCursor;
     std::function<void()> trackHover;
+    // The console's widget: dialogs belong to its window.
+    QWidget* dialogParent = nullptr;
   };
 
   // Made on the window thread. display is not owned and outlives the host.
@@ -35,6 +39,9 @@ class DesktopHost : public QtHost {
   bool GrabKeyboard(bool grab) override;
   void SetCursor() override;
   void TrackHover() override;
+  // Qt's file dialog and the Replay Menu over the console (window thread).
+  std::optional<std::string> ChooseFile(const FileDialog& dialog) override;
+  bool ShowReplayMenu(std::function<void(int choice)> choice) override;
 
  private:
   // Runs fn now on the window thread, else queues it there.

@@ -253,4 +253,21 @@ bool QtHost::GrabKeyboard(bool) {
   return false;
 }
 
+std::optional<std::string> QtHost::ChooseFile(const FileDialog& dialog) {
+  MessageBox(dialog.save ? "No file dialog can be shown without a display: record with the "
+                           "script command capture-start FILE."
+                         : "No file dialog can be shown without a display: replay a file with "
+                           "the script command replay FILE.",
+             "Error", kMbOk | kMbIconError);
+  return std::nullopt;
+}
+
+bool QtHost::ShowReplayMenu(std::function<void(int)>) {
+  MessageBox(
+      "No dialog can be shown without a display: use the script commands boot-buffer, "
+      "fault-buffer or replay FILE.",
+      "Error", kMbOk | kMbIconError);
+  return false;
+}
+
 }  // namespace remcons

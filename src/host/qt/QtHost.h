@@ -94,6 +94,9 @@ class QtHost : public Host {
   void SetFocus() override { focusRequests_++; }
   // Nothing to grab without a desktop keyboard.
   bool GrabKeyboard(bool grab) override;
+  // Without a display no dialog shows: a box says what a script does instead.
+  std::optional<std::string> ChooseFile(const FileDialog& dialog) override;
+  bool ShowReplayMenu(std::function<void(int choice)> choice) override;
   void CloseSends() override;
 
   bool TimerRunning(int id) const;

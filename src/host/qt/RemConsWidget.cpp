@@ -166,6 +166,7 @@ void RemConsWidget::CreateSession() {
   callbacks.clientList = [this](const ClientListRows* rows) { ShowClientList(rows); };
   host_.SetCallbacks(std::move(callbacks));
   DesktopHost::WindowCalls calls;
+  calls.dialogParent = this;
   calls.setFocus = [this] { setFocus(Qt::OtherFocusReason); };
   calls.grabKeyboard = [this](bool grab) { return Grab(grab); };
   calls.setCursor = [this] {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "host/qt/CaptureScript.h"
 #include "host/qt/EventJson.h"
 #include "input/KeyMap.h"
 #include "platform/Clock.h"
@@ -372,6 +373,9 @@ std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumb
   } else if (verb == "stop") {
     if (!count(1, 1)) return fail("usage: stop");
     c.op = ScriptCommand::kStop;
+  } else if (IsCaptureScriptVerb(verb)) {
+    std::string why;
+    if (!ParseCaptureScriptLine(verb, Rest(line), &c, &why)) return fail(why);
   } else {
     return fail("unknown command \"" + std::string(verb) + "\"");
   }
@@ -621,6 +625,14 @@ bool ScriptRunner::Execute(const ScriptCommand& c, std::string* error) {
     }
     case ScriptCommand::kSnapshot:
       return Snapshot(c.text, error);
+    case ScriptCommand::kCapture: {
+      auto why = std::make_shared<std::string>();
+      if (!RunOnUi([control, c, why] { RunCaptureScriptCommand(*control, c, why.get()); })) {
+        return false;
+      }
+      *error = *why;
+      return why->empty();
+    }
     case ScriptCommand::kStop:
       RunOnUi([control] { control->StopSession(); });
       // The session is ending; the script has nothing left to do.

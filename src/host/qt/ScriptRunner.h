@@ -20,6 +20,9 @@
 //                                  media, keys, replay, record, control, client-list or lock
 //   snapshot FILE.png              the window as it is painted now
 //   stop                           ends the session
+//   capture-start FILE, capture-stop, replay FILE, boot-buffer, fault-buffer, play, pause,
+//   stop-replay, fast, leave-replay
+//                                  capture and replay (CaptureScript.h)
 //
 // Numbers are decimal or 0x-hexadecimal. The script runs on a thread of its own and acts on the
 // console on the window thread; it ends early when the session ends.
@@ -63,6 +66,7 @@ struct ScriptCommand {
     kClickBar,
     kSnapshot,
     kStop,
+    kCapture,  // a command of CaptureScript.h, a its verb
   };
   Op op = kSleep;
   int line = 0;

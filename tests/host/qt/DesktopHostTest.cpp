@@ -4,8 +4,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaProperty>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include "host/qt/ConsoleCursor.h"
 #include "host/qt/DesktopDialogs.h"
@@ -254,6 +261,44 @@ TEST(DesktopDialogs, APictureThatCannotBeMadeIsToldAndEndsTheSession) {
   testing::Tap(&widget, 38, Qt::Key_A, "a");
   testing::Click(&widget, QPoint(10, 10));
   EXPECT_EQ(shutdowns, 1);
+}
+
+TEST(CaptureDialogs, TheReplayMenuAndTheFileDialogsAnswerTheSession) {
+  RemConsWidget widget;
+  std::vector<int> choices;
+  ASSERT_TRUE(widget.host().ShowReplayMenu([&](int choice) { choices.push_back(choice); }));
+  QDialog* menu = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->windowTitle() == "Replay Menu" && w->isVisible()) menu = qobject_cast<QDialog*>(w);
+  }
+  ASSERT_TRUE(menu);
+  EXPECT_FALSE(menu->isModal());
+  QStringList texts;
+  for (auto* b : menu->findChildren<QPushButton*>()) texts << b->text();
+  EXPECT_EQ(texts, (QStringList{"Replay Current BOOT buffer", "Replay Current FAULT buffer",
+                                "Replay file"}));
+  menu->findChild<QPushButton*>("faultButton")->click();
+  ASSERT_TRUE(WaitUntil([&] { return !choices.empty(); }));
+  EXPECT_EQ(choices, std::vector<int>{241});
+
+  // The save dialog adds the extension; the open dialog opens what is there.
+  QTemporaryDir folder;
+  QFile(folder.filePath("old.kro")).open(QIODevice::WriteOnly);
+  for (bool save : {true, false}) {
+    QTimer::singleShot(50, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(dialog);
+      EXPECT_EQ(dialog->windowTitle(), save ? "Capture File" : "Replay File");
+      EXPECT_EQ(dialog->selectedNameFilter(), "All (*)");
+      dialog->setDirectory(folder.path());
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText(save ? "new" : "old.kro");
+      static_cast<QDialog*>(dialog)->accept();  // the file dialog's own, which reads the box
+    });
+    const Host::FileDialog spec{
+        save ? "Capture File" : "Replay File", save, {"All (*)", "Text (*.KRO)"}, "kro"};
+    EXPECT_EQ(widget.host().ChooseFile(spec),
+              folder.filePath(save ? "new.kro" : "old.kro").toStdString());
+  }
 }
 
 // --- Signals ---

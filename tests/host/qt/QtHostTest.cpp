@@ -217,6 +217,12 @@ TEST(Script, CommandsAndTheirErrors) {
       {"command 18", ScriptCommand::kCommand, 18, 0, ""},
       {"snapshot /tmp/x.png", ScriptCommand::kSnapshot, 0, 0, "/tmp/x.png"},
       {"  stop  ", ScriptCommand::kStop, 0, 0, ""},
+      // Capture and replay: the verb's place in their list, the file with its blanks.
+      {"capture-start /tmp/a capture.kro ", ScriptCommand::kCapture, 0, 0, "/tmp/a capture.kro"},
+      {"replay c.kro", ScriptCommand::kCapture, 2, 0, "c.kro"},
+      {"fault-buffer", ScriptCommand::kCapture, 4, 0, ""},
+      {"pause", ScriptCommand::kCapture, 6, 0, ""},
+      {"leave-replay", ScriptCommand::kCapture, 9, 0, ""},
   };
   std::string error;
   for (const Good& g : good) {
@@ -263,6 +269,9 @@ TEST(Script, CommandsAndTheirErrors) {
                        "snapshot",
                        "stop now",
                        "jump 3",
+                       "capture-start",
+                       "replay  ",
+                       "fast 2",
                        "sleep 0x"};
   for (const char* line : bad) {
     EXPECT_FALSE(ParseScriptLine(line, 7, &error)) << line;

@@ -1,0 +1,297 @@
+// The capture file: the recorder's bytes against the layout worked out by hand, hostile and
+// unusual files through the reader, the offline player through a key change, the simulator's
+// buffers read with the console's reader, and the buffer reply as it arrives.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "capture/BufferRetrieval.h"
+#include "capture/CaptureFile.h"
+#include "capture/CaptureRig.h"
+#include "capture/OfflinePlayer.h"
+#include "platform/Hex.h"
+#include "sim/BufferService.h"
+#include "sim/ScreenContent.h"
+#include "sim/ServerScreen.h"
+#include "video/FrameBuffer.h"
+#include "vmedia/VmTestUtil.h"
+
+namespace remcons {
+namespace {
+
+using testing::Bytes;
+using testing::CaptureBuilder;
+using Next = CaptureReader::Next;
+
+TEST(CaptureRecorder, WritesTheLayoutByteForByte) {
+  vmtest::TempDir dir;
+  CaptureRecorder recorder;
+  ASSERT_EQ(recorder.Create(dir / "a.kro", "srv"), CaptureRecorder::kOk);
+  const uint8_t data[2] = {'A', 'B'};
+  ASSERT_TRUE(recorder.Append(7, 0x01020304, data, 2));
+  EXPECT_FALSE(recorder.Append(7, 0, data, 0));
+  recorder.Close();
+  const Bytes file = vmtest::ReadFile(dir / "a.kro");
+  ASSERT_EQ(file.size(), 344u + 34u);
+  EXPECT_EQ(HexBytes(file.data(), 20), "01000000a5a5a5a5010000000000000073727600");
+  EXPECT_EQ(HexBytes(&file[272], 16), "00000000000000000000000000000000");  // key length 0
+  // First record 344, the field after it 344, the total 378.
+  EXPECT_EQ(HexBytes(&file[316], 12), "58010000580100007a010000");
+  EXPECT_EQ(HexBytes(&file[344], 34),
+            "444154410100000007000000040302010000000000000000000000000200000041"
+            "42");
+}
+
+struct ReaderCase {
+  const char* name;
+  std::function<Bytes()> file;
+  std::vector<Next> reads;         // empty: the file is refused at its header
+  std::vector<uint32_t> stamps{};  // of the records read, when it matters
+};
+
+Bytes One() {
+  return {0x42};
+}
+
+// Records A, B, C at 344, 377, 410 (one byte each), the ring's first at B.
+CaptureBuilder Ring(uint32_t cNext, uint32_t aNext = 0) {
+  CaptureBuilder b;
+  b.header.firstRecord = 377;
+  b.Add({1, One(), 0, aNext}).Add(2, One()).Add({3, One(), 0, cNext});
+  return b;
+}
+
+const ReaderCase kReaderCases[] = {
+    {"Clean",
+     [] { return CaptureBuilder().Add(1, One()).Add(2, Bytes(4096)).Build(); },
+     {Next::kRecord, Next::kRecord, Next::kEnd}},
+    {"LongerThan4096",
+     [] { return CaptureBuilder().Add(1, Bytes(4097)).Build(); },
+     {Next::kBroken}},
+    {"LengthPastTheEnd",
+     [] {
+       return CaptureBuilder().Add({1, Bytes(10), 0, 0, "DATA", 100}).Build();
+     },
+     {Next::kTruncated}},
+    {"HeaderCutShort",
+     [] {
+       Bytes b = CaptureBuilder().Add(1, One()).Build();
+       b.resize(b.size() + 10);
+       return b;
+     },
+     {Next::kRecord, Next::kTruncated}},
+    {"BadMarker",
+     [] {
+       return CaptureBuilder().Add({1, One(), 0, 0, "DATX"}).Build();
+     },
+     {Next::kBroken}},
+    {"NextOutsideTheFile",
+     [] {
+       return CaptureBuilder().Add({1, One(), 0, 5000}).Build();
+     },
+     {Next::kBroken}},
+    {"NextBackToItself",
+     [] {
+       return CaptureBuilder().Add({1, One(), 0, 344}).Build();
+     },
+     {Next::kBroken}},
+    {"RingWrapsOnceAndEndsWhereItBegan",
+     [] { return Ring(344).Build(); },
+     {Next::kRecord, Next::kRecord, Next::kRecord, Next::kEnd},
+     {2, 3, 1}},
+    {"RingWrappingTwiceLoops",
+     [] { return Ring(344, 344).Build(); },
+     {Next::kRecord, Next::kRecord, Next::kBroken}},
+    {"EncipheredAsTheServerSendsIt",
+     [] {
+       CaptureBuilder b;
+       b.Key(Bytes(16, 0x5C));
+       return b.Add(1, One()).Add(2, One()).Build();
+     },
+     {Next::kRecord, Next::kRecord, Next::kEnd}},
+    {"StoredDecipheredWithItsKey",
+     [] {
+       CaptureBuilder b;
+       b.Key(Bytes(16, 0x5C));
+       b.encipher = false;
+       return b.Add(1, One()).Build();
+     },
+     {Next::kRecord, Next::kEnd}},
+    {"ShorterThanTheHeader", [] { return Bytes(300); }, {}},
+    {"KeyLongerThan24",
+     [] {
+       CaptureBuilder b;
+       b.header.keyLength = 25;
+       return b.Build();
+     },
+     {}},
+    {"FirstRecordPastTheEnd",
+     [] {
+       CaptureBuilder b;
+       b.header.firstRecord = 400;
+       return b.Build();
+     },
+     {}},
+};
+
+class Reader : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(Reader, ReadsWhatTheLayoutAllowsAndNothingElse) {
+  const ReaderCase& c = GetParam();
+  CaptureReader reader;
+  std::string why;
+  ASSERT_EQ(reader.OpenBytes(c.file(), &why), !c.reads.empty()) << why;
+  uint8_t data[kMaxRecordData];
+  std::vector<uint32_t> stamps;
+  for (Next expected : c.reads) {
+    RecordHeader record;
+    const Next got = reader.Read(&record, data, &why);
+    ASSERT_EQ(got, expected) << why;
+    if (got != Next::kRecord) continue;
+    stamps.push_back(record.stamp);
+    if (record.length == 1) {
+      EXPECT_EQ(data[0], 0x42);
+    }
+  }
+  if (!c.stamps.empty()) {
+    EXPECT_EQ(stamps, c.stamps);
+  }
+  // A rewind starts again at the header's first record.
+  reader.Rewind();
+  RecordHeader record;
+  if (!c.reads.empty()) {
+    EXPECT_EQ(reader.Read(&record, data, &why), c.reads.front());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Reader, ::testing::ValuesIn(kReaderCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The picture of PictureStream(64, 48, tint) at its four bands.
+void ExpectBands(const Surface& picture, uint16_t tint) {
+  ASSERT_EQ(picture.width(), 64);
+  ASSERT_EQ(picture.height(), 48);
+  for (int band = 0; band < 4; ++band) {
+    const uint16_t color = static_cast<uint16_t>(tint + band * 0x111);
+    const Pixel expected =
+        Rgb(static_cast<uint8_t>((color >> 4) & 0xF0), static_cast<uint8_t>(color & 0xF0),
+            static_cast<uint8_t>(color << 4));
+    EXPECT_TRUE(SameColor(picture.At(10, band * 12 + 5), expected)) << "band " << band;
+  }
+}
+
+TEST(OfflinePlayer, AKeyUpdateRecordStartsTheDecoderAfreshAfterGarbage) {
+  // Garbage that latches the decoder, then the key change's zeros, whose closing byte is dropped.
+  Bytes next = {0xFF};
+  const Bytes second = testing::PictureStream(64, 48, 0x040);
+  next.insert(next.end(), second.begin(), second.end());
+  CaptureBuilder b;
+  b.Add(1000, testing::PictureStream(64, 48, 0x400)).Add(1100, Bytes(40, 0x55));
+  b.Add({1200, Bytes(30, 0xEE), 1}).Add(1300, next);
+  CaptureReader reader;
+  std::string why;
+  ASSERT_TRUE(reader.OpenBytes(b.Build(), &why));
+  OfflinePlayer player(reader);
+  ASSERT_TRUE(player.Play());
+  ExpectBands(player.picture(), 0x040);
+  EXPECT_EQ(player.summary().records, 4u);
+  EXPECT_EQ(player.summary().replayMs, 300u);
+}
+
+TEST(SimulatorBuffers, ReadWithTheConsolesReaderShowTheSimulatorsScreens) {
+  sim::BufferServiceOptions options;
+  options.key = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  CaptureReader boot;
+  std::string why;
+  ASSERT_TRUE(boot.OpenBytes(sim::RecordBootBuffer(options), &why)) << why;
+  EXPECT_TRUE(boot.deciphered());
+  OfflinePlayer bootPlayer(boot);
+  ASSERT_TRUE(bootPlayer.Play());
+  EXPECT_EQ(bootPlayer.summary().end, Next::kEnd);
+  // The boot prompt as the simulated server shows it.
+  sim::ServerScreen screen(options.screen, 0);
+  while (screen.booting()) screen.Tick(bootPlayer.summary().lastStamp);
+  const sim::ColorFrame frame = screen.Render();
+  const Surface& picture = bootPlayer.picture();
+  ASSERT_EQ(picture.width(), frame.width());
+  ASSERT_EQ(picture.height(), frame.height());
+  const auto& expand = ColorExpansionTable();
+  long differences = 0;
+  for (int y = 0; y < frame.height(); ++y) {
+    for (int x = 0; x < frame.width(); ++x) {
+      differences += !SameColor(picture.At(x, y), expand[frame.At(x, y)]);
+    }
+  }
+  EXPECT_EQ(differences, 0);
+
+  options.key.clear();
+  CaptureReader fault;
+  ASSERT_TRUE(fault.OpenBytes(sim::RecordFaultBuffer(options), &why)) << why;
+  OfflinePlayer faultPlayer(fault);
+  ASSERT_TRUE(faultPlayer.Play());
+  // Two commands 1.5 s apart, then 20 s of quiet replayed as 5 s.
+  const PlayerSummary& s = faultPlayer.summary();
+  EXPECT_EQ(s.lastStamp - s.firstStamp, 23000u);
+  EXPECT_EQ(s.replayMs, 8000u);
+  EXPECT_TRUE(SameColor(faultPlayer.picture().At(1000, 700), expand[sim::ConsoleColor(1)]));
+}
+
+// The reply in pieces as a network hands them out.
+class MemoryLink : public BufferLink {
+ public:
+  MemoryLink(Bytes reply, size_t piece) : reply_(std::move(reply)), piece_(piece) {}
+  bool Send(const uint8_t* data, size_t size) override {
+    sent.assign(data, data + size);
+    return true;
+  }
+  int Receive(uint8_t* buffer, size_t size) override {
+    const size_t n = std::min({size, piece_, reply_.size() - offset_});
+    std::memcpy(buffer, reply_.data() + offset_, n);
+    offset_ += n;
+    return static_cast<int>(n);
+  }
+  Bytes sent;
+
+ private:
+  Bytes reply_;
+  size_t piece_;
+  size_t offset_ = 0;
+};
+
+TEST(RetrieveBuffer, TakesTheWholeHeaderLimitsTheTotalAndRefusesWhatIsNoBuffer) {
+  const Bytes plain = CaptureBuilder().Add(1, Bytes(3000, 7)).Build();
+  CaptureBuilder longKey;
+  longKey.header.keyLength = 25;
+  const Bytes big = CaptureBuilder().Add(1, Bytes(3u << 20, 9)).Build();
+  // Enciphered replies and FAULT's limit: the session's buffer tests.
+  struct Case {
+    const char* name;
+    BufferType type;
+    Bytes reply;
+    size_t piece;
+    size_t expectedSize;  // 0: refused
+  } cases[] = {
+      {"header in three pieces", BufferType::kBoot, plain, 150, plain.size()},
+      {"BOOT of 3 MiB", BufferType::kBoot, big, 65536, big.size()},
+      {"cut inside its header", BufferType::kBoot, Bytes(plain.begin(), plain.begin() + 327), 100,
+       0},
+      {"cut inside its records", BufferType::kFault, Bytes(plain.begin(), plain.end() - 1), 999, 0},
+      {"total below the header", BufferType::kBoot, CaptureBuilder().Build(300), 1024, 0},
+      {"key longer than 24", BufferType::kBoot, longKey.Build(), 1024, 0},
+  };
+  for (const Case& c : cases) {
+    MemoryLink link(c.reply, c.piece);
+    const Bytes got = RetrieveBuffer(c.type, link);
+    EXPECT_EQ(got.size(), c.expectedSize) << c.name;
+    EXPECT_EQ(HexBytes(link.sent.data(), link.sent.size()),
+              std::string(c.type == BufferType::kBoot ? "00" : "01") + std::string(14, '0') +
+                  "4b726f712043415054555245442042554646455200" + std::string(22, '0'))
+        << c.name;
+    if (c.piece == 150) {
+      EXPECT_TRUE(got == plain);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace remcons
