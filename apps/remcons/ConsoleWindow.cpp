@@ -232,6 +232,7 @@ WindowedConsole::WindowedConsole(ConsoleRunOptions options)
   chooser_ = std::make_unique<VmChooser>(&console, &console.host());
   console.SetTargetChooser(chooser_.get());
   console.SetDesktopHotkeys(true);
+  console.SetLeaderServerOptions(ConsoleRun::options().leaderServer);
 }
 
 WindowedConsole::~WindowedConsole() {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/Socket.h"
 #include "session/PropertyBag.h"
 
 namespace remcons::app {
@@ -101,6 +102,10 @@ Console:
                           (enciphered, with a key pair shared with it; its virtual-media side
                           listens too, with a key shared with it)
 
+Multi-user session (--param muMode=1 leads, muMode=2 joins the leader at muServer:muPort):
+  --leader-bind ADDRESS   the address a session leader listens on for joining consoles
+                          (default: every address; with --demo: 127.0.0.1)
+
 Virtual media:
   --mount KIND=PATH       serve a medium to the server as a virtual drive (repeatable), on the
                           target's virtual-media port with its key (--param vmPort=N
@@ -121,11 +126,13 @@ Running:
   --script FILE|-         scripted input, one command a line:
                             sleep MS | wait-event NAME [MS] | key VK down|up [scan=N] [ext] |
                             char C [scan=N] | type TEXT | move X Y | press|release|dblclick
-                            left|right | command N | snapshot FILE.png | stop |
-                            capture-start FILE | capture-stop | replay FILE | boot-buffer |
-                            fault-buffer | play | pause | stop-replay | fast | leave-replay
-  --answer CAPTION=BUTTON how message boxes of that caption are answered (OK, Cancel, Yes, No;
-                          repeatable); default: the box's default button
+                            left|right | command N | click-bar BUTTON | snapshot FILE.png |
+                            stop | capture-start FILE | capture-stop | replay FILE |
+                            boot-buffer | fault-buffer | play | pause | stop-replay | fast |
+                            leave-replay
+  --answer CAPTION=BUTTON how message boxes of that caption are answered (OK, Cancel, Yes, No,
+                          and Accept or Deny for "New User"; repeatable); default: the box's
+                          default button
 
 Output:
   --events FILE|-         the events as JSON lines: OnResize, OnStatus, OnDialog, OnShutdown,
@@ -218,6 +225,13 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       if (!flag(&o->version)) return false;
     } else if (arg == "--page") {
       if (!path(&o->page)) return false;
+    } else if (arg == "--leader-bind") {
+      if (!value(&o->leaderBind)) return false;
+      uint32_t address = 0;
+      if (!ParseIpv4(o->leaderBind, &address)) {
+        *error = "--leader-bind needs a dotted IPv4 address, got \"" + o->leaderBind + "\"";
+        return false;
+      }
     } else if (arg == "--page-url") {
       if (!value(&v)) return false;
       o->pageUrl = v;

@@ -29,6 +29,7 @@ struct Options {
   std::string snapshot;              // --snapshot FILE.png
   std::string script;                // --script FILE|-
   bool demo = false;
+  std::string leaderBind;           // --leader-bind ADDRESS; empty: any (loopback with --demo)
   std::vector<std::string> mounts;  // --mount KIND=PATH, in order
   bool vmediaOnly = false;          // --vmedia-only: the mounts without a console session
   bool help = false;

@@ -124,6 +124,7 @@ ConsoleRunOptions CopyOptions(const ConsoleRunOptions& from) {
   to.eventsPath = from.eventsPath;
   to.answers = from.answers;
   to.snapshotPath = from.snapshotPath;
+  to.leaderServer = from.leaderServer;
   to.eventsStream = from.eventsStream;
   return to;
 }
@@ -289,6 +290,9 @@ int main(int argc, char** argv) {
   run.eventsPath = options.events;
   run.answers = options.answers;
   run.snapshotPath = options.snapshot;
+  run.leaderServer.bindAddress = !options.leaderBind.empty() ? options.leaderBind
+                                 : options.demo              ? "127.0.0.1"
+                                                             : "0.0.0.0";
   if (!options.script.empty()) {
     if (options.script == "-") {
       run.script = remcons::ScriptFromStdin();
@@ -401,7 +405,16 @@ int main(int argc, char** argv) {
     status = RunOnce(windowed, options, std::move(run), mounts, &error);
   }
   if (buffers) buffers->Stop();
-  if (server) server->Stop();
+  if (server) {
+    server->Stop();
+    // What a session leader told the simulator about its joiners.
+    for (const remcons::sim::PacketRecord& r : server->Packets()) {
+      if (r.kind == "session-notice") {
+        std::fprintf(stderr, "remcons: the simulator got a session notice: {%s}\n",
+                     r.fields.c_str());
+      }
+    }
+  }
   if (status != ExitStatus::kOk) return Failure(status, error);
   return 0;
 }

@@ -2,6 +2,7 @@
 // implements it for the desktop and for headless runs; tests use fakes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,6 +19,7 @@ enum MessageBoxStyle : uint32_t {
   kMbOkCancel = 0x1,
   kMbYesNoCancel = 0x3,
   kMbYesNo = 0x4,
+  kMbAcceptDeny = 0x7,  // the New User dialog: Accept (default) and Deny, no other way out
   kMbButtonMask = 0xF,
   kMbIconError = 0x10,
   kMbIconQuestion = 0x20,
@@ -29,7 +31,32 @@ enum MessageBoxStyle : uint32_t {
 };
 
 // Message box results.
-enum MessageBoxResult : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+enum MessageBoxResult : int {
+  kIdOk = 1,
+  kIdCancel = 2,
+  kIdYes = 6,
+  kIdNo = 7,
+  kIdAccept = 16,
+  kIdDeny = 17
+};
+
+// The session leader's Client List dialog: three rows, each a text and a Disconnect button.
+inline constexpr int kClientListRows = 3;
+struct ClientListRow {
+  std::string text;
+  bool canDisconnect = false;
+};
+using ClientListRows = std::array<ClientListRow, kClientListRows>;
+
+// What the Client List dialog shows and does (the session leader's server). Called on the window
+// thread while the dialog is open.
+class ClientListSource {
+ public:
+  virtual ~ClientListSource() = default;
+  virtual ClientListRows ClientRows() = 0;
+  // The Disconnect button of a row was pressed.
+  virtual void DisconnectRow(int row) = 0;
+};
 
 // One local display mode.
 struct DisplayMode {
@@ -99,6 +126,19 @@ class Host {
   virtual void SetCursor() {}
   // Asks for one hover notification when the pointer comes to rest over the window.
   virtual void TrackHover() {}
+
+  // --- The Client List dialog (modeless; hosts without it keep the defaults) ---
+  // Opens it over the window with source's rows (window thread); false when there is none to
+  // show. OK or the window's close command close it.
+  virtual bool OpenClientList(ClientListSource* source) {
+    (void)source;
+    return false;
+  }
+  // Shows the rows again while it is open. Any thread.
+  virtual void RefreshClientList() {}
+  // Closes it; source is not called again afterwards. Any thread (waits for the window thread).
+  virtual void CloseClientList() {}
+  virtual bool ClientListOpen() { return false; }
 
   // --- Capture and replay dialogs (hosts without them show none) ---
   struct FileDialog {

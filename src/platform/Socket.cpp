@@ -189,6 +189,19 @@ bool ParseIpv4(const std::string& dotted, uint32_t* networkOrder) {
   return true;
 }
 
+bool ReverseLookupIpv4(const std::string& dotted, std::string* name) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  if (!ParseIpv4(dotted, &sa.sin_addr.s_addr)) return false;
+  char host[NI_MAXHOST] = {};
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) != 0) {
+    return false;
+  }
+  *name = host;
+  return true;
+}
+
 std::unique_ptr<TcpSocket> TcpSocket::Create() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -312,7 +325,7 @@ bool TcpSocket::Connect(const std::string& address, uint16_t port) {
   return ok;
 }
 
-std::unique_ptr<TcpSocket> TcpSocket::Accept(std::string* peerAddress) {
+std::unique_ptr<TcpSocket> TcpSocket::Accept(std::string* peerAddress, uint16_t* peerPort) {
   if (!Enter()) return nullptr;
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
@@ -328,6 +341,7 @@ std::unique_ptr<TcpSocket> TcpSocket::Accept(std::string* peerAddress) {
     inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text);
     *peerAddress = text;
   }
+  if (peerPort) *peerPort = ntohs(sa.sin_port);
   return std::unique_ptr<TcpSocket>(new TcpSocket(fd));
 }
 
@@ -386,6 +400,12 @@ bool TcpSocket::SetNoDelay(bool on) {
 bool TcpSocket::SetReceiveTimeout(uint32_t ms) {
   timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
   if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Fail(errno), false;
+  return true;
+}
+
+bool TcpSocket::SetSendTimeout(uint32_t ms) {
+  timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
+  if (::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return Fail(errno), false;
   return true;
 }
 

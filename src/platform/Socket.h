@@ -52,6 +52,9 @@ int LastSocketError();
 bool ResolveIpv4(const std::string& host, std::string* dotted, std::string* error);
 // Parses a dotted IPv4 address ("10.1.2.3") without any name lookup.
 bool ParseIpv4(const std::string& dotted, uint32_t* networkOrder);
+// The host name of a dotted IPv4 address by reverse lookup; false when it has none (or the lookup
+// failed). It may take as long as the resolver does.
+bool ReverseLookupIpv4(const std::string& dotted, std::string* name);
 
 // One TCP stream or listening socket. Close may be called from any thread at any time: it shuts the
 // socket down, which wakes a receive, accept or connect blocked in another thread, and the
@@ -72,7 +75,8 @@ class TcpSocket {
   // Close was called meanwhile.
   bool Connect(const std::string& address, uint16_t port);
   // Waits for a connection; nullptr when closed or failed.
-  std::unique_ptr<TcpSocket> Accept(std::string* peerAddress = nullptr);
+  std::unique_ptr<TcpSocket> Accept(std::string* peerAddress = nullptr,
+                                    uint16_t* peerPort = nullptr);
 
   // One send call (MSG_NOSIGNAL): the count sent, or -1.
   int Send(const void* data, size_t length);
@@ -85,6 +89,8 @@ class TcpSocket {
 
   bool SetNoDelay(bool on);
   bool SetReceiveTimeout(uint32_t ms);  // 0: none
+  // A send blocked longer than this fails (kWsaEtimedout); 0: none.
+  bool SetSendTimeout(uint32_t ms);
   bool SetSendBufferSize(int bytes);
   bool SetLinger(bool on, int seconds);
   // Bytes waiting to be received, or -1.

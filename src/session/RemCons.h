@@ -24,6 +24,9 @@
 #include "capture/ReplaySource.h"
 #include "input/Keyboard.h"
 #include "input/Mouse.h"
+#include "multiuser/MUOwner.h"
+#include "multiuser/MUServer.h"
+#include "multiuser/RandomPool.h"
 #include "net/Net.h"
 #include "platform/Clock.h"
 #include "platform/Host.h"
@@ -152,13 +155,15 @@ struct SessionEnvironment {
   VmTargetChooser* chooser = nullptr;
   // Where the drive menu looks for local drives; none: the process's roots.
   std::optional<MediaRoots> mediaRoots;
+  // A session leader's server: the address it listens on and its time-outs (the port is muPort).
+  MUServerOptions leaderServer;
   // How the BOOT and FAULT buffers are fetched; empty: TCP to target at scrPort.
   BufferConnector bufferConnector;
   // Where fetched buffers are stored; empty: the system's temporary folder.
   std::string tempFolder;
 };
 
-class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
+class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, public MUOwner {
  public:
   CRemCons() = default;
   ~CRemCons() override;
@@ -277,9 +282,9 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   KeyResult OnKeyEvent(const KeyEvent& event);
   // WM_CHAR: ch in the ANSI code page, scanCode of the key that typed it.
   void OnChar(uint32_t ch, uint32_t scanCode);
-  // No key stays held: in HID mode the server is told that none is down (always, or only when
-  // one is held), and the keys seen held here are forgotten.
-  void ReleaseAllKeys(bool onlyWhenHeld = false);
+  // ReleaseAllKeys when a key is held on the server; the keys seen held here are forgotten
+  // either way.
+  void ReleaseHeldKeys();
   // Mouse messages, in window coordinates.
   void OnMouseMove(int x, int y, bool controlHeld);
   void OnMouseHover(int x, int y);
@@ -307,6 +312,19 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   // right. The count written, or -1 / 0 as the connection says.
   int Write(const uint8_t* data, size_t size) override;
   int WriteInput(const uint8_t* data, size_t size) override;
+
+  // --- Multi-user session ---
+  // Control asked for and given back from the menu bar: a leader takes it at once (and gives it
+  // up) through its server; a joining console asks its leader.
+  void RequestControl() override;
+  void RelinquishControl() override;
+  void ShowClientList() override;
+  void SetAccepting(bool accepting) override;
+  // No key stays held: in HID mode the server is told that none is down, and the keys seen held
+  // here are forgotten.
+  void ReleaseAllKeys() override;
+  // The session leader's server (muMode 1, after OnCreate), null otherwise.
+  MUServer* leaderServer() { return muServer_.get(); }
 
   // Virtual media (any thread): a drive was used; a device asks for its drive to be unmounted.
   void OnVmActivity() override;
@@ -452,6 +470,11 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   void WriteBytes(const uint8_t* data, size_t size);
   // Runs fn on the window thread later, unless the control is gone by then.
   void PostToWindow(std::function<void()> fn);
+  // Multi-user steps of the session: the leader's server and the random pool at window creation,
+  // the leader's port announced once connected, the server's end with the session.
+  void StartMultiUser(const SessionEnvironment& environment);
+  void AnnounceLeaderPort();
+  void CloseLeaderSession();
 
   std::mutex sinksMutex_;
   std::vector<std::pair<uint32_t, IRemConsEv*>> sinks_;
@@ -468,6 +491,8 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner {
   std::unique_ptr<MouseMessages> mouseMessages_;
   std::unique_ptr<CKeyboard> keyboard_;
   std::unique_ptr<CMenuBar> menuBar_;
+  RandomPool random_;
+  std::unique_ptr<MUServer> muServer_;
   StreamSource source_{*this};
   bool created_ = false;    // the window exists
   bool destroyed_ = false;  // WM_DESTROY has run

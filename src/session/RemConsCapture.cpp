@@ -110,12 +110,6 @@ void CRemCons::SetUpCapture(const SessionEnvironment& environment) {
   SetReplaySource(replay_.get());
 }
 
-void CRemCons::RelayChunk(const uint8_t* data, int length) {
-  // The session leader's relay to its joined consoles comes with the multi-user session.
-  (void)data;
-  (void)length;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Capture
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "multiuser/MUNet.h"
 #include "net/Net.h"
 #include "platform/Strings.h"
 #include "platform/Trace.h"
@@ -71,8 +72,7 @@ int CRemCons::StreamSource::Read(uint8_t* buffer, int size) {
 // Window creation and destruction
 
 std::unique_ptr<CNet> CRemCons::CreateConnection() {
-  // A joining console's own connection (key agreement with the leader) replaces this one when
-  // the multi-user client lands; until then it uses the console connection to the leader.
+  if (props_.muMode == 2) return std::make_unique<CMUNet>(random_, props_.encryption);
   return std::make_unique<CNet>(props_.decryptKey, props_.encryptKey, props_.keyIndex,
                                 props_.encryption);
 }
@@ -128,7 +128,8 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
   if (environment.mediaRoots) services.roots = *environment.mediaRoots;
   menuBar_ = std::make_unique<CMenuBar>(*host_, *environment.painter, *this, std::move(bar),
                                         std::move(services));
-  // 5, 6. The session leader server and the random pool come with the multi-user session.
+  // 5, 6. The session leader's server, and the random pool of the key agreement.
+  StartMultiUser(environment);
   // 7. Hover notifications for the window.
   host_->TrackHover();
 
@@ -195,6 +196,9 @@ CRemCons::~CRemCons() {
   alive_.reset();
   if (created_) OnDestroy();
   if (consoleThread_.joinable()) consoleThread_.join();
+  // The leader's clients write to the connection until their threads have ended.
+  if (muServer_) muServer_->Stop();
+  muServer_.reset();
   // The menu bar unmounts its drives; the keyboard releases its hook as it goes.
   menuBar_.reset();
   keyboard_.reset();
@@ -292,6 +296,8 @@ int CRemCons::Run() {
     const std::string host = joining ? props_.muServer : props_.target;
     const uint16_t port = joining ? props_.muPort : props_.port;
     connected = connection_->Connect(host, props_.login, port);
+    // A joining console types only once its leader grants control.
+    if (joining) connection_->SetInputEnabled(false);
   }
 
   // 3. A connection that could not be opened.
@@ -301,12 +307,15 @@ int CRemCons::Run() {
       SendMessage(kMsgSessionClosed);
     }
     endReason_ = stop_ ? SessionEnd::kStopped : SessionEnd::kConnectFailed;
+    // Joiners have nothing to wait for from a leader that never connected.
+    CloseLeaderSession();
     return -1;
   }
   everConnected_ = true;
 
-  // 4. Connected. The session leader's announcement of its port comes with the leader.
+  // 4. Connected; a session leader tells the management processor where it listens.
   RC_TRACE("Connected\n");
+  AnnounceLeaderPort();
 
   // 5. The decoder from its start, then the mouse.
   DecoderRole role;
@@ -329,6 +338,7 @@ int CRemCons::Run() {
     endReason_ = SessionEnd::kServerEnded;
   }
   connection_->Close();
+  CloseLeaderSession();
   std::atomic_ref<uint32_t>(props_.timeout).store(0);
   idleCountdown_ = 0;
   PostMessage(kMsgSessionClosed);
@@ -363,6 +373,7 @@ bool CRemCons::StopSession() {
   if (Replaying()) {
     RC_TRACE("CRemCons: ending the replay\n");
     if (menuBar_) menuBar_->EndReplayDisplay();
+    CloseLeaderSession();
     replaying_ = false;
   }
   // 2. Already stopped.
@@ -573,12 +584,6 @@ void CRemCons::ChangeKeys() {
   if (connection_) connection_->ChangeKeys();
 }
 
-void CRemCons::OnJoinAnswer(std::string_view text) {
-  // The session leader server takes the answer when it lands.
-  RC_TRACE("CRemCons: join answer without a session leader server: %s\n",
-           std::string(text).c_str());
-}
-
 void CRemCons::RedrawMenuBar(int width) {
   if (!menuBar_) return;
   menuBar_->SetWidth(width);
@@ -646,10 +651,12 @@ void CRemCons::OnChar(uint32_t ch, uint32_t scanCode) {
   if (keyboard_) keyboard_->OnChar(ch, scanCode);
 }
 
-void CRemCons::ReleaseAllKeys(bool onlyWhenHeld) {
-  keyState_.fill(0);
-  if (!keyboard_) return;
-  if (!onlyWhenHeld || keyboard_->AnyKeyDown()) keyboard_->ReleaseAllKeys();
+void CRemCons::ReleaseHeldKeys() {
+  if (keyboard_ && keyboard_->AnyKeyDown()) {
+    ReleaseAllKeys();
+  } else {
+    keyState_.fill(0);
+  }
 }
 
 void CRemCons::OnMouseMove(int x, int y, bool controlHeld) {

@@ -461,7 +461,8 @@ void ConsoleServer::Dispatch(Session& s, const ClientPacket& p) {
       case PacketKind::kJoinRequest:
         if (options_.answerJoinRequests && p.slot != 0) {
           // The answer names the slot and the user: the login text up to its first CR.
-          const std::string name = p.text.substr(0, p.text.find('\r'));
+          const std::string name =
+              options_.joinName.empty() ? p.text.substr(0, p.text.find('\r')) : options_.joinName;
           s.queue.push_back(Make(ScriptCommand::kText, 0x80, 0, std::string(1, p.slot) + name));
         }
         break;

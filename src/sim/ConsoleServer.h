@@ -73,6 +73,7 @@ struct ConsoleServerOptions {
   bool silent = false;                  // accept, read, never reply
   bool seizeOnNewConnection = true;     // a second console takes over; false: it is refused
   bool answerJoinRequests = true;       // answer FF CA with a channel 0x80 text (slot and name)
+  std::string joinName;                 // the name answered; empty: the login's name
   uint32_t keyChangeIntervalMs = 0;     // 0: key changes only on command
   uint32_t keyChangeTimeoutMs = 10000;  // longest wait for the console to read a key change
   uint32_t keyChangeSettleMs = 200;     // stands in for the read when it cannot be seen

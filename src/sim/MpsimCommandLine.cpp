@@ -31,6 +31,8 @@ std::string MpsimUsage() {
              "  --silent              accept connections and never reply\n"
              "  --no-seize            refuse a second console (default: it takes over)\n"
              "  --no-join-answers     leave join requests (FF CA) unanswered\n"
+             "  --join-name NAME      the user name in join answers (default: the joiner's\n"
+             "                        login name)\n"
              "  --script FILE         commands run at the start of every session\n"
              "  --log FILE            received packets as JSON lines, appended (- : stdout)\n"
              "  --sessions N          exit after N console connections have ended\n"
@@ -162,6 +164,8 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
       cl.console.seizeOnNewConnection = false;
     } else if (name == "--no-join-answers") {
       cl.console.answerJoinRequests = false;
+    } else if (name == "--join-name") {
+      if (!value(&cl.console.joinName)) return false;
     } else if (name == "--script") {
       if (!value(&text)) return false;
       if (!LoadScriptFile(text, &cl.console.script, error)) return false;

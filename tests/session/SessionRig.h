@@ -266,6 +266,8 @@ struct SessionRig {
   SessionPainter painter;
   ManualClock clock;
   EventLog events;
+  // A session leader listens on loopback only.
+  MUServerOptions leaderServer{"127.0.0.1", 0};
   std::unique_ptr<CRemCons> control = std::make_unique<CRemCons>();
 
   SessionRig() {
@@ -284,6 +286,7 @@ struct SessionRig {
     env.surfaceFactory = std::move(factory);
     // No local drives for the drive menu.
     env.mediaRoots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
+    env.leaderServer = leaderServer;
     if (more) more(env);
     return control->OnCreate(env);
   }

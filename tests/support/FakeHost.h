@@ -47,6 +47,14 @@ class FakeHost : public Host {
   }
   void SetCursor() override { ++cursorSets; }
   void TrackHover() override { ++hoverRequests; }
+  // The Client List dialog: its source while open.
+  bool OpenClientList(ClientListSource* source) override {
+    clientList = source;
+    return true;
+  }
+  void RefreshClientList() override { ++clientListRefreshes; }
+  void CloseClientList() override { clientList = nullptr; }
+  bool ClientListOpen() override { return clientList != nullptr; }
   // The file dialog answers with chosenFile; the Replay Menu keeps its choice function.
   std::optional<std::string> ChooseFile(const FileDialog& dialog) override {
     fileDialogs.push_back(dialog);
@@ -84,6 +92,8 @@ class FakeHost : public Host {
   std::atomic<int> cursorSets{0};
   std::atomic<int> hoverRequests{0};
   std::atomic<bool> sendsClosed{false};
+  std::atomic<ClientListSource*> clientList{nullptr};
+  std::atomic<int> clientListRefreshes{0};
 
  private:
   std::recursive_mutex uiMutex_;

@@ -17,6 +17,7 @@
 #include "host/qt/EventJson.h"
 #include "host/qt/QtHost.h"
 #include "host/qt/ScriptRunner.h"
+#include "multiuser/MUServer.h"
 #include "session/PropertyBag.h"
 #include "session/RemCons.h"
 
@@ -40,6 +41,8 @@ struct ConsoleRunOptions {
   std::vector<std::string> answers;  // CAPTION=BUTTON
   std::string snapshotPath;          // PNG of the picture when the session ends; empty for none
   std::unique_ptr<ScriptSource> script;
+  // A session leader's server (its port is the muPort property).
+  MUServerOptions leaderServer;
   // Where events go when eventsPath is empty (tests); not owned.
   FILE* eventsStream = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "host/qt/DesktopDialogs.h"
 
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 
 #include "host/qt/QtHost.h"
@@ -80,8 +81,31 @@ int MessageBoxResult(QMessageBox::StandardButton button, uint32_t style) {
   }
 }
 
+namespace {
+
+// New User: Accept (the default) or Deny, and no other way out of it.
+int ShowAcceptDeny(QWidget* parent, const std::string& text, const std::string& caption) {
+  QPointer<QMessageBox> box =
+      new QMessageBox(QMessageBox::Question, QString::fromStdString(caption),
+                      QString::fromStdString(text), QMessageBox::NoButton, parent);
+  QPushButton* accept = box->addButton(QStringLiteral("Accept"), QMessageBox::AcceptRole);
+  // An action role is never taken for the escape button: Escape and closing do nothing.
+  box->addButton(QStringLiteral("Deny"), QMessageBox::ActionRole);
+  box->setDefaultButton(accept);
+  box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  box->exec();
+  // A box that went with its window admits no one.
+  if (!box) return kIdDeny;
+  const bool accepted = box->clickedButton() == accept;
+  delete box;
+  return accepted ? kIdAccept : kIdDeny;
+}
+
+}  // namespace
+
 int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
                    uint32_t style) {
+  if ((style & kMbButtonMask) == kMbAcceptDeny) return ShowAcceptDeny(parent, text, caption);
   // The box may outlive its parent (the console closed while it was up): a guarded pointer.
   QPointer<QMessageBox> box =
       new QMessageBox(MessageBoxIcon(style), QString::fromStdString(caption),

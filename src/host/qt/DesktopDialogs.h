@@ -19,8 +19,8 @@ QMessageBox::StandardButton MessageBoxDefault(uint32_t style);
 int MessageBoxResult(QMessageBox::StandardButton button, uint32_t style);
 
 // Shows the box modally over parent (window thread) and returns the pressed button as kIdOk,
-// kIdCancel, kIdYes or kIdNo. kMbSystemModal boxes are modal for the whole application and stay
-// above other windows.
+// kIdCancel, kIdYes or kIdNo (kIdAccept or kIdDeny for kMbAcceptDeny). kMbSystemModal boxes are
+// modal for the whole application and stay above other windows.
 int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
                    uint32_t style);
 

@@ -56,6 +56,20 @@ void EventJsonWriter::MessageBox(const std::string& caption, const std::string& 
                          ",\"answer\":" + JsonString(answer));
 }
 
+void EventJsonWriter::ClientList(const ClientListRows* rows) {
+  if (!rows) {
+    Emit("ClientList", ",\"open\":false");
+    return;
+  }
+  std::string members = ",\"open\":true,\"rows\":[";
+  for (const ClientListRow& row : *rows) {
+    if (members.back() != '[') members += ',';
+    members += "{\"text\":" + JsonString(row.text) +
+               ",\"disconnect\":" + (row.canDisconnect ? "true" : "false") + "}";
+  }
+  Emit("ClientList", members + "]");
+}
+
 void EventJsonWriter::Event(const std::string& name, const std::string& members) {
   Emit(name, members);
 }

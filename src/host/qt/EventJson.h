@@ -1,6 +1,6 @@
-// The console's events as JSON lines for scripts: OnResize, OnStatus, OnDialog, OnShutdown and
-// every message box shown, one object a line, flushed as it is written. Waiters can block until an
-// event of a given name has happened.
+// The console's events as JSON lines for scripts: OnResize, OnStatus, OnDialog, OnShutdown,
+// every message box shown and the Client List dialog's rows, one object a line, flushed as it is
+// written. Waiters can block until an event of a given name has happened.
 #pragma once
 
 #include <condition_variable>
@@ -30,6 +30,8 @@ class EventJsonWriter : public IRemConsEv {
   void OnStatus(const std::string& status) override;
   void OnDialog(const std::string& status) override;
   void MessageBox(const std::string& caption, const std::string& text, const std::string& answer);
+  // The session leader's Client List dialog as it shows: its rows, or null when it closes.
+  void ClientList(const ClientListRows* rows);
   // Any other event of the program (the virtual media's Mount and Unmount): members follow the
   // event's name, each with its leading comma, already in JSON.
   void Event(const std::string& name, const std::string& members);

@@ -52,6 +52,7 @@ void HeadlessConsole::SetUp() {
     events().MessageBox(caption, text, name);
     return button;
   };
+  callbacks.clientList = [this](const ClientListRows* rows) { events().ClientList(rows); };
   host_.SetCallbacks(callbacks);
   sink_ = std::make_unique<Sink>(*this);
   control_->Advise(&events());
@@ -63,6 +64,7 @@ bool HeadlessConsole::CreateSession() {
   env.host = &host_;
   env.painter = painter_.get();
   env.chooser = &chooser_;
+  env.leaderServer = options().leaderServer;
   if (control_->OnCreate(env) != 0) return false;
   const Surface& frame = control_->frameBuffer()->frame();
   window_.Resize(frame.width(), frame.height());

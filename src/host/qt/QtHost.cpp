@@ -29,13 +29,13 @@ bool DialogPolicy::AddRule(std::string_view rule, std::string* error) {
   }
   const std::string button = Lower(rule.substr(eq + 1));
   int id = 0;
-  for (int candidate : {kIdOk, kIdCancel, kIdYes, kIdNo}) {
+  for (int candidate : {kIdOk, kIdCancel, kIdYes, kIdNo, kIdAccept, kIdDeny}) {
     if (button == Lower(ButtonName(candidate))) id = candidate;
   }
   if (id == 0) {
     if (error) {
-      *error =
-          "unknown button \"" + std::string(rule.substr(eq + 1)) + "\" (OK, Cancel, Yes or No)";
+      *error = "unknown button \"" + std::string(rule.substr(eq + 1)) +
+               "\" (OK, Cancel, Yes, No, Accept or Deny)";
     }
     return false;
   }
@@ -51,6 +51,8 @@ int DialogPolicy::DefaultButton(uint32_t style) {
     case kMbYesNo:
     case kMbYesNoCancel:
       return second ? kIdNo : kIdYes;
+    case kMbAcceptDeny:
+      return second ? kIdDeny : kIdAccept;
     default:
       return kIdOk;
   }
@@ -64,6 +66,8 @@ bool DialogPolicy::HasButton(uint32_t style, int button) {
       return button == kIdYes || button == kIdNo;
     case kMbYesNoCancel:
       return button == kIdYes || button == kIdNo || button == kIdCancel;
+    case kMbAcceptDeny:
+      return button == kIdAccept || button == kIdDeny;
     default:
       return button == kIdOk;
   }
@@ -79,6 +83,10 @@ const char* DialogPolicy::ButtonName(int button) {
       return "Yes";
     case kIdNo:
       return "No";
+    case kIdAccept:
+      return "Accept";
+    case kIdDeny:
+      return "Deny";
     default:
       return "?";
   }
@@ -193,6 +201,43 @@ int QtHost::MessageBox(const std::string& text, const std::string& caption, uint
     RC_TRACE("QtHost: message box \"%s\" not shown, the window is gone\n", caption.c_str());
   }
   return result;
+}
+
+// --- The Client List dialog ---
+
+bool QtHost::OpenClientList(ClientListSource* source) {
+  if (!callbacks_.clientList || !source) return false;
+  clientList_ = source;
+  ShowClientRows();
+  return true;
+}
+
+void QtHost::ShowClientRows() {
+  ClientListSource* source = clientList_.load();
+  if (!source || !callbacks_.clientList) return;
+  const ClientListRows rows = source->ClientRows();
+  callbacks_.clientList(&rows);
+}
+
+void QtHost::RefreshClientList() {
+  if (IsUiThread()) {
+    ShowClientRows();
+  } else {
+    PostToUi([this] { ShowClientRows(); });
+  }
+}
+
+void QtHost::CloseClientList() {
+  // Forgotten at once, so that nothing calls the source once this returns; the window then closes
+  // the dialog.
+  if (!clientList_.exchange(nullptr)) return;
+  SendToUi([this] {
+    if (callbacks_.clientList) callbacks_.clientList(nullptr);
+  });
+}
+
+void QtHost::ClientListDisconnect(int row) {
+  if (ClientListSource* source = clientList_.load()) source->DisconnectRow(row);
 }
 
 bool QtHost::EnumDisplayMode(int, DisplayMode*) {

@@ -24,11 +24,12 @@
 namespace remcons {
 
 // How message boxes are answered when nobody is there to press a button: a rule per caption
-// ("Network Status=OK"), else the box's default button.
+// ("Network Status=OK", "New User=Accept"), else the box's default button.
 class DialogPolicy {
  public:
-  // One "CAPTION=BUTTON" rule (the button OK, Cancel, Yes or No, in any case); false with a reason
-  // for a rule without '=' or with another button. A later rule for a caption replaces an earlier.
+  // One "CAPTION=BUTTON" rule (the button OK, Cancel, Yes, No, Accept or Deny, in any case); false
+  // with a reason for a rule without '=' or with another button. A later rule for a caption
+  // replaces an earlier.
   bool AddRule(std::string_view rule, std::string* error);
   // The button pressed on a box of that caption and style, and its name. A rule naming a button
   // the box does not have falls back to the default button.
@@ -53,6 +54,8 @@ class QtHost : public Host {
     // A message box (window thread): the button pressed.
     std::function<int(const std::string& text, const std::string& caption, uint32_t style)>
         messageBox;
+    // The Client List dialog (window thread): the rows to show, nullptr when it is to close.
+    std::function<void(const ClientListRows* rows)> clientList;
   };
 
   // Made on the window thread, after the application object.
@@ -80,6 +83,14 @@ class QtHost : public Host {
   bool EnumDisplayMode(int index, DisplayMode* mode) override;
   int ChangeDisplayMode(const DisplayMode* mode) override;
   std::optional<std::string> PageLocation() override { return pageLocation_; }
+  // The Client List dialog through the clientList callback; without one there is none.
+  bool OpenClientList(ClientListSource* source) override;
+  void RefreshClientList() override;
+  void CloseClientList() override;
+  bool ClientListOpen() override { return clientList_.load() != nullptr; }
+  // From the window's dialog (window thread): a row's Disconnect button, and the dialog's close.
+  void ClientListDisconnect(int row);
+  void ClientListClosed() { clientList_ = nullptr; }
   void SetFocus() override { focusRequests_++; }
   // Nothing to grab without a desktop keyboard.
   bool GrabKeyboard(bool grab) override;
@@ -94,6 +105,7 @@ class QtHost : public Host {
 
  private:
   void StartTimerHere(int id, uint32_t ms);
+  void ShowClientRows();
   void StopTimerHere(int id);
 
   QThread* uiThread_;
@@ -107,6 +119,7 @@ class QtHost : public Host {
   mutable std::mutex timersMutex_;
   std::map<int, std::unique_ptr<QTimer>> timers_;
   std::atomic<int> focusRequests_{0};
+  std::atomic<ClientListSource*> clientList_{nullptr};
 };
 
 }  // namespace remcons

@@ -198,6 +198,7 @@ void RemConsWidget::CreateSession() {
   callbacks.invalidate = [this](const Rect* r, bool) { window_.Invalidate(r); };
   callbacks.messageBox = [this](const std::string& text, const std::string& caption,
                                 uint32_t style) { return Box(text, caption, style); };
+  callbacks.clientList = [this](const ClientListRows* rows) { ShowClientList(rows); };
   host_.SetCallbacks(std::move(callbacks));
   DesktopHost::WindowCalls calls;
   calls.dialogParent = this;
@@ -218,6 +219,7 @@ void RemConsWidget::CreateSession() {
   environment.chooser = chooser_;
   environment.mediaRoots = mediaRoots_;
   environment.surfaceFactory = surfaceFactory_;
+  environment.leaderServer = leaderServer_;
   if (control_->OnCreate(environment) != 0) {
     // The user has been told, and OnShutdown raised.
     refused_ = true;
@@ -347,6 +349,22 @@ int RemConsWidget::Box(const std::string& text, const std::string& caption, uint
   return button;
 }
 
+void RemConsWidget::ShowClientList(const ClientListRows* rows) {
+  if (!rows) {
+    if (clientList_) clientList_->hide();
+    return;
+  }
+  if (!clientList_) {
+    clientList_ = new ClientListDialog(this, [this](int row) { host_.ClientListDisconnect(row); });
+    connect(clientList_, &QDialog::finished, this, [this] { host_.ClientListClosed(); });
+  }
+  clientList_->ShowRows(*rows);
+  if (!clientList_->isVisible()) {
+    clientList_->show();
+    clientList_->raise();
+  }
+}
+
 // --- Keyboard ---
 
 bool RemConsWidget::Grab(bool grab) {
@@ -356,7 +374,7 @@ bool RemConsWidget::Grab(bool grab) {
       grabbed_ = false;
       emit GrabChanged(false);
       // The keys the server saw go down would stay down: the desktop has their releases now.
-      if (Running()) control_->ReleaseAllKeys(true);
+      if (Running()) control_->ReleaseHeldKeys();
     }
     return true;
   }
@@ -436,7 +454,7 @@ void RemConsWidget::focusOutEvent(QFocusEvent* event) {
   if (!Running()) return;
   // Without the focus the keys reach nobody: a paste stops here rather than lose characters.
   CancelPaste();
-  control_->ReleaseAllKeys(true);
+  control_->ReleaseHeldKeys();
   control_->OnKillFocus();
 }
 
@@ -607,7 +625,7 @@ bool RemConsWidget::PasteText(const QString& text) {
   if (typable.empty()) return false;
   CancelPaste();
   // Keys held now would change what the strokes type.
-  control_->ReleaseAllKeys(true);
+  control_->ReleaseHeldKeys();
   if (!typist_) typist_ = std::make_unique<Typist>(*control_, *pasteClock_, pacePause_);
   const int total = static_cast<int>(typable.size());
   typist_->Start(std::move(typable));

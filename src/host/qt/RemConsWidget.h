@@ -12,6 +12,7 @@
 // can hold the lock while it waits for this thread.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "host/qt/ClientListDialog.h"
 #include "host/qt/DesktopHost.h"
 #include "host/qt/HeadlessWindow.h"
 #include "host/qt/KeyGrab.h"
@@ -139,6 +141,8 @@ class RemConsWidget : public QWidget {
   using MessageBoxPolicy = std::function<std::optional<int>(
       const std::string& text, const std::string& caption, uint32_t style)>;
   void SetMessageBoxPolicy(MessageBoxPolicy policy) { boxPolicy_ = std::move(policy); }
+  // A session leader's listening address and time-outs; before the widget is first shown.
+  void SetLeaderServerOptions(MUServerOptions options) { leaderServer_ = std::move(options); }
   // The pointer's rest before a hover notice, in milliseconds (the system's default is 400).
   void SetHoverTimeMs(int ms) { hover_.setInterval(ms); }
 
@@ -156,6 +160,8 @@ class RemConsWidget : public QWidget {
   QSize sizeHint() const override;
   // This widget's window holds the keyboard grab.
   bool KeyboardGrabbed() const { return grabbed_; }
+  // The session leader's Client List dialog while it exists.
+  ClientListDialog* clientListDialog() const { return clientList_.data(); }
 
   // --- The desktop's comforts (the remcons program's window turns the hotkeys on) ---
   // Ctrl+Alt+Shift+V pastes the clipboard, Ctrl+Alt+Shift+S saves a screenshot, and Ctrl and Alt
@@ -235,6 +241,7 @@ class RemConsWidget : public QWidget {
   bool Grab(bool grab);
   void Blocked(bool blocked);
   int Box(const std::string& text, const std::string& caption, uint32_t style);
+  void ShowClientList(const ClientListRows* rows);
   void ResizePixels();
   void PumpPaste();
   bool TrySaveScreenshot(const QString& folder);
@@ -273,6 +280,8 @@ class RemConsWidget : public QWidget {
   std::optional<MediaRoots> mediaRoots_;
   FrameBuffer::SurfaceFactory surfaceFactory_;
   MessageBoxPolicy boxPolicy_;
+  MUServerOptions leaderServer_;
+  QPointer<ClientListDialog> clientList_;
   // Last: it goes first, while the host, painter and window it uses still exist.
   std::unique_ptr<CRemCons> control_;
 };

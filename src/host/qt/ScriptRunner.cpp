@@ -4,9 +4,11 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "host/qt/CaptureScript.h"
 #include "host/qt/EventJson.h"
@@ -16,6 +18,7 @@
 #include "platform/Host.h"
 #include "platform/Trace.h"
 #include "session/RemCons.h"
+#include "ui/MenuBarLayout.h"
 
 namespace remcons {
 namespace {
@@ -47,8 +50,8 @@ std::string_view Rest(std::string_view line) {
 }
 
 bool IsEventName(std::string_view name) {
-  for (std::string_view known :
-       {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox", "Mount", "Unmount"}) {
+  for (std::string_view known : {"OnResize", "OnStatus", "OnDialog", "OnShutdown", "MessageBox",
+                                 "ClientList", "Mount", "Unmount"}) {
     if (name == known) return true;
   }
   return false;
@@ -237,7 +240,8 @@ std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumb
     if (!count(2, 3)) return fail("usage: wait-event NAME [MS]");
     if (!IsEventName(w[1])) {
       return fail("unknown event \"" + std::string(w[1]) +
-                  "\" (OnResize, OnStatus, OnDialog, OnShutdown, MessageBox, Mount, Unmount)");
+                  "\" (OnResize, OnStatus, OnDialog, OnShutdown, MessageBox, ClientList, Mount, "
+                  "Unmount)");
     }
     c.op = ScriptCommand::kWaitEvent;
     c.text = w[1];
@@ -303,6 +307,18 @@ std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumb
   } else if (verb == "command") {
     if (!count(2, 2) || !number(w[1], 0, 0x7FFFFFFF, &c.a)) return fail("usage: command N");
     c.op = ScriptCommand::kCommand;
+  } else if (verb == "click-bar") {
+    static constexpr std::string_view kNames[] = {"pin",         "close",  "power",  "media",
+                                                  "keys",        "replay", "record", "control",
+                                                  "client-list", "lock"};
+    const auto* it = std::find(std::begin(kNames), std::end(kNames), count(2, 2) ? w[1] : "");
+    if (it == std::end(kNames)) {
+      return fail(
+          "usage: click-bar pin|close|power|media|keys|replay|record|control|"
+          "client-list|lock");
+    }
+    c.op = ScriptCommand::kClickBar;
+    c.a = it - std::begin(kNames);
   } else if (verb == "snapshot") {
     if (!count(2, 2)) return fail("usage: snapshot FILE.png");
     c.op = ScriptCommand::kSnapshot;
@@ -533,6 +549,18 @@ bool ScriptRunner::Execute(const ScriptCommand& c, std::string* error) {
     case ScriptCommand::kCommand: {
       const int command = static_cast<int>(c.a);
       return RunOnUi([control, command] { control->DoCommand(command); });
+    }
+    case ScriptCommand::kClickBar: {
+      const auto button = static_cast<BarButton>(c.a);
+      return RunOnUi([control, button] {
+        CMenuBar* bar = control->menuBar();
+        if (!bar) return;
+        const Rect r = layout::Button(button, bar->width());
+        const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+        control->OnMouseMove(x, y, false);
+        control->OnMouseButton(MenuBarMouse::kLeftDown, x, y);
+        control->OnMouseButton(MenuBarMouse::kLeftUp, x, y);
+      });
     }
     case ScriptCommand::kSnapshot:
       return Snapshot(c.text, error);

@@ -16,6 +16,8 @@
 //                                  a button; dblclick is the press, release, double-click,
 //                                  release that the window system reports
 //   command N                      the console's command dispatcher (DoCommand)
+//   click-bar BUTTON               a left click on a button of the menu bar: pin, close, power,
+//                                  media, keys, replay, record, control, client-list or lock
 //   snapshot FILE.png              the window as it is painted now
 //   stop                           ends the session
 //   capture-start FILE, capture-stop, replay FILE, boot-buffer, fault-buffer, play, pause,
@@ -61,6 +63,7 @@ struct ScriptCommand {
     kRelease,
     kDblClick,
     kCommand,
+    kClickBar,
     kSnapshot,
     kStop,
     kCapture,  // a command of CaptureScript.h, a its verb

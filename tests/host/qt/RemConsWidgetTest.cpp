@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -16,6 +18,7 @@
 #include "host/qt/DesktopUtil.h"
 #include "host/qt/QtImage.h"
 #include "host/qt/QtPainter.h"
+#include "multiuser/LinkRig.h"
 #include "platform/Clock.h"
 #include "support/TraceCapture.h"
 #include "ui/MenuBarImages.h"
@@ -592,6 +595,66 @@ TEST(HotkeyWatch, ChordsAndCombinations) {
           << sequence << " at " << w;
     }
   }
+}
+
+// A session leader's bar: the control, client list and lock buttons at their places in the states
+// they show, and the Client List dialog with a joined console in it, taken off by its Disconnect.
+// Screenshots of both stay in REMCONS_SCREENSHOT_DIR.
+TEST_F(DesktopWidget, LeaderBarAndClientList) {
+  ConsoleRig rig({{"muMode", "1"}, {"muPort", "0"}, {"uniqueFeatures", "12"}});
+  rig.widget()->SetLeaderServerOptions({"127.0.0.1", 0});
+  rig.widget()->SetMessageBoxPolicy([](const std::string&, const std::string& caption, uint32_t) {
+    return std::optional<int>(caption == "New User" ? kIdAccept : kIdOk);
+  });
+  rig.widget()->SetHoverTimeMs(1 << 30);
+  ASSERT_TRUE(rig.Show());
+  ASSERT_TRUE(rig.ShowsServerScreen());
+  QWidget* w = rig.widget();
+  ClickBar(rig, ButtonAt(rig, BarButton::kPin));
+  ClickBar(rig, ButtonAt(rig, BarButton::kLock));
+  EXPECT_FALSE(rig.control().leaderServer()->Accepting());
+  Move(w, QPoint(w->width() / 2, w->height() - 10));
+  ASSERT_TRUE(WaitUntil([&] { return rig.widget()->FlushPaint(); }));
+  const Surface shot = Grabbed(w);
+  std::string error;
+  EXPECT_TRUE(SavePng(shot, ScreenshotDir() + "/bar-leader-" + kPlatform + ".png", &error));
+  for (const auto& [button, id] : {std::pair{BarButton::kControl, img::kControlHeld},
+                                   std::pair{BarButton::kClientList, img::kClientList},
+                                   std::pair{BarButton::kLock, img::kLockClosed}}) {
+    const Rect at = layout::Button(button, w->width());
+    EXPECT_EQ(Differences(shot, id, at.left, at.top), 0) << id;
+  }
+  ClickBar(rig, ButtonAt(rig, BarButton::kLock));
+  ASSERT_TRUE(rig.control().leaderServer()->Accepting());
+
+  // A console joins (the simulator names it, the user accepts) and shows in the list.
+  RandomPool pool;
+  testing::SeedPool(pool, 5);
+  testing::TestJoiner joiner(rig.control().leaderServer()->port());
+  ASSERT_TRUE(joiner.Join(pool));
+  ASSERT_TRUE(WaitUntil([&] {
+    auto client = rig.control().leaderServer()->SlotClient(0);
+    return client && client->status() == MUClient::kAccepted && client->LookupDone();
+  }));
+  ClickBar(rig, ButtonAt(rig, BarButton::kClientList));
+  ClientListDialog* dialog = rig.widget()->clientListDialog();
+  ASSERT_TRUE(dialog && dialog->isVisible());
+  const std::string host = rig.control().leaderServer()->SlotClient(0)->HostText();
+  EXPECT_EQ(dialog->findChild<QLineEdit*>("client0")->text().toStdString(), "user (" + host + ")");
+  QPushButton* disconnect[3];
+  for (int i = 0; i < 3; ++i) {
+    disconnect[i] = dialog->findChild<QPushButton*>(QString("disconnect%1").arg(i));
+    EXPECT_EQ(disconnect[i]->isEnabled(), i == 0);
+  }
+  QImage image = dialog->grab().toImage();
+  EXPECT_TRUE(
+      image.save(QString::fromStdString(ScreenshotDir() + "/client-list-" + kPlatform + ".png")));
+  disconnect[0]->click();
+  EXPECT_TRUE(joiner.WaitClosed());
+  // Once its link has gone, the row is empty and its button disabled.
+  EXPECT_TRUE(
+      WaitUntil([&] { return dialog->findChild<QLineEdit*>("client0")->text().isEmpty(); }));
+  EXPECT_FALSE(disconnect[0]->isEnabled());
 }
 
 }  // namespace

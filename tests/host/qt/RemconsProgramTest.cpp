@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <set>
 
 #include "host/qt/HeadlessUtil.h"
@@ -22,6 +23,7 @@ using testing::SimOptions;
 using testing::SimParams;
 using testing::StartProgram;
 using testing::WaitProgram;
+using testing::WaitUntil;
 
 struct Result {
   int status = -1;  // exit status; -1 when it had to be ended
@@ -97,7 +99,7 @@ TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
       {{"--headless", "--param", "port=70000"},
        "remcons: --param port=70000 refused (unknown name or invalid value)"},
       {{"--headless", "--answer", "Warning=Later"},
-       "remcons: --answer unknown button \"Later\" (OK, Cancel, Yes or No)"},
+       "remcons: --answer unknown button \"Later\" (OK, Cancel, Yes, No, Accept or Deny)"},
       {{"--headless", "--events", "/nonexistent/e.json"},
        "remcons: cannot write /nonexistent/e.json: No such file or directory"},
   };
@@ -215,6 +217,45 @@ TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
     colours.insert(image->rgb[i] << 16 | image->rgb[i + 1] << 8 | image->rgb[i + 2]);
   }
   EXPECT_GE(colours.size(), 3u);
+}
+
+// Two programs on one machine: a leader with its demo simulator and a joiner that asks for control
+// and types; the boxes answered by --answer, the joiner's clicks and keys by its script.
+TEST(RemconsProgram, ALeaderAndAJoinerOnOneMachine) {
+  ScratchDir dir;
+  uint16_t port = 0;
+  {
+    std::unique_ptr<TcpSocket> free = TcpSocket::Listen("127.0.0.1", 0);
+    port = free->LocalPort();
+  }
+  const pid_t leader =
+      StartProgram({REMCONS_BINARY, "--demo", "--headless", "--seconds", "6", "--param", "muMode=1",
+                    "--param", "muPort=" + std::to_string(port), "--answer", "New User=Accept",
+                    "--answer", "Request=Yes", "--events", dir / "leader.json"},
+                   {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY"}, "", dir / "leader.err");
+  // Joined once the leader's console runs.
+  ASSERT_TRUE(WaitUntil([&] { return !ReadJsonLines(dir / "leader.json").empty(); }));
+  std::ofstream(dir / "joiner.txt") << "wait-event OnStatus 10000\nsleep 1000\nclick-bar control\n"
+                                       "sleep 1000\ntype dir\\n\nsleep 1000\nstop\n";
+  const Result joiner = RunRemcons(
+      dir,
+      {"--headless", "--param", "muMode=2", "--param", "muServer=127.0.0.1", "--param",
+       "muPort=" + std::to_string(port), "--param", "encryption=1", "--param", "fullScreen=0",
+       "--param", "login=am9pbmVyOnNlY3JldA==", "--script", dir / "joiner.txt", "--events", "-"});
+  EXPECT_EQ(joiner.status, 0) << joiner.err;
+  EXPECT_EQ(Lines(joiner.out).front(),
+            "{\"event\":\"OnStatus\",\"status\":\"1280x1024 | Attempting to connect to the "
+            "session leader. | Accepted\"}");
+  EXPECT_EQ(WaitProgram(leader, 20000), 0);
+  std::set<std::string> boxes;
+  for (const QJsonObject& e : ReadJsonLines(dir / "leader.json")) {
+    if (e.value("event") == "MessageBox") {
+      boxes.insert(e.value("caption").toString().toStdString() + "=" +
+                   e.value("answer").toString().toStdString());
+    }
+  }
+  EXPECT_EQ(boxes, (std::set<std::string>{"New User=Accept", "Request=Yes"}));
+  EXPECT_NE(ReadText(dir / "leader.err").find("User \\\"joiner\\\" ("), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,252 @@
+// The session leader's server over loopback with joiners written byte by byte: admission,
+// refusals, the relay, control and its gate on the joiners' input, the Client List, the session's
+// close, and hostile joiners that must leave it serving.
+#include <gtest/gtest.h>
+
+#include "multiuser/LinkRig.h"
+#include "multiuser/MUServer.h"
+#include "support/FakeHost.h"
+#include "support/TraceCapture.h"
+#include "support/Wait.h"
+
+namespace remcons {
+namespace {
+
+using testing::Bytes;
+using testing::Contains;
+using testing::Decoded;
+using testing::TestJoiner;
+using testing::WaitUntil;
+
+const Bytes kRefresh = {0x1B, 0x5B, 0x7E};
+const Bytes kHidReport = {0xFF, 0xD6, 0, 0, 0x04, 0xFF, 0xCB, 0, 0, 0};  // FF CB inside: no request
+const Bytes kSessionFull = {0xFF, 0xCD};
+const Bytes kNotAccepting = {0xFF, 0xCE};
+
+bool Has(const std::vector<std::string>& log, const std::string& entry) {
+  return std::find(log.begin(), log.end(), entry) != log.end();
+}
+
+struct LeaderRig {
+  explicit LeaderRig(uint32_t sendTimeoutMs = 2000) {
+    testing::SeedPool(pool, 1);
+    host.answer = [this](const testing::FakeHost::Box& box) {
+      return box.caption == "New User"  ? newUser.load()
+             : box.caption == "Request" ? request.load()
+                                        : kIdOk;
+    };
+    MUServerOptions options;
+    options.bindAddress = "127.0.0.1";
+    options.port = 0;
+    options.sendTimeoutMs = sendTimeoutMs;
+    server = std::make_unique<MUServer>(owner, host, pool, options);
+  }
+  ~LeaderRig() { server->Stop(); }
+
+  // A joiner through the key agreement and login, accepted as name in slot (or left pending).
+  std::unique_ptr<TestJoiner> Join(int slot, const std::string& name, bool accept = true) {
+    auto joiner = std::make_unique<TestJoiner>(server->port());
+    EXPECT_TRUE(joiner->Join(pool, name + "\rpw\r"));
+    Bytes request = {0xFF, 0xCA, static_cast<uint8_t>('0' + slot)};
+    request.insert(request.end(), name.begin(), name.end());
+    EXPECT_TRUE(owner.WaitWritten(request));
+    // The texts name the host the lookup found, or the address.
+    auto client = server->SlotClient(slot);
+    EXPECT_TRUE(client && WaitUntil([&] { return client->LookupDone(); }));
+    if (client) hosts[slot] = client->HostText();
+    if (accept) {
+      server->OnJoinAnswer(std::to_string(slot) + name + ":77");
+      EXPECT_EQ(joiner->ReceiveAtLeast(testing::kSyncAccepted.size()), testing::kSyncAccepted);
+    }
+    return joiner;
+  }
+
+  RandomPool pool;
+  testing::FakeOwner owner;
+  testing::FakeHost host;
+  std::atomic<int> newUser{kIdAccept}, request{kIdYes};
+  std::string hosts[3];
+  std::unique_ptr<MUServer> server;
+};
+
+TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
+  LeaderRig rig;
+  ASSERT_TRUE(rig.server->Listening());
+  auto a = rig.Join(0, "alice", false);
+  // Pending: nothing relayed, its packets dropped, its control request ignored (once that is, the
+  // refresh before it has been dropped).
+  rig.server->Relay(reinterpret_cast<const uint8_t*>("early"), 5);
+  {
+    testing::TraceCapture trace;
+    a->Send({0x1B, 0x5B, 0x7E, 0xFF, 0xCB});
+    ASSERT_TRUE(WaitUntil(
+        [&] { return trace.Has("MUServer: control request of a client not accepted ignored\n"); }));
+  }
+  rig.server->OnJoinAnswer("0alice:1f");
+  EXPECT_EQ(a->ReceiveAtLeast(testing::kSyncAccepted.size()), testing::kSyncAccepted);
+  EXPECT_TRUE(rig.owner.WaitWritten(Bytes{0xFF, 0xCF}));
+  // One refresh request, the leader's after the accept: the pending client's went nowhere.
+  const Bytes joined = rig.owner.Written();
+  EXPECT_EQ(std::search(joined.begin(), joined.end(), kRefresh.begin(), kRefresh.end()),
+            std::find_end(joined.begin(), joined.end(), kRefresh.begin(), kRefresh.end()));
+  const std::string host = rig.hosts[0];
+  const Bytes notices = rig.owner.Written();
+  EXPECT_NE(std::string(notices.begin(), notices.end())
+                .find("User \"alice\" (" + host + ") joined the multi-user session."),
+            std::string::npos);
+
+  const Bytes block = {0x10, 0x20, 0x30, 0xFF, 0x00};
+  rig.server->Relay(block.data(), static_cast<int>(block.size()));
+  Bytes got = a->ReceiveAtLeast(testing::kSyncAccepted.size() + block.size());
+  EXPECT_EQ(Bytes(got.end() - 5, got.end()), block);
+
+  // Without control its keyboard report stops at the leader; a refresh request goes through.
+  const size_t before = rig.owner.Written().size();
+  a->Send(kHidReport);
+  a->Send(kRefresh);
+  ASSERT_TRUE(WaitUntil([&] { return rig.owner.Written().size() >= before + 3; }));
+  const Bytes written = rig.owner.Written();
+  EXPECT_EQ(Bytes(written.begin() + static_cast<std::ptrdiff_t>(before), written.end()), kRefresh);
+
+  // Asked for and granted: "1", the leader's own input off, its report passed on whole.
+  a->Send({0xFF, 0xCB});
+  ASSERT_TRUE(WaitUntil([&] { return rig.server->Controller() != nullptr; }));
+  EXPECT_FALSE(rig.owner.inputEnabled);
+  a->Send(kHidReport);
+  EXPECT_TRUE(rig.owner.WaitWritten(kHidReport));
+  // The leader's user takes it back; the client asks again and gives it back.
+  rig.server->RequestControl(nullptr);
+  EXPECT_EQ(rig.server->Controller(), nullptr);
+  a->Send({0xFF, 0xCB, 0xFF, 0xCC});
+  ASSERT_TRUE(
+      WaitUntil([&] { return rig.owner.Status2().find("relinquished") != std::string::npos; }));
+  EXPECT_EQ(rig.owner.Status2(), "The user \"alice\" (" + host + ") has relinquished control");
+  auto count = [](const Bytes& bytes, const char* entry) {
+    const std::vector<std::string> log = Decoded(bytes);
+    return std::count(log.begin(), log.end(), entry);
+  };
+  const Bytes got2 = a->ReceiveUntil([&](const Bytes& b) { return count(b, "input-off") >= 2; });
+  EXPECT_EQ(count(got2, "input-on"), 2);
+  EXPECT_EQ(count(got2, "input-off"), 2);
+
+  // The Client List shows it; its Disconnect ends it with the leader's text.
+  ASSERT_EQ(rig.server->ClientRows()[0].text, "alice (" + host + ")");
+  EXPECT_TRUE(rig.server->ClientRows()[0].canDisconnect);
+  EXPECT_FALSE(rig.server->ClientRows()[1].canDisconnect);
+  rig.server->ShowClientList();
+  ASSERT_NE(rig.host.clientList.load(), nullptr);
+  rig.host.clientList.load()->DisconnectRow(0);
+  ASSERT_TRUE(a->WaitClosed());
+  EXPECT_TRUE(
+      Has(Decoded(a->received()), "status:The session leader has terminated your connection."));
+  ASSERT_TRUE(WaitUntil([&] { return rig.server->SlotClient(0) == nullptr; }));
+  EXPECT_EQ(rig.owner.Status2(), "User \"alice\" (" + host + ") disconnected");
+}
+
+TEST(MUServer, RefusesWhenFullNotAcceptingOrDenied) {
+  LeaderRig rig;
+  rig.newUser = kIdDeny;
+  auto denied = rig.Join(0, "mallory", false);
+  rig.server->OnJoinAnswer("0mallory");
+  ASSERT_TRUE(denied->WaitClosed());
+  EXPECT_TRUE(Has(Decoded(denied->received()),
+                  "status:The session leader has terminated your connection."));
+  ASSERT_TRUE(WaitUntil([&] { return rig.server->SlotClient(0) == nullptr; }));
+  // Denied: the status text says so, the management processor hears of no join and no departure.
+  EXPECT_EQ(rig.owner.Status2(), "User \"\" (" + rig.hosts[0] + ") disconnected");
+  EXPECT_FALSE(Contains(rig.owner.Written(), {0xFF, 0xCF}));
+
+  // Three pending joiners fill the slots; a fourth gets FF CD, and with the lock FF CE.
+  std::vector<std::unique_ptr<TestJoiner>> joiners;
+  for (int i = 0; i < 3; ++i) joiners.push_back(rig.Join(i, "u" + std::to_string(i), false));
+  for (bool accepting : {true, false}) {
+    rig.server->SetAccepting(accepting);
+    TestJoiner extra(rig.server->port());
+    ASSERT_TRUE(extra.WaitClosed());
+    EXPECT_EQ(extra.received(), accepting ? kSessionFull : kNotAccepting);
+  }
+  // Closing the session tells every listed joiner, and empties the list.
+  rig.server->SetAccepting(true);
+  rig.server->CloseSession();
+  for (auto& joiner : joiners) {
+    ASSERT_TRUE(joiner->WaitClosed());
+    EXPECT_TRUE(Has(Decoded(joiner->received()),
+                    "status:The session leader has closed the multi-user session."));
+  }
+}
+
+// Links that must end at the leader, which goes on serving.
+TEST(MUServer, HostileJoinersEndOnlyTheirOwnLink) {
+  LeaderRig rig;
+  RandomPool pool;
+  testing::SeedPool(pool, 9);
+  CDHAgreement dh(pool);
+  dh.SetSize(512);
+  ASSERT_EQ(dh.MakeGroupAndKeys(), 0);
+  Bytes group(195);
+  group[0] = 0xFF, group[1] = 0xC8, group[2] = 64;
+  dh.GetPrime(&group[3]);
+  dh.GetGenerator(&group[67]);
+  dh.GetPublicValue(&group[131]);
+  auto with = [&](size_t at, std::vector<uint8_t> value) {
+    Bytes b = group;
+    std::copy(value.begin(), value.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+    return b;
+  };
+  Bytes one(64, 0), pMinus1(group.begin() + 3, group.begin() + 67);
+  one[63] = 1;
+  pMinus1[63] ^= 1;
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {
+      {"n = 0", {0xFF, 0xC8, 0}},
+      {"n = 129", {0xFF, 0xC8, 129}},
+      {"even prime", with(66, {static_cast<uint8_t>(group[66] & 0xFE)})},
+      {"public value 1", with(131, one)},
+      {"public value p - 1", with(131, pMinus1)},
+      {"login before ADH", {0xFF, 0xCA, 'x', 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestJoiner hostile(rig.server->port());
+    hostile.SendPlain(c.bytes);
+    EXPECT_TRUE(hostile.WaitClosed());
+  }
+  // Truncated values, then gone; a login that never ends.
+  {
+    TestJoiner truncated(rig.server->port());
+    truncated.SendPlain(Bytes(group.begin(), group.begin() + 100));
+  }
+  TestJoiner endless(rig.server->port());
+  ASSERT_TRUE(endless.Join(rig.pool, std::string(1100, 'x')));
+  EXPECT_TRUE(endless.WaitClosed());
+  ASSERT_TRUE(WaitUntil([&] {
+    return !rig.server->SlotClient(0) && !rig.server->SlotClient(1) && !rig.server->SlotClient(2);
+  }));
+  // Still serving.
+  rig.Join(0, "carol");
+}
+
+TEST(MUServer, AJoinerThatStopsReadingIsDroppedAndTheOthersGoOn) {
+  LeaderRig rig(200);
+  auto stuck = std::make_unique<TestJoiner>(rig.server->port(), 4096);
+  ASSERT_TRUE(stuck->Join(rig.pool, "stuck\r"));
+  ASSERT_TRUE(rig.owner.WaitWritten({0xFF, 0xCA, '0'}));
+  rig.server->OnJoinAnswer("0stuck");
+  auto reader = rig.Join(1, "reader");
+  const Bytes block(4096, 0x5A);
+  size_t relayed = 0;
+  for (int i = 0; i < 4000 && rig.server->SlotClient(0); ++i) {
+    rig.server->Relay(block.data(), static_cast<int>(block.size()));
+    relayed += block.size();
+    reader->ReceiveAtLeast(0);
+  }
+  EXPECT_EQ(rig.server->SlotClient(0), nullptr);
+  EXPECT_EQ(rig.owner.Status2().rfind("User \"stuck\" (", 0), 0u);
+  EXPECT_EQ(reader->ReceiveAtLeast(testing::kSyncAccepted.size() + relayed).size(),
+            testing::kSyncAccepted.size() + relayed);
+}
+
+}  // namespace
+}  // namespace remcons
