@@ -9,7 +9,7 @@ packages=(
   xvfb xauth xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   fonts-liberation2 fonts-ipafont-gothic
   mtools dosfstools xorriso genisoimage
-  ffmpeg
+  ffmpeg gcovr
   nbdkit libnbd-bin
   man-db desktop-file-utils libxml2-utils librsvg2-bin
 )
