@@ -43,8 +43,7 @@ struct CaptureBuilder {
     h.stamp = r.stamp;
     h.keyUpdate = r.keyUpdate;
     h.next = r.next;
-    h.length =
-        static_cast<uint32_t>(r.length >= 0 ? r.length : static_cast<int64_t>(r.data.size()));
+    h.length = static_cast<uint32_t>(r.length >= 0 ? r.length : std::ssize(r.data));
     const auto head = h.Encode();
     records.insert(records.end(), head.begin(), head.end());
     std::memcpy(&records[records.size() - 32], r.marker, 4);
@@ -60,8 +59,7 @@ struct CaptureBuilder {
   // The finished file; total is its size unless given.
   Bytes Build(int64_t total = -1) const {
     CaptureHeader h = header;
-    h.totalSize =
-        static_cast<uint32_t>(total >= 0 ? total : 344 + static_cast<int64_t>(records.size()));
+    h.totalSize = static_cast<uint32_t>(total >= 0 ? total : 344 + std::ssize(records));
     const auto head = h.Encode();
     Bytes b(head.begin(), head.end());
     b.insert(b.end(), records.begin(), records.end());

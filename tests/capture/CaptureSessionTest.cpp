@@ -40,76 +40,69 @@ void Click(CMenuBar& bar, BarButton button) {
   bar.OnMouseButton(MenuBarMouse::kLeftUp, r.left + 3, r.top + 3);
 }
 
-struct CaptureCase {
-  const char* name;
-  std::optional<std::string> file;  // "DIR/" stands for the test's folder
-  const char* caption;              // the box shown, or none
-  const char* text;
-};
-
-class RecordButton : public ::testing::TestWithParam<CaptureCase> {};
-
-TEST_P(RecordButton, RecordsEachRefillUntilPressedAgain) {
-  const CaptureCase& c = GetParam();
+// Each refill recorded until the button is pressed again; a cancelled dialog or a file that
+// cannot be written records nothing and says why.
+TEST(RecordButton, RecordsEachRefillUntilPressedAgain) {
   vmtest::TempDir dir;
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.control->put_clientCapture(1);
-  rig.Connect(peer);
-  CMenuBar& bar = *rig.control->menuBar();
-  if (c.file)
-    rig.host.chosenFile = c.file->rfind("DIR/", 0) == 0 ? dir / c.file->substr(4) : *c.file;
-  Click(bar, BarButton::kRecord);
-  ASSERT_EQ(rig.host.fileDialogs.size(), 1u);
-  EXPECT_EQ(rig.host.fileDialogs[0].title, "Capture File");
-  EXPECT_TRUE(rig.host.fileDialogs[0].save);
-  const std::vector<FakeHost::Box> boxes = rig.host.Boxes();
-  ASSERT_EQ(boxes.size(), c.caption ? 1u : 0u);
-  if (c.caption) {
-    EXPECT_EQ(boxes[0].caption, c.caption);
-    EXPECT_EQ(boxes[0].text, c.text);
+  const struct {
+    std::optional<std::string> file;
+    const char* caption;  // the box shown, or none
+    const char* text;
+  } cases[] = {
+      {dir / "c.kro", nullptr, nullptr},
+      {std::nullopt, nullptr, nullptr},
+      {"/nonexistent/c.kro", "File Save Error", "No such file or directory"},
+      {"/dev/full", "File Write Error", "Cannot write capture file header"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.value_or("cancelled"));
+    ConsolePeer peer;
+    SessionRig rig;
+    rig.control->put_clientCapture(1);
+    rig.Connect(peer);
+    CMenuBar& bar = *rig.control->menuBar();
+    rig.host.chosenFile = c.file;
+    Click(bar, BarButton::kRecord);
+    ASSERT_EQ(rig.host.fileDialogs.size(), 1u);
+    EXPECT_EQ(rig.host.fileDialogs[0].title, "Capture File");
+    EXPECT_TRUE(rig.host.fileDialogs[0].save);
+    const std::vector<FakeHost::Box> boxes = rig.host.Boxes();
+    ASSERT_EQ(boxes.size(), c.caption ? 1u : 0u);
+    if (c.caption) {
+      EXPECT_EQ(boxes[0].caption, c.caption);
+      EXPECT_EQ(boxes[0].text, c.text);
+    }
+    const bool recording = c.file && !c.caption;
+    EXPECT_EQ(bar.IsRecording(), recording);
+    // A capture starts with a whole screen; a cancelled or failed one sends nothing.
+    ASSERT_EQ(WaitUntil([&] { return Refreshes(peer) == 1; }, recording ? 5000 : 100), recording);
+    if (!recording) continue;
+    for (int chunk = 1; chunk <= 3; ++chunk) {
+      rig.clock.Advance(250);
+      peer.Send(AlignedBits(std::string(static_cast<size_t>(chunk), '0')));
+      ASSERT_TRUE(WaitUntil([&] { return rig.control->CapturedRecords() == uint64_t(chunk); }));
+    }
+    Click(bar, BarButton::kRecord);
+    EXPECT_FALSE(rig.control->Capturing());
+    CaptureReader reader;
+    int error = 0;
+    std::string why;
+    ASSERT_TRUE(reader.Open(*c.file, &error, &why)) << why;
+    // The empty serverName: an empty description. The total is written when recording stops.
+    EXPECT_EQ(reader.header().description, "");
+    EXPECT_EQ(reader.header().totalSize, reader.size());
+    uint8_t data[kMaxRecordData];
+    RecordHeader record;
+    uint32_t lastStamp = 0;
+    for (int chunk = 1; chunk <= 3; ++chunk) {
+      ASSERT_EQ(reader.Read(&record, data, &why), CaptureReader::Next::kRecord);
+      EXPECT_EQ(Bytes(data, data + record.length), AlignedBits(std::string(chunk, '0')));
+      EXPECT_GT(record.stamp, lastStamp);
+      lastStamp = record.stamp;
+    }
+    EXPECT_EQ(reader.Read(&record, data, &why), CaptureReader::Next::kEnd);
   }
-  const bool recording = c.file && !c.caption;
-  EXPECT_EQ(bar.IsRecording(), recording);
-  // A capture starts with a whole screen; a cancelled or failed one sends nothing.
-  ASSERT_EQ(WaitUntil([&] { return Refreshes(peer) == 1; }, recording ? 5000 : 100), recording);
-  if (!recording) return;
-
-  for (int chunk = 1; chunk <= 3; ++chunk) {
-    rig.clock.Advance(250);
-    peer.Send(AlignedBits(std::string(static_cast<size_t>(chunk), '0')));
-    ASSERT_TRUE(WaitUntil([&] { return rig.control->CapturedRecords() == uint64_t(chunk); }));
-  }
-  Click(bar, BarButton::kRecord);
-  EXPECT_FALSE(rig.control->Capturing());
-  CaptureReader reader;
-  int error = 0;
-  std::string why;
-  ASSERT_TRUE(reader.Open(*rig.host.chosenFile, &error, &why)) << why;
-  // The empty serverName: an empty description. The total is written when recording stops.
-  EXPECT_EQ(reader.header().description, "");
-  EXPECT_EQ(reader.header().totalSize, reader.size());
-  uint8_t data[kMaxRecordData];
-  RecordHeader record;
-  uint32_t lastStamp = 0;
-  for (int chunk = 1; chunk <= 3; ++chunk) {
-    ASSERT_EQ(reader.Read(&record, data, &why), CaptureReader::Next::kRecord);
-    EXPECT_EQ(Bytes(data, data + record.length), AlignedBits(std::string(chunk, '0')));
-    EXPECT_GT(record.stamp, lastStamp);
-    lastStamp = record.stamp;
-  }
-  EXPECT_EQ(reader.Read(&record, data, &why), CaptureReader::Next::kEnd);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, RecordButton,
-    ::testing::Values(CaptureCase{"Recorded", "DIR/c.kro", nullptr, nullptr},
-                      CaptureCase{"Cancelled", std::nullopt, nullptr, nullptr},
-                      CaptureCase{"NoFolder", "/nonexistent/c.kro", "File Save Error",
-                                  "No such file or directory"},
-                      CaptureCase{"HeaderNotWritten", "/dev/full", "File Write Error",
-                                  "Cannot write capture file header"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReplayMenu, AReplayedFileShowsItsTimeAndLeavesTheLiveKeysAlone) {
   // A key change, then 20 s later a text: the replay must not re-key the live connection.
@@ -160,85 +153,80 @@ TEST(ReplayMenu, AReplayedFileShowsItsTimeAndLeavesTheLiveKeysAlone) {
   ASSERT_TRUE(WaitUntil([&] { return !peer.Received().empty() && peer.Received().back() == 'k'; }));
 }
 
-struct BufferCase {
-  const char* name;
-  BufferType type;
-  bool enciphered;
-  size_t cutAt;         // bytes of the reply sent; SIZE_MAX: all
-  bool refused;         // nobody listens
-  uint16_t scrPort;     // 0: the default port
-  const char* caption;  // the "not available" box, or none
-  const char* text;
-  bool big = false;  // 3 MiB of records
-};
+// The BOOT and FAULT buffers from a buffer server of the test's: fetched from the port asked for,
+// deciphered, stored (a FAULT buffer cut at its limit) and replayed, or refused with a box.
+TEST(Buffers, AreFetchedDecipheredStoredAndReplayed) {
+  const struct {
+    const char* name;
+    BufferType type;
+    bool enciphered;
+    size_t cutAt;         // bytes of the reply sent; SIZE_MAX: all
+    bool refused;         // nobody listens
+    uint16_t scrPort;     // 0: the default port
+    const char* caption;  // the "not available" box, or none
+    const char* text;
+    bool big = false;  // 3 MiB of records
+  } cases[] = {
+      {"BootInClear", BufferType::kBoot, false, SIZE_MAX, false, 0, nullptr, nullptr},
+      {"FaultEnciphered", BufferType::kFault, true, SIZE_MAX, false, 4321, nullptr, nullptr},
+      {"FaultCutAt2MiB", BufferType::kFault, false, SIZE_MAX, false, 0, nullptr, nullptr, true},
+      {"BootRefused", BufferType::kBoot, false, SIZE_MAX, true, 0, "Retrieve BOOT data",
+       "BOOT Data not available"},
+      {"FaultCutInItsHeader", BufferType::kFault, false, 200, false, 0, "Retrieve Fault data",
+       "Fault Data not available"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    vmtest::TempDir dir;
+    CaptureBuilder reply;
+    reply.Add(1000, testing::PictureStream(64, 48, 0x321));
+    // Records past 2 MiB, which a FAULT buffer may not hold.
+    for (int i = 0; c.big && i < 765; ++i) reply.Add(1500, Bytes(4096, static_cast<uint8_t>(i)));
+    if (c.enciphered) reply.Key(vmtest::RandomBytes(16, 5));
+    CaptureBuilder plain = reply;
+    plain.encipher = false;
+    testing::BufferPeer server(reply.Build(), c.cutAt);
+    ConsolePeer peer;
+    SessionRig rig;
+    rig.control->put_scrPort(c.scrPort);
+    std::vector<uint16_t> ports;
+    // A port that was just let go: nobody listens there.
+    const uint16_t closed = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
+    rig.control->put_screenCapture(1);
+    rig.control->put_port(peer.port());
+    // Through the seam: the port asked for is recorded, the test's server answers.
+    ASSERT_EQ(rig.Create({},
+                         [&](SessionEnvironment& env) {
+                           env.tempFolder = dir.path();
+                           env.bufferConnector = [&](const std::string& address, uint16_t port) {
+                             ports.push_back(port);
+                             EXPECT_EQ(address, "127.0.0.1");
+                             return ConnectBufferLink(address, c.refused ? closed : server.port());
+                           };
+                         }),
+              0);
+    ASSERT_TRUE(rig.WaitConnected());
 
-class Buffers : public ::testing::TestWithParam<BufferCase> {};
-
-TEST_P(Buffers, AreFetchedDecipheredStoredAndReplayed) {
-  const BufferCase& c = GetParam();
-  vmtest::TempDir dir;
-  CaptureBuilder reply;
-  reply.Add(1000, testing::PictureStream(64, 48, 0x321));
-  // Records past 2 MiB, which a FAULT buffer may not hold.
-  for (int i = 0; c.big && i < 765; ++i) reply.Add(1500, Bytes(4096, static_cast<uint8_t>(i)));
-  if (c.enciphered) reply.Key(vmtest::RandomBytes(16, 5));
-  CaptureBuilder plain = reply;
-  plain.encipher = false;
-  testing::BufferPeer server(reply.Build(), c.cutAt);
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.control->put_scrPort(c.scrPort);
-  std::vector<uint16_t> ports;
-  // A port that was just let go: nobody listens there.
-  const uint16_t closed = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
-  rig.control->put_screenCapture(1);
-  rig.control->put_port(peer.port());
-  // Through the seam: the port asked for is recorded, the test's server answers.
-  ASSERT_EQ(rig.Create({},
-                       [&](SessionEnvironment& env) {
-                         env.tempFolder = dir.path();
-                         env.bufferConnector = [&](const std::string& address, uint16_t port) {
-                           ports.push_back(port);
-                           EXPECT_EQ(address, "127.0.0.1");
-                           return ConnectBufferLink(address, c.refused ? closed : server.port());
-                         };
-                       }),
-            0);
-  ASSERT_TRUE(rig.WaitConnected());
-
-  const bool replayed = rig.control->ReplayBuffer(c.type);
-  EXPECT_EQ(ports, std::vector<uint16_t>{c.scrPort ? c.scrPort : uint16_t{17990}});
-  EXPECT_EQ(replayed, c.caption == nullptr);
-  const std::vector<FakeHost::Box> boxes = rig.host.Boxes();
-  ASSERT_EQ(boxes.size(), c.caption ? 1u : 0u);
-  if (!replayed) {
-    EXPECT_EQ(boxes[0].caption, c.caption);
-    EXPECT_EQ(boxes[0].text, c.text);
-    EXPECT_FALSE(rig.control->Replaying());
-    return;
+    const bool replayed = rig.control->ReplayBuffer(c.type);
+    EXPECT_EQ(ports, std::vector<uint16_t>{c.scrPort ? c.scrPort : uint16_t{17990}});
+    EXPECT_EQ(replayed, c.caption == nullptr);
+    const std::vector<FakeHost::Box> boxes = rig.host.Boxes();
+    ASSERT_EQ(boxes.size(), c.caption ? 1u : 0u);
+    if (!replayed) {
+      EXPECT_EQ(boxes[0].caption, c.caption);
+      EXPECT_EQ(boxes[0].text, c.text);
+      EXPECT_FALSE(rig.control->Replaying());
+      continue;
+    }
+    // Stored in the temporary folder under the buffer's prefix, deciphered.
+    const std::string& stored = rig.control->bufferFile();
+    EXPECT_EQ(stored.rfind(dir / (c.type == BufferType::kBoot ? "bot" : "flt"), 0), 0u) << stored;
+    Bytes expected = plain.Build();
+    if (c.big) expected.resize(kFaultBufferLimit);
+    EXPECT_TRUE(vmtest::ReadFile(stored) == expected);
+    EXPECT_TRUE(rig.control->Replaying());
   }
-  // Stored in the temporary folder under the buffer's prefix, deciphered.
-  const std::string& stored = rig.control->bufferFile();
-  EXPECT_EQ(stored.rfind(dir / (c.type == BufferType::kBoot ? "bot" : "flt"), 0), 0u) << stored;
-  Bytes expected = plain.Build();
-  if (c.big) expected.resize(kFaultBufferLimit);
-  EXPECT_TRUE(vmtest::ReadFile(stored) == expected);
-  EXPECT_TRUE(rig.control->Replaying());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, Buffers,
-    ::testing::Values(BufferCase{"BootInClear", BufferType::kBoot, false, SIZE_MAX, false, 0,
-                                 nullptr, nullptr},
-                      BufferCase{"FaultEnciphered", BufferType::kFault, true, SIZE_MAX, false, 4321,
-                                 nullptr, nullptr},
-                      BufferCase{"FaultCutAt2MiB", BufferType::kFault, false, SIZE_MAX, false, 0,
-                                 nullptr, nullptr, true},
-                      BufferCase{"BootRefused", BufferType::kBoot, false, SIZE_MAX, true, 0,
-                                 "Retrieve BOOT data", "BOOT Data not available"},
-                      BufferCase{"FaultCutInItsHeader", BufferType::kFault, false, 200, false, 0,
-                                 "Retrieve Fault data", "Fault Data not available"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // The remote screen's part of the frame.
 Surface Picture(CRemCons& control) {

@@ -44,8 +44,7 @@ inline std::vector<std::string> Decoded(const Bytes& bytes) {
   return rig.events.Log();
 }
 
-// Polls pred every 2 ms until it holds or timeoutMs passed (the link's own waits, which turn no
-// event loop).
+// Polls pred every 2 ms until it holds or timeoutMs passed (no event loop turned).
 inline bool PollUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!pred()) {
@@ -60,8 +59,7 @@ inline bool Contains(const Bytes& haystack, const Bytes& needle) {
          haystack.end();
 }
 
-// The leader's console as its server sees it: writes to the management processor, key releases,
-// its input switch and second status text.
+// The leader's console as its server sees it.
 class FakeOwner : public MUOwner {
  public:
   int Write(const uint8_t* data, size_t size) override {
@@ -69,7 +67,7 @@ class FakeOwner : public MUOwner {
     written_.insert(written_.end(), data, data + size);
     return static_cast<int>(size);
   }
-  void ReleaseAllKeys() override { ++releases; }
+  void ReleaseAllKeys() override {}
   void SetInputEnabled(bool enabled) override { inputEnabled = enabled; }
   void SetStatusText2(std::string_view text) override {
     std::lock_guard lock(mutex_);
@@ -86,7 +84,6 @@ class FakeOwner : public MUOwner {
   bool WaitWritten(const Bytes& bytes) {
     return PollUntil([&] { return Contains(Written(), bytes); });
   }
-  std::atomic<int> releases{0};
   std::atomic<bool> inputEnabled{true};
 
  private:
@@ -99,10 +96,8 @@ class FakeOwner : public MUOwner {
 class TestJoiner {
  public:
   explicit TestJoiner(uint16_t port, int receiveBuffer = 0) : socket_(TcpSocket::Create()) {
-    if (receiveBuffer > 0) {
-      setsockopt(socket_->Descriptor(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
-                 sizeof receiveBuffer);
-    }
+    if (receiveBuffer > 0)
+      setsockopt(socket_->Descriptor(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(int));
     EXPECT_TRUE(socket_->Connect("127.0.0.1", port));
     socket_->SetReceiveTimeout(5000);
   }
@@ -141,12 +136,7 @@ class TestJoiner {
   }
   // Everything received so far (deciphered), waiting until pred holds on it or timeoutMs passes.
   Bytes ReceiveUntil(const std::function<bool(const Bytes&)>& pred, int timeoutMs = 5000) {
-    PollUntil(
-        [&] {
-          Pump();
-          return pred(received_) || closed_;
-        },
-        timeoutMs);
+    PollUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
     return received_;
   }
   Bytes ReceiveAtLeast(size_t n) {
@@ -158,7 +148,6 @@ class TestJoiner {
     return closed_;
   }
   const Bytes& received() const { return received_; }
-  TcpSocket& socket() { return *socket_; }
 
  private:
   void Pump() {
@@ -168,8 +157,8 @@ class TestJoiner {
       // Nothing there yet (EAGAIN, which the socket layer reports as a time-out).
       if (got < 0 && (LastSocketError() == kWsaEwouldblock || LastSocketError() == kWsaEtimedout))
         return;
-      if (got <= 0) closed_ = true;
-      if (got <= 0) return;
+      closed_ = got <= 0;
+      if (closed_) return;
       if (receive_) receive_->Apply(buffer, static_cast<size_t>(got));
       received_.insert(received_.end(), buffer, buffer + got);
     }

@@ -20,8 +20,6 @@ using testing::WaitUntil;
 
 const Bytes kRefresh = {0x1B, 0x5B, 0x7E};
 const Bytes kHidReport = {0xFF, 0xD6, 0, 0, 0x04, 0xFF, 0xCB, 0, 0, 0};  // FF CB inside: no request
-const Bytes kSessionFull = {0xFF, 0xCD};
-const Bytes kNotAccepting = {0xFF, 0xCE};
 
 bool Has(const std::vector<std::string>& log, const std::string& entry) {
   return std::find(log.begin(), log.end(), entry) != log.end();
@@ -31,15 +29,11 @@ struct LeaderRig {
   explicit LeaderRig(uint32_t sendTimeoutMs = 2000) {
     testing::SeedPool(pool, 1);
     host.answer = [this](const testing::FakeHost::Box& box) {
-      return box.caption == "New User"  ? newUser.load()
-             : box.caption == "Request" ? request.load()
-                                        : kIdOk;
+      return box.caption == "New User" ? newUser.load() : box.caption == "Request" ? kIdYes : kIdOk;
     };
-    MUServerOptions options;
-    options.bindAddress = "127.0.0.1";
-    options.port = 0;
-    options.sendTimeoutMs = sendTimeoutMs;
-    server = std::make_unique<MUServer>(owner, host, pool, options);
+    server = std::make_unique<MUServer>(
+        owner, host, pool,
+        MUServerOptions{.bindAddress = "127.0.0.1", .port = 0, .sendTimeoutMs = sendTimeoutMs});
   }
   ~LeaderRig() { server->Stop(); }
 
@@ -60,11 +54,14 @@ struct LeaderRig {
     }
     return joiner;
   }
+  bool Closed(TestJoiner& joiner, const std::string& status) {
+    return joiner.WaitClosed() && Has(Decoded(joiner.received()), "status:" + status);
+  }
 
   RandomPool pool;
   testing::FakeOwner owner;
   testing::FakeHost host;
-  std::atomic<int> newUser{kIdAccept}, request{kIdYes};
+  std::atomic<int> newUser{kIdAccept};
   std::string hosts[3];
   std::unique_ptr<MUServer> server;
 };
@@ -73,8 +70,7 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   LeaderRig rig;
   ASSERT_TRUE(rig.server->Listening());
   auto a = rig.Join(0, "alice", false);
-  // Pending: nothing relayed, its packets dropped, its control request ignored (once that is, the
-  // refresh before it has been dropped).
+  // Pending: nothing relayed, its packets dropped, its control request ignored.
   rig.server->Relay(reinterpret_cast<const uint8_t*>("early"), 5);
   {
     testing::TraceCapture trace;
@@ -90,8 +86,7 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   EXPECT_EQ(std::search(joined.begin(), joined.end(), kRefresh.begin(), kRefresh.end()),
             std::find_end(joined.begin(), joined.end(), kRefresh.begin(), kRefresh.end()));
   const std::string host = rig.hosts[0];
-  const Bytes notices = rig.owner.Written();
-  EXPECT_NE(std::string(notices.begin(), notices.end())
+  EXPECT_NE(std::string(joined.begin(), joined.end())
                 .find("User \"alice\" (" + host + ") joined the multi-user session."),
             std::string::npos);
 
@@ -108,7 +103,7 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   const Bytes written = rig.owner.Written();
   EXPECT_EQ(Bytes(written.begin() + static_cast<std::ptrdiff_t>(before), written.end()), kRefresh);
 
-  // Asked for and granted: "1", the leader's own input off, its report passed on whole.
+  // Asked for and granted: the leader's own input off, its report passed on whole.
   a->Send({0xFF, 0xCB});
   ASSERT_TRUE(WaitUntil([&] { return rig.server->Controller() != nullptr; }));
   EXPECT_FALSE(rig.owner.inputEnabled);
@@ -136,48 +131,23 @@ TEST(MUServer, AdmitsRelaysAndGatesInputByControl) {
   rig.server->ShowClientList();
   ASSERT_NE(rig.host.clientList.load(), nullptr);
   rig.host.clientList.load()->DisconnectRow(0);
-  ASSERT_TRUE(a->WaitClosed());
-  EXPECT_TRUE(
-      Has(Decoded(a->received()), "status:The session leader has terminated your connection."));
+  EXPECT_TRUE(rig.Closed(*a, "The session leader has terminated your connection."));
   ASSERT_TRUE(WaitUntil([&] { return rig.server->SlotClient(0) == nullptr; }));
   EXPECT_EQ(rig.owner.Status2(), "User \"alice\" (" + host + ") disconnected");
 }
 
-TEST(MUServer, RefusesWhenFullNotAcceptingOrDenied) {
+// Denied, full, not accepting, hostile: each link ends at the leader, which goes on serving.
+TEST(MUServer, RefusesDeniedFullAndHostileJoinersAndGoesOnServing) {
   LeaderRig rig;
   rig.newUser = kIdDeny;
   auto denied = rig.Join(0, "mallory", false);
   rig.server->OnJoinAnswer("0mallory");
-  ASSERT_TRUE(denied->WaitClosed());
-  EXPECT_TRUE(Has(Decoded(denied->received()),
-                  "status:The session leader has terminated your connection."));
+  EXPECT_TRUE(rig.Closed(*denied, "The session leader has terminated your connection."));
   ASSERT_TRUE(WaitUntil([&] { return rig.server->SlotClient(0) == nullptr; }));
   // Denied: the status text says so, the management processor hears of no join and no departure.
   EXPECT_EQ(rig.owner.Status2(), "User \"\" (" + rig.hosts[0] + ") disconnected");
   EXPECT_FALSE(Contains(rig.owner.Written(), {0xFF, 0xCF}));
 
-  // Three pending joiners fill the slots; a fourth gets FF CD, and with the lock FF CE.
-  std::vector<std::unique_ptr<TestJoiner>> joiners;
-  for (int i = 0; i < 3; ++i) joiners.push_back(rig.Join(i, "u" + std::to_string(i), false));
-  for (bool accepting : {true, false}) {
-    rig.server->SetAccepting(accepting);
-    TestJoiner extra(rig.server->port());
-    ASSERT_TRUE(extra.WaitClosed());
-    EXPECT_EQ(extra.received(), accepting ? kSessionFull : kNotAccepting);
-  }
-  // Closing the session tells every listed joiner, and empties the list.
-  rig.server->SetAccepting(true);
-  rig.server->CloseSession();
-  for (auto& joiner : joiners) {
-    ASSERT_TRUE(joiner->WaitClosed());
-    EXPECT_TRUE(Has(Decoded(joiner->received()),
-                    "status:The session leader has closed the multi-user session."));
-  }
-}
-
-// Links that must end at the leader, which goes on serving.
-TEST(MUServer, HostileJoinersEndOnlyTheirOwnLink) {
-  LeaderRig rig;
   RandomPool pool;
   testing::SeedPool(pool, 9);
   CDHAgreement dh(pool);
@@ -188,7 +158,7 @@ TEST(MUServer, HostileJoinersEndOnlyTheirOwnLink) {
   dh.GetPrime(&group[3]);
   dh.GetGenerator(&group[67]);
   dh.GetPublicValue(&group[131]);
-  auto with = [&](size_t at, std::vector<uint8_t> value) {
+  auto with = [&](size_t at, Bytes value) {
     Bytes b = group;
     std::copy(value.begin(), value.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
     return b;
@@ -196,10 +166,7 @@ TEST(MUServer, HostileJoinersEndOnlyTheirOwnLink) {
   Bytes one(64, 0), pMinus1(group.begin() + 3, group.begin() + 67);
   one[63] = 1;
   pMinus1[63] ^= 1;
-  struct Case {
-    const char* name;
-    Bytes bytes;
-  } cases[] = {
+  const std::pair<const char*, Bytes> cases[] = {
       {"n = 0", {0xFF, 0xC8, 0}},
       {"n = 129", {0xFF, 0xC8, 129}},
       {"even prime", with(66, {static_cast<uint8_t>(group[66] & 0xFE)})},
@@ -207,25 +174,35 @@ TEST(MUServer, HostileJoinersEndOnlyTheirOwnLink) {
       {"public value p - 1", with(131, pMinus1)},
       {"login before ADH", {0xFF, 0xCA, 'x', 0}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
     TestJoiner hostile(rig.server->port());
-    hostile.SendPlain(c.bytes);
+    hostile.SendPlain(bytes);
     EXPECT_TRUE(hostile.WaitClosed());
   }
   // Truncated values, then gone; a login that never ends.
-  {
-    TestJoiner truncated(rig.server->port());
-    truncated.SendPlain(Bytes(group.begin(), group.begin() + 100));
-  }
+  TestJoiner(rig.server->port()).SendPlain(Bytes(group.begin(), group.begin() + 100));
   TestJoiner endless(rig.server->port());
   ASSERT_TRUE(endless.Join(rig.pool, std::string(1100, 'x')));
   EXPECT_TRUE(endless.WaitClosed());
   ASSERT_TRUE(WaitUntil([&] {
     return !rig.server->SlotClient(0) && !rig.server->SlotClient(1) && !rig.server->SlotClient(2);
   }));
-  // Still serving.
-  rig.Join(0, "carol");
+
+  // Three pending joiners fill the slots; a fourth gets FF CD, and with the lock FF CE.
+  rig.newUser = kIdAccept;
+  std::vector<std::unique_ptr<TestJoiner>> joiners;
+  for (int i = 0; i < 3; ++i) joiners.push_back(rig.Join(i, "u" + std::to_string(i), i == 0));
+  for (bool accepting : {true, false}) {
+    rig.server->SetAccepting(accepting);
+    TestJoiner extra(rig.server->port());
+    ASSERT_TRUE(extra.WaitClosed());
+    EXPECT_EQ(extra.received(), (Bytes{0xFF, static_cast<uint8_t>(accepting ? 0xCD : 0xCE)}));
+  }
+  // Closing the session tells every listed joiner.
+  rig.server->CloseSession();
+  for (auto& joiner : joiners)
+    EXPECT_TRUE(rig.Closed(*joiner, "The session leader has closed the multi-user session."));
 }
 
 TEST(MUServer, AJoinerThatStopsReadingIsDroppedAndTheOthersGoOn) {

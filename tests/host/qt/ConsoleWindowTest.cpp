@@ -51,53 +51,38 @@ class ConsoleWindowRun : public ::testing::Test {
 
 TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
   app::ConsoleWindow& window = console->window();
-
-  enum Step { kWaitPicture, kWaitTitle, kWaitText, kReadText, kDone };
-  Step step = kWaitPicture;
-  QSize sizeSeen;
-  QString titleSeen, textSeen;
-  bool openWhileTextShown = false;
+  // What the window showed at each step: its size, its title, the text, and whether it was open
+  // while the text was shown after the session had ended.
+  std::vector<QString> seen;
   QObject context;
   Every10Ms(&context, [&] {
-    switch (step) {
-      case kWaitPicture:
+    switch (seen.size()) {
+      case 0:
         if (window.console().size() != QSize(1024, 768)) return false;
-        sizeSeen = window.console().size();
+        seen.push_back("1024x768");
         server.SendText(2, "Ready");
-        step = kWaitTitle;
         return false;
-      case kWaitTitle:
+      case 1:
         if (!window.windowTitle().contains("Ready")) return false;
-        titleSeen = window.windowTitle();
+        seen.push_back(window.windowTitle());
         // The server ends the session with a reason for the user.
         server.SendText(6, "Session taken over by another user");
-        step = kWaitText;
         return false;
-      case kWaitText:
+      case 2:
         if (!window.dialogText()) return false;
-        textSeen = window.dialogText()->text();
-        step = kReadText;
+        seen.push_back(window.dialogText()->text());
         return false;
-      case kReadText:
+      default:
         // The session has ended; the window waits for the user to read the text.
         if (console->control().ConsoleThreadRunning()) return false;
-        openWhileTextShown = window.isVisible();
+        seen.push_back(window.isVisible() ? "open" : "closed");
         window.dialogText()->close();
-        step = kDone;
-        return true;
-      case kDone:
         return true;
     }
-    return true;
   });
-
-  const ExitStatus status = console->Run(&error);
-  EXPECT_EQ(status, ExitStatus::kOk) << error;
-  EXPECT_EQ(step, kDone);
-  EXPECT_EQ(sizeSeen, QSize(1024, 768));
-  EXPECT_EQ(titleSeen, "1024x768 | Ready");
-  EXPECT_EQ(textSeen, "Session taken over by another user");
-  EXPECT_TRUE(openWhileTextShown);
+  EXPECT_EQ(console->Run(&error), ExitStatus::kOk) << error;
+  EXPECT_EQ(seen, (std::vector<QString>{"1024x768", "1024x768 | Ready",
+                                        "Session taken over by another user", "open"}));
   EXPECT_FALSE(window.isVisible());
   const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
   ASSERT_GE(names.size(), 4u);

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<XServer> server;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   if (REMCONS_TEST_X_SERVER != 0 && !GTEST_FLAG_GET(list_tests)) {
-    std::string error;
+    std::string& error = remcons::testing::XServerMissing();
     server = REMCONS_TEST_X_SERVER == 1
                  ? XServer::StartXvfb(1280, 1024, &error)
                  : XServer::StartXorgDummy({"1280x1024", "1024x768", "800x600", "640x480"}, &error);
@@ -30,9 +30,7 @@ int main(int argc, char** argv) {
       server->WarpPointer(4, 760);
       qputenv("DISPLAY", QByteArray::fromStdString(server->display()));
       qputenv("QT_QPA_PLATFORM", "xcb");
-      remcons::testing::SetTestDisplay(server->display());
-    } else {
-      remcons::testing::SetXServerMissing(error);
+      remcons::testing::TestDisplay() = server->display();
     }
   }
   qunsetenv("WAYLAND_DISPLAY");

@@ -1,12 +1,16 @@
 // What the desktop console's tests share: bounded waits that keep Qt's event loop turning, mouse
-// and key events as the window system delivers them, and a RemConsWidget connected to an
-// in-process simulator.
+// and key events as the window system delivers them, message boxes answered from the event loop,
+// and a RemConsWidget connected to an in-process simulator.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -16,29 +20,26 @@
 #include "host/qt/DesktopHost.h"
 #include "host/qt/HeadlessUtil.h"
 #include "host/qt/ModeEvents.h"
+#include "host/qt/QtImage.h"
 #include "host/qt/RemConsWidget.h"
 #include "host/qt/XServer.h"
 #include "sim/ConsoleServer.h"
 
 namespace remcons::testing {
 
-inline void SendMouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button,
-                      Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-  const Qt::MouseButtons held =
-      type == QEvent::MouseButtonRelease || type == QEvent::MouseMove ? Qt::NoButton : button;
-  QMouseEvent event(type, QPointF(p), QPointF(w->mapToGlobal(p)), button, held, modifiers);
+inline void SendMouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button) {
+  const bool held = type != QEvent::MouseButtonRelease && type != QEvent::MouseMove;
+  QMouseEvent event(type, QPointF(p), QPointF(w->mapToGlobal(p)), button,
+                    held ? Qt::MouseButtons(button) : Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(w, &event);
 }
-
-inline void Move(QWidget* w, QPoint p, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-  SendMouse(w, QEvent::MouseMove, p, Qt::NoButton, modifiers);
+inline void Move(QWidget* w, QPoint p) {
+  SendMouse(w, QEvent::MouseMove, p, Qt::NoButton);
 }
-
 inline void Click(QWidget* w, QPoint p, Qt::MouseButton button = Qt::LeftButton) {
   SendMouse(w, QEvent::MouseButtonPress, p, button);
   SendMouse(w, QEvent::MouseButtonRelease, p, button);
 }
-
 // Press, release, double click, release: a double click as the window system reports it.
 inline void DoubleClick(QWidget* w, QPoint p, Qt::MouseButton button = Qt::LeftButton) {
   Click(w, p, button);
@@ -53,7 +54,6 @@ inline void SendKey(QWidget* w, bool press, int keycode, int qtKey, const QStrin
                   static_cast<quint32>(keycode), 0, 0, text);
   QApplication::sendEvent(w, &event);
 }
-
 inline void Tap(QWidget* w, int keycode, int qtKey, const QString& text = {},
                 Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   SendKey(w, true, keycode, qtKey, text, modifiers);
@@ -69,20 +69,15 @@ inline std::vector<std::vector<uint8_t>> PacketBytes(const sim::ConsoleServer& s
                                                      std::initializer_list<std::string> kinds) {
   std::vector<std::vector<uint8_t>> out;
   for (const sim::PacketRecord& r : server.Packets()) {
-    for (const std::string& kind : kinds) {
+    for (const std::string& kind : kinds)
       if (r.kind == kind) out.push_back(r.bytes);
-    }
   }
   return out;
-}
-inline std::vector<std::vector<uint8_t>> PacketBytes(const sim::ConsoleServer& server,
-                                                     const std::string& kind) {
-  return PacketBytes(server, {kind});
 }
 
 // What the next modal box showed, as AnswerNextBox saw it.
 struct BoxAnswer {
-  QString title, text, pressed;
+  QString title, text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   Qt::WindowModality modality = Qt::NonModal;
   bool onTop = false;
@@ -92,16 +87,37 @@ struct BoxAnswer {
 
 // Answers the next modal box from the event loop: records what it shows, calls onShown, and presses
 // the button with the text press.
-void AnswerNextBox(BoxAnswer* seen, const QString& press, std::function<void()> onShown = {});
-
-// Answers the host's message boxes with OK and keeps "CAPTION: TEXT" of each.
-void RecordBoxes(QtHost& host, std::vector<std::string>* boxes);
+inline void AnswerNextBox(BoxAnswer* seen, const QString& press,
+                          std::function<void()> onShown = {}) {
+  auto poll = std::make_shared<std::function<void()>>();
+  *poll = [seen, press, onShown, poll] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return QTimer::singleShot(10, *poll);
+    *seen = BoxAnswer();
+    seen->title = box->windowTitle();
+    seen->text = box->text();
+    seen->icon = box->icon();
+    seen->modality = box->windowModality();
+    seen->onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    for (QAbstractButton* b : box->buttons()) seen->buttons << b->text().remove('&');
+    if (box->defaultButton()) seen->defaultButton = box->defaultButton()->text().remove('&');
+    if (onShown) onShown();
+    for (QAbstractButton* b : box->buttons())
+      if (b->text().remove('&') == press) return b->click();
+  };
+  QTimer::singleShot(10, *poll);
+}
 
 // The console's video modes on a desktop host over a display, with what they told the session
-// and the boxes they showed.
+// and the boxes they showed ("CAPTION: TEXT").
 struct ModeRig {
   explicit ModeRig(LocalDisplay& display) : host(display), modes(host, events) {
-    RecordBoxes(host, &boxes);
+    QtHost::Callbacks callbacks;
+    callbacks.messageBox = [this](const std::string& text, const std::string& caption, uint32_t) {
+      boxes.push_back(caption + ": " + text);
+      return kIdOk;
+    };
+    host.SetCallbacks(callbacks);
   }
   DesktopHost host;
   std::vector<std::string> boxes;
@@ -109,60 +125,129 @@ struct ModeRig {
   VideoModes modes;
 };
 
-// The names of the events in a JSON lines file, in order.
-inline std::vector<std::string> EventNamesIn(const std::string& path) {
-  return EventNames(ReadJsonLines(path));
+// Starts a program with the test's X display, its output in dir's out.txt and err.txt.
+inline pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir) {
+  return StartProgram(argv, {"DISPLAY=" + TestDisplay(), "QT_QPA_PLATFORM=xcb"}, dir / "out.txt",
+                      dir / "err.txt");
 }
 
-// Starts a program with the test's X display, its output in dir's out.txt and err.txt.
-pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir);
+// Where screenshots the tests take stay for a person to look at: REMCONS_SCREENSHOT_DIR, by
+// default /tmp/remcons-screenshots (made when missing).
+inline std::string ScreenshotDir() {
+  const char* dir = std::getenv("REMCONS_SCREENSHOT_DIR");
+  const std::string path = dir && *dir ? dir : "/tmp/remcons-screenshots";
+  QDir().mkpath(QString::fromStdString(path));
+  return path;
+}
 
-// A console widget on its own window against a simulator started for it.
+// The widget's grab() as 32-bit pixels.
+inline Surface Grabbed(QWidget* widget) {
+  return SurfaceFromImage(widget->grab().toImage());
+}
+
+// A console widget on its own window against a simulator started for it: it takes the picture's
+// size as a page would, and its boxes are answered OK and kept.
 class ConsoleRig {
  public:
   struct Box {
     std::string text, caption;
-    uint32_t style;
   };
 
   // Starts the simulator; the widget gets its properties and extra ones; not shown yet.
-  explicit ConsoleRig(const PropertyBag& extra = {},
-                      sim::ConsoleServerOptions options = SimOptions());
-  ~ConsoleRig();
+  explicit ConsoleRig(const PropertyBag& extra = {}) : server_(SimOptions()) {
+    std::string error;
+    if (!server_.Start(&error)) {
+      ADD_FAILURE() << "the simulator did not start: " << error;
+      return;
+    }
+    PropertyBag params = SimParams(server_.Port());
+    params.insert(params.end(), extra.begin(), extra.end());
+    for (const auto& [name, value] : params)
+      EXPECT_EQ(widget_->control().PutByName(name, value), S_OK) << name << "=" << value;
+    // No local drives: the drive menu lists its three fixed entries only.
+    std::filesystem::create_directories(roots_ / "sys/class/block");
+    std::filesystem::create_directories(roots_ / "dev");
+    widget_->SetMediaRoots(MediaRoots{roots_ / "sys", roots_ / "dev"});
+    widget_->SetMessageBoxPolicy(
+        [this](const std::string& text, const std::string& caption, uint32_t) {
+          boxes_.push_back({text, caption});
+          return std::optional<int>(kIdOk);
+        });
+    widget_->SetHoverTimeMs(30);
+    QObject::connect(widget_.get(), &RemConsWidget::OnResize, widget_.get(), [this](int, int) {
+      ++resizes_;
+      widget_->resize(widget_->PictureSize());
+    });
+    QObject::connect(widget_.get(), &RemConsWidget::OnShutdown, widget_.get(),
+                     [this] { ++shutdowns_; });
+    started_ = true;
+  }
+  ~ConsoleRig() {
+    widget_.reset();
+    server_.Stop();
+  }
 
-  bool started() const { return started_; }
   // Shows the widget, makes its window active and focused, and waits for the first picture.
-  bool Show();
-  // Waits until the widget shows exactly the simulator's screen (and the widget's own grab()
-  // does too).
-  bool ShowsServerScreen(int ms = 10000);
+  bool Show() {
+    if (!started_) return false;
+    widget_->resize(widget_->PictureSize());
+    widget_->show();
+    widget_->activateWindow();
+    QApplication::setActiveWindow(widget_.get());
+    widget_->setFocus(Qt::ActiveWindowFocusReason);
+    return WaitUntil([&] { return widget_->SessionCreated() && resizes_ > 0; }) &&
+           WaitUntil([&] { return widget_->hasFocus(); }, 5000);
+  }
   // The widget follows the server's mode (as a page would) and has painted everything pending.
-  bool Settle(int ms = 5000);
+  bool Settle(int ms = 5000) {
+    return WaitUntil(
+        [&] {
+          const QSize want = widget_->PictureSize();
+          return widget_->size() == want && widget_->FlushPaint() &&
+                 widget_->pixels().width() == want.width() &&
+                 widget_->pixels().height() == want.height();
+        },
+        ms);
+  }
+  // Waits until the widget shows exactly the simulator's screen (and its own grab() does too).
+  bool ShowsServerScreen(int ms = 10000) {
+    // The server's screen is read afresh each time: it moves on while the console catches up.
+    auto same = [&](const Surface& s, const std::vector<uint32_t>& screen, int width, int height) {
+      if (s.width() != width || s.height() != height) return false;
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+          if (!SameColor(s.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
+      }
+      return true;
+    };
+    return WaitUntil(
+        [&] {
+          if (!server_.WaitUntilSent(0) || !Settle(0) || !widget_->FlushPaint()) return false;
+          int width = 0, height = 0;
+          const std::vector<uint32_t> screen = server_.ScreenPixels(&width, &height);
+          return same(widget_->pixels(), screen, width, height) &&
+                 same(Grabbed(widget_.get()), screen, width, height);
+        },
+        ms);
+  }
 
   RemConsWidget* widget() { return widget_.get(); }
   CRemCons& control() { return widget_->control(); }
   CMenuBar* bar() { return widget_->control().menuBar(); }
-  sim::ConsoleServer& server() { return *server_; }
+  sim::ConsoleServer& server() { return server_; }
   std::vector<Box> boxes() const { return boxes_; }
   int resizes() const { return resizes_; }
   int shutdowns() const { return shutdowns_; }
   int width() const { return widget_->width(); }
 
  private:
-  std::unique_ptr<sim::ConsoleServer> server_;
+  sim::ConsoleServer server_;
   ScratchDir roots_;
-  std::unique_ptr<RemConsWidget> widget_;
+  std::unique_ptr<RemConsWidget> widget_ = std::make_unique<RemConsWidget>();
   std::vector<Box> boxes_;
   int resizes_ = 0;
   int shutdowns_ = 0;
   bool started_ = false;
 };
-
-// Where screenshots the tests take stay for a person to look at: REMCONS_SCREENSHOT_DIR, by
-// default /tmp/remcons-screenshots (made when missing).
-std::string ScreenshotDir();
-
-// The widget's grab() as 32-bit pixels.
-Surface Grabbed(QWidget* widget);
 
 }  // namespace remcons::testing

@@ -17,17 +17,16 @@
 #include <QJsonObject>
 #include <QThread>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/Hex.h"
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
 
@@ -55,13 +54,12 @@ inline std::string ReadText(const std::string& path) {
 // -1 when it still runs.
 inline int WaitChild(pid_t pid, int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  int status = 0;
-  for (;;) {
+  for (int status = 0;;) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) {
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-      return -1;
+      return WIFEXITED(status)     ? WEXITSTATUS(status)
+             : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                   : -1;
     }
     if (r < 0 || std::chrono::steady_clock::now() > end) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -72,10 +70,7 @@ inline int WaitChild(pid_t pid, int ms) {
 inline void StopChild(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
-  if (WaitChild(pid, 5000) == -1) {
-    kill(pid, SIGKILL);
-    WaitChild(pid, 5000);
-  }
+  if (WaitChild(pid, 5000) == -1) kill(pid, SIGKILL), WaitChild(pid, 5000);
 }
 
 // Starts a program in a session of its own, with changes to its environment ("NAME=VALUE" sets,
@@ -105,8 +100,7 @@ inline pid_t StartProgram(const std::vector<std::string>& argv, const std::vecto
     if (!terminal) setsid();
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
+    dup2(open("/dev/null", O_RDONLY), 0);
     dup2(o, 1);
     dup2(e, 2);
     execve(args[0], args.data(), envp.data());
@@ -126,9 +120,9 @@ inline int WaitProgram(pid_t pid, int timeoutMs) {
 
 inline sim::ConsoleKeys SimKeys() {
   sim::ConsoleKeys keys;
-  for (int i = 0; i < 16; ++i) {
-    keys.decryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(0x21 + 9 * i);
-    keys.encryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(0xE1 - 5 * i);
+  for (size_t i = 0; i < 16; ++i) {
+    keys.decryptKey[i] = static_cast<uint8_t>(0x21 + 9 * i);
+    keys.encryptKey[i] = static_cast<uint8_t>(0xE1 - 5 * i);
   }
   return keys;
 }
@@ -143,24 +137,14 @@ inline sim::ConsoleServerOptions SimOptions() {
   return options;
 }
 
-inline std::string HexKey(const std::array<uint8_t, 16>& key) {
-  std::string out;
-  char two[3];
-  for (uint8_t b : key) {
-    std::snprintf(two, sizeof two, "%02X", b);
-    out += two;
-  }
-  return out;
-}
-
 // The properties of an enciphered console for the simulator on port.
 inline PropertyBag SimParams(uint16_t port) {
   return {{"target", "127.0.0.1"},
           {"port", std::to_string(port)},
           {"encryption", "1"},
           {"keyIndex", "0x00C0FFEE"},
-          {"decryptKey", HexKey(SimKeys().decryptKey)},
-          {"encryptKey", HexKey(SimKeys().encryptKey)},
+          {"decryptKey", HexBytes(SimKeys().decryptKey.data(), 16)},
+          {"encryptKey", HexBytes(SimKeys().encryptKey.data(), 16)},
           {"login", "dGVzdDp0ZXN0"},
           {"fullScreen", "0"}};
 }
@@ -193,23 +177,23 @@ inline std::optional<RgbImage> ReadPng(const std::string& path) {
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
   image.format = PNG_FORMAT_RGB;
-  RgbImage out;
-  out.width = static_cast<int>(image.width);
-  out.height = static_cast<int>(image.height);
+  RgbImage out{static_cast<int>(image.width), static_cast<int>(image.height), {}};
   out.rgb.resize(PNG_IMAGE_SIZE(image));
   if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr)) return std::nullopt;
   return out;
 }
 
-// Pixels of the image that differ from the simulator's screen (32-bit pixels, x byte ignored);
-// -1 when the sizes differ.
-inline long DifferencesFromScreen(const RgbImage& image, const std::vector<uint32_t>& screen,
-                                  int width, int height) {
-  if (image.width != width || image.height != height) return -1;
+// Pixels of the PNG file that differ from the simulator's screen now (x byte ignored); -1 when
+// the file cannot be read or the sizes differ.
+inline long DifferencesFromScreen(const std::string& png, const sim::ConsoleServer& server) {
+  int width = 0, height = 0;
+  const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
+  const std::optional<RgbImage> image = ReadPng(png);
+  if (!image || image->width != width || image->height != height) return -1;
   long differences = 0;
   for (size_t i = 0; i < screen.size(); ++i) {
     const uint32_t p = screen[i];
-    const uint8_t* q = &image.rgb[3 * i];
+    const uint8_t* q = &image->rgb[3 * i];
     differences += q[0] != ((p >> 16) & 0xFF) || q[1] != ((p >> 8) & 0xFF) || q[2] != (p & 0xFF);
   }
   return differences;
@@ -222,17 +206,17 @@ inline std::vector<QJsonObject> ReadJsonLines(const std::string& path,
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) {
     if (raw) raw->push_back(line);
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
-    objects.push_back(error.error == QJsonParseError::NoError && doc.isObject() ? doc.object()
-                                                                                : QJsonObject());
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line));
+    objects.push_back(doc.isObject() ? doc.object() : QJsonObject());
   }
   return objects;
 }
 
-inline std::vector<std::string> EventNames(const std::vector<QJsonObject>& events) {
+// The names of the events in a JSON lines file, in order.
+inline std::vector<std::string> EventNamesIn(const std::string& path) {
   std::vector<std::string> names;
-  for (const QJsonObject& e : events) names.push_back(e.value("event").toString().toStdString());
+  for (const QJsonObject& e : ReadJsonLines(path))
+    names.push_back(e.value("event").toString().toStdString());
   return names;
 }
 

@@ -1,3 +1,5 @@
+// PNG files against libpng both ways, files that are no PNG or claim too much, and the QImage that
+// paints the surface itself.
 #include "host/qt/QtImage.h"
 
 #include <gtest/gtest.h>
@@ -13,122 +15,59 @@
 namespace remcons {
 namespace {
 
-// A surface of random colours with random x bytes, which must not matter.
-Surface Random(int width, int height, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Surface s(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) s.Set(x, y, rng());
-  }
-  return s;
-}
+using Bytes = std::vector<uint8_t>;
 
-void ExpectSameColours(const Surface& expected, const Surface& actual) {
-  ASSERT_EQ(actual.width(), expected.width());
-  ASSERT_EQ(actual.height(), expected.height());
-  for (int y = 0; y < expected.height(); ++y) {
-    for (int x = 0; x < expected.width(); ++x) {
-      ASSERT_TRUE(SameColor(actual.At(x, y), expected.At(x, y)))
-          << x << "," << y << ": " << std::hex << actual.At(x, y) << " vs " << expected.At(x, y);
-      ASSERT_EQ(actual.At(x, y) >> 24, 0xFFu) << "the x byte is written as 0xFF";
-    }
-  }
-}
-
-class QtImage : public ::testing::Test {
- protected:
-  std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
+TEST(QtImage, OursAndLibpngReadWhatTheOtherWrites) {
   QTemporaryDir dir;
-};
-
-TEST_F(QtImage, MemoryRoundTripIsPixelExact) {
-  const Surface original = Random(1280, 16, 2);
-  std::vector<uint8_t> png = EncodePng(original);
+  const std::string ours = dir.filePath("ours.png").toStdString();
+  const std::string theirs = dir.filePath("theirs.png").toStdString();
+  // Random colours with random x bytes, which must not matter.
+  std::mt19937 rng(2);
+  Surface original(1280, 16);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 1280; ++x) original.Set(x, y, rng());
+  }
+  const Bytes png = EncodePng(original);
   ASSERT_GT(png.size(), 8u);
-  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
-            (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
-  auto decoded = DecodePng(png.data(), png.size());
-  ASSERT_TRUE(decoded);
-  ExpectSameColours(original, *decoded);
-}
-
-// libpng reads what we write: the colours are in red, green, blue order.
-TEST_F(QtImage, SavedFileReadsBackWithLibpng) {
-  const Surface original = Random(19, 7, 3);
-  ASSERT_TRUE(SavePng(original, Path("oracle.png")));
+  EXPECT_EQ(Bytes(png.begin(), png.begin() + 8),
+            (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
+  const std::optional<Surface> decoded = DecodePng(png.data(), png.size());
+  ASSERT_TRUE(SavePng(original, ours));
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&image, Path("oracle.png").c_str())) << image.message;
+  ASSERT_TRUE(png_image_begin_read_from_file(&image, ours.c_str())) << image.message;
   image.format = PNG_FORMAT_RGB;
-  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  Bytes rgb(PNG_IMAGE_SIZE(image));
   ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) << image.message;
-  ASSERT_EQ(image.width, 19u);
-  ASSERT_EQ(image.height, 7u);
-  for (int y = 0; y < 7; ++y) {
-    for (int x = 0; x < 19; ++x) {
-      const uint8_t* p = &rgb[(y * 19 + x) * 3];
-      ASSERT_EQ(Rgb(p[0], p[1], p[2]), original.At(x, y) | 0xFF000000u) << x << "," << y;
+  ASSERT_TRUE(decoded && decoded->width() == 1280 && decoded->height() == 16);
+  ASSERT_EQ(image.width * image.height, 1280u * 16u);
+  for (int i = 0; i < 1280 * 16; ++i) {
+    const Pixel want = original.At(i % 1280, i / 1280) | 0xFF000000u;
+    ASSERT_EQ(decoded->At(i % 1280, i / 1280), want) << i;
+    ASSERT_EQ(Rgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]), want) << i;
+  }
+  // We read what libpng writes, in colour and in grey.
+  for (const int channels : {3, 1}) {
+    Bytes pixels(5 * 3 * channels);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 17 + 3);
+    png_image w{};
+    w.version = PNG_IMAGE_VERSION;
+    w.width = 5;
+    w.height = 3;
+    w.format = channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    ASSERT_TRUE(png_image_write_to_file(&w, theirs.c_str(), 0, pixels.data(), 0, nullptr));
+    const std::optional<Surface> loaded = LoadPng(theirs);
+    ASSERT_TRUE(loaded && loaded->width() == 5 && loaded->height() == 3);
+    for (int i = 0; i < 15; ++i) {
+      const uint8_t* p = &pixels[static_cast<size_t>(i * channels)];
+      EXPECT_EQ(loaded->At(i % 5, i / 5), Rgb(p[0], p[channels / 2], p[channels - 1])) << i;
     }
   }
 }
 
-// We read what libpng writes.
-TEST_F(QtImage, LoadsFilesWrittenByLibpng) {
-  const int width = 5, height = 3;
-  std::vector<uint8_t> rgb(width * height * 3);
-  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 17 + 3);
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = width;
-  image.height = height;
-  image.format = PNG_FORMAT_RGB;
-  ASSERT_TRUE(
-      png_image_write_to_file(&image, Path("libpng.png").c_str(), 0, rgb.data(), 0, nullptr))
-      << image.message;
-  auto loaded = LoadPng(Path("libpng.png"));
-  ASSERT_TRUE(loaded);
-  ASSERT_EQ(loaded->width(), width);
-  ASSERT_EQ(loaded->height(), height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint8_t* p = &rgb[(y * width + x) * 3];
-      EXPECT_EQ(loaded->At(x, y), Rgb(p[0], p[1], p[2])) << x << "," << y;
-    }
-  }
-}
-
-TEST_F(QtImage, LoadsGreyscale) {
-  const uint8_t grey[4] = {0, 85, 170, 255};
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = 2;
-  image.height = 2;
-  image.format = PNG_FORMAT_GRAY;
-  ASSERT_TRUE(png_image_write_to_file(&image, Path("grey.png").c_str(), 0, grey, 0, nullptr));
-  auto loaded = LoadPng(Path("grey.png"));
-  ASSERT_TRUE(loaded);
-  EXPECT_EQ(loaded->At(0, 0), Rgb(0, 0, 0));
-  EXPECT_EQ(loaded->At(1, 0), Rgb(85, 85, 85));
-  EXPECT_EQ(loaded->At(0, 1), Rgb(170, 170, 170));
-  EXPECT_EQ(loaded->At(1, 1), Rgb(255, 255, 255));
-}
-
-TEST_F(QtImage, MissingFileSaysWhich) {
-  std::string error;
-  EXPECT_FALSE(LoadPng(Path("absent.png"), &error));
-  EXPECT_NE(error.find("absent.png"), std::string::npos) << error;
-}
-
-TEST_F(QtImage, RejectsWhatIsNotAPng) {
-  const char text[] = "not an image at all";
-  std::string error;
-  EXPECT_FALSE(DecodePng(reinterpret_cast<const uint8_t*>(text), sizeof text, &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(DecodePng(nullptr, 0));
-}
-
-std::vector<uint8_t> Chunk(const char* type, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> out;
+// A PNG chunk with its CRC.
+Bytes Chunk(const char* type, const Bytes& data) {
+  Bytes out;
   auto be32 = [&](uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
   };
@@ -136,39 +75,39 @@ std::vector<uint8_t> Chunk(const char* type, const std::vector<uint8_t>& data) {
   out.insert(out.end(), type, type + 4);
   out.insert(out.end(), data.begin(), data.end());
   uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-  crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
-  be32(static_cast<uint32_t>(crc));
+  be32(static_cast<uint32_t>(crc32(crc, data.data(), static_cast<uInt>(data.size()))));
   return out;
 }
 
-// A valid header that claims 100000 × 100000 pixels must not make us allocate 40 GB.
-TEST_F(QtImage, RejectsHugeDimensions) {
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  const std::vector<uint8_t> ihdr = {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0, 8, 2, 0, 0, 0};
-  const std::vector<uint8_t> idat = {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
-  for (auto part : {Chunk("IHDR", ihdr), Chunk("IDAT", idat), Chunk("IEND", {})}) {
+TEST(QtImage, RefusesWhatIsNoPngOrTooLargeAndSaysWhy) {
+  QTemporaryDir dir;
+  std::string error;
+  EXPECT_FALSE(LoadPng(dir.filePath("absent.png").toStdString(), &error));
+  EXPECT_NE(error.find("absent.png"), std::string::npos) << error;
+  const char text[] = "not an image at all";
+  error.clear();
+  EXPECT_FALSE(DecodePng(reinterpret_cast<const uint8_t*>(text), sizeof text, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(DecodePng(nullptr, 0));
+  // A valid header that claims 100000 x 100000 pixels must not make us allocate 40 GB.
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (auto part :
+       {Chunk("IHDR", {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0, 8, 2, 0, 0, 0}),
+        Chunk("IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}), Chunk("IEND", {})}) {
     png.insert(png.end(), part.begin(), part.end());
   }
-  std::string error;
   EXPECT_FALSE(DecodePng(png.data(), png.size(), &error));
   EXPECT_NE(error.find("too large"), std::string::npos) << error;
-}
-
-TEST_F(QtImage, EmptySurfaceIsNotSaved) {
-  std::string error;
-  EXPECT_FALSE(SavePng(Surface(), Path("empty.png"), &error));
+  EXPECT_FALSE(SavePng(Surface(), dir.filePath("empty.png").toStdString(), &error));
   EXPECT_NE(error.find("empty"), std::string::npos);
   EXPECT_TRUE(EncodePng(Surface()).empty());
 }
 
-TEST(QtImageWrap, PaintingTheImagePaintsTheSurface) {
+TEST(QtImage, PaintingTheImagePaintsTheSurface) {
   Surface s(8, 4, Rgb(0, 0, 0));
   QImage image = ImageOf(s);
   EXPECT_EQ(reinterpret_cast<const void*>(image.constBits()), static_cast<const void*>(s.data()));
-  {
-    QPainter painter(&image);
-    painter.fillRect(QRect(2, 1, 3, 2), QColor(10, 20, 30));
-  }
+  QPainter(&image).fillRect(QRect(2, 1, 3, 2), QColor(10, 20, 30));
   EXPECT_EQ(s.At(2, 1), Rgb(10, 20, 30));
   EXPECT_EQ(s.At(4, 2), Rgb(10, 20, 30));
   EXPECT_EQ(s.At(5, 2), Rgb(0, 0, 0));

@@ -2,7 +2,6 @@
 // simulator in this process (events file and snapshot), the demo, and its exit statuses.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <fstream>
 #include <set>
@@ -13,8 +12,6 @@
 namespace remcons {
 namespace {
 
-using testing::DifferencesFromScreen;
-using testing::EventNames;
 using testing::ReadJsonLines;
 using testing::ReadPng;
 using testing::ReadText;
@@ -51,17 +48,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// The simulator's properties in a file only its owner reads, as a user keeps the secrets.
-std::vector<std::string> ParamArgs(const ScratchDir& dir, uint16_t port) {
-  const std::string path = dir / "console.conf";
-  {
-    std::ofstream file(path);
-    for (const auto& [name, value] : SimParams(port)) file << name << "=" << value << "\n";
-  }
-  chmod(path.c_str(), 0600);
-  return {"--params-file", path};
 }
 
 TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
@@ -107,75 +93,32 @@ TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
     const Result r = RunRemcons(dir, c.args);
     EXPECT_EQ(r.status, 2) << c.line;
     const std::vector<std::string> lines = Lines(r.err);
-    ASSERT_FALSE(lines.empty()) << c.line;
-    EXPECT_EQ(lines.back(), c.line);
+    EXPECT_EQ(lines.empty() ? "" : lines.back(), c.line);
     EXPECT_TRUE(r.out.empty()) << r.out;
   }
 }
 
 TEST(RemconsProgram, RunsHeadlessWithoutADisplayAndSaysSo) {
   ScratchDir dir;
-  auto listener = TcpSocket::Listen("127.0.0.1", 0);
-  const std::string port = std::to_string(listener->LocalPort());
-  listener->Close();
+  const std::string port = std::to_string(TcpSocket::Listen("127.0.0.1", 0)->LocalPort());
   for (bool display : {false, true}) {
     const Result r = RunRemcons(
         dir, {"--param", "target=127.0.0.1", "--param", "port=" + port, "--seconds", "20"},
         display);
     EXPECT_EQ(r.status, 1);
-    const std::vector<std::string> lines = Lines(r.err);
-    ASSERT_EQ(lines.size(), 2u) << r.err;
     // A display that cannot be opened (nothing serves :97) leaves a headless run too.
-    EXPECT_EQ(lines[0], display ? "remcons: the display :97 cannot be opened; running headless"
-                                : "remcons: no display; running headless");
-    EXPECT_EQ(lines[1], "remcons: failed to connect to 127.0.0.1:" + port + ": connection refused");
+    EXPECT_EQ(Lines(r.err),
+              (std::vector<std::string>{
+                  display ? "remcons: the display :97 cannot be opened; running headless"
+                          : "remcons: no display; running headless",
+                  "remcons: failed to connect to 127.0.0.1:" + port + ": connection refused"}));
   }
-}
-
-TEST(RemconsProgram, AScriptedHeadlessRunAgainstTheSimulator) {
-  ScratchDir dir;
-  sim::ConsoleServer server(SimOptions());
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  {
-    std::ofstream script(dir / "script.txt");
-    script << "wait-event OnResize 10000\n"
-              "sleep 300\n"
-              "type echo \"hello\"\\n\n"
-              "move 512 384\n"
-              "sleep 500\n"
-              "stop\n";
-  }
-  std::vector<std::string> args = ParamArgs(dir, server.Port());
-  for (std::string a : {std::string("--headless"), std::string("--events"), dir / "events.json",
-                        std::string("--snapshot"), dir / "shot.png", std::string("--script"),
-                        dir / "script.txt", std::string("--seconds"), std::string("30")}) {
-    args.push_back(a);
-  }
-  const Result r = RunRemcons(dir, args);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.err.empty()) << r.err;
-
-  std::vector<std::string> raw;
-  const std::vector<QJsonObject> events = ReadJsonLines(dir / "events.json", &raw);
-  EXPECT_EQ(EventNames(events), (std::vector<std::string>{"OnResize", "OnShutdown", "OnShutdown"}));
-  ASSERT_FALSE(raw.empty());
-  EXPECT_EQ(raw[0], "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
-
-  EXPECT_NE(server.ScreenText().find("boot: echo \"hello\""), std::string::npos);
-  int width = 0, height = 0;
-  const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
-  std::optional<testing::RgbImage> image = ReadPng(dir / "shot.png");
-  ASSERT_TRUE(image);
-  EXPECT_EQ(DifferencesFromScreen(*image, screen, width, height), 0);
-  server.Stop();
 }
 
 TEST(RemconsProgram, APageAndItsLocationConfigureTheConsole) {
   ScratchDir dir;
   sim::ConsoleServer server(SimOptions());
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
+  ASSERT_TRUE(server.Start());
   {
     // The page names an address that does not answer; its location's host stands in for it.
     std::ofstream page(dir / "console.html");
@@ -193,8 +136,7 @@ TEST(RemconsProgram, APageAndItsLocationConfigureTheConsole) {
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> raw;
   ReadJsonLines(dir / "events.json", &raw);
-  ASSERT_FALSE(raw.empty());
-  EXPECT_EQ(raw[0], "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
+  EXPECT_EQ(raw.at(0), "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
   EXPECT_EQ(server.Counters().sessions, 1u);
   server.Stop();
 }
@@ -209,9 +151,7 @@ TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
   EXPECT_EQ(lines.front(), "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
   EXPECT_EQ(lines.back(), "{\"event\":\"OnShutdown\"}");
   std::optional<testing::RgbImage> image = ReadPng(dir / "demo.png");
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width, 1024);
-  EXPECT_EQ(image->height, 768);
+  ASSERT_TRUE(image && image->width == 1024 && image->height == 768);
   std::set<uint32_t> colours;
   for (size_t i = 0; i + 2 < image->rgb.size(); i += 3) {
     colours.insert(image->rgb[i] << 16 | image->rgb[i + 1] << 8 | image->rgb[i + 2]);
@@ -223,11 +163,7 @@ TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
 // and types; the boxes answered by --answer, the joiner's clicks and keys by its script.
 TEST(RemconsProgram, ALeaderAndAJoinerOnOneMachine) {
   ScratchDir dir;
-  uint16_t port = 0;
-  {
-    std::unique_ptr<TcpSocket> free = TcpSocket::Listen("127.0.0.1", 0);
-    port = free->LocalPort();
-  }
+  const uint16_t port = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
   const pid_t leader =
       StartProgram({REMCONS_BINARY, "--demo", "--headless", "--seconds", "6", "--param", "muMode=1",
                     "--param", "muPort=" + std::to_string(port), "--answer", "New User=Accept",

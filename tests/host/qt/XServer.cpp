@@ -20,8 +20,6 @@
 namespace remcons::testing {
 namespace {
 
-constexpr int kStartMs = 15000;
-
 using Clock = std::chrono::steady_clock;
 
 bool Executable(const std::string& name, std::string* path) {
@@ -35,33 +33,7 @@ bool Executable(const std::string& name, std::string* path) {
   return false;
 }
 
-struct TestServer {
-  std::string display;
-  std::string missing;
-};
-
-TestServer& Current() {
-  static TestServer server;
-  return server;
-}
-
 }  // namespace
-
-const std::string& TestDisplay() {
-  return Current().display;
-}
-
-void SetTestDisplay(const std::string& display) {
-  Current().display = display;
-}
-
-const std::string& XServerMissing() {
-  return Current().missing;
-}
-
-void SetXServerMissing(const std::string& reason) {
-  Current().missing = reason;
-}
 
 std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std::string& dir,
                                         std::string* error) {
@@ -78,8 +50,7 @@ std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std
   if (pid == 0) {
     close(fds[0]);
     const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
+    dup2(open("/dev/null", O_RDONLY), 0);
     dup2(out, 1);
     dup2(out, 2);
     // Its own process group, so a terminal's Ctrl-C in the test does not reach it first.
@@ -100,7 +71,7 @@ std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std
     return nullptr;
   }
   std::string number;
-  const auto end = Clock::now() + std::chrono::milliseconds(kStartMs);
+  const auto end = Clock::now() + std::chrono::milliseconds(15000);
   while (Clock::now() < end) {
     pollfd p{fds[0], POLLIN, 0};
     if (poll(&p, 1, 50) > 0) {
@@ -188,13 +159,6 @@ void XServer::WarpPointer(int x, int y) const {
   XWarpPointer(d, 0, DefaultRootWindow(d), 0, 0, 0, 0, x, y);
   XSync(d, False);
   XCloseDisplay(d);
-}
-
-bool XServer::Reachable() const {
-  Display* d = XOpenDisplay(display_.c_str());
-  if (!d) return false;
-  XCloseDisplay(d);
-  return true;
 }
 
 }  // namespace remcons::testing

@@ -20,22 +20,14 @@ class XServer {
   static std::unique_ptr<XServer> StartXorgDummy(const std::vector<std::string>& modes,
                                                  std::string* error);
   ~XServer();
-  XServer(const XServer&) = delete;
-  XServer& operator=(const XServer&) = delete;
 
-  // ":N"
-  const std::string& display() const { return display_; }
-  pid_t pid() const { return pid_; }
-  // Whether a client can connect now.
-  bool Reachable() const;
+  const std::string& display() const { return display_; }  // ":N"
   // Moves the pointer to (x, y) of the screen.
   void WarpPointer(int x, int y) const;
 
  private:
-  XServer() = default;
   static std::unique_ptr<XServer> Start(std::vector<std::string> argv, const std::string& dir,
                                         std::string* error);
-
   pid_t pid_ = -1;
   std::string display_;
   std::string dir_;  // scratch files (config, log), removed with the server
@@ -43,9 +35,13 @@ class XServer {
 
 // The display the test process shows its windows on (the desktop test mains set it up), or empty;
 // and when it is empty though wanted, why the server could not run.
-const std::string& TestDisplay();
-void SetTestDisplay(const std::string& display);
-const std::string& XServerMissing();
-void SetXServerMissing(const std::string& reason);
+inline std::string& TestDisplay() {
+  static std::string display;
+  return display;
+}
+inline std::string& XServerMissing() {
+  static std::string reason;
+  return reason;
+}
 
 }  // namespace remcons::testing
