@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace {
 using testing::Recorder;
 using testing::TraceCapture;
 using Strings = std::vector<std::string>;
+constexpr KeyResult kSwallow = KeyResult::kSwallow, kPassOn = KeyResult::kPassOn;
 
 KeyEvent Down(uint32_t vk, bool extended = false, uint32_t scan = 0) {
   KeyEvent e;
@@ -36,7 +38,39 @@ KeyEvent WithAlt(KeyEvent e) {
   return e;
 }
 
-const std::string kNoKeys = "FF D6 00 00 00 00 00 00 00 00";
+// HID reports written short: "MM KK KK ..." (the modifier byte, then the keys held), reports
+// separated by '|'; each becomes FF D6 MM 00 and six key slots.
+Strings Reports(const std::string& shorthand) {
+  Strings reports;
+  std::istringstream in(shorthand);
+  for (std::string report; std::getline(in, report, '|');) {
+    std::istringstream bytes(report);
+    std::string modifiers, key, text;
+    bytes >> modifiers;
+    int slots = 0;
+    for (; bytes >> key; ++slots) text += " " + key;
+    for (; slots < 6; ++slots) text += " 00";
+    reports.push_back("FF D6 " + modifiers + " 00" + text);
+  }
+  return reports;
+}
+
+// Key events written short: the virtual key in hex, '^' before it for a release, '*' after it for
+// the E0 prefix, ":SS" for a scan code.
+std::vector<KeyEvent> Events(const std::string& shorthand) {
+  std::vector<KeyEvent> events;
+  std::istringstream in(shorthand);
+  for (std::string t; in >> t;) {
+    const bool up = t[0] == '^';
+    const size_t colon = t.find(':');
+    KeyEvent e =
+        Down(std::stoul(t.substr(up), nullptr, 16), t.find('*') != std::string::npos,
+             colon == std::string::npos ? 0 : std::stoul(t.substr(colon + 1), nullptr, 16));
+    e.keyUp = up;
+    events.push_back(e);
+  }
+  return events;
+}
 
 // A console whose keyboard holds the hook, with the modifier state under the test's control.
 class KeyboardTest : public ::testing::Test {
@@ -62,420 +96,259 @@ class KeyboardTest : public ::testing::Test {
   std::unique_ptr<CKeyboard> keyboard;
 };
 
-// ---- HID mode ----
-
-struct HidCase {
-  const char* name;
-  std::vector<KeyEvent> events;
-  Strings reports;   // every write, in order
-  KeyResult result;  // of the last event
-};
-
-class HidTest : public KeyboardTest, public ::testing::WithParamInterface<HidCase> {};
-
-TEST_P(HidTest, SendsReports) {
-  Make(1);
-  KeyResult result = KeyResult::kPassOn;
-  for (const KeyEvent& e : GetParam().events) result = CKeyboard::HookEvent(e);
-  EXPECT_EQ(out.Texts(), GetParam().reports);
-  EXPECT_EQ(result, GetParam().result);
+TEST_F(KeyboardTest, HidReports) {
+  const struct {
+    const char* name;
+    const char* events;   // as Events reads them
+    const char* reports;  // every write, in order
+    KeyResult result;     // of the last event
+  } cases[] = {
+      // clang-format off
+      {"PressReleaseA", "41 ^41", "00 04|00", kSwallow},
+      {"HeldARepeatsNothing", "41 41 41", "00 04", kSwallow},
+      {"ShiftA", "A0 41", "02|02 04", kSwallow},
+      {"SixKeysFillTheSlotsInCodeOrder", "46 45 44 43 42 41",
+       "00 09|00 08 09|00 07 08 09|00 06 07 08 09|00 05 06 07 08 09|00 04 05 06 07 08 09",
+       kSwallow},
+      {"SeventhKeyTakesTheSixthSlot", "5A 41 42 43 44 45 46",
+       "00 1D|00 04 1D|00 04 05 1D|00 04 05 06 1D|00 04 05 06 07 1D|00 04 05 06 07 08 1D|"
+       "00 04 05 06 07 08 1D", kSwallow},
+      {"EightKeysTheHighestIsLast", "41 42 43 44 45 48 47 46",
+       "00 04|00 04 05|00 04 05 06|00 04 05 06 07|00 04 05 06 07 08|00 04 05 06 07 08 0B|"
+       "00 04 05 06 07 08 0B|00 04 05 06 07 08 0B", kSwallow},
+      // Control-Alt-Delete stays local; the server is told that all keys are up, and the releases
+      // send nothing. A key held before the combination is forgotten with the rest.
+      {"ControlAltDelete", "A2 A4 2E*", "01|05|00", kPassOn},
+      {"ControlAltDeleteReleasesSendNothing", "A2 A4 2E* ^2E* ^A4 ^A2", "01|05|00", kSwallow},
+      {"ControlAltDeleteForgetsTheHeldKeys", "41 A2 A4 2E* 42", "00 04|01 04|05 04|00|00 05",
+       kSwallow},
+      {"OutOfRangeKeyCodePassesOn", "1041", "", kPassOn},
+      {"RightControlRightAltKeypadDelete", "A3* A5* 2E", "10|50|00", kPassOn},
+      // Pressing Control last, while Alt and Delete are held, completes the combination too.
+      {"DeleteAltThenControl", "2E* A4 A2", "00 4C|04 4C|00", kPassOn},
+      {"ControlDeleteWithoutAltIsSent", "A2 2E*", "01|01 4C", kSwallow},
+      {"LoneRightControlAlsoLocal", "A3*", "10", kPassOn},
+      {"RightControlReleaseAlsoLocal", "A3* ^A3*", "10|00", kPassOn},
+      {"RightControlRepeatAlsoLocal", "A3* A3*", "10", kPassOn},
+      {"RightControlWithAHeldStaysRemote", "41 A3*", "00 04|10 04", kSwallow},
+      {"LeftControlStaysRemote", "A2", "01", kSwallow},
+      {"HomeNotExtendedIsKeypad7", "24", "00 5F", kSwallow},
+      {"NavigationNotExtendedIsKeypad", "0C 21 22 23 25 26",
+       "00 5D|00 5D 61|00 5B 5D 61|00 59 5B 5D 61|00 59 5B 5C 5D 61|00 59 5B 5C 5D 60 61",
+       kSwallow},
+      {"MoreNavigationNotExtended", "27 28 2D 2E", "00 5E|00 5A 5E|00 62 5A 5E|00 62 5A 5E 63",
+       kSwallow},
+      {"UnknownUnnamedKeyLeftOut", "FF:5E", "00", kSwallow},
+      // A held Yen stays down while another key is pressed.
+      {"YenHeldWithA", "FF:7D 41:1E", "00 89|00 04 89", kSwallow},
+      {"KeyWithoutUsageLeftOut", "41 AD*", "00 04|00 04", kSwallow},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(1);
+    KeyResult result = kPassOn;
+    for (const KeyEvent& e : Events(c.events)) result = CKeyboard::HookEvent(e);
+    EXPECT_EQ(out.Texts(), *c.reports ? Reports(c.reports) : Strings{});
+    EXPECT_EQ(result, c.result);
+  }
 }
-
-const HidCase kHidCases[] = {
-    {"PressReleaseA",
-     {Down(0x41), Up(0x41)},
-     {"FF D6 00 00 04 00 00 00 00 00", kNoKeys},
-     KeyResult::kSwallow},
-    {"HeldARepeatsNothing",
-     {Down(0x41), Down(0x41), Down(0x41)},
-     {"FF D6 00 00 04 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"ShiftA",
-     {Down(0xA0), Down(0x41)},
-     {"FF D6 02 00 00 00 00 00 00 00", "FF D6 02 00 04 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"SixKeysFillTheSlotsInCodeOrder",
-     {Down(0x46), Down(0x45), Down(0x44), Down(0x43), Down(0x42), Down(0x41)},
-     {"FF D6 00 00 09 00 00 00 00 00", "FF D6 00 00 08 09 00 00 00 00",
-      "FF D6 00 00 07 08 09 00 00 00", "FF D6 00 00 06 07 08 09 00 00",
-      "FF D6 00 00 05 06 07 08 09 00", "FF D6 00 00 04 05 06 07 08 09"},
-     KeyResult::kSwallow},
-    {"SeventhKeyTakesTheSixthSlot",
-     {Down(0x5A), Down(0x41), Down(0x42), Down(0x43), Down(0x44), Down(0x45), Down(0x46)},
-     {"FF D6 00 00 1D 00 00 00 00 00", "FF D6 00 00 04 1D 00 00 00 00",
-      "FF D6 00 00 04 05 1D 00 00 00", "FF D6 00 00 04 05 06 1D 00 00",
-      "FF D6 00 00 04 05 06 07 1D 00", "FF D6 00 00 04 05 06 07 08 1D",
-      "FF D6 00 00 04 05 06 07 08 1D"},
-     KeyResult::kSwallow},
-    {"EightKeysTheHighestIsLast",
-     {Down(0x41), Down(0x42), Down(0x43), Down(0x44), Down(0x45), Down(0x48), Down(0x47),
-      Down(0x46)},
-     {"FF D6 00 00 04 00 00 00 00 00", "FF D6 00 00 04 05 00 00 00 00",
-      "FF D6 00 00 04 05 06 00 00 00", "FF D6 00 00 04 05 06 07 00 00",
-      "FF D6 00 00 04 05 06 07 08 00", "FF D6 00 00 04 05 06 07 08 0B",
-      "FF D6 00 00 04 05 06 07 08 0B", "FF D6 00 00 04 05 06 07 08 0B"},
-     KeyResult::kSwallow},
-    // Control-Alt-Delete stays local; the server is told that all keys are up.
-    {"ControlAltDelete",
-     {Down(0xA2), Down(0xA4), Down(0x2E, true)},
-     {"FF D6 01 00 00 00 00 00 00 00", "FF D6 05 00 00 00 00 00 00 00", kNoKeys},
-     KeyResult::kPassOn},
-    {"ControlAltDeleteReleasesSendNothing",
-     {Down(0xA2), Down(0xA4), Down(0x2E, true), Up(0x2E, true), Up(0xA4), Up(0xA2)},
-     {"FF D6 01 00 00 00 00 00 00 00", "FF D6 05 00 00 00 00 00 00 00", kNoKeys},
-     KeyResult::kSwallow},
-    // A key held before the combination is forgotten with the rest.
-    {"ControlAltDeleteForgetsTheHeldKeys",
-     {Down(0x41), Down(0xA2), Down(0xA4), Down(0x2E, true), Down(0x42)},
-     {"FF D6 00 00 04 00 00 00 00 00", "FF D6 01 00 04 00 00 00 00 00",
-      "FF D6 05 00 04 00 00 00 00 00", kNoKeys, "FF D6 00 00 05 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"OutOfRangeKeyCodePassesOn", {Down(0x1041)}, {}, KeyResult::kPassOn},
-    {"RightControlRightAltKeypadDelete",
-     {Down(0xA3, true), Down(0xA5, true), Down(0x2E)},
-     {"FF D6 10 00 00 00 00 00 00 00", "FF D6 50 00 00 00 00 00 00 00", kNoKeys},
-     KeyResult::kPassOn},
-    // Pressing Control last, while Alt and Delete are held, completes the combination too.
-    {"DeleteAltThenControl",
-     {Down(0x2E, true), Down(0xA4), Down(0xA2)},
-     {"FF D6 00 00 4C 00 00 00 00 00", "FF D6 04 00 4C 00 00 00 00 00", kNoKeys},
-     KeyResult::kPassOn},
-    {"ControlDeleteWithoutAltIsSent",
-     {Down(0xA2), Down(0x2E, true)},
-     {"FF D6 01 00 00 00 00 00 00 00", "FF D6 01 00 4C 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"LoneRightControlAlsoLocal",
-     {Down(0xA3, true)},
-     {"FF D6 10 00 00 00 00 00 00 00"},
-     KeyResult::kPassOn},
-    {"RightControlReleaseAlsoLocal",
-     {Down(0xA3, true), Up(0xA3, true)},
-     {"FF D6 10 00 00 00 00 00 00 00", kNoKeys},
-     KeyResult::kPassOn},
-    {"RightControlRepeatAlsoLocal",
-     {Down(0xA3, true), Down(0xA3, true)},
-     {"FF D6 10 00 00 00 00 00 00 00"},
-     KeyResult::kPassOn},
-    {"RightControlWithAHeldStaysRemote",
-     {Down(0x41), Down(0xA3, true)},
-     {"FF D6 00 00 04 00 00 00 00 00", "FF D6 10 00 04 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"LeftControlStaysRemote",
-     {Down(0xA2)},
-     {"FF D6 01 00 00 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"HomeNotExtendedIsKeypad7",
-     {Down(0x24)},
-     {"FF D6 00 00 5F 00 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"NavigationNotExtendedIsKeypad",
-     {Down(0x0C), Down(0x21), Down(0x22), Down(0x23), Down(0x25), Down(0x26)},
-     {"FF D6 00 00 5D 00 00 00 00 00", "FF D6 00 00 5D 61 00 00 00 00",
-      "FF D6 00 00 5B 5D 61 00 00 00", "FF D6 00 00 59 5B 5D 61 00 00",
-      "FF D6 00 00 59 5B 5C 5D 61 00", "FF D6 00 00 59 5B 5C 5D 60 61"},
-     KeyResult::kSwallow},
-    {"MoreNavigationNotExtended",
-     {Down(0x27), Down(0x28), Down(0x2D), Down(0x2E)},
-     {"FF D6 00 00 5E 00 00 00 00 00", "FF D6 00 00 5A 5E 00 00 00 00",
-      "FF D6 00 00 62 5A 5E 00 00 00", "FF D6 00 00 62 5A 5E 63 00 00"},
-     KeyResult::kSwallow},
-    {"UnknownUnnamedKeyLeftOut", {Down(0xFF, false, 0x5E)}, {kNoKeys}, KeyResult::kSwallow},
-    // A held Yen stays down while another key is pressed.
-    {"YenHeldWithA",
-     {Down(0xFF, false, 0x7D), Down(0x41, false, 0x1E)},
-     {"FF D6 00 00 89 00 00 00 00 00", "FF D6 00 00 04 89 00 00 00 00"},
-     KeyResult::kSwallow},
-    {"KeyWithoutUsageLeftOut",
-     {Down(0x41), Down(0xAD, true)},
-     {"FF D6 00 00 04 00 00 00 00 00", "FF D6 00 00 04 00 00 00 00 00"},
-     KeyResult::kSwallow},
-};
-
-INSTANTIATE_TEST_SUITE_P(Keys, HidTest, ::testing::ValuesIn(kHidCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeyboardTest, HidTracesEachEventAndTranslation) {
   Make(1);
   TraceCapture trace;
   CKeyboard::HookEvent(Down(0xA0, false, 0x2A));
-  KeyEvent a = Up(0x41, true, 0x1E);
-  a.altDown = true;
+  KeyEvent a = WithAlt(Up(0x41, true, 0x1E));
   a.extraInfo = 0x1234;
   CKeyboard::HookEvent(Down(0x41, false, 0x1E));
   CKeyboard::HookEvent(a);
   CKeyboard::HookEvent(Down(0xAD, true, 0x20));
-  EXPECT_TRUE(trace.Has("code = 00a0 flags = 0000 extra=00000000 scancode=0000002a\n"));
-  EXPECT_TRUE(trace.Has("HID translation:  e1\n"));
-  EXPECT_TRUE(trace.Has("HID translation:  04 e1\n"));
-  EXPECT_TRUE(trace.Has("code = 0041 flags = 00a1 extra=00001234 scancode=0000001e\n"));
-  EXPECT_TRUE(trace.Has("Unhandled key ad\n"));
-  // Usages in key code order; the key without one shows as 00.
-  EXPECT_TRUE(trace.Has("HID translation:  e1 00\n"));
+  for (const char* line :
+       {"code = 00a0 flags = 0000 extra=00000000 scancode=0000002a\n", "HID translation:  e1\n",
+        "HID translation:  04 e1\n", "code = 0041 flags = 00a1 extra=00001234 scancode=0000001e\n",
+        "Unhandled key ad\n",
+        // Usages in key code order; the key without one shows as 00.
+        "HID translation:  e1 00\n"}) {
+    EXPECT_TRUE(trace.Has(line)) << line;
+  }
 }
 
-TEST_F(KeyboardTest, ReleaseAllKeysForgetsAndReports) {
+// ReleaseAllKeys forgets the held keys and says so (in HID mode only); held keys outlast a change
+// of focus; a refused write is dropped.
+TEST_F(KeyboardTest, HeldKeys) {
+  Make(0);
+  keyboard->ReleaseAllKeys();
+  EXPECT_TRUE(out.writes.empty());
   Make(1);
   CKeyboard::HookEvent(Down(0x41));
   CKeyboard::HookEvent(Down(0xA0));
   out.Clear();
   keyboard->ReleaseAllKeys();
-  EXPECT_EQ(out.Texts(), Strings{kNoKeys});
-  // A is no longer held: its release changes nothing.
-  CKeyboard::HookEvent(Up(0x41));
-  EXPECT_EQ(out.Texts(), Strings{kNoKeys});
-}
-
-TEST_F(KeyboardTest, ReleaseAllKeysSendsNothingInTerminalMode) {
-  Make(0);
-  keyboard->ReleaseAllKeys();
-  EXPECT_TRUE(out.writes.empty());
-}
-
-TEST_F(KeyboardTest, HeldKeysPersistAcrossFocusChanges) {
-  Make(1);
-  CKeyboard::HookEvent(Down(0x41));
+  CKeyboard::HookEvent(Up(0x41));  // no longer held: nothing changes
+  EXPECT_EQ(out.Texts(), Reports("00"));
+  out.refuse = true;
+  EXPECT_EQ(CKeyboard::HookEvent(Down(0x41)), kSwallow);
+  out.refuse = false;
   keyboard->ReleaseHook();
   keyboard->TakeHook();
   out.Clear();
   CKeyboard::HookEvent(Down(0x42));
-  EXPECT_EQ(out.Texts(), Strings{"FF D6 00 00 04 05 00 00 00 00"});
+  EXPECT_EQ(out.Texts(), Reports("00 04 05"));
 }
 
-TEST_F(KeyboardTest, RefusedWritesAreDropped) {
-  Make(1);
-  out.refuse = true;
-  EXPECT_EQ(CKeyboard::HookEvent(Down(0x41)), KeyResult::kSwallow);
-  out.refuse = false;
-  CKeyboard::HookEvent(Down(0x42));
-  EXPECT_EQ(out.Texts().back(), "FF D6 00 00 04 05 00 00 00 00");
-}
-
-// ---- Terminal mode ----
-
-struct TerminalCase {
-  const char* name;
-  KeyEvent event;
-  bool shift, control;
-  Strings sent;
-  KeyResult result;
-};
-
-class TerminalTest : public KeyboardTest, public ::testing::WithParamInterface<TerminalCase> {};
-
-TEST_P(TerminalTest, Translates) {
+TEST_F(KeyboardTest, TerminalKeys) {
+  const struct {
+    const char* name;
+    KeyEvent event;
+    bool shift, control;
+    const char* sent;  // "" for nothing
+    KeyResult result;
+  } cases[] = {
+      {"AltQPress", WithAlt(Down(0x51)), false, false, "", kPassOn},
+      {"AltQRelease", WithAlt(Up(0x51)), false, false, "1B 5B 31 51", kSwallow},
+      {"AltReleaseItself", WithAlt(Up(0xA4)), false, false, "", kPassOn},
+      {"RightAltReleaseItself", WithAlt(Up(0xA5, true)), false, false, "", kPassOn},
+      {"AltShiftRelease", WithAlt(Up(0xA0)), true, false, "1B 5B 31 A0", kSwallow},
+      {"CtrlC", Down(0x43), false, true, "03", kSwallow},
+      {"CtrlA", Down(0x41), false, true, "01", kSwallow},
+      {"CtrlZ", Down(0x5A), false, true, "1A", kSwallow},
+      {"CtrlCRelease", Up(0x43), false, true, "", kPassOn},
+      {"Ctrl1", Down(0x31), false, true, "", KeyResult::kPassOnNoHooks},
+      {"CtrlItself", Down(0xA2), false, true, "", KeyResult::kPassOnNoHooks},
+      {"CtrlAltQPress", WithAlt(Down(0x51)), false, true, "11", kSwallow},
+      {"PlainLetter", Down(0x41), false, false, "", kPassOn},
+      {"ShiftLetter", Down(0x41), true, false, "", kPassOn},
+      // Alt comes first, then Shift, then Control.
+      {"AltBeatsShift", WithAlt(Down(0x26, true)), true, true, "", kSwallow},
+      {"AltBeatsShiftRelease", WithAlt(Up(0x26, true)), true, true, "1B 5B 31 1B 5B 41", kSwallow},
+      {"ShiftBeatsControl", Down(0x26, true), true, true, "1B 5B 33 1B 5B 41", kSwallow},
+      {"ControlWindowsKeyFallsToPlain", Up(0x5B, true), false, true, "1B 5B 24", kSwallow},
+      {"AltApplicationsFallsToPlain", WithAlt(Up(0x5D, true)), false, false, "1B 5B 2A", kSwallow},
+  };
   Make(0);
-  shift = GetParam().shift;
-  control = GetParam().control;
-  EXPECT_EQ(CKeyboard::HookEvent(GetParam().event), GetParam().result);
-  EXPECT_EQ(out.Texts(), GetParam().sent);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    out.Clear();
+    shift = c.shift;
+    control = c.control;
+    EXPECT_EQ(CKeyboard::HookEvent(c.event), c.result);
+    EXPECT_EQ(out.Texts(), *c.sent ? Strings{c.sent} : Strings{});
+  }
 }
 
-const TerminalCase kTerminalCases[] = {
-    {"AltQPress", WithAlt(Down(0x51)), false, false, {}, KeyResult::kPassOn},
-    {"AltQRelease", WithAlt(Up(0x51)), false, false, {"1B 5B 31 51"}, KeyResult::kSwallow},
-    {"AltReleaseItself", WithAlt(Up(0xA4)), false, false, {}, KeyResult::kPassOn},
-    {"RightAltReleaseItself", WithAlt(Up(0xA5, true)), false, false, {}, KeyResult::kPassOn},
-    {"AltShiftRelease", WithAlt(Up(0xA0)), true, false, {"1B 5B 31 A0"}, KeyResult::kSwallow},
-    {"CtrlC", Down(0x43), false, true, {"03"}, KeyResult::kSwallow},
-    {"CtrlA", Down(0x41), false, true, {"01"}, KeyResult::kSwallow},
-    {"CtrlZ", Down(0x5A), false, true, {"1A"}, KeyResult::kSwallow},
-    {"CtrlCRelease", Up(0x43), false, true, {}, KeyResult::kPassOn},
-    {"Ctrl1", Down(0x31), false, true, {}, KeyResult::kPassOnNoHooks},
-    {"CtrlItself", Down(0xA2), false, true, {}, KeyResult::kPassOnNoHooks},
-    {"CtrlAltQPress", WithAlt(Down(0x51)), false, true, {"11"}, KeyResult::kSwallow},
-    {"PlainLetter", Down(0x41), false, false, {}, KeyResult::kPassOn},
-    {"ShiftLetter", Down(0x41), true, false, {}, KeyResult::kPassOn},
-    // Alt comes first, then Shift, then Control.
-    {"AltBeatsShift", WithAlt(Down(0x26, true)), true, true, {}, KeyResult::kSwallow},
-    {"AltBeatsShiftRelease",
-     WithAlt(Up(0x26, true)),
-     true,
-     true,
-     {"1B 5B 31 1B 5B 41"},
-     KeyResult::kSwallow},
-    {"ShiftBeatsControl", Down(0x26, true), true, true, {"1B 5B 33 1B 5B 41"}, KeyResult::kSwallow},
-    {"ControlWindowsKeyFallsToPlain",
-     Up(0x5B, true),
-     false,
-     true,
-     {"1B 5B 24"},
-     KeyResult::kSwallow},
-    {"AltApplicationsFallsToPlain",
-     WithAlt(Up(0x5D, true)),
-     false,
-     false,
-     {"1B 5B 2A"},
-     KeyResult::kSwallow},
-};
-
-INSTANTIATE_TEST_SUITE_P(Keys, TerminalTest, ::testing::ValuesIn(kTerminalCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// The whole table, written out as it reads: each cell is "<bytes> on press|release" or "".
-struct TableRow {
-  const char* key;
-  uint32_t vk;
-  const char* plain;
-  const char* alt;
-  const char* ctrl;
-  const char* shift;
-};
-
-const TableRow kTable[] = {
-    {"Tab", 0x09, "09 on press", "1B 5B 31 09 on press", "1B 5B 32 09 on release",
-     "1B 5B 33 09 on press"},
-    {"Backspace", 0x08, "08 on press", "1B 5B 31 08 on press", "1B 5B 32 08 on release",
-     "1B 5B 33 08 on press"},
-    {"Up", 0x26, "1B 5B 41 on press", "1B 5B 31 1B 5B 41 on release",
-     "1B 5B 32 1B 5B 41 on release", "1B 5B 33 1B 5B 41 on press"},
-    {"Down", 0x28, "1B 5B 42 on press", "1B 5B 31 1B 5B 42 on release",
-     "1B 5B 32 1B 5B 42 on release", "1B 5B 33 1B 5B 42 on press"},
-    {"Right", 0x27, "1B 5B 43 on press", "1B 5B 31 1B 5B 43 on release",
-     "1B 5B 32 1B 5B 43 on release", "1B 5B 33 1B 5B 43 on press"},
-    {"Left", 0x25, "1B 5B 44 on press", "1B 5B 31 1B 5B 44 on release",
-     "1B 5B 32 1B 5B 44 on release", "1B 5B 33 1B 5B 44 on press"},
-    {"End", 0x23, "1B 5B 46 on release", "1B 5B 31 1B 5B 46 on release",
-     "1B 5B 32 1B 5B 46 on release", "1B 5B 33 1B 5B 46 on release"},
-    {"Page Down", 0x22, "1B 5B 47 on release", "1B 5B 31 1B 5B 47 on release",
-     "1B 5B 32 1B 5B 47 on release", "1B 5B 33 1B 5B 47 on release"},
-    {"Home", 0x24, "1B 5B 48 on release", "1B 5B 31 1B 5B 48 on release",
-     "1B 5B 32 1B 5B 48 on release", "1B 5B 33 1B 5B 48 on release"},
-    {"Page Up", 0x21, "1B 5B 49 on release", "1B 5B 31 1B 5B 49 on release",
-     "1B 5B 32 1B 5B 49 on release", "1B 5B 33 1B 5B 49 on release"},
-    {"Insert", 0x2D, "1B 5B 4C on release", "1B 5B 31 1B 5B 4C on release",
-     "1B 5B 32 1B 5B 4C on release", "1B 5B 33 1B 5B 4C on release"},
-    {"F1", 0x70, "1B 5B 4D on press", "1B 5B 77 on release", "1B 5B 6B on release",
-     "1B 5B 59 on release"},
-    {"F2", 0x71, "1B 5B 4E on press", "1B 5B 78 on release", "1B 5B 6C on release",
-     "1B 5B 5A on release"},
-    {"F3", 0x72, "1B 5B 4F on press", "1B 5B 79 on release", "1B 5B 6D on release",
-     "1B 5B 61 on release"},
-    {"F4", 0x73, "1B 5B 50 on press", "1B 5B 7A on release", "1B 5B 6E on release",
-     "1B 5B 62 on release"},
-    {"F5", 0x74, "1B 5B 51 on press", "1B 5B 40 on release", "1B 5B 6F on release",
-     "1B 5B 63 on release"},
-    {"F6", 0x75, "1B 5B 52 on press", "1B 5B 5B on release", "1B 5B 70 on release",
-     "1B 5B 64 on release"},
-    {"F7", 0x76, "1B 5B 53 on press", "1B 5B 5C on release", "1B 5B 71 on release",
-     "1B 5B 65 on release"},
-    {"F8", 0x77, "1B 5B 54 on press", "1B 5B 5D on release", "1B 5B 72 on release",
-     "1B 5B 66 on release"},
-    {"F9", 0x78, "1B 5B 55 on press", "1B 5B 5E on release", "1B 5B 73 on release",
-     "1B 5B 67 on release"},
-    {"F10", 0x79, "1B 5B 56 on press", "1B 5B 20 on release", "1B 5B 74 on release",
-     "1B 5B 68 on release"},
-    {"F11", 0x7A, "1B 5B 57 on press", "1B 5B 60 on release", "1B 5B 75 on release",
-     "1B 5B 69 on release"},
-    {"F12", 0x7B, "1B 5B 58 on release", "1B 5B 27 on release", "1B 5B 76 on release",
-     "1B 5B 6A on release"},
-    {"Delete", 0x2E, "1B 5B 33 7E on press", "1B 5B 31 B1 on release", "1B 5B 32 B1 on release",
-     "1B 5B 33 7E on press"},
-    {"Left Windows", 0x5B, "1B 5B 24 on release", "", "", ""},
-    {"Right Windows", 0x5C, "1B 5B 24 on release", "", "", ""},
-    {"Applications", 0x5D, "1B 5B 2A on release", "", "", ""},
-    {"Space", 0x20, "20 on press", "1B 5B 31 20 on press", "1B 5B 32 20 on release",
-     "1B 20 on press"},
-};
-
-// Splits "<bytes> on press" into the bytes and whether they go on release.
-std::pair<std::string, bool> ParseCell(const std::string& cell) {
-  auto on = cell.rfind(" on ");
-  return {cell.substr(0, on), cell.substr(on + 4) == "release"};
-}
-
+// The whole table as it reads: each cell is "<bytes> p" (sent on press) or "<bytes> r" (on
+// release); an empty cell leaves the plain one in force.
 TEST_F(KeyboardTest, TerminalTableRowByRow) {
-  ASSERT_EQ(std::size(kTable), 28u);
+  struct Row {
+    uint32_t vk;
+    const char* cells[4];  // plain, Alt, Control, Shift
+  };
+  // clang-format off
+  const Row table[] = {
+      {0x09, "09 p", "1B 5B 31 09 p", "1B 5B 32 09 r", "1B 5B 33 09 p"},
+      {0x08, "08 p", "1B 5B 31 08 p", "1B 5B 32 08 r", "1B 5B 33 08 p"},
+      {0x26, "1B 5B 41 p", "1B 5B 31 1B 5B 41 r", "1B 5B 32 1B 5B 41 r", "1B 5B 33 1B 5B 41 p"},
+      {0x28, "1B 5B 42 p", "1B 5B 31 1B 5B 42 r", "1B 5B 32 1B 5B 42 r", "1B 5B 33 1B 5B 42 p"},
+      {0x27, "1B 5B 43 p", "1B 5B 31 1B 5B 43 r", "1B 5B 32 1B 5B 43 r", "1B 5B 33 1B 5B 43 p"},
+      {0x25, "1B 5B 44 p", "1B 5B 31 1B 5B 44 r", "1B 5B 32 1B 5B 44 r", "1B 5B 33 1B 5B 44 p"},
+      {0x23, "1B 5B 46 r", "1B 5B 31 1B 5B 46 r", "1B 5B 32 1B 5B 46 r", "1B 5B 33 1B 5B 46 r"},
+      {0x22, "1B 5B 47 r", "1B 5B 31 1B 5B 47 r", "1B 5B 32 1B 5B 47 r", "1B 5B 33 1B 5B 47 r"},
+      {0x24, "1B 5B 48 r", "1B 5B 31 1B 5B 48 r", "1B 5B 32 1B 5B 48 r", "1B 5B 33 1B 5B 48 r"},
+      {0x21, "1B 5B 49 r", "1B 5B 31 1B 5B 49 r", "1B 5B 32 1B 5B 49 r", "1B 5B 33 1B 5B 49 r"},
+      {0x2D, "1B 5B 4C r", "1B 5B 31 1B 5B 4C r", "1B 5B 32 1B 5B 4C r", "1B 5B 33 1B 5B 4C r"},
+      {0x70, "1B 5B 4D p", "1B 5B 77 r", "1B 5B 6B r", "1B 5B 59 r"},
+      {0x71, "1B 5B 4E p", "1B 5B 78 r", "1B 5B 6C r", "1B 5B 5A r"},
+      {0x72, "1B 5B 4F p", "1B 5B 79 r", "1B 5B 6D r", "1B 5B 61 r"},
+      {0x73, "1B 5B 50 p", "1B 5B 7A r", "1B 5B 6E r", "1B 5B 62 r"},
+      {0x74, "1B 5B 51 p", "1B 5B 40 r", "1B 5B 6F r", "1B 5B 63 r"},
+      {0x75, "1B 5B 52 p", "1B 5B 5B r", "1B 5B 70 r", "1B 5B 64 r"},
+      {0x76, "1B 5B 53 p", "1B 5B 5C r", "1B 5B 71 r", "1B 5B 65 r"},
+      {0x77, "1B 5B 54 p", "1B 5B 5D r", "1B 5B 72 r", "1B 5B 66 r"},
+      {0x78, "1B 5B 55 p", "1B 5B 5E r", "1B 5B 73 r", "1B 5B 67 r"},
+      {0x79, "1B 5B 56 p", "1B 5B 20 r", "1B 5B 74 r", "1B 5B 68 r"},
+      {0x7A, "1B 5B 57 p", "1B 5B 60 r", "1B 5B 75 r", "1B 5B 69 r"},
+      {0x7B, "1B 5B 58 r", "1B 5B 27 r", "1B 5B 76 r", "1B 5B 6A r"},
+      {0x2E, "1B 5B 33 7E p", "1B 5B 31 B1 r", "1B 5B 32 B1 r", "1B 5B 33 7E p"},
+      {0x5B, "1B 5B 24 r", "", "", ""},
+      {0x5C, "1B 5B 24 r", "", "", ""},
+      {0x5D, "1B 5B 2A r", "", "", ""},
+      {0x20, "20 p", "1B 5B 31 20 p", "1B 5B 32 20 r", "1B 20 p"},
+  };
+  // clang-format on
   Make(0);
-  enum Modifier { kPlain, kAlt, kCtrl, kShift };
-  for (const TableRow& row : kTable) {
-    for (Modifier m : {kPlain, kAlt, kCtrl, kShift}) {
-      const char* cells[] = {row.plain, row.alt, row.ctrl, row.shift};
-      // An empty cell leaves the plain one in force.
-      std::string cell = *cells[m] ? cells[m] : row.plain;
-      auto [bytes, onRelease] = ParseCell(cell);
-      SCOPED_TRACE(std::string(row.key) + " modifier " + std::to_string(m) + " expects " + cell);
-      shift = m == kShift;
-      control = m == kCtrl;
+  for (const Row& row : table) {
+    for (int m = 0; m < 4; ++m) {
+      const std::string cell = *row.cells[m] ? row.cells[m] : row.cells[0];
+      const Strings bytes = {cell.substr(0, cell.size() - 2)};
+      const bool onRelease = cell.back() == 'r';
+      SCOPED_TRACE("vk " + std::to_string(row.vk) + " modifier " + std::to_string(m));
+      shift = m == 3;
+      control = m == 2;
       KeyEvent down = Down(row.vk), up = Up(row.vk);
-      down.altDown = up.altDown = m == kAlt;
-
+      down.altDown = up.altDown = m == 1;
       out.Clear();
-      EXPECT_EQ(CKeyboard::HookEvent(down), KeyResult::kSwallow);
-      EXPECT_EQ(out.Texts(), onRelease ? Strings{} : Strings{bytes});
+      EXPECT_EQ(CKeyboard::HookEvent(down), kSwallow);
+      EXPECT_EQ(out.Texts(), onRelease ? Strings{} : bytes);
       out.Clear();
-      EXPECT_EQ(CKeyboard::HookEvent(up), KeyResult::kSwallow);
-      EXPECT_EQ(out.Texts(), onRelease ? Strings{bytes} : Strings{});
+      EXPECT_EQ(CKeyboard::HookEvent(up), kSwallow);
+      EXPECT_EQ(out.Texts(), onRelease ? bytes : Strings{});
     }
   }
 }
 
-TEST_F(KeyboardTest, TerminalSideTraces) {
+TEST_F(KeyboardTest, Characters) {
+  const struct {
+    const char* name;
+    std::optional<uint16_t> language;
+    uint32_t ch, scanCode;
+    std::string sent;
+  } cases[] = {
+      {"PlainA", 1033, 'a', 0x1E, "61"},
+      {"Backslash102", 1033, '\\', 0x56, "F0"},
+      {"Bar102", 1033, '|', 0x56, "F1"},
+      {"BackslashMainKey", 1033, '\\', 0x2B, "5C"},
+      {"SwedishKeypadStar", 1053, '*', 0x37, "7C"},
+      {"SwedishSlash", 1053, '/', 0x35, "26"},
+      {"SwedishKeypadMinus", 1053, '-', 0x4A, "2F"},
+      {"SwedishKeypadPlus", 1053, '+', 0x4E, "2D"},
+      {"SwedishOtherKey", 1053, '*', 0x09, "2A"},
+      {"SwedishOtherChar", 1053, 'x', 0x37, "78"},
+      {"SwedishBackslash102", 1053, '\\', 0x56, "F0"},
+      {"EnglishKeypadStar", 1033, '*', 0x37, "2A"},
+      {"GermanKeypadStar", 1031, '*', 0x37, "2A"},
+      {"QueryFailsMeansEnglish", std::nullopt, '*', 0x37, "2A"},
+      {"LowByteOnly", 1033, 0x1E9, 0x1E, "E9"},
+  };
+  Make(0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    out.Clear();
+    language = c.language;
+    keyboard->OnChar(c.ch, c.scanCode);
+    EXPECT_EQ(out.Texts(), Strings{c.sent});
+  }
+  // Without a language function: English.
+  Recorder plain;
+  CKeyboard(plain.Writer(), 0).OnChar('*', 0x37);
+  EXPECT_EQ(plain.Texts(), Strings{"2A"});
+}
+
+TEST_F(KeyboardTest, TerminalAndCharacterTraces) {
   Make(0);
   TraceCapture trace;
   CKeyboard::HookEvent(WithAlt(Up(0x51)));
   control = true;
   CKeyboard::HookEvent(Down(0x43));
-  EXPECT_TRUE(trace.Has("CKeyboard: ALT something sent.\n"));
-  EXPECT_TRUE(trace.Has("CKeyboard: CTRL something sent.\n"));
-}
-
-// ---- Characters ----
-
-struct CharCase {
-  const char* name;
-  std::optional<uint16_t> language;
-  uint32_t ch, scanCode;
-  std::string sent;
-};
-
-class CharTest : public KeyboardTest, public ::testing::WithParamInterface<CharCase> {};
-
-TEST_P(CharTest, Rewrites) {
-  Make(0);
-  language = GetParam().language;
-  keyboard->OnChar(GetParam().ch, GetParam().scanCode);
-  EXPECT_EQ(out.Texts(), Strings{GetParam().sent});
-}
-
-const CharCase kCharCases[] = {
-    {"PlainA", 1033, 'a', 0x1E, "61"},
-    {"Backslash102", 1033, '\\', 0x56, "F0"},
-    {"Bar102", 1033, '|', 0x56, "F1"},
-    {"BackslashMainKey", 1033, '\\', 0x2B, "5C"},
-    {"SwedishKeypadStar", 1053, '*', 0x37, "7C"},
-    {"SwedishSlash", 1053, '/', 0x35, "26"},
-    {"SwedishKeypadMinus", 1053, '-', 0x4A, "2F"},
-    {"SwedishKeypadPlus", 1053, '+', 0x4E, "2D"},
-    {"SwedishOtherKey", 1053, '*', 0x09, "2A"},
-    {"SwedishOtherChar", 1053, 'x', 0x37, "78"},
-    {"SwedishBackslash102", 1053, '\\', 0x56, "F0"},
-    {"EnglishKeypadStar", 1033, '*', 0x37, "2A"},
-    {"GermanKeypadStar", 1031, '*', 0x37, "2A"},
-    {"QueryFailsMeansEnglish", std::nullopt, '*', 0x37, "2A"},
-    {"LowByteOnly", 1033, 0x1E9, 0x1E, "E9"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Chars, CharTest, ::testing::ValuesIn(kCharCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(KeyboardTest, CharTraces) {
-  Make(0);
-  TraceCapture trace;
   language = 1053;
   keyboard->OnChar('*', 0x37);
   language = std::nullopt;
   keyboard->OnChar('a', 0x1E);
-  EXPECT_TRUE(trace.Has("CRemCons::OnChar GetLocalInfo succes:41d\n"));
+  for (const char* line : {"CKeyboard: ALT something sent.\n", "CKeyboard: CTRL something sent.\n",
+                           "CRemCons::OnChar GetLocalInfo succes:41d\n", "CKeyboard::SendKey: 7c\n",
+                           "CKeyboard::SendKey: 61\n"}) {
+    EXPECT_TRUE(trace.Has(line)) << line;
+  }
   EXPECT_TRUE(trace.Contains("CRemCons::OnChar GetLocalInfo error:"));
-  EXPECT_TRUE(trace.Has("CKeyboard::SendKey: 7c\n"));
-  EXPECT_TRUE(trace.Has("CKeyboard::SendKey: 61\n"));
-}
-
-TEST(KeyboardDefaults, NoLanguageFunctionMeansEnglish) {
-  Recorder out;
-  CKeyboard keyboard(out.Writer(), 0);
-  keyboard.OnChar('*', 0x37);
-  EXPECT_EQ(out.Texts(), Strings{"2A"});
 }
 
 // ---- The hook and its hand-over ----
@@ -484,115 +357,77 @@ TEST(KeyboardDefaults, NoLanguageFunctionMeansEnglish) {
 class ScriptedClock : public ManualClock {
  public:
   bool SleepMs(uint32_t ms, const std::atomic<bool>* stop = nullptr) override {
-    ++sleeps;
-    if (onSleep) onSleep(sleeps);
+    if (onSleep) onSleep(++sleeps);
     return ManualClock::SleepMs(ms, stop);
   }
   int sleeps = 0;
   std::function<void(int)> onSleep;
 };
 
-TEST(KeyboardHook, TakeAndReleaseTrace) {
+// The hook set and removed (traced), focus moving between consoles without a wait, SendKey on the
+// sender's own connection, and the hook gone with its holder.
+TEST(KeyboardHook, TakeReleaseAndFocusMoves) {
   TraceCapture trace;
-  Recorder out;
+  Recorder out1, out2;
   ManualClock clock;
-  CKeyboard keyboard(out.Writer(), 1, {}, clock);
-  keyboard.TakeHook();
-  EXPECT_TRUE(keyboard.HoldsHook());
+  auto hid = std::make_unique<CKeyboard>(out1.Writer(), 1, KeyboardSystem{}, clock);
+  CKeyboard terminal(out2.Writer(), 0, {}, clock);
+  hid->TakeHook();
+  EXPECT_TRUE(hid->HoldsHook());
   EXPECT_TRUE(CKeyboard::HookInstalled());
-  keyboard.ReleaseHook();
-  EXPECT_FALSE(CKeyboard::HookInstalled());
-  EXPECT_EQ(clock.NowMs(), 0u) << "no wait when nobody holds the hook";
-  auto texts = trace.Texts();
-  ASSERT_EQ(texts.size(), 2u);
+  const auto texts = trace.Texts();
+  ASSERT_EQ(texts.size(), 1u);
   EXPECT_TRUE(texts[0].starts_with("CKeyboard: Keyboard hook 0x") && texts[0].ends_with(" set.\n"))
       << texts[0];
-  EXPECT_EQ(texts[1], "CKeyboard: Keyboard hook " + texts[0].substr(25, 10) + " removed\n");
-}
-
-TEST(KeyboardHook, FocusMovesBetweenConsoles) {
-  Recorder out1, out2;
-  ManualClock clock;
-  CKeyboard hid(out1.Writer(), 1, {}, clock);
-  CKeyboard terminal(out2.Writer(), 0, {}, clock);
-  hid.TakeHook();
-  hid.ReleaseAllKeys();
+  hid->ReleaseAllKeys();
   out1.Clear();
   CKeyboard::HookEvent(Down(0x26, true));
-  // Focus moves: the old console lets go first, the new one takes over without waiting.
-  hid.ReleaseHook();
+  hid->ReleaseHook();
+  EXPECT_FALSE(CKeyboard::HookInstalled());
+  EXPECT_EQ(trace.Texts().back(),
+            "CKeyboard: Keyboard hook " + texts[0].substr(25, 10) + " removed\n");
   terminal.TakeHook();
   CKeyboard::HookEvent(Down(0x26, true));
-  EXPECT_EQ(out1.Texts(), Strings{"FF D6 00 00 52 00 00 00 00 00"});
+  hid->SendKey('x');
+  EXPECT_EQ(out1.Texts(), (Strings{"FF D6 00 00 52 00 00 00 00 00", "78"}));
   EXPECT_EQ(out2.Texts(), Strings{"1B 5B 41"});
-  EXPECT_EQ(clock.NowMs(), 0u);
-  hid.ReleaseAllKeys();
-}
-
-TEST(KeyboardHook, WaitsForTheHolderToLetGo) {
-  TraceCapture trace;
-  Recorder out1, out2;
-  ScriptedClock clock;
-  CKeyboard first(out1.Writer(), 0, {}, clock);
-  CKeyboard second(out2.Writer(), 0, {}, clock);
-  first.TakeHook();
-  clock.onSleep = [&](int n) {
-    if (n == 5) first.ReleaseHook();
-  };
-  second.TakeHook();
-  second.TakeHook();  // taking it again does not wait
-  EXPECT_TRUE(second.HoldsHook());
-  EXPECT_EQ(clock.sleeps, 5);
-  EXPECT_EQ(clock.NowMs(), 50u);
-  EXPECT_FALSE(trace.Has("CKeyboard: taking hook when someone already has it?\n"));
-}
-
-TEST(KeyboardHook, TakesOverAfterTwoSeconds) {
-  TraceCapture trace;
-  Recorder out1, out2;
-  ScriptedClock clock;
-  CKeyboard first(out1.Writer(), 0, {}, clock);
-  CKeyboard second(out2.Writer(), 0, {}, clock);
-  first.TakeHook();
-  second.TakeHook();
-  EXPECT_EQ(clock.sleeps, 200);
-  EXPECT_EQ(clock.NowMs(), 2000u);
-  EXPECT_TRUE(trace.Has("CKeyboard: taking hook when someone already has it?\n"));
-  EXPECT_TRUE(second.HoldsHook());
-  EXPECT_FALSE(first.HoldsHook());
-
-  // Keys now reach the second console only, and the first one's late release leaves it alone.
-  CKeyboard::HookEvent(Down(0x26, true));
-  first.ReleaseHook();
-  EXPECT_TRUE(second.HoldsHook());
-  CKeyboard::HookEvent(Down(0x28, true));
-  EXPECT_TRUE(out1.writes.empty());
-  EXPECT_EQ(out2.Texts(), (Strings{"1B 5B 41", "1B 5B 42"}));
-}
-
-TEST(KeyboardHook, DestroyingTheHolderRemovesTheHook) {
-  Recorder out;
-  ManualClock clock;
-  {
-    CKeyboard keyboard(out.Writer(), 1, {}, clock);
-    keyboard.TakeHook();
-    ASSERT_TRUE(CKeyboard::HookInstalled());
-  }
+  EXPECT_EQ(clock.NowMs(), 0u) << "no wait when nobody holds the hook";
+  hid->ReleaseAllKeys();
+  hid->TakeHook();
+  terminal.ReleaseHook();
+  hid.reset();
   EXPECT_FALSE(CKeyboard::HookInstalled());
-  EXPECT_EQ(CKeyboard::HookEvent(Down(0x41)), KeyResult::kPassOn);
-  EXPECT_TRUE(out.writes.empty());
+  EXPECT_EQ(CKeyboard::HookEvent(Down(0x41)), kPassOn);
+  EXPECT_EQ(out2.Texts().size(), 1u);
 }
 
-TEST(KeyboardHook, SendKeyUsesItsOwnConnection) {
-  Recorder out1, out2;
-  ManualClock clock;
-  CKeyboard first(out1.Writer(), 0, {}, clock);
-  CKeyboard second(out2.Writer(), 0, {}, clock);
-  first.TakeHook();
-  second.SendKey('x');
-  EXPECT_TRUE(out1.writes.empty());
-  EXPECT_EQ(out2.Texts(), Strings{"78"});
-  first.ReleaseHook();
+TEST(KeyboardHook, WaitsForTheHolderToLetGoOrTakesOverAfterTwoSeconds) {
+  for (const bool letGo : {true, false}) {
+    SCOPED_TRACE(letGo);
+    TraceCapture trace;
+    Recorder out1, out2;
+    ScriptedClock clock;
+    CKeyboard first(out1.Writer(), 0, {}, clock);
+    CKeyboard second(out2.Writer(), 0, {}, clock);
+    first.TakeHook();
+    clock.onSleep = [&](int n) {
+      if (letGo && n == 5) first.ReleaseHook();
+    };
+    second.TakeHook();
+    second.TakeHook();  // taking it again does not wait
+    EXPECT_TRUE(second.HoldsHook());
+    EXPECT_FALSE(first.HoldsHook());
+    EXPECT_EQ(clock.sleeps, letGo ? 5 : 200);
+    EXPECT_EQ(clock.NowMs(), letGo ? 50u : 2000u);
+    EXPECT_EQ(trace.Has("CKeyboard: taking hook when someone already has it?\n"), !letGo);
+    // Keys now reach the second console only, and the first one's late release leaves it alone.
+    CKeyboard::HookEvent(Down(0x26, true));
+    first.ReleaseHook();
+    EXPECT_TRUE(second.HoldsHook());
+    CKeyboard::HookEvent(Down(0x28, true));
+    EXPECT_TRUE(out1.writes.empty());
+    EXPECT_EQ(out2.Texts(), (Strings{"1B 5B 41", "1B 5B 42"}));
+  }
 }
 
 }  // namespace

@@ -7,27 +7,18 @@
 namespace remcons {
 namespace {
 
-TEST(NamedMutex, SameNameIsTheSameMutexProcessWide) {
-  auto a = OpenNamedMutex("MutexNetwork");
-  auto b = OpenNamedMutex("MutexNetwork");
-  auto c = OpenNamedMutex("MutexToProtectVideo");
-  EXPECT_EQ(a.get(), b.get());
-  EXPECT_NE(a.get(), c.get());
-}
-
-TEST(NamedMutex, RecursiveAndBoundedWait) {
-  auto m = OpenNamedMutex("test-bounded");
+// One mutex per name, process-wide; recursive, and a bounded wait goes on without it.
+TEST(NamedMutex, SameNameSameMutexRecursiveAndBoundedWait) {
+  auto m = OpenNamedMutex("MutexNetwork");
+  EXPECT_EQ(OpenNamedMutex("MutexNetwork").get(), m.get());
+  EXPECT_NE(OpenNamedMutex("MutexToProtectVideo").get(), m.get());
   TimedLock outer(*m, kWaitForever);
   ASSERT_TRUE(outer.owns());
-  TimedLock inner(*m, 10);  // the same thread may take it again
+  TimedLock inner(*m, 10);
   EXPECT_TRUE(inner.owns());
   bool otherOwned = true;
-  std::thread t([&] {
-    TimedLock other(*m, 30);
-    otherOwned = other.owns();
-  });
-  t.join();
-  EXPECT_FALSE(otherOwned);  // the wait ran out and the scope went on without the lock
+  std::thread([&] { otherOwned = TimedLock(*m, 30).owns(); }).join();
+  EXPECT_FALSE(otherOwned);
 }
 
 }  // namespace

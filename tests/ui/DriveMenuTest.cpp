@@ -77,14 +77,17 @@ class DriveMenuTest : public ::testing::Test {
     ASSERT_EQ(bar->OpenPanel(), Panel::kDrives);
   }
   Rect Menu() const { return layout::DriveMenu(kWidth, bar->driveMenu().Count()); }
-  // Presses the button of a row at x inside the menu; returns whether the press was taken.
-  bool PressRow(int row, int x = 70) {
+  // Presses and releases at x inside the menu, dy below a row's button top; true when the bar
+  // took both.
+  bool ClickRow(int row, int x = 70, int dy = 8) {
     const Rect m = Menu();
-    return bar->OnMouseButton(E::kLeftDown, m.left + x, m.top + layout::DriveButtonY(row) + 8);
+    const int y = m.top + layout::DriveButtonY(row) + dy;
+    const bool down = bar->OnMouseButton(E::kLeftDown, m.left + x, y);
+    return bar->OnMouseButton(E::kLeftUp, m.left + x, y) && down;
   }
-  bool Release(int row, int x = 70) {
-    const Rect m = Menu();
-    return bar->OnMouseButton(E::kLeftUp, m.left + x, m.top + layout::DriveButtonY(row) + 8);
+  // The image of a row's mount button.
+  std::string ButtonImage(int row) {
+    return painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * row + 8);
   }
   std::vector<std::string> Labels() {
     std::vector<std::string> labels;
@@ -181,44 +184,29 @@ TEST_F(DriveMenuTest, DrivesThatComeAndGoShowTheNextTimeTheMenuOpens) {
   EXPECT_EQ(painter.ImageAt(Painted(), Menu().left, Menu().top), std::string(img::kDriveMenu[4]));
 }
 
+// A press on a row's button mounts it at once and closes the menu (the release is the bar's too
+// and does nothing more); pressed again it unmounts. The press area covers the visible button.
 TEST_F(DriveMenuTest, MountsOnButtonDownAndOnlyThatRow) {
   AddDrive("sdb", 2880);
   AddDrive("sdc", 2880);
   Make();
   OpenMenu();
-  // Down on row 4's button mounts it at once and closes the menu.
-  ASSERT_TRUE(PressRow(4));
+  // Left of the press area (the label), and the gap under a row: nothing, the menu stays.
+  EXPECT_TRUE(ClickRow(4, 30));
+  EXPECT_TRUE(ClickRow(4, 70, 17));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kDrives);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  // Down at the right end of the button image.
+  const int x = Menu().left + 103, y = Menu().top + layout::DriveButtonY(4) + 8;
+  ASSERT_TRUE(bar->OnMouseButton(E::kLeftDown, x, y));
   EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
   EXPECT_TRUE(bar->driveMenu().Entry(4).mounted);
+  EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, x, y));
   EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
   for (int k : {0, 1, 2, 3}) EXPECT_FALSE(bar->driveMenu().Entry(k).mounted) << k;
-  // The release is the bar's too, and does nothing more.
-  EXPECT_TRUE(Release(4));
-  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
   OpenMenu();
-  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * 4 + 8),
-            std::string(img::kUnmount));
-  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * 3 + 8),
-            std::string(img::kMount));
-  // Pressed again, it unmounts; the count never goes below where it started.
-  ASSERT_TRUE(PressRow(4));
-  EXPECT_FALSE(bar->driveMenu().Entry(4).mounted);
-  EXPECT_EQ(CMenuBar::mountedDrives(), before);
-  // One connection was made, and it has ended.
-  EXPECT_TRUE(lb.server.WaitSessions(1, 10000));
-  EXPECT_EQ(lb.server.Sessions(), 1);
-  bar->UnmountKind(VmKind::FloppyDrive);
-  EXPECT_EQ(CMenuBar::mountedDrives(), before);
-  EXPECT_GE(owner.restarts, 2);
-}
-
-TEST_F(DriveMenuTest, AnotherConsolesBarLeavesTheCountAlone) {
-  AddDrive("sdb", 2880);
-  Make();
-  OpenMenu();
-  ASSERT_TRUE(PressRow(3));
-  EXPECT_TRUE(Release(3));
-  ASSERT_EQ(CMenuBar::mountedDrives(), before + 1);
+  EXPECT_EQ(ButtonImage(4), std::string(img::kUnmount));
+  EXPECT_EQ(ButtonImage(3), std::string(img::kMount));
   // A second console starting in the same process must not forget the drive the first serves:
   // the count is what holds off the first console's idle time-out.
   {
@@ -232,43 +220,28 @@ TEST_F(DriveMenuTest, AnotherConsolesBarLeavesTheCountAlone) {
     EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
   }
   EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
-  OpenMenu();
-  ASSERT_TRUE(PressRow(3));
+  // The start of the press area, over the label's end; the count never goes below where it
+  // started.
+  ASSERT_TRUE(ClickRow(4, 45));
+  EXPECT_FALSE(bar->driveMenu().Entry(4).mounted);
   EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  // One connection was made, and it has ended.
+  EXPECT_TRUE(lb.server.WaitSessions(1, 10000));
+  EXPECT_EQ(lb.server.Sessions(), 1);
+  bar->UnmountKind(VmKind::FloppyDrive);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before);
+  EXPECT_GE(owner.restarts, 2);
 }
 
-TEST_F(DriveMenuTest, PressAreaCoversTheVisibleButton) {
-  AddDrive("sdb", 2880);
-  Make();
-  OpenMenu();
-  // Left of the press area (the label), and the gap under a row: nothing, the menu stays.
-  EXPECT_TRUE(PressRow(3, 30));
-  EXPECT_TRUE(Release(3, 30));
-  const Rect m = Menu();
-  EXPECT_TRUE(bar->OnMouseButton(E::kLeftDown, m.left + 70, m.top + layout::DriveButtonY(3) + 17));
-  EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, m.left + 70, m.top + layout::DriveButtonY(3) + 17));
-  EXPECT_EQ(bar->OpenPanel(), Panel::kDrives);
-  EXPECT_EQ(CMenuBar::mountedDrives(), before);
-  // The right end of the button image counts.
-  ASSERT_TRUE(PressRow(3, 103));
-  EXPECT_TRUE(Release(3, 103));
-  EXPECT_TRUE(bar->driveMenu().Entry(3).mounted);
-  OpenMenu();
-  // So does the start of the press area, over the label's end.
-  ASSERT_TRUE(PressRow(3, 45));
-  EXPECT_TRUE(Release(3, 45));
-  EXPECT_FALSE(bar->driveMenu().Entry(3).mounted);
-}
-
+// The fixed entry mounts what the chooser gives, and the console's unmount command for its kind
+// ends it.
 TEST_F(DriveMenuTest, FixedEntryMountsWhatTheChooserGives) {
   Make();
   OpenMenu();
   ASSERT_EQ(bar->driveMenu().Count(), 3);
-  ASSERT_TRUE(PressRow(0));
-  EXPECT_TRUE(Release(0));
+  ASSERT_TRUE(ClickRow(0));
   EXPECT_TRUE(bar->driveMenu().Entry(0).mounted);
   EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
-  // The console's unmount command for the entry's kind.
   testing::TraceCapture trace;
   bar->UnmountKind(VmKind::ImageFile);
   EXPECT_FALSE(bar->driveMenu().Entry(0).mounted);
@@ -278,22 +251,15 @@ TEST_F(DriveMenuTest, FixedEntryMountsWhatTheChooserGives) {
 
 TEST_F(DriveMenuTest, FailedMountLeavesTheRowUnmounted) {
   // A port nobody listens on.
-  uint16_t closed = 0;
-  {
-    auto probe = TcpSocket::Listen("127.0.0.1", 0);
-    ASSERT_TRUE(probe);
-    closed = probe->LocalPort();
-  }
+  const uint16_t closed = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
   AddDrive("sdb", 2880);
   Make(false, closed);
   OpenMenu();
-  ASSERT_TRUE(PressRow(3));
-  EXPECT_TRUE(Release(3));
+  ASSERT_TRUE(ClickRow(3));
   EXPECT_FALSE(bar->driveMenu().Entry(3).mounted);
   EXPECT_EQ(CMenuBar::mountedDrives(), before);
   OpenMenu();
-  EXPECT_EQ(painter.ImageAt(Painted(), Menu().left + 61 + 30, Menu().top + 4 + 21 * 3 + 8),
-            std::string(img::kMount));
+  EXPECT_EQ(ButtonImage(3), std::string(img::kMount));
 }
 
 }  // namespace

@@ -45,22 +45,14 @@ TEST(MenuBarLayout, PanelsAndTooltipStrip) {
     int width;
     Rect tooltip, keys, compact, extended, drives1, drives9;
   };
+  // clang-format off
   const Case cases[] = {
-      {640,
-       {538, 23, 605, 32},
-       {546, 31, 626, 163},
-       {340, 31, 454, 125},
-       {160, 31, 484, 319},
-       {440, 31, 550, 56},
-       {440, 31, 550, 224}},
-      {1280,
-       {858, 23, 925, 32},
-       {866, 31, 946, 163},
-       {660, 31, 774, 125},
-       {480, 31, 804, 319},
-       {760, 31, 870, 56},
-       {760, 31, 870, 224}},
+      {640, {538, 23, 605, 32}, {546, 31, 626, 163}, {340, 31, 454, 125}, {160, 31, 484, 319},
+       {440, 31, 550, 56}, {440, 31, 550, 224}},
+      {1280, {858, 23, 925, 32}, {866, 31, 946, 163}, {660, 31, 774, 125}, {480, 31, 804, 319},
+       {760, 31, 870, 56}, {760, 31, 870, 224}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     EXPECT_EQ(layout::TooltipStrip(c.width), c.tooltip);
     EXPECT_EQ(layout::KeysPanel(c.width), c.keys);
@@ -81,19 +73,14 @@ TEST(MenuBarLayout, RectanglesFitTheirPictures) {
       {layout::PowerExtended(800), img::kPowerExtended},
       {layout::TooltipStrip(800), img::kTipPower}};
   for (int n = 1; n <= 9; ++n) cases.push_back({layout::DriveMenu(800, n), img::kDriveMenu[n - 1]});
-  const std::pair<B, std::string_view> buttons[] = {{B::kPin, img::kPinOut},
-                                                    {B::kClose, img::kClose},
-                                                    {B::kPower, img::kPowerOn},
-                                                    {B::kMedia, img::kMedia},
-                                                    {B::kKeys, img::kKeys},
-                                                    {B::kReplay, img::kReplay},
-                                                    {B::kRecord, img::kRecordIdle},
-                                                    {B::kControl, img::kControlNone},
-                                                    {B::kClientList, img::kClientList},
-                                                    {B::kLock, img::kLockOpen},
-                                                    {B::kPlayPause, img::kPlay},
-                                                    {B::kStop, img::kStop},
-                                                    {B::kFastPlay, "316"}};
+  // clang-format off
+  const std::pair<B, std::string_view> buttons[] = {
+      {B::kPin, img::kPinOut}, {B::kClose, img::kClose}, {B::kPower, img::kPowerOn},
+      {B::kMedia, img::kMedia}, {B::kKeys, img::kKeys}, {B::kReplay, img::kReplay},
+      {B::kRecord, img::kRecordIdle}, {B::kControl, img::kControlNone},
+      {B::kClientList, img::kClientList}, {B::kLock, img::kLockOpen}, {B::kPlayPause, img::kPlay},
+      {B::kStop, img::kStop}, {B::kFastPlay, "316"}};
+  // clang-format on
   for (const auto& [button, image] : buttons)
     cases.push_back({layout::Button(button, 1024), image});
   for (const auto& [r, id] : cases) {

@@ -19,6 +19,7 @@ using testing::TraceCapture;
 using B = BarButton;
 using E = MenuBarMouse;
 using Panel = CMenuBar::Panel;
+using Strings = std::vector<std::string>;
 namespace img = menubar::img;
 
 constexpr int kWidth = 1024;
@@ -32,13 +33,15 @@ Point Center(const Rect& r) {
   return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
-MenuBarConfig Config(uint32_t muMode = 0) {
+MenuBarConfig Config(uint32_t muMode = 0, bool screenCapture = false, bool clientCapture = false) {
   MenuBarConfig c;
   c.target = "127.0.0.1";
   c.serverName = "srv-01";
   c.width = kWidth;
   c.uniqueFeatures = 4 | 8;  // virtual power and virtual media allowed
   c.muMode = muMode;
+  c.screenCapture = screenCapture;
+  c.clientCapture = clientCapture;
   c.vmKeyRefused = true;  // no drives: the drive menu has its own tests
   return c;
 }
@@ -48,9 +51,10 @@ class MenuBarTest : public ::testing::Test {
   void SetUp() override { Make(Config()); }
   void TearDown() override { SetUiLanguage(Language::kEnglish); }
 
-  void Make(MenuBarConfig config) {
+  void Make(MenuBarConfig config, bool show = false) {
     bar.reset();
     bar = std::make_unique<CMenuBar>(host, painter, owner, std::move(config));
+    if (show) bar->Show();
   }
 
   // A left click as the window delivers it; true when the bar took both halves.
@@ -61,6 +65,10 @@ class MenuBarTest : public ::testing::Test {
     return down && up;
   }
   bool Click(B button) { return Click(Center(layout::Button(button, kWidth))); }
+  bool Press(B button, E::Event e) {
+    const Point p = Center(layout::Button(button, kWidth));
+    return bar->OnMouseButton(e, p.x, p.y);
+  }
   // A point in a panel, relative to its top left.
   static Point In(const Rect& panel, int x, int y) { return {panel.left + x, panel.top + y}; }
 
@@ -74,6 +82,15 @@ class MenuBarTest : public ::testing::Test {
     const Rect r = layout::Button(button, kWidth);
     return painter.ImageAt(Painted(), r.left + 1, r.top + 1);
   }
+  // The images of several buttons, for one comparison.
+  Strings ImagesOf(std::initializer_list<B> buttons) {
+    Strings images;
+    for (B b : buttons) images.push_back(ImageOf(b));
+    return images;
+  }
+  static Strings Ids(std::initializer_list<std::string_view> ids) {
+    return Strings(ids.begin(), ids.end());
+  }
 
   FakeHost host;
   FakePainter painter;
@@ -81,105 +98,74 @@ class MenuBarTest : public ::testing::Test {
   std::unique_ptr<CMenuBar> bar;
 };
 
-// ---- Showing ----
-
-TEST_F(MenuBarTest, StartsHiddenAndFollowsTheMouse) {
+TEST_F(MenuBarTest, ShowingHidingAndPinning) {
   EXPECT_FALSE(bar->IsShown());
   EXPECT_FALSE(bar->IsPinned());
+  host.ClearRecords();
   bar->Show();
   EXPECT_TRUE(bar->IsShown());
+  // Showing asks for repaints of rectangles only; moving about on the shown bar, for none.
+  bool sawBar = false;
+  for (const auto& i : host.Invalidations()) {
+    EXPECT_FALSE(i.whole || i.erase);
+    sawBar |= i.rect == Rect{kR - 640, 0, kR, 23};
+  }
+  EXPECT_TRUE(sawBar);
+  host.ClearRecords();
+  bar->Show();
+  EXPECT_TRUE(host.Invalidations().empty());
   bar->Hide();
   EXPECT_FALSE(bar->IsShown());
-  // Pinned, it stays through a Hide.
+  // Pinned, it stays through a Hide; the pin button unpins it.
   bar->Pin();
   bar->Hide();
   EXPECT_TRUE(bar->IsShown());
-  // The pin button unpins it.
-  bar->Show();
   EXPECT_TRUE(Click(B::kPin));
   EXPECT_FALSE(bar->IsPinned());
   bar->Hide();
   EXPECT_FALSE(bar->IsShown());
 }
 
-TEST_F(MenuBarTest, ShowingAsksForRepaintsOfRectanglesOnly) {
-  host.ClearRecords();
-  bar->Show();
-  auto inv = host.Invalidations();
-  ASSERT_FALSE(inv.empty());
-  bool sawBar = false;
-  for (const auto& i : inv) {
-    EXPECT_FALSE(i.whole);
-    EXPECT_FALSE(i.erase);
-    sawBar |= i.rect == Rect{kR - 640, 0, kR, 23};
-  }
-  EXPECT_TRUE(sawBar);
-  // Moving about on the shown bar repaints nothing more.
-  host.ClearRecords();
-  bar->Show();
-  EXPECT_TRUE(host.Invalidations().empty());
-}
-
-// ---- Which clicks the bar takes ----
-
-TEST_F(MenuBarTest, ClicksOnTheShownBarAreConsumedAndElsewhereOrHiddenNot) {
+TEST_F(MenuBarTest, WhichClicksTheBarTakes) {
   for (int e = 0; e <= 5; ++e) {
     EXPECT_FALSE(bar->OnMouseButton(static_cast<E::Event>(e), kR - 33, 10)) << e;
   }
   bar->Show();
-  EXPECT_TRUE(Click({kR - 300, 5}));     // plain bar
-  EXPECT_TRUE(Click({kR - 640, 0}));     // its first pixel
-  EXPECT_TRUE(Click({kR - 1, 21}));      // its last
-  EXPECT_FALSE(Click({kR - 300, 22}));   // just below
-  EXPECT_FALSE(Click({kR, 5}));          // just right
-  EXPECT_FALSE(Click({kR - 641, 5}));    // just left
-  EXPECT_FALSE(Click({kR - 300, 200}));  // the picture
-  EXPECT_TRUE(owner.Quiet());
-}
-
-TEST_F(MenuBarTest, PinnedBarTakesClicksBeforeAnyMove) {
-  bar->Pin();
-  EXPECT_TRUE(Click(B::kKeys));
-  EXPECT_EQ(bar->OpenPanel(), Panel::kKeys);
-}
-
-TEST_F(MenuBarTest, RightAndDoubleClicksAreSwallowedWithoutAction) {
-  bar->Show();
+  for (Point p : {Point{kR - 300, 5}, Point{kR - 640, 0}, Point{kR - 1, 21}}) EXPECT_TRUE(Click(p));
+  // Just below, right and left of the bar, and the picture.
+  for (Point p : {Point{kR - 300, 22}, Point{kR, 5}, Point{kR - 641, 5}, Point{kR - 300, 200}}) {
+    EXPECT_FALSE(Click(p));
+  }
+  // Right and double clicks are swallowed without action.
   for (B button : {B::kClose, B::kPin, B::kPower, B::kKeys, B::kMedia}) {
-    const Point p = Center(layout::Button(button, kWidth));
     for (E::Event e : {E::kRightDown, E::kRightUp, E::kLeftDoubleClick, E::kRightDoubleClick}) {
-      EXPECT_TRUE(bar->OnMouseButton(e, p.x, p.y) || e == E::kRightUp);
+      EXPECT_TRUE(Press(button, e) || e == E::kRightUp);
     }
   }
-  EXPECT_TRUE(owner.Quiet());
   EXPECT_FALSE(bar->IsPinned());
   EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
   EXPECT_TRUE(host.Boxes().empty());
-}
-
-TEST_F(MenuBarTest, AReleaseGoesWhereItsPressWent) {
-  bar->Show();
-  const Point close = Center(layout::Button(B::kClose, kWidth));
   // Pressed on the picture, released on the bar: the server saw the press, so it gets the
   // release, and the close button does nothing.
+  Make(Config(), true);
+  const Point close = Center(layout::Button(B::kClose, kWidth));
   EXPECT_FALSE(bar->OnMouseButton(E::kLeftDown, close.x, 300));
   EXPECT_FALSE(bar->OnMouseButton(E::kLeftUp, close.x, close.y));
   EXPECT_FALSE(bar->OnMouseButton(E::kRightDown, close.x, 300));
   EXPECT_FALSE(bar->OnMouseButton(E::kRightUp, close.x, close.y));
-  // Pressed on close, released on the picture: both halves are the bar's and nothing happens.
+  // Pressed on close, released on the picture: both halves are the bar's and nothing happens;
+  // the same release once more is not the bar's.
   EXPECT_TRUE(bar->OnMouseButton(E::kLeftDown, close.x, close.y));
   EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, close.x, 300));
-  EXPECT_TRUE(owner.Quiet());
-  // The same release once more is not the bar's.
   EXPECT_FALSE(bar->OnMouseButton(E::kLeftUp, close.x, 300));
-}
-
-// ---- Buttons ----
-
-TEST_F(MenuBarTest, CloseEndsTheSession) {
-  bar->Show();
+  EXPECT_TRUE(owner.Quiet());
   EXPECT_TRUE(Click(B::kClose));
-  EXPECT_EQ(owner.calls, (std::vector<std::string>{"StopSession"}));
+  EXPECT_EQ(owner.calls, Strings{"StopSession"});
+  // A pinned bar takes clicks before any move.
+  Make(Config());
+  bar->Pin();
+  EXPECT_TRUE(Click(B::kKeys));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kKeys);
 }
 
 TEST_F(MenuBarTest, KeysRowsSendTheirBytesAndGapsAreIgnored) {
@@ -192,7 +178,7 @@ TEST_F(MenuBarTest, KeysRowsSendTheirBytesAndGapsAreIgnored) {
       ASSERT_EQ(bar->OpenPanel(), Panel::kKeys);
       owner.inputs.clear();
       EXPECT_TRUE(Click(In(keys, 40, 18 * k + dy)));
-      EXPECT_EQ(owner.inputs, (std::vector<std::string>{expected[k]})) << "row " << k;
+      EXPECT_EQ(owner.inputs, Strings{expected[k]}) << "row " << k;
       EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
     }
   }
@@ -208,8 +194,8 @@ TEST_F(MenuBarTest, KeysRowsSendTheirBytesAndGapsAreIgnored) {
   EXPECT_TRUE(owner.writes.empty());
 }
 
-// Each entry of the large panel sends its one command (the compact panel's are in the edges below).
-TEST_F(MenuBarTest, EachExtendedPowerEntrySendsExactlyOneCommand) {
+// Each entry sends its one command; power commands are not input.
+TEST_F(MenuBarTest, PowerEntriesAndTheirEdges) {
   bar->Show();
   const Rect compact = layout::PowerCompact(kWidth);
   const Rect extended = layout::PowerExtended(kWidth);
@@ -223,37 +209,27 @@ TEST_F(MenuBarTest, EachExtendedPowerEntrySendsExactlyOneCommand) {
     EXPECT_TRUE(owner.writes.empty());
     ASSERT_EQ(bar->OpenPanel(), Panel::kPowerExtended);
     EXPECT_TRUE(Click(In(extended, 50, extendedY[i])));
-    EXPECT_EQ(owner.writes, (std::vector<std::string>{bytes[i]})) << "extended " << i;
+    EXPECT_EQ(owner.writes, Strings{bytes[i]}) << "extended " << i;
     EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
   }
-  // Power commands are not input.
   EXPECT_TRUE(owner.inputs.empty());
-}
-
-TEST_F(MenuBarTest, PowerEntryEdges) {
-  bar->Show();
-  const Rect compact = layout::PowerCompact(kWidth);
-  struct Case {
+  // One pixel rows part the compact panel's entries, except 2 and 3, which meet at y 59; the
+  // link's click area starts at 75.
+  const struct {
     Point at;
     const char* sent;  // "" for nothing
-  };
-  // One pixel rows part the entries, except 2 and 3, which meet at y 59; the link's click area
-  // starts at 75.
-  const Case cases[] = {
+  } cases[] = {
       {{12, 12}, "FF BA"}, {{11, 12}, ""},      {{113, 26}, "FF BA"}, {{30, 27}, ""},
       {{30, 28}, "FF BB"}, {{30, 42}, "FF BB"}, {{30, 43}, ""},       {{30, 44}, "FF BC"},
       {{30, 58}, "FF BC"}, {{30, 59}, "FF BD"}, {{30, 73}, "FF BD"},  {{30, 74}, ""},
       {{30, 11}, ""},      {{12, 75}, ""},      {{88, 89}, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.at.x) + "," + std::to_string(c.at.y));
     EXPECT_TRUE(Click(B::kPower));
     owner.writes.clear();
     EXPECT_TRUE(Click(In(compact, c.at.x, c.at.y)));
-    if (*c.sent) {
-      EXPECT_EQ(owner.writes, (std::vector<std::string>{c.sent})) << c.at.x << "," << c.at.y;
-    } else {
-      EXPECT_TRUE(owner.writes.empty()) << c.at.x << "," << c.at.y;
-    }
+    EXPECT_EQ(owner.writes, *c.sent ? Strings{c.sent} : Strings{});
     // Every release in the compact panel closes it; only the link opens the large one.
     const bool link = c.at.x >= 12 && c.at.x < 89 && c.at.y >= 75 && c.at.y < 90;
     EXPECT_EQ(bar->OpenPanel(), link ? Panel::kPowerExtended : Panel::kNone);
@@ -267,33 +243,30 @@ TEST_F(MenuBarTest, PowerEntryEdges) {
 TEST_F(MenuBarTest, GreyingFollowsThePowerStateAndGreyEntriesStillSend) {
   bar->Show();
   const Rect compact = layout::PowerCompact(kWidth);
-  auto textColorAt = [&](int entry) {
-    const layout::PowerEntryPlace& p = layout::kPowerEntryPlaces[entry];
-    // The entry's text starts at (5, 2) inside its image.
-    return Painted().At(compact.left + p.compactX + 5, compact.top + p.compactY + 2) & 0xFFFFFF;
+  // Per entry: '-' black text, 'g' grey (its text starts at (5, 2) inside its image).
+  auto greying = [&] {
+    std::string g;
+    const Surface s = Painted();
+    for (int i = 0; i < 4; ++i) {
+      const layout::PowerEntryPlace& p = layout::kPowerEntryPlaces[i];
+      const Pixel at = s.At(compact.left + p.compactX + 5, compact.top + p.compactY + 2) & 0xFFFFFF;
+      g += at == (menubar::kMenuTextColor & 0xFFFFFF)       ? '-'
+           : at == (menubar::kMenuGreyTextColor & 0xFFFFFF) ? 'g'
+                                                            : '?';
+      EXPECT_EQ(bar->EntryGreyed(i), g.back() == 'g') << i;
+    }
+    return g;
   };
-  const Pixel black = menubar::kMenuTextColor & 0xFFFFFF;
-  const Pixel grey = menubar::kMenuGreyTextColor & 0xFFFFFF;
   EXPECT_TRUE(Click(B::kPower));
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(bar->EntryGreyed(i));
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(textColorAt(i), black) << i;
-
+  EXPECT_EQ(greying(), "----");
   bar->SetPowerOff();
-  EXPECT_FALSE(bar->EntryGreyed(0));
-  EXPECT_FALSE(bar->EntryGreyed(1));
-  EXPECT_TRUE(bar->EntryGreyed(2));
-  EXPECT_TRUE(bar->EntryGreyed(3));
-  EXPECT_EQ(textColorAt(0), black);
-  EXPECT_EQ(textColorAt(1), black);
-  EXPECT_EQ(textColorAt(2), grey);
-  EXPECT_EQ(textColorAt(3), grey);
+  EXPECT_EQ(greying(), "--gg");
   owner.writes.clear();
   EXPECT_TRUE(Click(In(compact, 50, 51)));  // Cold Boot, grey
-  EXPECT_EQ(owner.writes, (std::vector<std::string>{"FF BC"}));
-
+  EXPECT_EQ(owner.writes, Strings{"FF BC"});
   bar->SetPowerOn();
   EXPECT_TRUE(Click(B::kPower));
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(textColorAt(i), black) << i;
+  EXPECT_EQ(greying(), "----");
 }
 
 TEST_F(MenuBarTest, PressedEntriesShowTheirPressedImageUntilReleasedOrClosed) {
@@ -308,8 +281,7 @@ TEST_F(MenuBarTest, PressedEntriesShowTheirPressedImageUntilReleasedOrClosed) {
             std::string(img::kEntryPressed));
   EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, p.x, p.y));
   EXPECT_FALSE(bar->EntryPressed(1));
-  EXPECT_EQ(owner.writes, (std::vector<std::string>{"FF BB"}));
-
+  EXPECT_EQ(owner.writes, Strings{"FF BB"});
   // Pressed on "Cold Boot", released off the panel: nothing is sent and the mark stays while
   // the panel is open.
   owner.writes.clear();
@@ -330,29 +302,26 @@ TEST_F(MenuBarTest, PressedEntriesShowTheirPressedImageUntilReleasedOrClosed) {
 TEST_F(MenuBarTest, NotAuthorizedWarnings) {
   MenuBarConfig c = Config();
   c.uniqueFeatures = 0;
-  Make(c);
-  bar->Show();
+  Make(c, true);
   TraceCapture trace;
   EXPECT_TRUE(Click(B::kPower));
   EXPECT_TRUE(Click(B::kMedia));
   auto boxes = host.Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, "Virtual Power Not Authorized");
-  EXPECT_EQ(boxes[0].caption, "Warning");
-  EXPECT_EQ(boxes[0].style & kMbIconMask, uint32_t{kMbIconWarning});
-  EXPECT_EQ(boxes[0].style & kMbButtonMask, uint32_t{kMbOk});
   EXPECT_EQ(boxes[1].text, "Virtual Media Not Authorized");
-  EXPECT_EQ(boxes[1].caption, "Warning");
-  EXPECT_EQ(boxes[1].style & kMbIconMask, uint32_t{kMbIconWarning});
+  for (const auto& box : boxes) {
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_EQ(box.style & kMbIconMask, uint32_t{kMbIconWarning});
+    EXPECT_EQ(box.style & kMbButtonMask, uint32_t{kMbOk});
+  }
   EXPECT_TRUE(trace.Has("CMenuBar::displaying power not authorized warning\n"));
   EXPECT_TRUE(trace.Has("CMenuBar::displaying not authorized warning\n"));
   EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
   EXPECT_TRUE(owner.Quiet());
-
   // Each right alone.
   c.uniqueFeatures = 4;
-  Make(c);
-  bar->Show();
+  Make(c, true);
   host.ClearRecords();
   EXPECT_TRUE(Click(B::kPower));
   EXPECT_EQ(bar->OpenPanel(), Panel::kPowerCompact);
@@ -362,95 +331,79 @@ TEST_F(MenuBarTest, NotAuthorizedWarnings) {
   EXPECT_EQ(host.Boxes()[0].text, "Virtual Media Not Authorized");
 }
 
-TEST_F(MenuBarTest, PanelsAreExclusive) {
-  bar->Show();
-  EXPECT_TRUE(Click(B::kPower));
-  EXPECT_TRUE(Click(B::kPower));
-  EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
-  EXPECT_TRUE(Click(B::kPower));
-  EXPECT_TRUE(Click(B::kKeys));
-  EXPECT_EQ(bar->OpenPanel(), Panel::kKeys);
-  EXPECT_TRUE(Click(B::kMedia));
-  EXPECT_EQ(bar->OpenPanel(), Panel::kDrives);
-  EXPECT_TRUE(Click(B::kMedia));
-  EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
-}
-
-TEST_F(MenuBarTest, OpenPanelIsPartOfTheBar) {
+TEST_F(MenuBarTest, PanelsAreExclusiveAndPartOfTheBar) {
   const Rect keys = layout::KeysPanel(kWidth);
   const Point inside = In(keys, 40, 60);
   EXPECT_FALSE(bar->HitTest(inside.x, inside.y));
   bar->Show();
+  EXPECT_TRUE(Click(B::kPower));
+  EXPECT_TRUE(Click(B::kPower));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
+  EXPECT_TRUE(Click(B::kPower));
+  EXPECT_TRUE(Click(B::kMedia));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kDrives);
+  EXPECT_TRUE(Click(B::kMedia));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
+  EXPECT_TRUE(Click(B::kPower));
   EXPECT_TRUE(Click(B::kKeys));
+  EXPECT_EQ(bar->OpenPanel(), Panel::kKeys);
   EXPECT_TRUE(bar->HitTest(inside.x, inside.y));
   EXPECT_FALSE(bar->HitTest(keys.right, inside.y));
   EXPECT_TRUE(bar->OverlapsBar(keys.left - 50, keys.top + 10, keys.left + 1, keys.top + 11));
   EXPECT_FALSE(bar->OverlapsBar(keys.left - 50, keys.top + 10, keys.left, keys.top + 11));
-  const Rect area = bar->Area();
-  EXPECT_EQ(area.bottom, keys.bottom);
-  EXPECT_EQ(area.right, kR);
-  EXPECT_EQ(area.left, kR - 640);
+  EXPECT_EQ(bar->Area(), (Rect{kR - 640, 0, kR, keys.bottom}));
 }
 
 // ---- Multi-user and capture buttons ----
 
 TEST_F(MenuBarTest, JoiningConsoleHasTheControlButtonOnly) {
-  MenuBarConfig c = Config(2);
-  c.screenCapture = c.clientCapture = true;
-  Make(c);
-  bar->Show();
+  Make(Config(2, true, true), true);
   EXPECT_EQ(bar->ControlState(), 0);
   for (B b : {B::kPower, B::kMedia, B::kRecord, B::kReplay}) EXPECT_TRUE(Click(b));
   EXPECT_TRUE(owner.Quiet());
   EXPECT_TRUE(host.Boxes().empty());
   EXPECT_EQ(bar->OpenPanel(), Panel::kNone);
   EXPECT_EQ(ImageOf(B::kControl), std::string(img::kControlNone));
-
   // Asking for control waits for the leader; a second click does nothing meanwhile.
   EXPECT_TRUE(Click(B::kControl));
   EXPECT_EQ(bar->ControlState(), 1);
   EXPECT_EQ(ImageOf(B::kControl), std::string(img::kControlRequested));
   EXPECT_TRUE(Click(B::kControl));
-  EXPECT_EQ(owner.calls, (std::vector<std::string>{"RequestControl"}));
+  EXPECT_EQ(owner.calls, Strings{"RequestControl"});
   bar->ShowControlState(true);
   EXPECT_EQ(ImageOf(B::kControl), std::string(img::kControlHeld));
   EXPECT_TRUE(Click(B::kControl));
   EXPECT_EQ(bar->ControlState(), 0);
-  EXPECT_EQ(owner.calls, (std::vector<std::string>{"RequestControl", "RelinquishControl"}));
+  EXPECT_EQ(owner.calls, (Strings{"RequestControl", "RelinquishControl"}));
 }
 
+// A leader holds control, takes it back at once, and locks the session; a single console has
+// none of these buttons.
 TEST_F(MenuBarTest, LeaderHoldsControlAndLocksTheSession) {
-  Make(Config(1));
   bar->Show();
+  for (B b : {B::kControl, B::kClientList, B::kLock}) EXPECT_TRUE(Click(b));
+  EXPECT_EQ(ImagesOf({B::kControl, B::kClientList, B::kLock}),
+            Ids({img::kBar, img::kBar, img::kBar}));
+  EXPECT_TRUE(owner.Quiet());
+  Make(Config(1), true);
   EXPECT_EQ(bar->ControlState(), 2);
   EXPECT_TRUE(Click(B::kControl));
   EXPECT_EQ(bar->ControlState(), 0);
   EXPECT_TRUE(Click(B::kControl));
-  EXPECT_EQ(bar->ControlState(), 2);  // a leader takes it at once
+  EXPECT_EQ(bar->ControlState(), 2);
   EXPECT_EQ(ImageOf(B::kLock), std::string(img::kLockOpen));
   EXPECT_TRUE(Click(B::kLock));
   EXPECT_EQ(ImageOf(B::kLock), std::string(img::kLockClosed));
   EXPECT_TRUE(Click(B::kLock));
   EXPECT_TRUE(Click(B::kClientList));
-  EXPECT_EQ(owner.calls,
-            (std::vector<std::string>{"RelinquishControl", "RequestControl", "SetAccepting 0",
-                                      "SetAccepting 1", "ShowClientList"}));
+  EXPECT_EQ(owner.calls, (Strings{"RelinquishControl", "RequestControl", "SetAccepting 0",
+                                  "SetAccepting 1", "ShowClientList"}));
 }
 
-TEST_F(MenuBarTest, SingleConsoleHasNoMultiUserButtons) {
-  bar->Show();
-  for (B b : {B::kControl, B::kClientList, B::kLock}) {
-    EXPECT_TRUE(Click(b));
-    EXPECT_EQ(ImageOf(b), std::string(img::kBar)) << static_cast<int>(b);
-  }
-  EXPECT_TRUE(owner.Quiet());
-}
-
-TEST_F(MenuBarTest, RecordStartsWithARefreshAndStops) {
-  MenuBarConfig c = Config();
-  c.clientCapture = true;
-  Make(c);
-  bar->Show();
+// Record starts a capture (and asks for a whole picture), or shows idle when it cannot; the replay
+// menu opens once until it closes.
+TEST_F(MenuBarTest, RecordAndReplayMenu) {
+  Make(Config(0, true, true), true);
   owner.captureStarts = false;
   EXPECT_TRUE(Click(B::kRecord));
   EXPECT_FALSE(bar->IsRecording());
@@ -461,54 +414,37 @@ TEST_F(MenuBarTest, RecordStartsWithARefreshAndStops) {
   EXPECT_EQ(ImageOf(B::kRecord), std::string(img::kRecording));
   EXPECT_TRUE(Click(B::kRecord));
   EXPECT_FALSE(bar->IsRecording());
-  EXPECT_EQ(owner.calls, (std::vector<std::string>{"StartCapture", "StartCapture", "DoCommand 18",
-                                                   "StopCapture"}));
-}
-
-TEST_F(MenuBarTest, ReplayMenuOpensOnceUntilItCloses) {
-  MenuBarConfig c = Config();
-  c.screenCapture = true;
-  Make(c);
-  bar->Show();
   EXPECT_TRUE(Click(B::kReplay));
   EXPECT_EQ(ImageOf(B::kReplay), std::string(img::kReplayPressed));
   EXPECT_TRUE(Click(B::kReplay));
   bar->SetReplayMenuClosed();
   EXPECT_EQ(ImageOf(B::kReplay), std::string(img::kReplay));
   EXPECT_TRUE(Click(B::kReplay));
-  EXPECT_EQ(owner.calls, (std::vector<std::string>{"OpenReplayMenu", "OpenReplayMenu"}));
+  EXPECT_EQ(owner.calls, (Strings{"StartCapture", "StartCapture", "DoCommand 18", "StopCapture",
+                                  "OpenReplayMenu", "OpenReplayMenu"}));
 }
 
-// ---- Replay mode ----
-
 TEST_F(MenuBarTest, ReplayControls) {
-  MenuBarConfig c = Config();
-  c.screenCapture = true;
-  Make(c);
-  bar->Show();
+  Make(Config(0, true), true);
   bar->StartReplay("BOOT Buffer");
   EXPECT_TRUE(bar->IsReplaying());
   // The normal buttons give way: the power button's last column, which fast play does not cover.
   EXPECT_EQ(painter.ImageAt(Painted(), kR - 45, 10), std::string(img::kBar));
   EXPECT_EQ(ImageOf(B::kPlayPause), std::string(img::kPlay));
-
   // Fast play: 0 -> 1 -> 2 -> 3 -> 0, with the tooltip naming what the next click selects.
-  const Point fast = Center(layout::Button(B::kFastPlay, kWidth));
   const std::string_view tips[4] = {"349", "350", "351", "348"};
   const std::string_view images[4] = {"316", "316", "325", "326"};
   for (int i = 1; i <= 4; ++i) {
-    EXPECT_TRUE(Click(fast));
+    EXPECT_TRUE(Click(B::kFastPlay));
     EXPECT_EQ(bar->SpeedIndex(), i % 4);
     EXPECT_TRUE(bar->TakeSpeedChanged());
     EXPECT_FALSE(bar->TakeSpeedChanged());
     EXPECT_EQ(bar->tooltip(), tips[i % 4]);
     EXPECT_EQ(ImageOf(B::kFastPlay), images[i % 4]);
   }
-  const Point fastDown = Center(layout::Button(B::kFastPlay, kWidth));
-  EXPECT_TRUE(bar->OnMouseButton(E::kLeftDown, fastDown.x, fastDown.y));
+  EXPECT_TRUE(Press(B::kFastPlay, E::kLeftDown));
   EXPECT_EQ(ImageOf(B::kFastPlay), "315");
-  EXPECT_TRUE(bar->OnMouseButton(E::kLeftUp, fastDown.x, fastDown.y));
-
+  EXPECT_TRUE(Press(B::kFastPlay, E::kLeftUp));
   EXPECT_TRUE(Click(B::kPlayPause));
   EXPECT_TRUE(bar->IsPlaying());
   EXPECT_EQ(ImageOf(B::kPlayPause), std::string(img::kPause));
@@ -519,35 +455,25 @@ TEST_F(MenuBarTest, ReplayControls) {
   EXPECT_EQ(bar->SpeedIndex(), 0);
   bar->ReplayRewound();
   EXPECT_FALSE(bar->StopRequested());
-
   // Close leaves the replay, not the session.
   EXPECT_TRUE(Click(B::kClose));
   EXPECT_FALSE(bar->IsReplaying());
-  EXPECT_EQ(owner.calls, (std::vector<std::string>{"LeaveReplay"}));
+  EXPECT_EQ(owner.calls, Strings{"LeaveReplay"});
   EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOn));
 }
 
-// ---- Tooltips ----
-
 TEST_F(MenuBarTest, TooltipOfTheButtonUnderThePointer) {
-  MenuBarConfig c = Config(1);
-  c.clientCapture = true;
-  Make(c);
-  bar->Show();
-  struct Case {
-    B button;
-    std::string_view tip;
-  };
-  const Case cases[] = {{B::kRecord, "320"},     {B::kReplay, "321"}, {B::kPower, "322"},
-                        {B::kMedia, "323"},      {B::kKeys, "324"},   {B::kControl, "341"},
-                        {B::kClientList, "342"}, {B::kLock, "370"},   {B::kPin, ""},
-                        {B::kClose, ""}};
+  Make(Config(1, false, true), true);
+  const std::pair<B, std::string_view> cases[] = {
+      {B::kRecord, "320"}, {B::kReplay, "321"},  {B::kPower, "322"},      {B::kMedia, "323"},
+      {B::kKeys, "324"},   {B::kControl, "341"}, {B::kClientList, "342"}, {B::kLock, "370"},
+      {B::kPin, ""},       {B::kClose, ""}};
   const Rect strip = layout::TooltipStrip(kWidth);
-  for (const Case& c : cases) {
-    const Point p = Center(layout::Button(c.button, kWidth));
+  for (const auto& [button, tip] : cases) {
+    const Point p = Center(layout::Button(button, kWidth));
     bar->OnMouseMove(p.x, p.y);
-    EXPECT_EQ(bar->tooltip(), c.tip) << static_cast<int>(c.button);
-    EXPECT_EQ(painter.ImageAt(Painted(), strip.left + 30, strip.top + 4), std::string(c.tip));
+    EXPECT_EQ(bar->tooltip(), tip) << static_cast<int>(button);
+    EXPECT_EQ(painter.ImageAt(Painted(), strip.left + 30, strip.top + 4), std::string(tip));
   }
   bar->OnMouseMove(kR - 300, 10);
   EXPECT_EQ(bar->tooltip(), "");
@@ -558,47 +484,33 @@ TEST_F(MenuBarTest, TooltipOfTheButtonUnderThePointer) {
 
 // ---- Painting ----
 
-TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheName) {
-  const Surface s = Painted();
+TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheNameOrTheReplayTitle) {
+  Surface s = Painted();
   const Rect barRect = layout::Bar(kWidth);
+  const Pixel text = menubar::kBarTextColor & 0xFFFFFF;
   // The fake mask leaves the bar's first column and last row out.
   EXPECT_EQ(s.At(barRect.left, 5) & 0xFFFFFF, FakePainter::kBackground & 0xFFFFFF);
   EXPECT_EQ(s.At(barRect.left + 300, 21) & 0xFFFFFF, FakePainter::kBackground & 0xFFFFFF);
   EXPECT_EQ(painter.ImageAt(s, barRect.left + 1, 5), std::string(img::kBar));
   // The server name, "Arial" 12, centred, 1 pixel from the top, in the bar text colour.
   const int nameWidth = 6 * FakePainter::kAdvance;
-  const int x = barRect.left + (640 - nameWidth) / 2;
-  EXPECT_EQ(s.At(x, 1) & 0xFFFFFF, menubar::kBarTextColor & 0xFFFFFF);
-  EXPECT_EQ(s.At(x - 1, 1) & 0xFFFFFF, painter.ColorOf(img::kBar) & 0xFFFFFF);
-  EXPECT_EQ(s.At(x + nameWidth - 1, 1) & 0xFFFFFF, menubar::kBarTextColor & 0xFFFFFF);
-  bool found = false;
-  for (const auto& t : painter.texts) {
-    if (t.text != "srv-01") continue;
-    found = true;
-    EXPECT_EQ(t.font.face, "Arial");
-    EXPECT_EQ(t.font.pixelHeight, 12);
-    EXPECT_EQ(t.y, 1);
-    EXPECT_FALSE(t.opaque);
-  }
-  EXPECT_TRUE(found);
-  // Normal console: pin out, close, power on, media, keys.
-  EXPECT_EQ(ImageOf(B::kPin), std::string(img::kPinOut));
-  EXPECT_EQ(ImageOf(B::kClose), std::string(img::kClose));
-  EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOn));
-  EXPECT_EQ(ImageOf(B::kMedia), std::string(img::kMedia));
-  EXPECT_EQ(ImageOf(B::kKeys), std::string(img::kKeys));
-  EXPECT_EQ(ImageOf(B::kRecord), std::string(img::kBar));
-}
-
-TEST_F(MenuBarTest, ReplayTitleTakesTheNamesPlace) {
-  // Both centred, the name 1 pixel and the title 9 pixels from the top: drawn together they
-  // would run into each other, so the title replaces the name until the replay ends.
+  const int nameX = barRect.left + (640 - nameWidth) / 2;
+  EXPECT_EQ(s.At(nameX, 1) & 0xFFFFFF, text);
+  EXPECT_EQ(s.At(nameX - 1, 1) & 0xFFFFFF, painter.ColorOf(img::kBar) & 0xFFFFFF);
+  EXPECT_EQ(s.At(nameX + nameWidth - 1, 1) & 0xFFFFFF, text);
+  ASSERT_EQ(painter.texts.front().text, "srv-01");
+  EXPECT_EQ(painter.texts.front().font.face, "Arial");
+  EXPECT_EQ(painter.texts.front().font.pixelHeight, 12);
+  EXPECT_EQ(painter.texts.front().y, 1);
+  EXPECT_FALSE(painter.texts.front().opaque);
+  // Normal console: pin out, close, power on, media, keys, and no record button.
+  EXPECT_EQ(ImagesOf({B::kPin, B::kClose, B::kPower, B::kMedia, B::kKeys, B::kRecord}),
+            Ids({img::kPinOut, img::kClose, img::kPowerOn, img::kMedia, img::kKeys, img::kBar}));
+  // The replay title, 9 pixels from the top, replaces the name (they would run into each other)
+  // until the replay ends.
   bar->StartReplay("BOOT Buffer");
-  const Rect barRect = layout::Bar(kWidth);
-  const int nameX = barRect.left + (640 - 6 * FakePainter::kAdvance) / 2;
   const int titleX = barRect.left + (640 - 11 * FakePainter::kAdvance) / 2;
-  Surface s = Painted();
-  const Pixel text = menubar::kBarTextColor & 0xFFFFFF;
+  s = Painted();
   EXPECT_EQ(s.At(titleX, 9) & 0xFFFFFF, text);
   EXPECT_NE(s.At(nameX, 1) & 0xFFFFFF, text);
   bar->EndReplayDisplay();
@@ -616,24 +528,31 @@ TEST_F(MenuBarTest, LongServerNamesAreCutToTheRoomBetweenTheButtons) {
   ASSERT_TRUE(name.text.starts_with("nnn"));
   EXPECT_TRUE(name.text.ends_with("\xE2\x80\xA6"));
   // Centred and clear of the pin (right edge 36) and the keys button (left edge 536).
-  const int width = painter.TextWidth(name.text, CMenuBar::NameFont());
-  const int x = name.x;
-  EXPECT_GE(x, 36);
-  EXPECT_LE(x + width, 536);
+  EXPECT_GE(name.x, 36);
+  EXPECT_LE(name.x + painter.TextWidth(name.text, CMenuBar::NameFont()), 536);
 }
 
-TEST_F(MenuBarTest, ButtonImagesFollowState) {
+TEST_F(MenuBarTest, ButtonImagesAndPanelsFollowState) {
   bar->Show();
-  EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOn));
   bar->SetPowerOff();
   EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOff));
   EXPECT_TRUE(Click(B::kPower));
   EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOffPressed));
   bar->SetPowerOn();
   EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOnPressed));
+  const Rect compact = layout::PowerCompact(kWidth);
+  Surface s = Painted();
+  EXPECT_EQ(painter.ImageAt(s, compact.left, compact.top), std::string(img::kPowerCompact));
+  EXPECT_EQ(painter.ImageAt(s, compact.left + 12 + 88, compact.top + 12 + 14),
+            std::string(img::kEntry));
+  EXPECT_EQ(painter.ImageAt(s, compact.left + 12 + 88, compact.top + 74 + 14),
+            std::string(img::kEntry));  // the link
   EXPECT_TRUE(Click(B::kKeys));
-  EXPECT_EQ(ImageOf(B::kKeys), std::string(img::kKeysPressed));
-  EXPECT_EQ(ImageOf(B::kPower), std::string(img::kPowerOn));
+  EXPECT_EQ(ImagesOf({B::kKeys, B::kPower}), Ids({img::kKeysPressed, img::kPowerOn}));
+  const Rect keys = layout::KeysPanel(kWidth);
+  s = Painted();
+  EXPECT_EQ(painter.ImageAt(s, keys.left, keys.top), std::string(img::kKeysPanel));
+  EXPECT_EQ(painter.ImageAt(s, keys.right - 1, keys.bottom - 1), std::string(img::kKeysPanel));
   // Pressed while the button is down.
   const Point close = Center(layout::Button(B::kClose, kWidth));
   EXPECT_TRUE(bar->OnMouseButton(E::kLeftDown, close.x, close.y));
@@ -642,29 +561,12 @@ TEST_F(MenuBarTest, ButtonImagesFollowState) {
   EXPECT_EQ(ImageOf(B::kClose), std::string(img::kClose));
   EXPECT_TRUE(Click(B::kPin));
   EXPECT_EQ(ImageOf(B::kPin), std::string(img::kPinIn));
-}
-
-TEST_F(MenuBarTest, PaintsTheOpenPanels) {
-  bar->Show();
-  EXPECT_TRUE(Click(B::kKeys));
-  const Rect keys = layout::KeysPanel(kWidth);
-  Surface s = Painted();
-  EXPECT_EQ(painter.ImageAt(s, keys.left, keys.top), std::string(img::kKeysPanel));
-  EXPECT_EQ(painter.ImageAt(s, keys.right - 1, keys.bottom - 1), std::string(img::kKeysPanel));
-
+  // The large power panel, with the keys panel closed.
   EXPECT_TRUE(Click(B::kPower));
-  const Rect compact = layout::PowerCompact(kWidth);
-  s = Painted();
-  EXPECT_EQ(painter.ImageAt(s, compact.left, compact.top), std::string(img::kPowerCompact));
-  EXPECT_EQ(painter.ImageAt(s, compact.left + 12 + 88, compact.top + 12 + 14),
-            std::string(img::kEntry));
-  EXPECT_EQ(painter.ImageAt(s, compact.left + 12 + 88, compact.top + 74 + 14),
-            std::string(img::kEntry));                               // the link
-  EXPECT_EQ(painter.ImageAt(s, keys.left + 40, keys.top + 40), "");  // keys panel closed
-
   EXPECT_TRUE(Click(In(compact, 20, 80)));
   const Rect extended = layout::PowerExtended(kWidth);
   s = Painted();
+  EXPECT_EQ(painter.ImageAt(s, keys.left + 40, keys.top + 40), "");
   EXPECT_EQ(painter.ImageAt(s, extended.left, extended.top), std::string(img::kPowerExtended));
   for (const auto& p : layout::kPowerEntryPlaces) {
     EXPECT_EQ(painter.ImageAt(s, extended.left + p.extendedX + 88, extended.top + p.extendedY),
@@ -676,7 +578,7 @@ TEST_F(MenuBarTest, JapaneseFormsUseTheirTextsAndFont) {
   SetUiLanguage(Language::kJapanese);
   painter.texts.clear();
   Make(Config());
-  std::vector<std::string> entries;
+  Strings entries;
   for (const auto& t : painter.texts) {
     if (t.text == "srv-01") {
       EXPECT_EQ(t.font.face, "Arial");  // the name is always "Arial" 12
@@ -690,13 +592,10 @@ TEST_F(MenuBarTest, JapaneseFormsUseTheirTextsAndFont) {
   }
   // Normal, pressed and grey image of each entry, then the link.
   ASSERT_EQ(entries.size(), 13u);
-  EXPECT_EQ(entries[0], "瞬間的に押す");
-  EXPECT_EQ(entries[3], "押し続ける");
-  EXPECT_EQ(entries[6], "コールド ブート");
-  EXPECT_EQ(entries[9], "リセット システム");
-  EXPECT_EQ(entries[12], "拡張メニュー");
+  EXPECT_EQ((Strings{entries[0], entries[3], entries[6], entries[9], entries[12]}),
+            (Strings{"瞬間的に押す", "押し続ける", "コールド ブート", "リセット システム",
+                     "拡張メニュー"}));
   EXPECT_EQ(bar->menuFont().face, "MS UI Gothic");
-
   SetUiLanguage(Language::kEnglish);
   painter.texts.clear();
   Make(Config());
@@ -706,35 +605,31 @@ TEST_F(MenuBarTest, JapaneseFormsUseTheirTextsAndFont) {
   EXPECT_EQ(painter.texts.back().text, "Extended Menu");
 }
 
-// ---- Start-up failures ----
-
-TEST(MenuBarStartup, MissingBarPictureIsReportedAndTheBarStaysOut) {
-  FakeHost host;
-  FakeOwner owner;
-  TraceCapture trace;
-  FakePainter painter(/*withBar=*/false);
-  CMenuBar bar(host, painter, owner, Config());
-  EXPECT_TRUE(trace.Has("Error 00000716 from LoadBitmap of hMenu.\n"));
-  ASSERT_EQ(host.Boxes().size(), 1u);
-  EXPECT_EQ(host.Boxes()[0].text, "MenuBarInit - Error from LoadBitmap of hMenu");
-  EXPECT_EQ(host.Boxes()[0].caption, "Warning");
-  bar.Pin();
-  EXPECT_FALSE(bar.HitTest(kR - 300, 5));
-  EXPECT_FALSE(bar.OnMouseButton(E::kLeftDown, kR - 33, 10));
-  Surface s(kWidth, 100, FakePainter::kBackground);
-  bar.Paint(s, kWidth);
-  EXPECT_EQ(s.At(kR - 300, 5), FakePainter::kBackground);
-}
-
-TEST(MenuBarStartup, MissingMaskIsTracedOnly) {
-  FakeHost host;
-  FakeOwner owner;
-  TraceCapture trace;
-  FakePainter painter(/*withBar=*/true, /*withMask=*/false);
-  CMenuBar bar(host, painter, owner, Config());
-  EXPECT_TRUE(trace.Has("Error 00000716 from LoadBitmap of hMenuMask.\n"));
-  EXPECT_TRUE(host.Boxes().empty());
-  EXPECT_FALSE(bar.HitTest(kR - 300, 5));
+// A missing bar picture is reported and keeps the bar out; a missing mask is traced only.
+TEST(MenuBarStartup, MissingPictures) {
+  for (const bool withBar : {false, true}) {
+    FakeHost host;
+    FakeOwner owner;
+    TraceCapture trace;
+    FakePainter painter(withBar, /*withMask=*/!withBar);
+    CMenuBar bar(host, painter, owner, Config());
+    EXPECT_FALSE(bar.HitTest(kR - 300, 5));
+    if (withBar) {
+      EXPECT_TRUE(trace.Has("Error 00000716 from LoadBitmap of hMenuMask.\n"));
+      EXPECT_TRUE(host.Boxes().empty());
+      continue;
+    }
+    EXPECT_TRUE(trace.Has("Error 00000716 from LoadBitmap of hMenu.\n"));
+    ASSERT_EQ(host.Boxes().size(), 1u);
+    EXPECT_EQ(host.Boxes()[0].text, "MenuBarInit - Error from LoadBitmap of hMenu");
+    EXPECT_EQ(host.Boxes()[0].caption, "Warning");
+    bar.Pin();
+    EXPECT_FALSE(bar.HitTest(kR - 300, 5));
+    EXPECT_FALSE(bar.OnMouseButton(E::kLeftDown, kR - 33, 10));
+    Surface s(kWidth, 100, FakePainter::kBackground);
+    bar.Paint(s, kWidth);
+    EXPECT_EQ(s.At(kR - 300, 5), FakePainter::kBackground);
+  }
 }
 
 }  // namespace
