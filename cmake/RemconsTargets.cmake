@@ -22,14 +22,40 @@ function(remcons_test_flags target)
   endif()
 endfunction()
 
-# remcons_module(<name> SOURCES ... [DEPS ...])
+# remcons_module(<name> SOURCES ... [DEPS ...] [ONLY_HEADERS ...])
 # Defines the static library remcons_<name>; headers are included as "<module>/<file>.h".
+# A module may include headers of the modules it depends on, directly or through another.
+# ONLY_HEADERS ("<module>/<file>.h") are the only headers it includes of their modules, whether it
+# depends on them or not (a header-only one needs no link).
+# A header without a source file of its own, in a folder of several modules, goes in SOURCES.
 function(remcons_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;ONLY_HEADERS" ${ARGN})
   add_library(remcons_${name} STATIC ${ARG_SOURCES})
   target_include_directories(remcons_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(remcons_${name} PUBLIC ${ARG_DEPS} Threads::Threads)
   remcons_apply_flags(remcons_${name})
+  set(ARG_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY REMCONS_MODULES ${name})
+  foreach(key DIR SOURCES DEPS ONLY_HEADERS)
+    set_property(GLOBAL PROPERTY REMCONS_${name}_${key} "${ARG_${key}}")
+  endforeach()
+endfunction()
+
+# The test "layering": every module's includes checked against the module graph above, without
+# compiling anything (cmake/CheckLayering.cmake).
+function(remcons_layering_test)
+  get_property(modules GLOBAL PROPERTY REMCONS_MODULES)
+  set(graph "set(REMCONS_MODULES \"${modules}\")\n")
+  foreach(m ${modules})
+    foreach(key DIR SOURCES DEPS ONLY_HEADERS)
+      get_property(value GLOBAL PROPERTY REMCONS_${m}_${key})
+      string(APPEND graph "set(REMCONS_${m}_${key} \"${value}\")\n")
+    endforeach()
+  endforeach()
+  file(WRITE ${PROJECT_BINARY_DIR}/ModuleGraph.cmake "${graph}")
+  add_test(NAME layering COMMAND ${CMAKE_COMMAND} -DGRAPH=${PROJECT_BINARY_DIR}/ModuleGraph.cmake
+           -DSRC=${PROJECT_SOURCE_DIR}/src -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayering.cmake)
+  set_tests_properties(layering PROPERTIES LABELS layering)
 endfunction()
 
 # remcons_test(<name> SOURCES ... [DEPS ...] [LABELS ...])

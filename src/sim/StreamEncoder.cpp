@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "video/VideoStates.h"
-
 namespace remcons::sim {
 namespace {
 
@@ -292,7 +290,7 @@ bool StreamEncoder::PutColor(uint16_t color) {
     writer_.Put(1, 1);
   } else {
     // PIXELS 0, PIXFAN 1, then an index of the cache's width (none with two colours).
-    const int bits = static_cast<int>(vstate::CacheIndexBits(ColorCache::NextStateFor(active)));
+    const int bits = ColorCache::IndexBitsFor(active);
     const uint32_t index = rank == 0 ? 0 : rank - 1;
     if (bits == 0 ? rank != 0 : index >= (1u << bits)) return false;
     writer_.Put(0b01, 2);

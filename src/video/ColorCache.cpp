@@ -15,6 +15,10 @@ int32_t ColorCache::NextStateFor(int32_t active) {
   return PIXCODE4;
 }
 
+int ColorCache::IndexBitsFor(int32_t active) {
+  return static_cast<int>(vstate::CacheIndexBits(NextStateFor(active)));
+}
+
 int ColorCache::TooLarge(const char* operation) const {
   RC_TRACE("%s: active too large %d\n", operation, active_);
   return 1;

@@ -29,6 +29,8 @@ class ColorCache {
 
   // The decoder state that reads a cache index of the right width for a count of active entries.
   static int32_t NextStateFor(int32_t active);
+  // The bits of a cache index in the stream for a count of active entries (0: none is sent).
+  static int IndexBitsFor(int32_t active);
 
   // active = 0, every rank 0; colours, used and next_state stay as they are.
   void cache_clear();
