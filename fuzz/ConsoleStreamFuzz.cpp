@@ -47,7 +47,10 @@ class Session : public OfflineEvents {
  public:
   Session(LoopbackConsole& net, RC4Stream* peerStream) : net_(net), peerStream_(peerStream) {}
   bool Replaying() override { return false; }
-  int Write(const uint8_t* data, int length) override { return net_.Write(data, length); }
+  int Write(const uint8_t* data, int length) override {
+    wrote = true;
+    return net_.Write(data, length);
+  }
   void ChangeKeys() override {
     net_.ChangeKeys();
     if (peerStream_) peerStream_->Rekey();
@@ -56,15 +59,19 @@ class Session : public OfflineEvents {
  private:
   LoopbackConsole& net_;
   RC4Stream* peerStream_;
+
+ public:
+  bool wrote = false;  // since the peer last read
 };
 
 // Each read first lets the peer send its next piece, enciphered with the peer's current key.
 class PeerSource : public ByteSource {
  public:
-  PeerSource(LoopbackConsole& net, RC4Stream* peerStream, Pieces pieces)
-      : net_(net), peerStream_(peerStream), pieces_(pieces) {}
+  PeerSource(LoopbackConsole& net, Session& session, RC4Stream* peerStream, Pieces pieces)
+      : net_(net), session_(session), peerStream_(peerStream), pieces_(pieces) {}
   int Read(uint8_t* buffer, int size) override {
-    net_.Sent();  // the refresh requests, so the console never blocks on a full socket
+    if (session_.wrote) net_.Sent();  // refresh requests: the console must never block on them
+    session_.wrote = false;
     const size_t n = pieces_.Next(piece_, std::min<size_t>(sizeof piece_, size_t(size)));
     if (n == 0) {
       net_.peer()->Close();
@@ -77,6 +84,7 @@ class PeerSource : public ByteSource {
 
  private:
   LoopbackConsole& net_;
+  Session& session_;
   RC4Stream* peerStream_;
   Pieces pieces_;
   uint8_t piece_[4096];
@@ -99,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VideoModes modes(fixture.host, session);
   modes.SetFullScreen(options & 8);
   VideoDecoder decoder(fixture.frameBuffer, modes, session);
-  PeerSource source(net, peerStream.get(), Pieces(data + 1, size - 1, options));
+  PeerSource source(net, session, peerStream.get(), Pieces(data + 1, size - 1, options));
   decoder.reader().SetSource(&source);
   DecoderRole role;
   role.multiUserClient = options & 2;
