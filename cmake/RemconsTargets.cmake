@@ -11,6 +11,21 @@ function(remcons_apply_flags target)
                                              -Wno-maybe-uninitialized)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(REMCONS_TSAN)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/TsanClockLock.cpp)
+    endif()
+  endif()
+  if(REMCONS_FUZZ)
+    # Coverage for libFuzzer everywhere; the fuzzer's own main is linked only into fuzz/ targets.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                             -fno-sanitize-recover=all -fno-omit-frame-pointer
+                                             -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage-ignore.txt)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
 endfunction()
 
 # Test code is glue around the libraries under test: compiled lightly, it builds in half the time.
@@ -93,6 +108,17 @@ function(remcons_fuzz_replay name source)
   remcons_apply_flags(${name}_replay)
   add_test(NAME ${name} COMMAND ${name}_replay ${ARG_ARGS})
   set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+# remcons_fuzz(<source> DEPS ...)
+# The fuzz target fuzz/<source>.cpp as a libFuzzer binary <source> (REMCONS_FUZZ builds).
+function(remcons_fuzz source)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_executable(${source} ${PROJECT_SOURCE_DIR}/fuzz/${source}.cpp)
+  target_link_libraries(${source} PRIVATE ${ARG_DEPS})
+  remcons_apply_flags(${source})
+  target_link_options(${source} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzz ${source})
 endfunction()
 
 # Adds every direct subdirectory of the current source directory that has a CMakeLists.txt.

@@ -31,19 +31,29 @@ class ChunkedSource : public ByteSource {
   Pieces pieces_;
 };
 
+struct Fixture {
+  Fixture() : frameBuffer(host, painter) {
+    for (int i = 0; i < 3; ++i)
+      host.displayModes.push_back({640 + 160 * i, 480 + 120 * i, 32, 60, 0});
+    uint32_t width = 320, height = 240;
+    frameBuffer.CreateSurfaces(&width, &height);
+  }
+  OfflineHost host;
+  OfflinePainter painter{true};
+  FrameBuffer frameBuffer;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t options = data[0];
-  OfflineHost host;
-  for (int i = 0; i < 3; ++i)
-    host.displayModes.push_back({640 + 160 * i, 480 + 120 * i, 32, 60, 0});
-  OfflinePainter painter(true);
+  // The surfaces are the costly part: made once, every input starts a new session on them.
+  static Fixture fixture;
+  OfflineHost& host = fixture.host;
+  FrameBuffer& frameBuffer = fixture.frameBuffer;
+  if (!frameBuffer.created()) return 0;
   OfflineEvents events;
-  FrameBuffer frameBuffer(host, painter);
-  uint32_t width = 320, height = 240;
-  if (!frameBuffer.CreateSurfaces(&width, &height)) return 0;
   VideoModes modes(host, events);
   modes.SetFullScreen(options & 0x40);
   VideoDecoder decoder(frameBuffer, modes, events);

@@ -8,11 +8,13 @@
 // The tests run it over generated inputs (tests/vmedia, fuzz_driver.cpp).
 #include <sys/socket.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,6 +24,54 @@
 #include "vmedia/ScsiFloppy.h"
 
 namespace {
+
+// The server's side on a thread of its own, made once (a thread per input costs more than the
+// input): sends one stream, then reads every reply until the device closes.
+class Peer {
+ public:
+  Peer() : thread_([this] { Loop(); }) {}
+  ~Peer() {
+    Serve(nullptr, nullptr, 0);
+    thread_.join();
+  }
+  void Serve(remcons::TcpSocket* socket, const uint8_t* data, size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    socket_ = socket;
+    data_ = data;
+    size_ = size;
+    busy_ = true;
+    changed_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return busy_; });
+      if (!socket_) return;
+      lock.unlock();
+      socket_->SendAll(data_, size_);
+      ::shutdown(socket_->Descriptor(), SHUT_WR);
+      while (socket_->Receive(sink_.data(), sink_.size()) > 0) {
+      }
+      lock.lock();
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  remcons::TcpSocket* socket_ = nullptr;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool busy_ = false;
+  std::vector<uint8_t> sink_ = std::vector<uint8_t>(1 << 16);
+  std::thread thread_;
+};
 
 struct Fixture {
   Fixture() {
@@ -43,6 +93,7 @@ struct Fixture {
   }
   std::string dir;
   std::unique_ptr<remcons::TcpSocket> listener;
+  Peer peer;
 };
 
 }  // namespace
@@ -55,13 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto server = fixture.listener->Accept();
   if (!server) return 0;
   // The server's side: sends the stream, then reads every reply until the device is done.
-  std::thread peer([&] {
-    server->SendAll(data + 1, size - 1);
-    ::shutdown(server->Descriptor(), SHUT_WR);
-    std::vector<uint8_t> sink(1 << 16);
-    while (server->Receive(sink.data(), sink.size()) > 0) {
-    }
-  });
+  fixture.peer.Serve(server.get(), data + 1, size - 1);
   remcons::ScsiContext context;
   std::unique_ptr<remcons::CScsi> device;
   switch (data[0] % 3) {
@@ -89,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   client->Close();
-  peer.join();
+  fixture.peer.Wait();
   // Writes may have changed the image; put it back for the next input.
   if (data[0] % 3 == 0) {
     std::vector<char> bytes(65536 + 300);

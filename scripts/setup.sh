@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git clang-format
+  build-essential cmake ninja-build pkg-config git clang-format clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev zlib1g-dev libpng-dev
   qt6-base-dev libxrandr-dev libxtst-dev
   xvfb xauth xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils

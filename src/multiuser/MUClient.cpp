@@ -34,8 +34,10 @@ MUClient::~MUClient() {
 }
 
 void MUClient::Start() {
-  receiveThread_ = std::thread([this] { ReceiveLoop(); });
+  // The receive loop joins the lookup when it ends, which may be at once: the lookup's thread
+  // object must be complete before the loop starts.
   lookupThread_ = std::thread([this] { Lookup(); });
+  receiveThread_ = std::thread([this] { ReceiveLoop(); });
 }
 
 void MUClient::Join() {

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the threaded suites under ThreadSanitizer (the tsan preset, without Qt) and runs them:
+# the session, virtual media serving, the simulator, the multi-user leader, capture, and the
+# console connection. Any race report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+suites=(session_tests session_e2e_tests session_multiuser_tests vmedia_tests sim_console_tests
+        multiuser_tests capture_tests net_tests)
+cmake --preset tsan -G Ninja >/dev/null
+cmake --build --preset tsan -j "${TSAN_JOBS:-2}" --target "${suites[@]}"
+# Only the suites built here have their tests listed; the fuzz replays are plain programs.
+ctest --preset tsan -E '_fuzz$' "$@"
