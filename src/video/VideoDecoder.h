@@ -119,7 +119,12 @@ class VideoDecoder {
   [[gnu::noinline]] RunEnd FinishBlock(RunState& s);
   void Act(uint16_t code);
   void ExplicitHit(uint16_t color, uint32_t steps);
-  void PutBlock(uint32_t count);
+  // In the header: the loop and Act, in two files, both want it inlined.
+  void PutBlock(uint32_t count) {
+    next_state_ = vstate::START;
+    pixel_count_ = 0;
+    frameBuffer_.PutBlock(pos_, count);
+  }
   void Latched();
   void RequestRefresh();
   void ModeSize(uint16_t code);
