@@ -46,11 +46,9 @@ struct Frame {
 };
 
 TEST(FrameBuffer, ColourExpansionMultipliesEachComponentBySixteen) {
-  EXPECT_EQ(RedOf(ExpandColor(0xFFF)), 240);
-  EXPECT_EQ(GreenOf(ExpandColor(0xFFF)), 240);
-  EXPECT_EQ(BlueOf(ExpandColor(0xFFF)), 240);
-  EXPECT_EQ(ExpandColor(0x800) & 0xFFFFFF, 0x800000u);
-  EXPECT_EQ(ExpandColor(0x07A) & 0xFFFFFF, 0x0070A0u);
+  for (auto [in, out] : {std::pair{0xFFF, 0xF0F0F0u}, {0x800, 0x800000u}, {0x07A, 0x0070A0u}}) {
+    EXPECT_EQ(ExpandColor(static_cast<uint16_t>(in)) & 0xFFFFFF, out);
+  }
 }
 
 TEST(FrameBuffer, OversizedSurfacesAreClampedTo1280x1024Together) {
@@ -61,10 +59,8 @@ TEST(FrameBuffer, OversizedSurfacesAreClampedTo1280x1024Together) {
                         Case{1280, 1200, 1280, 1024}, Case{640, 480, 640, 480}}) {
     Frame f(c.w, c.h);
     ASSERT_TRUE(f.created);
-    EXPECT_EQ(f.width, c.ew);
-    EXPECT_EQ(f.height, c.eh);
-    EXPECT_EQ(f.buffer.frame().width(), static_cast<int>(c.ew));
-    EXPECT_EQ(f.buffer.frame().height(), static_cast<int>(c.eh));
+    EXPECT_EQ(std::tuple(f.width, f.height, f.buffer.frame().width(), f.buffer.frame().height()),
+              std::tuple(c.ew, c.eh, int(c.ew), int(c.eh)));
   }
 }
 
