@@ -114,13 +114,14 @@ void Compare(const Feed& feed) {
   ASSERT_EQ(static_cast<int>(end), static_cast<int>(referenceEnd));
   const VideoDecoder& d = console.decoder;
   const BlockPosition& p = d.position();
-  EXPECT_EQ(std::tuple(consoleSource.reads, consoleSource.offset(), d.state(), d.step_count(),
-                       d.latch_count(), d.pixel_count(), d.last_color(), p.block_x, p.block_y,
-                       p.width_blocks, p.height_blocks, d.server_power()),
-            std::tuple(referenceSource.reads, referenceSource.offset(), reference.state,
-                       reference.step_count, reference.latch_count, reference.pixel_count,
-                       reference.last_color, reference.block_x, reference.block_y,
-                       reference.width_blocks, reference.height_blocks, reference.server_power));
+  EXPECT_EQ(
+      std::tuple(consoleSource.reads, consoleSource.offset(), d.state(), d.step_count(),
+                 d.latch_count(), d.pixel_count(), d.last_color(), p.block_x, p.block_y,
+                 p.width_blocks, p.height_blocks, d.server_power(), d.extra_lines()),
+      std::tuple(referenceSource.reads, referenceSource.offset(), reference.state,
+                 reference.step_count, reference.latch_count, reference.pixel_count,
+                 reference.last_color, reference.block_x, reference.block_y, reference.width_blocks,
+                 reference.height_blocks, reference.server_power, reference.extra_lines));
   EXPECT_EQ(std::tuple(console.frameBuffer.blocks_finished(), console.refreshRequests,
                        d.cache().next_state(), d.table()[vstate::PIXFAN].next1),
             std::tuple(reference.blocks_finished, reference.refreshRequests,

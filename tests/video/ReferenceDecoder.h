@@ -34,15 +34,12 @@ class ReferenceDecoder {
         frame(static_cast<size_t>(frameWidth) * frameHeight, Rgb(0, 0, 0)) {}
 
   void SetSource(ByteSource* source) { source_ = source; }
-  // Whether refresh requests are sent (not while replaying).
-  bool replaying = false;
 
   void Start(bool multiUserClient) {
     CacheClear();
     acc_ = nbits_ = zeroRun_ = 0;
     code_ = 0;
     state = next_state = multiUserClient ? vstate::HUNT : vstate::RESET;
-    multiUserClient_ = multiUserClient;
     width_blocks = 50;
     height_blocks = 37;
   }
@@ -296,9 +293,6 @@ class ReferenceDecoder {
     next_state = vstate::LATCHED;
     skipCompletion_ = true;
   }
-  void RefreshRequest() {
-    if (!replaying) ++refreshRequests;
-  }
 
   void Firmware() {
     std::string text = "fw " + std::to_string(fwBytes_.back());
@@ -476,16 +470,16 @@ class ReferenceDecoder {
         if (latch_count == 40) {
           Trace("Latched: byte count %d ", step_count);
           Trace(" current block at %d %d.\n", latchedX_, latchedY_);
-          RefreshRequest();
+          ++refreshRequests;
         }
         ++latch_count;
         if (latch_count == 120000) {
           trace.push_back("Requesting refresh1\n");
-          RefreshRequest();
+          ++refreshRequests;
         }
         if (latch_count == 12000000) {
           trace.push_back("Requesting refresh2\n");
-          RefreshRequest();
+          ++refreshRequests;
           latch_count = 41;
         }
         break;
@@ -507,7 +501,6 @@ class ReferenceDecoder {
   uint32_t length_ = 0, position_ = 0;
   uint32_t acc_ = 0, nbits_ = 0, zeroRun_ = 0;
   uint16_t code_ = 0;
-  bool multiUserClient_ = false;
   bool skipCompletion_ = false;
   bool stop_ = false;
   uint16_t temp_ = 0, red_ = 0, green_ = 0;
