@@ -52,6 +52,7 @@ std::vector<Case> Commands() {
       {B({0x1B, '[', '&'}), PacketKind::kKeepAliveIdle, ""},
       {B({0x1B, '[', '2', 0x1B, '[', 0x7F}), PacketKind::kCtrlAltDel, ""},
       {B({0x1B, '[', 'A'}), PacketKind::kTerminalKey, "Up"},
+      {B({0x1B, '[', 'B'}), PacketKind::kTerminalKey, "Down"},
       {B({0x1B, '[', 'F'}), PacketKind::kTerminalKey, "End"},
       {B({0x1B, '[', 'M'}), PacketKind::kTerminalKey, "F1"},
       {B({0x1B, '[', 'X'}), PacketKind::kTerminalKey, "F12"},

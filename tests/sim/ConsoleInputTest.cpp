@@ -11,9 +11,7 @@
 namespace remcons::sim {
 namespace {
 
-using testing::OracleStream;
-using testing::TestKeys;
-using Bytes = std::vector<uint8_t>;
+using testing::Bytes;
 
 const Bytes kHidA = {0xFF, 0xD6, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
 const Bytes kHidUp = {0xFF, 0xD6, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -24,10 +22,11 @@ class ConsoleInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(remcons::testing::LoadLegacyProvider());
-    keys_ = TestKeys(4);
-    send_ = std::make_unique<OracleStream>(keys_.decryptKey);
-    input_ = std::make_unique<ConsoleInput>(std::make_unique<RC4Stream>(keys_.decryptKey.data()),
-                                            keys_.decryptKey.data(), ConsoleInput::Options{});
+    const ConsoleKeys keys = testing::TestKeys(4);
+    send_ = std::make_unique<testing::OracleStream>(keys.decryptKey);
+    input_ = std::make_unique<ConsoleInput>(std::make_unique<RC4Stream>(keys.decryptKey.data()),
+                                            keys.decryptKey.data(), ConsoleInput::Options{});
+    out_.clear();
   }
   // One write of the console, enciphered with its send stream.
   Bytes Write(Bytes plain) {
@@ -40,24 +39,52 @@ class ConsoleInputTest : public ::testing::Test {
     for (const auto& p : out_) r.push_back(p.bytes);
     return r;
   }
+  // One key change: the writes around the console's switch (the first switchAt of them with the
+  // old key), the server's read confirmed once confirmAt of them have arrived, the wire delivered
+  // in pieces of 1 to maxPiece bytes (0: whole).
+  void Window(const std::vector<Bytes>& writes, size_t switchAt, size_t confirmAt,
+              int maxPiece = 0) {
+    input_->BeginKeyChange(++now_);
+    Bytes wire;
+    size_t confirmOffset = 0;
+    for (size_t i = 0; i <= writes.size(); ++i) {
+      if (i == switchAt) send_->Rekey();
+      if (i == confirmAt) confirmOffset = wire.size();
+      if (i == writes.size()) break;
+      const Bytes w = Write(writes[i]);
+      wire.insert(wire.end(), w.begin(), w.end());
+    }
+    const auto deliver = [&](size_t from, size_t to) {
+      for (size_t n; from < to; from += n) {
+        n = std::min<size_t>(to - from, maxPiece ? 1 + random_() % maxPiece : to - from);
+        Feed(Bytes(wire.begin() + static_cast<std::ptrdiff_t>(from),
+                   wire.begin() + static_cast<std::ptrdiff_t>(from + n)),
+             now_);
+      }
+    };
+    deliver(0, confirmOffset);
+    input_->ConfirmKeyChange(++now_);
+    deliver(confirmOffset, wire.size());
+    EXPECT_TRUE(input_->KeyChangePending());
+    now_ += 50;
+    input_->Tick(now_, &out_);
+    EXPECT_FALSE(input_->KeyChangePending());
+  }
 
-  ConsoleKeys keys_;
-  std::unique_ptr<OracleStream> send_;
+  std::unique_ptr<testing::OracleStream> send_;
   std::unique_ptr<ConsoleInput> input_;
   std::vector<ClientPacket> out_;
-};
-
-// The console's writes around its switch, in the order it made them; switchAt: how many of them
-// went out with the old key.
-struct Scenario {
-  std::string name;
-  std::vector<Bytes> writes;
-  size_t switchAt;
-  size_t confirmedAfter;  // writes that had arrived when the read was confirmed
+  uint32_t now_ = 0;
+  std::mt19937 random_{99};
 };
 
 TEST_F(ConsoleInputTest, HeldBytesAreSplitWhereTheConsoleSwitched) {
-  const std::vector<Scenario> scenarios = {
+  const struct {
+    std::string name;
+    std::vector<Bytes> writes;
+    size_t switchAt;
+    size_t confirmedAfter;  // writes that had arrived when the read was confirmed
+  } scenarios[] = {
       {"nothing in the window", {}, 0, 0},
       {"all before the switch", {kHidA, kHidUp, kMove}, 3, 3},
       {"all after the switch", {kHidA, kHidUp, kMove}, 0, 0},
@@ -68,32 +95,13 @@ TEST_F(ConsoleInputTest, HeldBytesAreSplitWhereTheConsoleSwitched) {
       {"one character before", {{'x'}}, 1, 1},
       {"one character after", {{'x'}}, 0, 0},
   };
-  for (const Scenario& s : scenarios) {
+  for (const auto& s : scenarios) {
     SCOPED_TRACE(s.name);
     SetUp();
-    out_.clear();
-    // Traffic before the change goes straight through.
-    Feed(Write(kIdle), 0);
-    input_->BeginKeyChange(10);
-    Bytes wire;
-    size_t confirmOffset = 0;
-    for (size_t i = 0; i < s.writes.size(); ++i) {
-      if (i == s.switchAt) send_->Rekey();
-      if (i == s.confirmedAfter) confirmOffset = wire.size();
-      const Bytes w = Write(s.writes[i]);
-      wire.insert(wire.end(), w.begin(), w.end());
-    }
-    if (s.switchAt >= s.writes.size()) send_->Rekey();
-    if (s.confirmedAfter >= s.writes.size()) confirmOffset = wire.size();
-    Feed(Bytes(wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(confirmOffset)), 11);
-    input_->ConfirmKeyChange(12);
-    Feed(Bytes(wire.begin() + static_cast<std::ptrdiff_t>(confirmOffset), wire.end()), 13);
-    EXPECT_TRUE(input_->KeyChangePending());
-    input_->Tick(12 + 50, &out_);
-    EXPECT_FALSE(input_->KeyChangePending());
+    Feed(Write(kIdle), 0);  // traffic before the change goes straight through
+    Window(s.writes, s.switchAt, s.confirmedAfter);
     EXPECT_EQ(input_->generation(), 1);
-    // And afterwards the new key holds.
-    Feed(Write(kHidUp), 100);
+    Feed(Write(kHidUp), 100);  // and afterwards the new key holds
     std::vector<Bytes> expected = {kIdle};
     expected.insert(expected.end(), s.writes.begin(), s.writes.end());
     expected.push_back(kHidUp);
@@ -102,55 +110,21 @@ TEST_F(ConsoleInputTest, HeldBytesAreSplitWhereTheConsoleSwitched) {
 }
 
 TEST_F(ConsoleInputTest, ManyKeyChangesWithRandomTraffic) {
-  std::mt19937 random(99);
   const std::vector<Bytes> menu = {kHidA, kHidUp, kMove, kIdle, {0x1B, '[', '('}, {0xFF, 0xBD}};
   std::vector<Bytes> expected;
-  uint32_t now = 0;
   for (int change = 0; change < 200; ++change) {
-    // Some traffic before, the switch somewhere in the window, some after.
-    for (int i = 0; i < static_cast<int>(random() % 3); ++i) {
-      const Bytes& w = menu[random() % menu.size()];
-      expected.push_back(w);
-      Feed(Write(w), ++now);
+    // Some traffic before, the switch somewhere in the window, the confirmation anywhere.
+    for (int i = static_cast<int>(random_() % 3); i > 0; --i) {
+      expected.push_back(menu[random_() % menu.size()]);
+      Feed(Write(expected.back()), ++now_);
     }
-    input_->BeginKeyChange(++now);
-    const int window = static_cast<int>(random() % 5);
-    const int switchAt = static_cast<int>(random() % (window + 1));
-    Bytes wire;
-    size_t confirmOffset = 0;
-    const int confirmAt = static_cast<int>(random() % (window + 1));  // before the switch too
-    for (int i = 0; i < window; ++i) {
-      if (i == switchAt) send_->Rekey();
-      if (i == confirmAt) confirmOffset = wire.size();
-      const Bytes& w = menu[random() % menu.size()];
-      expected.push_back(w);
-      const Bytes e = Write(w);
-      wire.insert(wire.end(), e.begin(), e.end());
-    }
-    if (switchAt == window) send_->Rekey();
-    if (confirmAt == window) confirmOffset = wire.size();
-    // Delivered in arbitrary pieces.
-    size_t at = 0;
-    bool confirmed = false;
-    while (at < wire.size() || !confirmed) {
-      if (!confirmed && at >= confirmOffset) {
-        input_->ConfirmKeyChange(++now);
-        confirmed = true;
-        continue;
-      }
-      const size_t limit = confirmed ? wire.size() : confirmOffset;
-      const size_t n = std::min<size_t>(limit - at, 1 + random() % 7);
-      Feed(Bytes(wire.begin() + static_cast<std::ptrdiff_t>(at),
-                 wire.begin() + static_cast<std::ptrdiff_t>(at + n)),
-           now);
-      at += n;
-    }
-    now += 60;
-    input_->Tick(now, &out_);
-    ASSERT_FALSE(input_->KeyChangePending());
+    std::vector<Bytes> window(random_() % 5);
+    for (auto& w : window) w = menu[random_() % menu.size()];
+    expected.insert(expected.end(), window.begin(), window.end());
+    const size_t switchAt = random_() % (window.size() + 1);
+    Window(window, switchAt, random_() % (window.size() + 1), 7);
   }
   EXPECT_EQ(input_->generation(), 200);
-  ASSERT_EQ(Received().size(), expected.size());
   EXPECT_EQ(Received(), expected);
 }
 
@@ -159,23 +133,19 @@ TEST_F(ConsoleInputTest, ClearSessionsCountGenerationsAndHoldNothing) {
   clear.BeginKeyChange(0);
   EXPECT_FALSE(clear.KeyChangePending());
   EXPECT_EQ(clear.generation(), 1);
-  std::vector<ClientPacket> out;
-  clear.Feed(kIdle.data(), kIdle.size(), 1, &out);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].kind, PacketKind::kKeepAliveIdle);
+  clear.Feed(kIdle.data(), kIdle.size(), 1, &out_);
+  ASSERT_EQ(out_.size(), 1u);
+  EXPECT_EQ(out_[0].kind, PacketKind::kKeepAliveIdle);
 }
 
 TEST_F(ConsoleInputTest, IncompletePacketIsDroppedAfterTheTimeOut) {
-  const Bytes wire = Write({0xFF, 0xD0, 0x01});
-  Feed(wire, 1000);
+  Feed(Write({0xFF, 0xD0, 0x01}), 1000);
   input_->Tick(1000 + 999, &out_);
   EXPECT_TRUE(out_.empty());
   input_->Tick(1000 + 1000, &out_);
-  ASSERT_EQ(out_.size(), 1u);
-  EXPECT_EQ(out_[0].kind, PacketKind::kTruncated);
-  // The stream goes on in step.
-  Feed(Write(kIdle), 3000);
+  Feed(Write(kIdle), 3000);  // the stream goes on in step
   ASSERT_EQ(out_.size(), 2u);
+  EXPECT_EQ(out_[0].kind, PacketKind::kTruncated);
   EXPECT_EQ(out_[1].kind, PacketKind::kKeepAliveIdle);
 }
 

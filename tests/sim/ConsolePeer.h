@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,24 +24,20 @@
 #include "sim/ConsoleServer.h"
 #include "support/FakeHost.h"
 #include "support/Wait.h"
-#include "video/FrameBuffer.h"
 #include "video/VideoDecoder.h"
 #include "video/VideoFakes.h"
 #include "video/VideoModes.h"
 
 namespace remcons::sim::testing {
 
-using remcons::testing::OsslChainStep;
-using remcons::testing::OsslRc4;
-
-inline const uint8_t kEscapes[9] = {0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34};
+using Bytes = std::vector<uint8_t>;
 
 // Test keys with every byte different.
 inline ConsoleKeys TestKeys(uint8_t seed = 1) {
   ConsoleKeys keys;
-  for (int i = 0; i < 16; ++i) {
-    keys.decryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(seed * 17 + i * 7 + 1);
-    keys.encryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(seed * 31 + i * 13 + 5);
+  for (size_t i = 0; i < 16; ++i) {
+    keys.decryptKey[i] = static_cast<uint8_t>(seed * 17 + i * 7 + 1);
+    keys.encryptKey[i] = static_cast<uint8_t>(seed * 31 + i * 13 + 5);
   }
   return keys;
 }
@@ -55,34 +50,33 @@ class OracleStream {
     Rekey();
   }
   void Rekey() {
-    chain_ = OsslChainStep(session_.data(), chain_.data());
-    rc4_ = std::make_unique<OsslRc4>(chain_.data(), chain_.size());
+    chain_ = remcons::testing::OsslChainStep(session_.data(), chain_.data());
+    rc4_ = std::make_unique<remcons::testing::OsslRc4>(chain_.data(), chain_.size());
   }
   void Xor(uint8_t* data, size_t n) { rc4_->Xor(data, n); }
 
  private:
-  std::array<uint8_t, 16> session_;
-  std::array<uint8_t, 16> chain_{};
-  std::unique_ptr<OsslRc4> rc4_;
+  std::array<uint8_t, 16> session_, chain_{};
+  std::unique_ptr<remcons::testing::OsslRc4> rc4_;
 };
 
 struct StartOptions {
   bool header = true;
   uint32_t keyIndex = 0;
   std::string login = "user\rpass\r";  // as the console sends it (already transformed)
-  std::vector<uint8_t> garbage;        // bytes sent before the start
+  Bytes garbage;                       // bytes sent before the start
 };
 
 // The start sequence as a console puts it on the wire; send: the console's send stream, which
 // enciphers everything after the 6-byte header (nullptr: no header, nothing enciphered).
-inline std::vector<uint8_t> StartBytes(const StartOptions& o, OracleStream* send) {
-  std::vector<uint8_t> bytes = o.garbage;
+inline Bytes StartBytes(const StartOptions& o, OracleStream* send) {
+  Bytes bytes = o.garbage;
   const size_t clear = bytes.size() + (o.header ? 6 : 0);
   if (o.header) {
     bytes.insert(bytes.end(), {0xFF, 0xC0});
     for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(o.keyIndex >> shift));
   }
-  bytes.insert(bytes.end(), kEscapes, kEscapes + 9);
+  bytes.insert(bytes.end(), {0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34});
   bytes.insert(bytes.end(), o.login.begin(), o.login.end());
   if (o.header && send) send->Xor(bytes.data() + clear, bytes.size() - clear);
   return bytes;
@@ -112,7 +106,7 @@ class ConsolePeer : public ByteSource {
   // Sends the start sequence, in pieces cut at the given offsets (each piece one send).
   void SendStart(const StartOptions& o, std::vector<size_t> cuts = {}) {
     if (o.header) send_ = std::make_unique<OracleStream>(keys_.decryptKey);
-    const std::vector<uint8_t> bytes = StartBytes(o, send_.get());
+    const Bytes bytes = StartBytes(o, send_.get());
     cuts.push_back(bytes.size());
     std::sort(cuts.begin(), cuts.end());
     size_t at = 0;
@@ -127,27 +121,23 @@ class ConsolePeer : public ByteSource {
   // The start sequence and the reply; the session's cipher state is then in enciphered.
   bool Begin(const StartOptions& o = {}) {
     SendStart(o);
-    std::string text;
-    return ReadReply(&text, &enciphered);
+    return ReadReply(nullptr);
   }
   bool enciphered = false;
 
   // Reads the start reply one byte at a time, as the console's handshake does: the text before
   // ESC [ R or ESC [ r. False when the connection ends first.
-  bool ReadReply(std::string* text, bool* enciphered) {
+  bool ReadReply(std::string* text) {
     std::string seen;
-    const auto atEnd = [&] {
-      return seen.size() >= 3 && seen.compare(seen.size() - 3, 2, "\x1B[") == 0 &&
-             (seen.back() == 'R' || seen.back() == 'r');
-    };
-    while (!atEnd()) {
+    while (seen.size() < 3 || seen.compare(seen.size() - 3, 2, "\x1B[") != 0 ||
+           (seen.back() != 'R' && seen.back() != 'r')) {
       uint8_t b;
       if (socket_->Receive(&b, 1) != 1) return false;
       seen += static_cast<char>(b);
     }
-    *enciphered = seen.back() == 'R';
+    enciphered = seen.back() == 'R';
     if (text) *text = seen.substr(0, seen.size() - 3);
-    if (*enciphered && send_) {
+    if (enciphered && send_) {
       receive_ = std::make_unique<OracleStream>(keys_.encryptKey);
     } else {
       send_.reset();
@@ -156,7 +146,7 @@ class ConsolePeer : public ByteSource {
   }
 
   // One write of the console: enciphered with the send stream in force.
-  void Send(std::vector<uint8_t> bytes) {
+  void Send(Bytes bytes) {
     std::lock_guard lock(mutex_);
     if (send_) send_->Xor(bytes.data(), bytes.size());
     socket_->SendAll(bytes.data(), bytes.size());
@@ -179,6 +169,15 @@ class ConsolePeer : public ByteSource {
     ++reads;
     return n;
   }
+  // Reads until n bytes came or the stream ended.
+  Bytes ReadSome(size_t n) {
+    Bytes out;
+    uint8_t buffer[4096];
+    for (int got; out.size() < n && (got = Read(buffer, sizeof buffer)) > 0;) {
+      out.insert(out.end(), buffer, buffer + got);
+    }
+    return out;
+  }
 
   std::atomic<int> reads{0};
   std::atomic<int> readDelayMs{0};  // a slow console: a pause before every read
@@ -188,44 +187,12 @@ class ConsolePeer : public ByteSource {
   ConsoleKeys keys_;
   std::unique_ptr<TcpSocket> socket_;
   std::mutex mutex_;
-  std::unique_ptr<OracleStream> send_;
-  std::unique_ptr<OracleStream> receive_;
+  std::unique_ptr<OracleStream> send_, receive_;
 };
 
-// What the decoder met in the stream, in order.
-class StreamLog : public StreamObserver {
- public:
-  void OnMode(int width, int height) override {
-    Add("mode " + std::to_string(width) + "x" + std::to_string(height));
-  }
-  void OnText(uint8_t channel, std::string_view text) override {
-    Add("text " + std::to_string(channel) + " " + std::string(text));
-  }
-  void OnFirmware(uint32_t command, const uint32_t*, uint32_t) override {
-    Add("firmware " + std::to_string(command));
-  }
-  void OnResync() override { Add("resync"); }
-
-  std::vector<std::string> Entries() {
-    std::lock_guard lock(mutex_);
-    return entries_;
-  }
-  size_t Count(const std::string& entry) {
-    std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::count(entries_.begin(), entries_.end(), entry));
-  }
-
- private:
-  void Add(std::string entry) {
-    std::lock_guard lock(mutex_);
-    entries_.push_back(std::move(entry));
-  }
-  std::mutex mutex_;
-  std::vector<std::string> entries_;
-};
-
-// The console's session side: refresh requests and key changes go to the connection.
-class LinkEvents : public remcons::testing::FakeEvents {
+// The console's session side: refresh requests and key changes go to the connection, and what
+// the decoder met in the stream is logged in order.
+class LinkEvents : public remcons::testing::FakeEvents, public StreamObserver {
  public:
   LinkEvents(std::function<void(const uint8_t*, int)> write, std::function<void()> changeKeys)
       : write_(std::move(write)), changeKeys_(std::move(changeKeys)) {}
@@ -238,35 +205,68 @@ class LinkEvents : public remcons::testing::FakeEvents {
     changeKeys_();
     ++keyChanges;
   }
+  void OnMode(int width, int height) override {
+    Add("mode " + std::to_string(width) + "x" + std::to_string(height));
+  }
+  void OnText(uint8_t channel, std::string_view text) override {
+    Add("text " + std::to_string(channel) + " " + std::string(text));
+  }
+  void OnFirmware(uint32_t command, const uint32_t*, uint32_t) override {
+    Add("firmware " + std::to_string(command));
+  }
+  void OnResync() override { Add("resync"); }
+  size_t Count(const std::string& entry) {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::count(entries_.begin(), entries_.end(), entry));
+  }
+  size_t Entries() {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+  }
+
   std::atomic<int> refreshRequests{0};
   std::atomic<int> keyChanges{0};
 
  private:
+  void Add(std::string entry) {
+    std::lock_guard lock(mutex_);
+    entries_.push_back(std::move(entry));
+  }
   std::function<void(const uint8_t*, int)> write_;
   std::function<void()> changeKeys_;
+  std::mutex mutex_;
+  std::vector<std::string> entries_;
 };
 
-// The project's decoder drawing a console's stream in a thread of its own. close ends the
-// connection: at the stream's end, as the console's session does, and before the thread is joined.
-class Picture {
+// A whole test console: connects, starts, and draws the stream with the project's decoder in a
+// thread of its own. The connection is closed at the stream's end, as the console's session does,
+// and before the thread is joined.
+class DecodingConsole {
  public:
-  Picture(ByteSource& source, LinkEvents& events, StreamObserver* observer,
-          std::function<void()> close)
-      : close_(std::move(close)), modes_(host_, events), decoder_(frameBuffer_, modes_, events) {
+  DecodingConsole(uint16_t port, const ConsoleKeys& keys, StartOptions start = {})
+      : peer(port, keys),
+        events([this](const uint8_t* data, int length) { peer.Send(Bytes(data, data + length)); },
+               [this] { peer.ChangeKeys(); }) {
     uint32_t w = kMaxFrameWidth, h = kMaxFrameHeight;
     frameBuffer_.CreateSurfaces(&w, &h);
-    decoder_.reader().SetSource(&source);
-    decoder_.SetObserver(observer);
+    if (!peer.connected()) return;
+    peer.SendStart(start);
+    if (!peer.ReadReply(nullptr)) {
+      ADD_FAILURE() << "no start reply";
+      return;
+    }
+    decoder_.reader().SetSource(&peer);
+    decoder_.SetObserver(&events);
     thread_ = std::thread([this] {
       decoder_.Start({});
       end = decoder_.Decode();
-      close_();
+      peer.Close();
       done = true;
     });
   }
-  ~Picture() { Join(); }
-  void Join() {
-    close_();
+  ~DecodingConsole() { Close(); }
+  void Close() {
+    peer.Close();
     if (thread_.joinable()) thread_.join();
   }
   std::string MismatchWith(const ColorFrame& screen) {
@@ -274,64 +274,42 @@ class Picture {
   }
   // Waits until the decoded picture equals the server's current screen.
   bool ConvergesTo(ConsoleServer& server, uint32_t timeoutMs = 10000) {
-    return server.WaitFor(
-        [&] { return server.WaitUntilSent(1000) && MismatchWith(server.Screen()).empty(); },
-        timeoutMs);
+    return thread_.joinable() &&
+           server.WaitFor(
+               [&] { return server.WaitUntilSent(1000) && MismatchWith(server.Screen()).empty(); },
+               timeoutMs);
   }
+  // Waits until the stream log holds an entry.
+  bool Saw(const std::string& entry, int timeoutMs = 5000) {
+    return remcons::testing::WaitUntil([&] { return events.Count(entry) > 0; }, timeoutMs);
+  }
+  bool enciphered() const { return peer.enciphered; }
 
+  ConsolePeer peer;
+  LinkEvents events;
   std::atomic<bool> done{false};
   std::atomic<DecodeEnd> end{DecodeEnd::kStopped};
 
  private:
-  std::function<void()> close_;
   remcons::testing::FakeHost host_;
   remcons::testing::FakePainter painter_;
   FrameBuffer frameBuffer_{host_, painter_};
-  VideoModes modes_;
-  VideoDecoder decoder_;
+  VideoModes modes_{host_, events};
+  VideoDecoder decoder_{frameBuffer_, modes_, events};
   std::thread thread_;
 };
 
-// A whole test console: connects, starts, and decodes the stream.
-class DecodingConsole {
- public:
-  DecodingConsole(uint16_t port, const ConsoleKeys& keys, StartOptions start = {})
-      : peer(port, keys),
-        events([this](const uint8_t* data,
-                      int length) { peer.Send(std::vector<uint8_t>(data, data + length)); },
-               [this] { peer.ChangeKeys(); }) {
-    if (!peer.connected()) return;
-    peer.SendStart(start);
-    if (!peer.ReadReply(nullptr, &enciphered)) {
-      ADD_FAILURE() << "no start reply";
-      return;
-    }
-    picture = std::make_unique<Picture>(peer, events, &log, [this] { peer.Close(); });
-  }
-  ~DecodingConsole() { Close(); }
-  void Close() {
-    if (picture) picture->Join();
-    peer.Close();
-  }
-  bool ConvergesTo(ConsoleServer& server, uint32_t timeoutMs = 10000) {
-    return picture && picture->ConvergesTo(server, timeoutMs);
-  }
-  // Waits until the stream log holds an entry.
-  bool Saw(const std::string& entry, int timeoutMs = 5000) {
-    return remcons::testing::WaitUntil([&] { return log.Count(entry) > 0; }, timeoutMs);
-  }
-  bool done() const { return picture && picture->done; }
-  DecodeEnd end() const { return picture ? picture->end.load() : DecodeEnd::kStopped; }
-
-  ConsolePeer peer;
-  LinkEvents events;
-  StreamLog log;
-  bool enciphered = false;
-  std::unique_ptr<Picture> picture;
-};
-
 // A server on an ephemeral loopback port with test settings: instant boot, no frame pacing.
-ConsoleServerOptions TestOptions();
+inline ConsoleServerOptions TestOptions() {
+  ConsoleServerOptions o;
+  o.keys = TestKeys();
+  o.screen.bootMs = 0;
+  o.screen.width = 640;
+  o.screen.height = 480;
+  o.frameIntervalMs = 0;
+  o.loginQuietMs = 100;
+  return o;
+}
 
 // Tests that run a server: started with the options given, stopped at the end.
 class ServerTest : public ::testing::Test {
@@ -346,22 +324,16 @@ class ServerTest : public ::testing::Test {
   void TearDown() override {
     if (server_) server_->Stop();
   }
+  // Waits until the server's screen text holds (or, with present false, no longer holds) text.
+  bool ScreenShows(const std::string& text, bool present = true) {
+    return server_->WaitFor(
+        [&] { return (server_->ScreenText().find(text) != std::string::npos) == present; }, 5000);
+  }
 
   // A driven clock for servers that take one; declared first so it outlives the server's threads.
   ManualClock manualClock_{1000};
   ConsoleServerOptions options_;
   std::unique_ptr<ConsoleServer> server_;
 };
-
-inline ConsoleServerOptions TestOptions() {
-  ConsoleServerOptions o;
-  o.keys = TestKeys();
-  o.screen.bootMs = 0;
-  o.screen.width = 640;
-  o.screen.height = 480;
-  o.frameIntervalMs = 0;
-  o.loginQuietMs = 100;
-  return o;
-}
 
 }  // namespace remcons::sim::testing

@@ -35,10 +35,9 @@ TEST(MpsimCommandLineTest, DefaultsAndEveryOption) {
   MpsimCommandLine cl;
   std::string error;
   ASSERT_TRUE(Parse({}, &cl, &error)) << error;
-  EXPECT_EQ(cl.console.port, 23);
-  EXPECT_TRUE(cl.console.encryption);
-  EXPECT_FALSE(cl.console.checkLogin);
-  EXPECT_FALSE(cl.vm.enabled);
+  EXPECT_EQ(
+      std::tuple(cl.console.port, cl.console.encryption, cl.console.checkLogin, cl.vm.enabled),
+      std::tuple(23, true, false, false));
 
   ASSERT_TRUE(Parse(Words("--port 0 --bind 0.0.0.0 --encryption off --key-index 0x01020304 "
                           "--decrypt-key 000102030405060708090a0b0c0d0e0f "
@@ -50,33 +49,19 @@ TEST(MpsimCommandLineTest, DefaultsAndEveryOption) {
                           "--no-join-answers --log - --sessions 3 --vm-port 0"),
                     &cl, &error))
       << error;
-  EXPECT_EQ(cl.console.port, 0);
-  EXPECT_EQ(cl.console.bind, "0.0.0.0");
-  EXPECT_FALSE(cl.console.encryption);
-  EXPECT_EQ(cl.console.keyIndex, 0x01020304u);
-  EXPECT_EQ(cl.console.keys.decryptKey[0], 0x00);
-  EXPECT_EQ(cl.console.keys.decryptKey[15], 0x0F);
-  EXPECT_EQ(cl.console.keys.encryptKey[0], 0xF0);
-  ASSERT_EQ(cl.console.moreKeys.count(7), 1u);
-  EXPECT_EQ(cl.console.moreKeys[7].decryptKey[3], 0x11);
-  EXPECT_EQ(cl.console.moreKeys[7].encryptKey[3], 0x22);
-  EXPECT_TRUE(cl.console.checkLogin);
-  EXPECT_EQ(cl.console.login, "root:calvin");
-  EXPECT_EQ(cl.console.replyText, "hello\r\n");
-  EXPECT_EQ(cl.console.screen.width, 800);
-  EXPECT_EQ(cl.console.screen.height, 600);
-  EXPECT_EQ(cl.console.screen.serverName, "BOX");
-  EXPECT_EQ(cl.console.screen.memoryMb, 2048u);
-  EXPECT_EQ(cl.console.screen.bootMs, 10u);
-  EXPECT_FALSE(cl.console.screen.powerOn);
-  EXPECT_EQ(cl.console.frameIntervalMs, 20u);
-  EXPECT_EQ(cl.console.keyChangeIntervalMs, 5000u);
-  EXPECT_TRUE(cl.console.silent);
-  EXPECT_FALSE(cl.console.seizeOnNewConnection);
-  EXPECT_FALSE(cl.console.answerJoinRequests);
-  EXPECT_EQ(cl.console.logFile, "/dev/stdout");
-  EXPECT_EQ(cl.sessions, 3);
-  EXPECT_TRUE(cl.vm.enabled);
+  const ConsoleServerOptions& c = cl.console;
+  ASSERT_EQ(c.moreKeys.count(7), 1u);
+  EXPECT_EQ(std::tuple(c.port, c.bind, c.encryption, c.keyIndex, c.keys.decryptKey[0],
+                       c.keys.decryptKey[15], c.keys.encryptKey[0], c.moreKeys.at(7).decryptKey[3],
+                       c.moreKeys.at(7).encryptKey[3], c.checkLogin, c.login, c.replyText),
+            std::tuple(0, "0.0.0.0", false, 0x01020304u, 0x00, 0x0F, 0xF0, 0x11, 0x22, true,
+                       "root:calvin", "hello\r\n"));
+  EXPECT_EQ(std::tuple(c.screen.width, c.screen.height, c.screen.serverName, c.screen.memoryMb,
+                       c.screen.bootMs, c.screen.powerOn, c.frameIntervalMs, c.keyChangeIntervalMs),
+            std::tuple(800, 600, "BOX", 2048u, 10u, false, 20u, 5000u));
+  EXPECT_EQ(std::tuple(c.silent, c.seizeOnNewConnection, c.answerJoinRequests, c.logFile,
+                       cl.sessions, cl.vm.enabled),
+            std::tuple(true, false, false, "/dev/stdout", 3, true));
 }
 
 TEST(MpsimCommandLineTest, BadValuesAreRefusedWithAReason) {
@@ -113,43 +98,24 @@ TEST(MpsimCommandLineTest, BadValuesAreRefusedWithAReason) {
 TEST(ConsoleScriptTest, CommandsNumbersAndEscapes) {
   std::vector<ScriptCommand> commands;
   std::string error;
-  ASSERT_TRUE(
-      ParseScript("  # comment\n"
-                  "\n"
-                  "wait 0x10\n"
-                  "mode 1024 768\n"
-                  "mode 800x600\n"
-                  "text 0x81 1\n"
-                  "status2 a\\tb\\x41\\\\\n"
-                  "button cold\n"
-                  "button 3\n"
-                  "power cycle\r\n"
-                  "wait-packet mouse-move 3 100\n"
-                  "keychange-every 250\n"
-                  "silence on\n",
-                  &commands, &error))
+  ASSERT_TRUE(ParseScript(
+      "  # comment\n\nwait 0x10\nmode 1024 768\nmode 800x600\ntext 0x81 1\nstatus2 a\\tb\\x41\\\\\n"
+      "button cold\nbutton 3\npower cycle\r\nwait-packet mouse-move 3 100\n"
+      "keychange-every 250\nsilence on\n",
+      &commands, &error))
       << error;
-  ASSERT_EQ(commands.size(), 11u);
-  EXPECT_EQ(commands[0].op, ScriptCommand::kWait);
-  EXPECT_EQ(commands[0].a, 16);
-  EXPECT_EQ(commands[0].line, 3);
-  EXPECT_EQ(commands[1].a, 1024);
-  EXPECT_EQ(commands[1].b, 768);
-  EXPECT_EQ(commands[2].a, 800);
-  EXPECT_EQ(commands[2].b, 600);
-  EXPECT_EQ(commands[3].op, ScriptCommand::kText);
-  EXPECT_EQ(commands[3].a, 0x81);
-  EXPECT_EQ(commands[3].text, "1");
-  EXPECT_EQ(commands[4].a, 5);
-  EXPECT_EQ(commands[4].text, "a\tbA\\");
-  EXPECT_EQ(commands[5].a, 2);
-  EXPECT_EQ(commands[6].a, 3);
-  EXPECT_EQ(commands[7].op, ScriptCommand::kPower);
-  EXPECT_EQ(commands[7].a, 2);
-  EXPECT_EQ(commands[8].text, "mouse-move");
-  EXPECT_EQ(commands[8].b, 3);
-  EXPECT_EQ(commands[8].c, 100);
-  EXPECT_EQ(commands[10].a, 1);
+  // Each as op a b c text @line.
+  std::vector<std::string> got;
+  for (const auto& c : commands) {
+    got.push_back(std::to_string(c.op) + " " + std::to_string(c.a) + " " + std::to_string(c.b) +
+                  " " + std::to_string(c.c) + " " + c.text + " @" + std::to_string(c.line));
+  }
+  const std::vector<std::string> expected = {
+      "0 16 0 0  @3",    "2 1024 768 0  @4",   "2 800 600 0  @5",
+      "3 129 0 0 1 @6",  "3 5 0 0 a\tbA\\ @7", "14 2 0 0  @8",
+      "14 3 0 0  @9",    "13 2 0 0  @10",      "1 0 3 100 mouse-move @11",
+      "10 250 0 0  @12", "11 1 0 0  @13"};
+  EXPECT_EQ(got, expected);
 
   const std::pair<std::string, std::string> bad[] = {
       {"jump", "line 1: unknown command 'jump'"},
@@ -208,7 +174,7 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
     start.keyIndex = 5;
     start.login = "ops\rpw\r";
     testing::DecodingConsole console(port, keys, start);
-    ASSERT_TRUE(console.enciphered);
+    ASSERT_TRUE(console.enciphered());
     EXPECT_TRUE(console.Saw("text 2 from the script"));
     EXPECT_TRUE(console.Saw("mode 640x480"));
     console.peer.Send({0x1B, '[', '&'});

@@ -130,26 +130,19 @@ TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
   EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ok");
 }
 
-TEST(ServerScreenTest, TypingEditsThePromptLine) {
+TEST(ServerScreenTest, EscapeClearsThePromptAndOldLinesScrollAway) {
   ServerScreen screen(Small(0), 0);
   for (char c : std::string("dir")) screen.Key(K::Char(c), 0);
-  screen.Key(K::Of(K::kBackspace), 0);
-  screen.Key(K::Char('x'), 0);
-  screen.Key(K::Of(K::kEnter), 0);
-  screen.Key(K::Char('q'), 0);
-  std::string text = screen.Text();
-  EXPECT_NE(text.find("boot: dix\nboot: q"), std::string::npos) << text;
   screen.Key(K::Of(K::kEscape), 0);
-  text = screen.Text();
+  std::string text = screen.Text();
   EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ");
   screen.Print("hello\nworld");
-  text = screen.Text();
-  EXPECT_NE(text.find("hello\nworld\nboot: "), std::string::npos) << text;
+  EXPECT_TRUE(screen.Text().ends_with("hello\nworld\nboot: ")) << screen.Text();
   // More lines than rows: the oldest scroll away, the prompt stays at the bottom.
   for (int i = 0; i < 40; ++i) screen.Key(K::Of(K::kEnter), 0);
   text = screen.Text();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 240 / kGlyphHeight - 1);
-  EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ");
+  EXPECT_TRUE(text.ends_with("\nboot: "));
 }
 
 TEST(ServerScreenTest, PowerButtonsAndEpochs) {
@@ -177,26 +170,19 @@ TEST(ServerScreenTest, PowerButtonsAndEpochs) {
   EXPECT_EQ(screen.Text().find("boot: b"), std::string::npos);
 }
 
+// The pointer's outline and colours are checked through the service; here its grid's edges.
 TEST(ServerScreenTest, PointerFollowsTheGridAndIsDrawnOverTheText) {
   ServerScreen screen(Small(0), 0);
   screen.Pointer(1500, 1500);
-  EXPECT_EQ(screen.pointerX(), 160);
-  EXPECT_EQ(screen.pointerY(), 120);
-  screen.Pointer(3000, 3000);
-  EXPECT_EQ(screen.pointerX(), 319);
-  EXPECT_EQ(screen.pointerY(), 239);
+  EXPECT_EQ(std::pair(screen.pointerX(), screen.pointerY()), std::pair(160, 120));
   screen.Pointer(100, 50);  // 100 * 320 / 3000 = 10, 50 * 240 / 3000 = 4
-  ColorFrame frame = screen.Render();
-  EXPECT_EQ(frame.At(10, 4), 0x000);  // the outline at the hot spot
-  EXPECT_EQ(frame.At(11, 6), 0xFFF);  // white inside
   screen.Button(4, true);
-  frame = screen.Render();
-  EXPECT_EQ(frame.At(11, 6), 0xFF0);  // yellow while a button is down
   screen.Button(4, false);
-  EXPECT_EQ(screen.Render().At(11, 6), 0xFFF);
-  // The rest of the picture is the text as the console font draws it.
+  EXPECT_EQ(screen.Render().At(11, 6), 0xFFF);  // white again once the button is up
   screen.Pointer(3000, 3000);
-  frame = screen.Render();
+  EXPECT_EQ(std::pair(screen.pointerX(), screen.pointerY()), std::pair(319, 239));
+  // The rest of the picture is the text as the console font draws it.
+  const ColorFrame frame = screen.Render();
   ColorFrame expected(320, 16 * 2, 0x000);
   DrawText(expected, 0, 0, "TESTSRV System BIOS, Version 2.10", ConsoleColor(15), std::nullopt);
   for (int y = 0; y < 16; ++y) {

@@ -43,19 +43,10 @@ TEST(VmSimOptions, ParsesEveryOption) {
     ++i;
   }
   EXPECT_EQ(std::string(argv[i]), "--other");
-  EXPECT_TRUE(o.enabled);
-  EXPECT_EQ(o.port, 6000);
-  EXPECT_EQ(o.key[0], 0x00);
-  EXPECT_EQ(o.key[15], 0xFF);
-  EXPECT_EQ(o.dumpFile, "/tmp/d");
-  EXPECT_TRUE(o.write);
-  EXPECT_EQ(o.writeLba, 9u);
-  EXPECT_EQ(o.refuse, 0x26);
-  EXPECT_EQ(o.silenceMs, 2500u);
-  EXPECT_EQ(o.logFile, "/tmp/l");
-  EXPECT_EQ(o.blocks, 64u);
-  EXPECT_EQ(o.pings, 3);
-  EXPECT_EQ(o.sessions, 2);
+  EXPECT_EQ(
+      std::tuple(o.enabled, o.port, o.key[0], o.key[15], o.dumpFile, o.write, o.writeLba, o.refuse,
+                 o.silenceMs, o.logFile, o.blocks, o.pings, o.sessions),
+      std::tuple(true, 6000, 0x00, 0xFF, "/tmp/d", true, 9u, 0x26, 2500u, "/tmp/l", 64u, 3, 2));
 }
 
 TEST(VmSimOptions, RejectsBadValues) {

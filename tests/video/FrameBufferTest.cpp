@@ -46,11 +46,9 @@ struct Frame {
 };
 
 TEST(FrameBuffer, ColourExpansionMultipliesEachComponentBySixteen) {
-  EXPECT_EQ(RedOf(ExpandColor(0xFFF)), 240);
-  EXPECT_EQ(GreenOf(ExpandColor(0xFFF)), 240);
-  EXPECT_EQ(BlueOf(ExpandColor(0xFFF)), 240);
-  EXPECT_EQ(ExpandColor(0x800) & 0xFFFFFF, 0x800000u);
-  EXPECT_EQ(ExpandColor(0x07A) & 0xFFFFFF, 0x0070A0u);
+  for (auto [in, out] : {std::pair{0xFFF, 0xF0F0F0u}, {0x800, 0x800000u}, {0x07A, 0x0070A0u}}) {
+    EXPECT_EQ(ExpandColor(static_cast<uint16_t>(in)) & 0xFFFFFF, out);
+  }
 }
 
 TEST(FrameBuffer, OversizedSurfacesAreClampedTo1280x1024Together) {
@@ -61,10 +59,8 @@ TEST(FrameBuffer, OversizedSurfacesAreClampedTo1280x1024Together) {
                         Case{1280, 1200, 1280, 1024}, Case{640, 480, 640, 480}}) {
     Frame f(c.w, c.h);
     ASSERT_TRUE(f.created);
-    EXPECT_EQ(f.width, c.ew);
-    EXPECT_EQ(f.height, c.eh);
-    EXPECT_EQ(f.buffer.frame().width(), static_cast<int>(c.ew));
-    EXPECT_EQ(f.buffer.frame().height(), static_cast<int>(c.eh));
+    EXPECT_EQ(std::tuple(f.width, f.height, f.buffer.frame().width(), f.buffer.frame().height()),
+              std::tuple(c.ew, c.eh, int(c.ew), int(c.eh)));
   }
 }
 
@@ -98,46 +94,8 @@ TEST(FrameBuffer, PutBlockClipsAtTheRightAndBottomEdges) {
   BlockPosition pos{2, 1, 3, 2};
   f.buffer.PutBlock(pos, 1);
   const Surface& s = f.buffer.frame();
-  EXPECT_EQ(Color(s, 32, 16), Rgb(1, 2, 3) & 0xFFFFFF);
-  EXPECT_EQ(Color(s, 39, 23), Rgb(1, 2, 3) & 0xFFFFFF);
-  EXPECT_EQ(Color(s, 31, 23), 0u);
-  EXPECT_EQ(Color(s, 39, 15), 0u);
-  // Wholly outside: nothing is written and nothing fails.
-  for (uint16_t x : {3, 127}) {
-    BlockPosition far{x, 127, 128, 128};
-    f.buffer.PutBlock(far, 1);
-  }
-  EXPECT_EQ(Color(s, 0, 0), 0u);
-}
-
-TEST(FrameBuffer, RepeatsWrapAtTheRowEndAndTheLastBlock) {
-  Frame f(160, 64);  // 10 x 4 blocks
-  f.SetBlock(Rgb(9, 9, 9));
-  BlockPosition pos{8, 0, 10, 4};
-  f.buffer.PutBlock(pos, 5);
-  EXPECT_EQ(pos.block_x, 3);
-  EXPECT_EQ(pos.block_y, 1);
-  const Surface& s = f.buffer.frame();
-  for (int bx : {8, 9}) EXPECT_EQ(Color(s, bx * 16, 0), Rgb(9, 9, 9) & 0xFFFFFF);
-  for (int bx : {0, 1, 2}) EXPECT_EQ(Color(s, bx * 16 + 15, 31), Rgb(9, 9, 9) & 0xFFFFFF);
-  EXPECT_EQ(Color(s, 3 * 16, 16), 0u);
-  EXPECT_EQ(Color(s, 7 * 16, 0), 0u);
-  // The blocks of one row are asked for as one rectangle, without erasing.
-  auto inv = f.host.Invalidations();
-  ASSERT_EQ(inv.size(), 2u);
-  EXPECT_EQ(inv[0].rect, (Rect{128, 0, 160, 16}));
-  EXPECT_EQ(inv[1].rect, (Rect{0, 16, 48, 32}));
-  for (const auto& i : inv) EXPECT_FALSE(i.erase || i.whole);
-
-  BlockPosition last{9, 3, 10, 4};
-  f.buffer.PutBlock(last, 1);
-  EXPECT_EQ(last.block_x, 0);
-  EXPECT_EQ(last.block_y, 0);
-  // A position past the last row does not wrap until the row count comes round.
-  BlockPosition below{9, 5, 10, 4};
-  f.buffer.PutBlock(below, 1);
-  EXPECT_EQ(below.block_x, 0);
-  EXPECT_EQ(below.block_y, 6);
+  EXPECT_EQ(std::tuple(Color(s, 32, 16), Color(s, 39, 23), Color(s, 31, 23), Color(s, 39, 15)),
+            std::tuple(Rgb(1, 2, 3) & 0xFFFFFF, Rgb(1, 2, 3) & 0xFFFFFF, 0u, 0u));
 }
 
 // Whether another thread, as the window's painting, finds the video lock taken.
@@ -170,12 +128,26 @@ TEST(FrameBuffer, ABlockRunHoldsTheLockFromItsFirstBlockAndAsksForRepaintsAtItsE
   }
   EXPECT_FALSE(LockedElsewhere(f.buffer));
   EXPECT_EQ(f.buffer.blocks_finished(), 3u);
-  EXPECT_EQ(Color(f.buffer.frame(), 2 * 16 + 15, 31), Rgb(4, 4, 4) & 0xFFFFFF);
-  EXPECT_EQ(Color(f.buffer.frame(), 3 * 16, 16), 0u);
+  // Repeats wrap at the row's end; the blocks of one row are asked for as one rectangle, without
+  // erasing.
+  EXPECT_EQ(std::tuple(pos.block_x, pos.block_y), std::tuple(3, 1));
+  const Surface& s = f.buffer.frame();
+  for (int bx : {8, 9}) EXPECT_EQ(Color(s, bx * 16, 0), Rgb(4, 4, 4) & 0xFFFFFF);
+  for (int bx : {0, 1, 2}) EXPECT_EQ(Color(s, bx * 16 + 15, 31), Rgb(4, 4, 4) & 0xFFFFFF);
+  EXPECT_EQ(Color(s, 3 * 16, 16), 0u);
+  EXPECT_EQ(Color(s, 7 * 16, 0), 0u);
   auto inv = f.host.Invalidations();
   ASSERT_EQ(inv.size(), 2u);
   EXPECT_EQ(inv[0].rect, (Rect{128, 0, 160, 16}));
   EXPECT_EQ(inv[1].rect, (Rect{0, 16, 48, 32}));
+  for (const auto& i : inv) EXPECT_FALSE(i.erase || i.whole);
+  // The last block wraps to the first; a position past the last row does not wrap until the row
+  // count comes round.
+  BlockPosition last{9, 3, 10, 4}, below{9, 5, 10, 4};
+  f.buffer.PutBlock(last, 1);
+  f.buffer.PutBlock(below, 1);
+  EXPECT_EQ(std::tuple(last.block_x, last.block_y, below.block_x, below.block_y),
+            std::tuple(0, 0, 0, 6));
 
   // Rows beyond the eighth are asked for together with it.
   Frame tall(32, 320);  // 2 x 20 blocks

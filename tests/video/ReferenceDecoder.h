@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -33,35 +34,12 @@ class ReferenceDecoder {
         frame(static_cast<size_t>(frameWidth) * frameHeight, Rgb(0, 0, 0)) {}
 
   void SetSource(ByteSource* source) { source_ = source; }
-  // Whether refresh requests are sent (not while replaying).
-  bool replaying = false;
 
   void Start(bool multiUserClient) {
-    for (int b = 0; b < 256; ++b) {
-      reverse_[b] = 0;
-      for (int i = 0; i < 8; ++i) {
-        if (b & (1 << i)) reverse_[b] |= static_cast<uint8_t>(0x80 >> i);
-      }
-      leading_[b] = 8;
-      for (int i = 7; i >= 0; --i) {
-        if (b & (1 << i)) {
-          leading_[b] = static_cast<uint32_t>(7 - i);
-          break;
-        }
-      }
-      trailing_[b] = 8;
-      for (int i = 0; i < 8; ++i) {
-        if (b & (1 << i)) {
-          trailing_[b] = static_cast<uint32_t>(i);
-          break;
-        }
-      }
-    }
     CacheClear();
     acc_ = nbits_ = zeroRun_ = 0;
     code_ = 0;
     state = next_state = multiUserClient ? vstate::HUNT : vstate::RESET;
-    multiUserClient_ = multiUserClient;
     width_blocks = 50;
     height_blocks = 37;
   }
@@ -141,7 +119,7 @@ class ReferenceDecoder {
         Trace("GetBit: %d bytes returned from ReadByte.\n", 0);
         return 1;
       }
-      zeroRun_ += trailing_[byte];
+      zeroRun_ += static_cast<uint32_t>(std::countr_zero(byte));
       if (zeroRun_ >= 31) {
         while (byte == 0) {
           const int got = ReadByte(&byte);
@@ -152,18 +130,19 @@ class ReferenceDecoder {
         }
         nbits_ = 0;
         acc_ = 0;
-        zeroRun_ = trailing_[byte];
+        zeroRun_ = static_cast<uint32_t>(std::countr_zero(byte));
         state = next_state = vstate::RESET;
         return 4;
       }
-      if (byte != 0) zeroRun_ = leading_[byte];
+      if (byte != 0) zeroRun_ = static_cast<uint32_t>(std::countl_zero(byte));
       acc_ |= static_cast<uint32_t>(byte) << nbits_;
       nbits_ += 8;
     }
-    const uint32_t v = acc_ & ((1u << n) - 1);
+    // The first bit read is the code's most significant.
+    code_ = 0;
+    for (uint32_t i = 0; i < n; ++i, acc_ >>= 1)
+      code_ = static_cast<uint16_t>(code_ << 1 | (acc_ & 1));
     nbits_ -= n;
-    acc_ >>= n;
-    code_ = static_cast<uint16_t>(reverse_[v] >> (8 - n));
     return 0;
   }
   void DiscardRestOfByte() {
@@ -172,6 +151,7 @@ class ReferenceDecoder {
   }
 
   // --- Colour cache ---
+  Entry& E(int i) { return entries[static_cast<size_t>(i)]; }
   void WidthRule() {
     using namespace vstate;
     cacheNextState = active <= 1   ? LATCHED
@@ -188,32 +168,32 @@ class ReferenceDecoder {
   bool CacheFind(uint32_t rank, uint16_t* color) {
     int found = -1;
     for (int i = 0; i < active; ++i) {
-      if (entries[static_cast<size_t>(i)].rank == rank) {
+      if (E(i).rank == rank) {
         found = i;
         break;
       }
     }
     if (found < 0) return false;
-    *color = entries[static_cast<size_t>(found)].color;
+    *color = E(found).color;
     for (int i = 0; i < active; ++i) {
-      if (entries[static_cast<size_t>(i)].rank < rank) ++entries[static_cast<size_t>(i)].rank;
+      if (E(i).rank < rank) ++E(i).rank;
     }
-    entries[static_cast<size_t>(found)].rank = 0;
-    entries[static_cast<size_t>(found)].used = 1;
+    E(found).rank = 0;
+    E(found).used = 1;
     return true;
   }
   // True on a hit.
   bool CacheLru(uint16_t color) {
     int found = -1, lru = 0;
     for (int i = 0; i < active; ++i) {
-      if (entries[static_cast<size_t>(i)].rank == static_cast<uint32_t>(active - 1)) lru = i;
-      if (found < 0 && entries[static_cast<size_t>(i)].color == color) found = i;
+      if (E(i).rank == static_cast<uint32_t>(active - 1)) lru = i;
+      if (found < 0 && E(i).color == color) found = i;
     }
     int chosen;
     uint32_t threshold;
     if (found >= 0) {
       chosen = found;
-      threshold = entries[static_cast<size_t>(found)].rank;
+      threshold = E(found).rank;
     } else if (active < 17) {
       chosen = active;
       threshold = static_cast<uint32_t>(active);
@@ -221,26 +201,26 @@ class ReferenceDecoder {
       WidthRule();
     } else {
       chosen = lru;
-      threshold = entries[static_cast<size_t>(lru)].rank;
+      threshold = E(lru).rank;
     }
-    if (found < 0) entries[static_cast<size_t>(chosen)].color = color;
-    entries[static_cast<size_t>(chosen)].used = 1;
+    if (found < 0) E(chosen).color = color;
+    E(chosen).used = 1;
     for (int i = 0; i < active; ++i) {
-      if (entries[static_cast<size_t>(i)].rank < threshold) ++entries[static_cast<size_t>(i)].rank;
+      if (E(i).rank < threshold) ++E(i).rank;
     }
-    entries[static_cast<size_t>(chosen)].rank = 0;
+    E(chosen).rank = 0;
     return found >= 0;
   }
   void CachePrune() {
     int i = 0;
     while (i < active) {
-      auto& e = entries[static_cast<size_t>(i)];
+      auto& e = E(i);
       if (e.used != 0) {
         --e.used;
         ++i;
       } else {
         --active;
-        e = entries[static_cast<size_t>(active)];
+        e = E(active);
       }
     }
     WidthRule();
@@ -312,9 +292,6 @@ class ReferenceDecoder {
     }
     next_state = vstate::LATCHED;
     skipCompletion_ = true;
-  }
-  void RefreshRequest() {
-    if (!replaying) ++refreshRequests;
   }
 
   void Firmware() {
@@ -493,16 +470,16 @@ class ReferenceDecoder {
         if (latch_count == 40) {
           Trace("Latched: byte count %d ", step_count);
           Trace(" current block at %d %d.\n", latchedX_, latchedY_);
-          RefreshRequest();
+          ++refreshRequests;
         }
         ++latch_count;
         if (latch_count == 120000) {
           trace.push_back("Requesting refresh1\n");
-          RefreshRequest();
+          ++refreshRequests;
         }
         if (latch_count == 12000000) {
           trace.push_back("Requesting refresh2\n");
-          RefreshRequest();
+          ++refreshRequests;
           latch_count = 41;
         }
         break;
@@ -524,9 +501,6 @@ class ReferenceDecoder {
   uint32_t length_ = 0, position_ = 0;
   uint32_t acc_ = 0, nbits_ = 0, zeroRun_ = 0;
   uint16_t code_ = 0;
-  std::array<uint8_t, 256> reverse_{};
-  std::array<uint32_t, 256> leading_{}, trailing_{};
-  bool multiUserClient_ = false;
   bool skipCompletion_ = false;
   bool stop_ = false;
   uint16_t temp_ = 0, red_ = 0, green_ = 0;
