@@ -143,11 +143,7 @@ bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
 }
 
 TEST(LeaderAndJoiner, AgainstTheSimulator) {
-  sim::ConsoleServerOptions options;
-  options.screen.bootMs = 100;
-  options.frameIntervalMs = 10;
-  options.loginQuietMs = 50;
-  sim::ConsoleServer server(options);
+  sim::ConsoleServer server(testing::QuickSimOptions());
   ASSERT_TRUE(server.Start());
 
   SessionRig leader;

@@ -30,12 +30,9 @@ sim::ConsoleKeys Keys() {
 // asked for (a decoder that never lost its place). Clear sessions and mode changes against the
 // simulator are the headless console's tests.
 TEST(EndToEnd, KeyChangesMidStreamKeepThePictureExact) {
-  sim::ConsoleServerOptions options;
+  sim::ConsoleServerOptions options = testing::QuickSimOptions();
   options.keys = Keys();
   options.keyIndex = 0x5A5A0001;
-  options.screen.bootMs = 100;
-  options.frameIntervalMs = 10;
-  options.loginQuietMs = 50;
   sim::ConsoleServer server(options);
   ASSERT_TRUE(server.Start());
   SessionRig rig;

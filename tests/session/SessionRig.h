@@ -21,6 +21,7 @@
 #include "net/Net.h"
 #include "platform/Socket.h"
 #include "session/RemCons.h"
+#include "sim/ConsoleServer.h"
 #include "support/FakeHost.h"
 #include "support/Wait.h"
 #include "ui/MenuBarImages.h"
@@ -228,6 +229,15 @@ class SessionPainter : public FakePainter {
   std::map<std::string, Surface> images_;
 };
 
+// The simulator's console service, quick to boot and to send.
+inline sim::ConsoleServerOptions QuickSimOptions() {
+  sim::ConsoleServerOptions options;
+  options.screen.bootMs = 100;
+  options.frameIntervalMs = 10;
+  options.loginQuietMs = 50;
+  return options;
+}
+
 // A control with a fake window around it.
 struct SessionRig {
   FakeHost host;
@@ -245,7 +255,8 @@ struct SessionRig {
   }
   ~SessionRig() { control.reset(); }
 
-  int Create(FrameBuffer::SurfaceFactory factory = {}) {
+  int Create(FrameBuffer::SurfaceFactory factory = {},
+             const std::function<void(SessionEnvironment&)>& more = {}) {
     SessionEnvironment env;
     env.host = &host;
     env.painter = &painter;
@@ -254,6 +265,7 @@ struct SessionRig {
     // No local drives for the drive menu.
     env.mediaRoots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"};
     env.leaderServer = leaderServer;
+    if (more) more(env);
     return control->OnCreate(env);
   }
   void Tick(int n = 1) {
