@@ -143,11 +143,7 @@ bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
 }
 
 TEST(LeaderAndJoiner, AgainstTheSimulator) {
-  sim::ConsoleServerOptions options;
-  options.screen.bootMs = 100;
-  options.frameIntervalMs = 10;
-  options.loginQuietMs = 50;
-  sim::ConsoleServer server(options);
+  sim::ConsoleServer server(testing::QuickSimOptions());
   ASSERT_TRUE(server.Start());
 
   SessionRig leader;
@@ -164,11 +160,13 @@ TEST(LeaderAndJoiner, AgainstTheSimulator) {
   MUServer* muServer = leader.control->leaderServer();
   ASSERT_TRUE(muServer && muServer->Listening());
   ASSERT_TRUE(server.WaitForPackets("leader-port", 1, 5000));
-  for (const sim::PacketRecord& p : server.Packets()) {
-    if (p.kind == "leader-port") {
-      EXPECT_EQ(p.fields, "\"port\":" + std::to_string(muServer->port()));
+  const auto packet = [&](const std::string& kind) {
+    for (const sim::PacketRecord& p : server.Packets()) {
+      if (p.kind == kind) return p;
     }
-  }
+    return sim::PacketRecord{};
+  };
+  EXPECT_EQ(packet("leader-port").fields, "\"port\":" + std::to_string(muServer->port()));
 
   // The simulator answers the join request with the user's name; the leader's user accepts.
   SessionRig joiner;
@@ -181,12 +179,10 @@ TEST(LeaderAndJoiner, AgainstTheSimulator) {
   ASSERT_TRUE(server.WaitForPackets("session-notice", 1, 5000));
   // The relayed stream draws the leader's picture at the joiner.
   const auto bothShowTheScreen = [&] {
-    return server.WaitUntilSent(10000) && WaitUntil(
-                                              [&] {
-                                                return ShowsScreen(*leader.control, server) &&
-                                                       ShowsScreen(*joiner.control, server);
-                                              },
-                                              10000);
+    const auto both = [&] {
+      return ShowsScreen(*leader.control, server) && ShowsScreen(*joiner.control, server);
+    };
+    return server.WaitUntilSent(10000) && WaitUntil(both, 10000);
   };
   EXPECT_TRUE(bothShowTheScreen());
 
@@ -197,11 +193,7 @@ TEST(LeaderAndJoiner, AgainstTheSimulator) {
   EXPECT_EQ(requests.load(), 1);
   joiner.control->OnChar('z', 0x2C);
   ASSERT_TRUE(server.WaitForPackets("char", 1, 5000));
-  for (const sim::PacketRecord& p : server.Packets()) {
-    if (p.kind == "char") {
-      EXPECT_EQ(p.bytes, Bytes{'z'});
-    }
-  }
+  EXPECT_EQ(packet("char").bytes, Bytes{'z'});
   EXPECT_TRUE(WaitUntil([&] { return server.ScreenText().find("boot: z") != std::string::npos; }));
   EXPECT_TRUE(bothShowTheScreen());
 

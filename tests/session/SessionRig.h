@@ -21,6 +21,7 @@
 #include "net/Net.h"
 #include "platform/Socket.h"
 #include "session/RemCons.h"
+#include "sim/ConsoleServer.h"
 #include "support/FakeHost.h"
 #include "support/Wait.h"
 #include "ui/MenuBarImages.h"
@@ -75,7 +76,6 @@ class ConsolePeer {
   explicit ConsolePeer(Options options)
       : options_(options), listener_(TcpSocket::Listen("127.0.0.1", 0)) {
     if (!listener_) throw std::runtime_error("cannot listen on loopback");
-    port_ = listener_->LocalPort();
     thread_ = std::thread([this] { Body(); });
   }
   ~ConsolePeer() {
@@ -84,115 +84,84 @@ class ConsolePeer {
     thread_.join();
   }
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_->LocalPort(); }
 
   // Sends bytes to the console (enciphered in an enciphered session).
   void Send(std::vector<uint8_t> bytes) {
-    std::shared_ptr<TcpSocket> socket = Socket();
-    if (!socket) return;
     std::lock_guard lock(sendMutex_);
+    if (!Get(socket_)) return;
     if (sendStream_) sendStream_->Apply(bytes.data(), bytes.size());
-    socket->SendAll(bytes.data(), bytes.size());
+    Get(socket_)->SendAll(bytes.data(), bytes.size());
   }
   // Drops the connection.
   void Close() {
-    std::shared_ptr<TcpSocket> socket = Socket();
-    if (socket) socket->Close();
+    if (auto socket = Get(socket_)) socket->Close();
   }
-
   bool WaitStartSequence(int timeoutMs = 5000) {
-    return WaitUntil(
-        [this] {
-          std::lock_guard lock(mutex_);
-          return startSeen_;
-        },
-        timeoutMs);
+    return WaitUntil([this] { return !StartSequence().empty(); }, timeoutMs);
   }
   // The start sequence as it came on the wire.
-  std::vector<uint8_t> StartSequence() {
-    std::lock_guard lock(mutex_);
-    return start_;
-  }
+  std::vector<uint8_t> StartSequence() { return Get(start_); }
   // Everything received after the start sequence, deciphered.
-  std::vector<uint8_t> Received() {
-    std::lock_guard lock(mutex_);
-    return received_;
-  }
+  std::vector<uint8_t> Received() { return Get(received_); }
   bool WaitReceived(size_t n, int timeoutMs = 5000) {
     return WaitUntil([&] { return Received().size() >= n; }, timeoutMs);
   }
   // True once the console closed its side (or the connection went).
-  bool Ended() {
-    std::lock_guard lock(mutex_);
-    return ended_;
-  }
+  bool Ended() { return Get(ended_); }
 
  private:
-  std::shared_ptr<TcpSocket> Socket() {
+  template <typename T>
+  T Get(const T& field) {
     std::lock_guard lock(mutex_);
-    return socket_;
+    return field;
+  }
+  template <typename T>
+  void Set(T& field, T value) {
+    std::lock_guard lock(mutex_);
+    field = std::move(value);
   }
 
   void Body() {
     pthread_setname_np(pthread_self(), "console-peer");
-    std::unique_ptr<TcpSocket> accepted = listener_->Accept();
-    if (!accepted) return;
-    accepted->SetReceiveTimeout(20000);
-    std::shared_ptr<TcpSocket> socket(std::move(accepted));
-    {
-      std::lock_guard lock(mutex_);
-      socket_ = socket;
-    }
+    std::shared_ptr<TcpSocket> socket = listener_->Accept();
+    if (!socket) return;
+    socket->SetReceiveTimeout(20000);
+    Set(socket_, socket);
     std::vector<uint8_t> start(options_.startBytes);
-    if (!socket->ReceiveAll(start.data(), start.size())) return Finish();
     std::unique_ptr<RC4Stream> receiveStream;
-    if (options_.enciphered) {
-      // The console enciphers everything after the six-byte header with its send stream.
-      receiveStream = std::make_unique<RC4Stream>(options_.consoleSendKey);
-      receiveStream->Apply(start.data() + 6, start.size() - 6);
+    if (socket->ReceiveAll(start.data(), start.size())) {
+      if (options_.enciphered) {
+        // The console enciphers everything after the six-byte header with its send stream.
+        receiveStream = std::make_unique<RC4Stream>(options_.consoleSendKey);
+        receiveStream->Apply(start.data() + 6, start.size() - 6);
+      }
+      Set(start_, start);
+      if (options_.closeInHandshake) socket->Close();
+      if (options_.answer && !options_.closeInHandshake) {
+        std::lock_guard lock(sendMutex_);
+        const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B, uint8_t(options_.enciphered ? 'R' : 'r')};
+        socket->SendAll(reply, sizeof reply);
+        if (options_.enciphered)
+          sendStream_ = std::make_unique<RC4Stream>(options_.consoleReceiveKey);
+      }
+      uint8_t buffer[4096];
+      for (int got;
+           !options_.closeInHandshake && (got = socket->Receive(buffer, sizeof buffer)) > 0;) {
+        if (receiveStream) receiveStream->Apply(buffer, size_t(got));
+        std::lock_guard lock(mutex_);
+        received_.insert(received_.end(), buffer, buffer + got);
+      }
     }
-    {
-      std::lock_guard lock(mutex_);
-      start_ = start;
-      startSeen_ = true;
-    }
-    if (options_.closeInHandshake) {
-      socket->Close();
-      return Finish();
-    }
-    if (options_.answer) {
-      std::lock_guard lock(sendMutex_);
-      const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B,
-                               static_cast<uint8_t>(options_.enciphered ? 'R' : 'r')};
-      socket->SendAll(reply, sizeof reply);
-      if (options_.enciphered)
-        sendStream_ = std::make_unique<RC4Stream>(options_.consoleReceiveKey);
-    }
-    uint8_t buffer[4096];
-    for (;;) {
-      const int got = socket->Receive(buffer, sizeof buffer);
-      if (got <= 0) break;
-      if (receiveStream) receiveStream->Apply(buffer, static_cast<size_t>(got));
-      std::lock_guard lock(mutex_);
-      received_.insert(received_.end(), buffer, buffer + got);
-    }
-    Finish();
-  }
-  void Finish() {
-    std::lock_guard lock(mutex_);
-    ended_ = true;
+    Set(ended_, true);
   }
 
   Options options_;
   std::unique_ptr<TcpSocket> listener_;
-  uint16_t port_ = 0;
-  std::mutex mutex_;
-  std::mutex sendMutex_;
+  std::mutex mutex_, sendMutex_;
   std::shared_ptr<TcpSocket> socket_;
   std::unique_ptr<RC4Stream> sendStream_;
-  std::vector<uint8_t> start_;
-  bool startSeen_ = false;
-  std::vector<uint8_t> received_;
+  std::vector<uint8_t> start_, received_;
   bool ended_ = false;
   std::thread thread_;
 };
@@ -225,8 +194,8 @@ class EventLog : public IRemConsEv {
     return events_;
   }
   int Count(const std::string& event) {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count(events_.begin(), events_.end(), event));
+    const auto events = Events();
+    return static_cast<int>(std::count(events.begin(), events.end(), event));
   }
   bool Has(const std::string& event) { return Count(event) > 0; }
 
@@ -259,6 +228,15 @@ class SessionPainter : public FakePainter {
  private:
   std::map<std::string, Surface> images_;
 };
+
+// The simulator's console service, quick to boot and to send.
+inline sim::ConsoleServerOptions QuickSimOptions() {
+  sim::ConsoleServerOptions options;
+  options.screen.bootMs = 100;
+  options.frameIntervalMs = 10;
+  options.loginQuietMs = 50;
+  return options;
+}
 
 // A control with a fake window around it.
 struct SessionRig {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ class FakeHost : public Host {
   struct Box {
     std::string text, caption;
     uint32_t style;
+    bool operator==(const Box&) const = default;
+    friend void PrintTo(const Box& b, std::ostream* os) {
+      *os << b.caption << ": \"" << b.text << "\" style " << b.style;
+    }
   };
   struct Invalidation {
     bool whole;

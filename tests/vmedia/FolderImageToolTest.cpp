@@ -2,197 +2,167 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 
-#include "VmTestUtil.h"
+#include "VmHarness.h"
 #include "vmedia/FATFile.h"
 
 namespace remcons {
-namespace {
+namespace vmtest {
 
 namespace fs = std::filesystem;
-using vmtest::Quote;
 
-using vmtest::TempDir;
-
-const char* kTool = REMCONS_TOOL_PATH;
+// Every file (with its bytes) and folder below root, by relative path.
+std::map<std::string, Bytes> Tree(const std::string& root) {
+  std::map<std::string, Bytes> out;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    out[fs::relative(e.path(), root).string() + (e.is_directory() ? "/" : "")] =
+        e.is_regular_file() ? ReadFile(e.path()) : Bytes{};
+  }
+  return out;
+}
 
 bool HaveFatTools() {
-  return vmtest::HaveTool("fsck.fat") && vmtest::HaveTool("mdir") && vmtest::HaveTool("mcopy");
+  return HaveTool("fsck.fat") && HaveTool("mdir") && HaveTool("mcopy");
 }
 
-// Every regular file below root, by relative path.
-std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> out;
-  for (auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file())
-      out[fs::relative(e.path(), root).string()] = vmtest::ReadFile(e.path());
-  }
-  return out;
-}
-
-std::set<std::string> Dirs(const std::string& root) {
-  std::set<std::string> out;
-  for (auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_directory()) out.insert(fs::relative(e.path(), root).string());
-  }
-  return out;
-}
-
-const char* kMtoolsEnv = "LANG=C.UTF-8 LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 ";
-
-// Checks an image of folder with fsck.fat, mdir and mcopy; the folder is the oracle.
-void CheckImage(const std::string& folder, const std::string& image, const TempDir& work) {
+void CheckFatImage(const std::string& folder, const std::string& image, const TempDir& work) {
+  const std::string mtools = "LANG=C.UTF-8 LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 ";
   std::string out;
   EXPECT_EQ(0, vmtest::Run("fsck.fat -n " + Quote(image), &out)) << out;
   EXPECT_EQ(out.find("\n  "), std::string::npos) << "fsck.fat complained:\n" << out;
-  std::set<std::string> expected;
-  for (auto& [path, bytes] : Tree(folder)) expected.insert(path);
-  for (auto& d : Dirs(folder)) expected.insert(d);
+  const auto expected = Tree(folder);
   if (expected.empty()) {
     // mdir has nothing to list and says so with its status.
-    vmtest::Run(std::string(kMtoolsEnv) + "mdir -i " + Quote(image) + " ::", &out);
+    vmtest::Run(mtools + "mdir -i " + Quote(image) + " ::", &out);
     EXPECT_NE(out.find("Kroq FOLDER"), std::string::npos) << out;
     return;
   }
   // mdir lists every name below the root, by its long name.
-  ASSERT_EQ(0, vmtest::Run(std::string(kMtoolsEnv) + "mdir -/ -b -i " + Quote(image) + " ::", &out))
-      << out;
-  std::set<std::string> listed;
+  ASSERT_EQ(0, vmtest::Run(mtools + "mdir -/ -b -i " + Quote(image) + " ::", &out)) << out;
+  std::set<std::string> listed, names;
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("::/", 0) == 0) {
-      while (!line.empty() && line.back() == '/') line.pop_back();
-      listed.insert(line.substr(3));
-    }
+    if (line.rfind("::/", 0) != 0) continue;
+    while (!line.empty() && line.back() == '/') line.pop_back();
+    listed.insert(line.substr(3));
   }
-  EXPECT_EQ(listed, expected);
+  for (auto& [path, bytes] : expected)
+    names.insert(path.back() == '/' ? path.substr(0, path.size() - 1) : path);
+  EXPECT_EQ(listed, names);
   // mcopy returns every file's bytes.
-  const std::string copy = work / "copy";
-  fs::create_directories(copy);
-  ASSERT_EQ(0, vmtest::Run(std::string(kMtoolsEnv) + "mcopy -s -n -i " + Quote(image) + " ::/ " +
-                               Quote(copy),
-                           &out))
+  fs::create_directories(work / "copy");
+  ASSERT_EQ(
+      0,
+      vmtest::Run(mtools + "mcopy -s -n -i " + Quote(image) + " ::/ " + Quote(work / "copy"), &out))
       << out;
-  EXPECT_TRUE(Tree(folder) == Tree(copy)) << "copied files differ";
-  EXPECT_EQ(Dirs(folder), Dirs(copy));
+  EXPECT_TRUE(Tree(work / "copy") == expected) << "copied files differ";
 }
 
-class FolderImageTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
-  }
-  // Builds the image of work/src with the tool and checks it.
-  void BuildAndCheck(uint32_t expectedSectors = 0) {
-    const std::string image = work_ / "out.img";
+}  // namespace vmtest
+
+namespace {
+
+using namespace vmtest;
+
+std::string Tool(const std::string& args) {
+  return std::string(REMCONS_TOOL_PATH) + " folder-image " + args;
+}
+
+TEST(FolderImageTool, ImagesOfEveryShapePassTheFatTools) {
+  if (!HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
+  const auto treeOfEveryShape = [](const std::string& src) {
+    // Deep folders, empty ones, dots in folder names, 500 entries in one folder and 200 in the
+    // root, Unicode and awkward long names.
+    WriteFile(src + "/readme.txt", RandomBytes(3000, 1));
+    WriteFile(src + "/a/b/c/d/e/deep file.bin", RandomBytes(70000, 2));
+    WriteFile(src + "/a/b/sibling.dat", RandomBytes(1, 3));
+    MakeDirs(src + "/a/empty");
+    WriteText(src + "/folder.with.dots/x.y/z", "z");
+    for (int i = 0; i < 500; ++i) {
+      WriteFile(src + "/many/longname" + std::to_string(i) + ".txt",
+                RandomBytes(size_t(i), uint32_t(i)));
+    }
+    for (int i = 0; i < 200; ++i) WriteText(src + "/entry" + std::to_string(i), std::to_string(i));
+    for (const char* name :
+         {"\xC3\x9Cn\xC3\xAF\x63\xC3\xB6\x64\xC3\xA9.txt", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+          "a+b=c;d,e[f].txt", "spaces in name .doc", "UPPER.TXT", "lower.txt",
+          "mixed.Case.Name.tar.gz",
+          "very long name that goes on and on and on past thirteen characters several times.txt"}) {
+      WriteFile(src + "/" + name, RandomBytes(100, 7));
+    }
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> fill;
+    uint32_t sectors;
+  };
+  const Case cases[] = {
+      {"empty", [](const std::string& src) { MakeDirs(src); }, 32680},
+      // 18,000 clusters do not fit the first band.
+      {"many small files",
+       [](const std::string& src) {
+         for (int n = 0; n < 18000; ++n)
+           WriteText(src + "/d" + std::to_string(n / 900) + "/" + std::to_string(n % 900), "x");
+       },
+       262144},
+      {"a tree of every shape", treeOfEveryShape, 32680},
+      // 15 files of 1,000,000 bytes need 14,655 clusters of the 16,259 the first band has.
+      {"near the first band's limit",
+       [](const std::string& src) {
+         for (int i = 0; i < 15; ++i)
+           WriteFile(src + "/part" + std::to_string(i), RandomBytes(1000000, 100 + i));
+       },
+       32680},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir work;
+    c.fill(work / "src");
     std::string out;
-    ASSERT_EQ(0,
-              vmtest::Run(std::string(kTool) + " folder-image " + Quote(src()) + " " + Quote(image),
-                          &out))
+    ASSERT_EQ(0, vmtest::Run(Tool(Quote(work / "src") + " " + Quote(work / "out.img")), &out))
         << out;
-    EXPECT_EQ(fs::file_size(image), FATFile(src()).Size());
-    if (expectedSectors) {
-      EXPECT_EQ(fs::file_size(image), uint64_t(expectedSectors) * 512);
-    }
-    CheckImage(src(), image, work_);
+    EXPECT_EQ(fs::file_size(work / "out.img"), FATFile(work / "src").Size());
+    EXPECT_EQ(fs::file_size(work / "out.img"), uint64_t(c.sectors) * 512);
+    CheckFatImage(work / "src", work / "out.img", work);
   }
-  std::string src() const { return work_ / "src"; }
-  TempDir work_;
-};
-
-TEST_F(FolderImageTool, Empty) {
-  vmtest::MakeDirs(src());
-  BuildAndCheck(32680);
 }
 
-TEST_F(FolderImageTool, ManySmallFiles) {
-  for (int d = 0; d < 20; ++d) {
-    for (int i = 0; i < 900; ++i) {
-      vmtest::WriteText(src() + "/d" + std::to_string(d) + "/" + std::to_string(i), "x");
-    }
-  }
-  BuildAndCheck(262144);  // 18,000 clusters do not fit the first band
-}
-
-// Deep folders, empty ones, dots in folder names, 500 entries in one folder and 200 in the root,
-// Unicode and awkward long names.
-TEST_F(FolderImageTool, ATreeOfEveryShape) {
-  vmtest::WriteFile(src() + "/readme.txt", vmtest::RandomBytes(3000, 1));
-  vmtest::WriteFile(src() + "/a/b/c/d/e/deep file.bin", vmtest::RandomBytes(70000, 2));
-  vmtest::WriteFile(src() + "/a/b/sibling.dat", vmtest::RandomBytes(1, 3));
-  vmtest::MakeDirs(src() + "/a/empty");
-  vmtest::MakeDirs(src() + "/folder.with.dots/x.y");
-  vmtest::WriteText(src() + "/folder.with.dots/x.y/z", "z");
-  for (int i = 0; i < 500; ++i) {
-    vmtest::WriteFile(src() + "/many/longname" + std::to_string(i) + ".txt",
-                      vmtest::RandomBytes(size_t(i), uint32_t(i)));
-  }
-  for (int i = 0; i < 200; ++i) {
-    vmtest::WriteText(src() + "/entry" + std::to_string(i), std::to_string(i));
-  }
-  for (const char* name :
-       {"\xC3\x9Cn\xC3\xAF\x63\xC3\xB6\x64\xC3\xA9.txt", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
-        "a+b=c;d,e[f].txt", "spaces in name .doc", "UPPER.TXT", "lower.txt",
-        "mixed.Case.Name.tar.gz",
-        "very long name that goes on and on and on "
-        "past thirteen characters several times.txt"}) {
-    vmtest::WriteFile(src() + "/" + name, vmtest::RandomBytes(100, 7));
-  }
-  BuildAndCheck(32680);
-}
-
-TEST_F(FolderImageTool, NearTheFirstBandLimit) {
-  // 15 files of 1,000,000 bytes need 14,655 clusters of the 16,259 the first band has.
-  for (int i = 0; i < 15; ++i) {
-    vmtest::WriteFile(src() + "/part" + std::to_string(i), vmtest::RandomBytes(1000000, 100 + i));
-  }
-  BuildAndCheck(32680);
-}
-
-TEST_F(FolderImageTool, OverTheLimitIsRefused) {
-  vmtest::SparseFile(src() + "/a", 700u << 20);
-  vmtest::SparseFile(src() + "/b", 400u << 20);
-  std::string out;
-  EXPECT_NE(0, vmtest::Run(std::string(kTool) + " folder-image " + Quote(src()) + " " +
-                               Quote(work_ / "out.img"),
-                           &out));
-  EXPECT_NE(out.find("Selected folder exceeds maximum allowed folder size of 1024 MB."),
-            std::string::npos)
-      << out;
-  EXPECT_FALSE(fs::exists(work_ / "out.img"));
-}
-
-TEST_F(FolderImageTool, EveryBandPassesFsck) {
+TEST(FolderImageTool, EveryBandPassesFsck) {
+  if (!HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
   // Sparse files keep this quick; fsck reads only the metadata.
   const uint64_t MB = 1048576;
-  const std::pair<uint64_t, uint32_t> bands[] = {
-      {100 * MB, 262144}, {200 * MB, 524288}, {400 * MB, 1048576}, {900 * MB, 2097152}};
-  for (auto [size, sectors] : bands) {
+  for (auto [size, sectors] : {std::pair<uint64_t, uint64_t>{100 * MB, 262144},
+                               {200 * MB, 524288},
+                               {400 * MB, 1048576},
+                               {900 * MB, 2097152}}) {
     TempDir dir;
-    vmtest::SparseFile(dir / "src/big.bin", size);
-    vmtest::WriteText(dir / "src/small.txt", "small");
-    const std::string image = dir / "out.img";
+    SparseFile(dir / "src/big.bin", size);
+    WriteText(dir / "src/small.txt", "small");
     std::string out;
-    ASSERT_EQ(0, vmtest::Run(std::string(kTool) + " folder-image " + Quote(dir / "src") + " " +
-                                 Quote(image),
-                             &out))
-        << out;
-    EXPECT_EQ(fs::file_size(image), uint64_t(sectors) * 512);
-    EXPECT_EQ(0, vmtest::Run("fsck.fat -n " + Quote(image), &out)) << out;
+    ASSERT_EQ(0, vmtest::Run(Tool(Quote(dir / "src") + " " + Quote(dir / "out.img")), &out)) << out;
+    EXPECT_EQ(fs::file_size(dir / "out.img"), sectors * 512);
+    EXPECT_EQ(0, vmtest::Run("fsck.fat -n " + Quote(dir / "out.img"), &out)) << out;
     EXPECT_EQ(out.find("\n  "), std::string::npos) << out;
   }
 }
 
-TEST_F(FolderImageTool, BadArguments) {
+TEST(FolderImageTool, BadArgumentsAndFoldersOverTheLimitAreRefused) {
+  TempDir work;
+  SparseFile(work / "src/a", 700u << 20);
+  SparseFile(work / "src/b", 400u << 20);
   std::string out;
-  EXPECT_EQ(2, vmtest::Run(std::string(kTool) + " folder-image onlyone", &out));
+  EXPECT_NE(0, vmtest::Run(Tool(Quote(work / "src") + " " + Quote(work / "out.img")), &out));
+  EXPECT_NE(out.find("Selected folder exceeds maximum allowed folder size of 1024 MB."),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(fs::exists(work / "out.img"));
+  EXPECT_EQ(2, vmtest::Run(Tool("onlyone"), &out));
   EXPECT_NE(out.find("usage"), std::string::npos);
-  EXPECT_NE(0, vmtest::Run(
-                   std::string(kTool) + " folder-image /nonexistent/dir " + Quote(work_ / "x.img"),
-                   &out));
+  EXPECT_NE(0, vmtest::Run(Tool("/nonexistent/dir " + Quote(work / "x.img")), &out));
   EXPECT_NE(out.find("File error occurred on /nonexistent/dir."), std::string::npos) << out;
 }
 

@@ -10,85 +10,72 @@
 #include <filesystem>
 
 #include "VmHarness.h"
-#include "VmTestUtil.h"
 
 namespace remcons {
 namespace {
 
-using vmtest::TempDir;
-
-std::vector<uint8_t> WithHeader(size_t size, uint16_t offset, uint32_t seed) {
-  auto bytes = vmtest::RandomBytes(size, seed);
-  std::memcpy(bytes.data(), "ORVELHDR", 8);
-  bytes[14] = uint8_t(offset);
-  bytes[15] = uint8_t(offset >> 8);
-  return bytes;
-}
+using namespace vmtest;
 
 // Images up to the floppy limit may carry a header that reads and writes skip; larger ones are
 // not examined for one.
 TEST(CMedia, HeaderOfSmallImagesIsSkipped) {
   for (const auto& [size, offset] : {std::pair<size_t, size_t>{1478656, 0x1000}, {1478657, 0}}) {
     TempDir dir;
-    const auto bytes = WithHeader(size, 0x1000, uint32_t(size));
-    vmtest::WriteFile(dir / "h.img", bytes);
+    auto bytes = RandomBytes(size, uint32_t(size));
+    std::memcpy(bytes.data(), "ORVELHDR", 8);
+    bytes[14] = 0x00;  // the header's length, 0x1000
+    bytes[15] = 0x10;
+    WriteFile(dir / "h.img", bytes);
     CMedia media;
     ASSERT_EQ(media.Open(dir / "h.img"), 0);
     EXPECT_EQ(media.GetKind(), CMedia::kImageFile);
     EXPECT_EQ(media.HeaderOffset(), offset);
     EXPECT_EQ(media.GetSize(), size - offset);
     EXPECT_FALSE(media.IsWriteProtected());
-    std::vector<uint8_t> out(1024);
+    Bytes out(1024);
     ASSERT_EQ(media.Read(0, 1024, out.data()), 0);
-    EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + offset, 1024));
-    const std::vector<uint8_t> block(512, 0x5C);
+    EXPECT_EQ(out, Slice(bytes, offset, 1024));
+    const Bytes block(512, 0x5C);
     media.Write(512, 512, block.data());
     media.Release();
-    auto after = vmtest::ReadFile(dir / "h.img");
-    EXPECT_EQ(0, std::memcmp(after.data() + offset + 512, block.data(), 512));
+    EXPECT_EQ(Slice(ReadFile(dir / "h.img"), offset + 512, 512), block);
   }
 }
 
 TEST(CMedia, ReadsPastTheEndAreZerosAndWritesNeverGrowTheImage) {
   TempDir dir;
-  const auto bytes = vmtest::RandomBytes(1000, 3);
-  vmtest::WriteFile(dir / "odd.img", bytes);
+  const auto bytes = RandomBytes(1000, 3);
+  WriteFile(dir / "odd.img", bytes);
   CMedia media;
   ASSERT_EQ(media.Open(dir / "odd.img"), 0);
-  std::vector<uint8_t> out(1024, 0xCC);
+  Bytes out(1024, 0xCC);
   ASSERT_EQ(media.Read(512, 1024, out.data()), 0);
-  EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + 512, 488));
-  EXPECT_TRUE(std::all_of(out.begin() + 488, out.end(), [](uint8_t b) { return b == 0; }));
-  const std::vector<uint8_t> block(512, 1);
+  EXPECT_EQ(out, Slice(bytes, 512, 488, 1024));
+  const Bytes block(512, 1);
   EXPECT_THROW(media.Write(512, 512, block.data()), CMedia::IoError);
   EXPECT_THROW(media.Write(uint64_t(1) << 40, 512, block.data()), CMedia::IoError);
   media.Write(0, 512, block.data());
   media.Release();
-  auto after = vmtest::ReadFile(dir / "odd.img");
-  ASSERT_EQ(after.size(), 1000u);
-  EXPECT_EQ(0, std::memcmp(after.data(), block.data(), 512));
-  EXPECT_EQ(0, std::memcmp(after.data() + 512, bytes.data() + 512, 488));
+  auto expected = bytes;
+  std::copy(block.begin(), block.end(), expected.begin());
+  EXPECT_EQ(ReadFile(dir / "odd.img"), expected);
 }
 
-TEST(CMedia, ReadOnlyFilesAndIsoImagesAreWriteProtected) {
+TEST(CMedia, ReadOnlyFilesAndIsoImagesAreWriteProtectedAndOthersDoNotOpen) {
   TempDir dir;
-  vmtest::WriteFile(dir / "ro.img", vmtest::RandomBytes(4096, 4));
-  vmtest::WriteFile(dir / "disc.Iso", vmtest::RandomBytes(4096, 5));
+  WriteFile(dir / "ro.img", RandomBytes(4096, 4));
+  WriteFile(dir / "disc.Iso", RandomBytes(4096, 5));
   ::chmod((dir / "ro.img").c_str(), 0444);
   for (const char* name : {"ro.img", "disc.Iso"}) {
     CMedia media;
     ASSERT_EQ(media.Open(dir / name), 0);
     if (std::string(name) == "ro.img" && ::geteuid() == 0) continue;  // root may write anyway
     EXPECT_TRUE(media.IsWriteProtected()) << name;
-    const std::vector<uint8_t> block(512, 1);
+    const Bytes block(512, 1);
     EXPECT_THROW(media.Write(0, 512, block.data()), CMedia::IoError);
   }
-}
-
-TEST(CMedia, SpecialFilesAndMissingPathsDoNotOpen) {
-  TempDir dir;
   ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0644));
-  vmtest::MakeDirs(dir / "folder");
+  MakeDirs(dir / "folder");
   for (const std::string& name : {dir / "fifo", dir / "folder", dir / "missing", std::string()}) {
     CMedia media;
     EXPECT_EQ(media.Open(name), -2) << name;  // and never blocks
@@ -98,7 +85,7 @@ TEST(CMedia, SpecialFilesAndMissingPathsDoNotOpen) {
 
 TEST(CMedia, FolderImageIsWriteProtectedAndSurvivesReopen) {
   TempDir dir;
-  vmtest::WriteText(dir / "src/a.txt", "a");
+  WriteText(dir / "src/a.txt", "a");
   CMedia media;
   media.AttachFolder(FATFile::Create(dir / "src"));
   EXPECT_EQ(media.GetKind(), CMedia::kFolderImage);
@@ -114,14 +101,14 @@ TEST(CMedia, FolderImageIsWriteProtectedAndSurvivesReopen) {
 }
 
 TEST(CMedia, DrivesAreFoundThroughSysfs) {
-  vmtest::FakeSysfs s;
+  FakeSysfs s;
   s.Add("sda", "0", "0");
   s.Add("sdb", "1", "0");
   s.Add("sdc", "0", "0", 0, true);  // a USB hard disk that says it is not removable
   s.Add("sr0", "1", "5");
   s.Add("loop0", "0", "");
   s.Add("sdb1", "1", "");
-  vmtest::WriteText(s.dir / "sys/class/block/sdb1/partition", "1\n");
+  WriteText(s.dir / "sys/class/block/sdb1/partition", "1\n");
   const MediaRoots roots = s.roots();
   EXPECT_EQ(CMedia::GetDriveType("sda", roots), CMedia::kFixed);
   EXPECT_EQ(CMedia::GetDriveType("sdb", roots), CMedia::kRemovable);
@@ -148,8 +135,8 @@ class LoopDevice {
  public:
   LoopDevice(const std::string& file, bool readOnly) {
     std::string out;
-    if (::geteuid() != 0 || !vmtest::HaveTool("losetup")) return;
-    if (vmtest::Run("losetup -f --show " + std::string(readOnly ? "-r " : "") + vmtest::Quote(file),
+    if (::geteuid() != 0 || !HaveTool("losetup")) return;
+    if (vmtest::Run("losetup -f --show " + std::string(readOnly ? "-r " : "") + Quote(file),
                     &out) != 0) {
       return;
     }
@@ -169,8 +156,8 @@ class LoopDevice {
 
 TEST(CMediaLoop, BlockDevicesReadExclusivelyAndReadOnlyOnesAreWriteProtected) {
   TempDir dir;
-  const auto bytes = vmtest::RandomBytes(4u << 20, 6);
-  vmtest::WriteFile(dir / "disk", bytes);
+  const auto bytes = RandomBytes(4u << 20, 6);
+  WriteFile(dir / "disk", bytes);
   LoopDevice loop(dir / "disk", false);
   if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
   CMedia media(MediaRoots{});
@@ -181,30 +168,29 @@ TEST(CMediaLoop, BlockDevicesReadExclusivelyAndReadOnlyOnesAreWriteProtected) {
   EXPECT_EQ(media.TracksPerCylinder(), 255u);  // loop devices have no geometry of their own
   EXPECT_FALSE(media.IsWriteProtected());
   EXPECT_TRUE(media.CheckMedia());
-  std::vector<uint8_t> out(8192);
+  Bytes out(8192);
   ASSERT_EQ(media.Read(4096, 8192, out.data()), 0);
-  EXPECT_EQ(0, std::memcmp(out.data(), bytes.data() + 4096, 8192));
+  EXPECT_EQ(out, Slice(bytes, 4096, 8192));
   // A served drive is held exclusively, and a drive in use here is not served.
   CMedia second(MediaRoots{});
   EXPECT_EQ(second.Open(loop.path()), -2);
   testing::FakeHost host;
-  // never reached
-  const VmConnectionSettings s{
-      .server = "127.0.0.1", .port = 9, .host = &host, .roots = MediaRoots{}};
-  VMConnection c(VmKind::FloppyDrive, s);
+  VMConnection c(
+      VmKind::FloppyDrive,
+      {.server = "127.0.0.1", .port = 9, .host = &host, .roots = MediaRoots{}});  // never reached
   EXPECT_EQ(c.Connect(loop.name()), VMConnection::kCancelled);
   EXPECT_EQ(c.LastMessage(),
             "The drive " + loop.name() + " is in use on this computer. Unmount it here first.");
   media.Release();
   EXPECT_EQ(second.Open(loop.path()), 0);
   // A read-only device is write protected.
-  vmtest::WriteFile(dir / "ro", vmtest::RandomBytes(1u << 20, 7));
+  WriteFile(dir / "ro", RandomBytes(1u << 20, 7));
   LoopDevice readOnly(dir / "ro", true);
   ASSERT_TRUE(readOnly.ok());
   CMedia ro(MediaRoots{});
   ASSERT_EQ(ro.Open(readOnly.name()), 0);
   EXPECT_TRUE(ro.IsWriteProtected());
-  const std::vector<uint8_t> block(512, 1);
+  const Bytes block(512, 1);
   EXPECT_THROW(ro.Write(0, 512, block.data()), CMedia::IoError);
 }
 
@@ -212,22 +198,22 @@ TEST(CMediaLoop, DriveSizeChoosesFloppyOrLargeDiskAndServesExactly) {
   TempDir dir;
   const std::pair<uint64_t, int> cases[] = {{2949120, 1}, {2949632, 3}};
   for (auto [size, expectedClass] : cases) {
-    const auto bytes = vmtest::RandomBytes(size, uint32_t(size));
-    vmtest::WriteFile(dir / "disk", bytes);
+    const auto bytes = RandomBytes(size, uint32_t(size));
+    WriteFile(dir / "disk", bytes);
     LoopDevice loop(dir / "disk", false);
     if (!loop.ok()) GTEST_SKIP() << "loop devices need root and losetup";
-    auto options = vmtest::SimOptions();
+    auto options = SimOptions();
     options.dumpFile = dir / "dump";
-    vmtest::Loopback lb(options);
+    Loopback lb(options);
     ASSERT_TRUE(lb.Start());
     auto c = lb.Connection(VmKind::FloppyDrive, "", nullptr, MediaRoots{});
     ASSERT_EQ(c->Connect(loop.name()), 0) << c->LastMessage();
     ASSERT_TRUE(lb.server.WaitSessions(1, 60000));
     c->Disconnect();
     EXPECT_EQ(c->GetKind(), expectedClass == 1 ? VmKind::FloppyDrive : VmKind::LargeDisk);
-    EXPECT_TRUE(vmtest::SawHelloClass(lb.server, expectedClass));
+    EXPECT_TRUE(SawHelloClass(lb.server, expectedClass));
     EXPECT_TRUE(lb.server.LastSummary().ok) << lb.server.LastSummary().error;
-    EXPECT_EQ(vmtest::ReadFile(dir / "dump"), bytes);
+    EXPECT_EQ(ReadFile(dir / "dump"), bytes);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <future>
 
 #include "VmHarness.h"
-#include "VmTestUtil.h"
 #include "platform/Hex.h"
 #include "platform/Strings.h"
 #include "support/Wait.h"
@@ -16,10 +15,10 @@
 namespace remcons {
 namespace {
 
-using vmtest::TempDir;
+using namespace vmtest;
 
 TEST(VmMountSpec, Parses) {
-  vmtest::FakeSysfs s;
+  FakeSysfs s;
   s.Add("sdb", "1", "0", 2880);
   s.Add("sr0", "1", "5");
   struct Case {
@@ -66,7 +65,7 @@ struct Events {
   std::vector<std::string> lines;
 };
 
-VmCommandLineMounts::Settings CliSettings(vmtest::Loopback& lb, Events* events) {
+VmCommandLineMounts::Settings CliSettings(Loopback& lb, Events* events) {
   VmCommandLineMounts::Settings s;
   s.target = "127.0.0.1";
   s.vmPort = lb.server.Port();
@@ -77,16 +76,12 @@ VmCommandLineMounts::Settings CliSettings(vmtest::Loopback& lb, Events* events) 
 
 TEST(VmCommandLine, MountsReportAndEndWithTheirSessions) {
   TempDir dir;
-  const auto floppy = vmtest::RandomBytes(1474560, 31);
-  const auto disc = vmtest::RandomBytes(2048 * 300, 32);
-  vmtest::WriteFile(dir / "f.img", floppy);
-  vmtest::WriteFile(dir / "d.iso", disc);
-  auto options = vmtest::SimOptions();
-  vmtest::Loopback lb(options);
-  std::mutex m;
-  std::vector<std::vector<uint8_t>> dumps;
+  const auto floppy = RandomBytes(1474560, 31), disc = RandomBytes(2048 * 300, 32);
+  WriteFile(dir / "f.img", floppy);
+  WriteFile(dir / "d.iso", disc);
+  Loopback lb;
   lb.server.SetSessionHandler([&](sim::VmInitiator& in) {
-    auto o = vmtest::SimOptions();
+    auto o = SimOptions();
     o.dumpFile = dir / ("dump" + std::to_string(in.ClassByte()));
     auto summary = in.RunScript(o);
     EXPECT_TRUE(summary.ok) << summary.error;
@@ -95,53 +90,46 @@ TEST(VmCommandLine, MountsReportAndEndWithTheirSessions) {
   Events events;
   {
     VmCommandLineMounts mounts(CliSettings(lb, &events));
-    VmMountSpec a{"image", VmKind::ImageFile, dir / "f.img"};
-    VmMountSpec b{"cdimage", VmKind::CdImage, dir / "d.iso"};
-    VmMountSpec c{"image", VmKind::ImageFile, dir / "missing.img"};
-    EXPECT_EQ(mounts.Mount({a, b, c}), 2);
+    EXPECT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"},
+                            {"cdimage", VmKind::CdImage, dir / "d.iso"},
+                            {"image", VmKind::ImageFile, dir / "missing.img"}}),
+              2);
     EXPECT_TRUE(mounts.WaitAllEnded(60000));
     EXPECT_EQ(mounts.Serving(), 0);
   }
-  EXPECT_EQ(vmtest::ReadFile(dir / "dump1"), floppy);
-  EXPECT_EQ(vmtest::ReadFile(dir / "dump2"), disc);
+  EXPECT_EQ(ReadFile(dir / "dump1"), floppy);
+  EXPECT_EQ(ReadFile(dir / "dump2"), disc);
   auto lines = events.Lines();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" + (dir / "f.img") +
                           "\",\"device\":\"FloppyImage\",\"result\":\"ok\"}");
-  int unmounts = 0;
-  for (auto& l : lines) {
-    if (l.find("\"event\":\"Unmount\"") != std::string::npos) {
-      ++unmounts;
-      EXPECT_NE(l.find("\"reason\":\"Connection closed.\""), std::string::npos) << l;
-    }
-  }
-  EXPECT_EQ(unmounts, 2);
-  bool sawMissing = false;
-  for (auto& l : lines) {
-    sawMissing |= l == "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" +
-                           (dir / "missing.img") + "\",\"result\":\"No such file or directory\"}";
-  }
-  EXPECT_TRUE(sawMissing);
+  const std::string closed = "\"reason\":\"Connection closed.\"";
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](auto& l) {
+                            return l.find("\"event\":\"Unmount\"") != std::string::npos &&
+                                   l.find(closed) != std::string::npos;
+                          }),
+            2);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" +
+                           (dir / "missing.img") + "\",\"result\":\"No such file or directory\"}"),
+            1);
 }
 
 TEST(VmCommandLine, RefusalsAndBadKeysAreMountResults) {
   TempDir dir;
-  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 33));
-  auto options = vmtest::SimOptions();
+  WriteFile(dir / "f.img", RandomBytes(4096, 33));
+  auto options = SimOptions();
   options.refuse = 0x26;
-  vmtest::Loopback lb(options);
+  Loopback lb(options);
   ASSERT_TRUE(lb.Start());
   Events events;
   auto settings = CliSettings(lb, &events);
-  {
+  for (const char* key : {"", "not a key"}) {
+    if (*key) settings.vmKey = key;
     VmCommandLineMounts mounts(settings);
     EXPECT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 0);
     EXPECT_TRUE(mounts.WaitAllEnded(1000));
-  }
-  settings.vmKey = "not a key";
-  {
-    VmCommandLineMounts mounts(settings);
-    EXPECT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 0);
   }
   auto lines = events.Lines();
   ASSERT_EQ(lines.size(), 2u);
@@ -152,59 +140,51 @@ TEST(VmCommandLine, RefusalsAndBadKeysAreMountResults) {
       << lines[1];
 }
 
-TEST(VmCommandLine, UnmountAllEndsServing) {
+// UnmountAll ends serving; a session that closes at once still reports its Mount before its
+// Unmount (each time).
+TEST(VmCommandLine, UnmountAllEndsServingAndShortSessionsReportInOrder) {
   TempDir dir;
-  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 34));
-  vmtest::Loopback lb;
-  lb.server.SetSessionHandler([](sim::VmInitiator& in) { in.WaitClosed(20000); });
+  WriteFile(dir / "f.img", RandomBytes(4096, 34));
+  Loopback lb;
+  std::atomic<bool> hold{true};
+  lb.server.SetSessionHandler([&](sim::VmInitiator& in) {
+    if (hold) in.WaitClosed(20000);
+  });
   ASSERT_TRUE(lb.Start());
-  Events events;
-  VmCommandLineMounts mounts(CliSettings(lb, &events));
   const int before = VmMountedDrives();
-  ASSERT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 1);
-  EXPECT_EQ(mounts.Serving(), 1);
-  // A served mount keeps the console from timing out.
-  EXPECT_EQ(VmMountedDrives(), before + 1);
-  mounts.UnmountAll();
-  EXPECT_TRUE(mounts.WaitAllEnded(5000));
-  EXPECT_EQ(VmMountedDrives(), before);
-  auto lines = events.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[1].find("\"reason\":\"Unmounted.\""), std::string::npos) << lines[1];
-}
-
-TEST(VmCommandLine, AShortSessionStillReportsMountBeforeUnmount) {
-  TempDir dir;
-  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 36));
-  vmtest::Loopback lb;
-  lb.server.SetSessionHandler([](sim::VmInitiator&) {});  // closes at once
-  ASSERT_TRUE(lb.Start());
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 21; ++i) {
     Events events;
     VmCommandLineMounts mounts(CliSettings(lb, &events));
     ASSERT_EQ(mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"}}), 1);
+    if (hold) {
+      EXPECT_EQ(mounts.Serving(), 1);
+      EXPECT_EQ(VmMountedDrives(), before + 1);  // a served mount keeps the console from timing out
+      mounts.UnmountAll();
+    }
     ASSERT_TRUE(mounts.WaitAllEnded(5000));
+    EXPECT_EQ(VmMountedDrives(), before);
     auto lines = events.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("\"event\":\"Mount\""), std::string::npos);
-    EXPECT_NE(lines[1].find("\"event\":\"Unmount\""), std::string::npos);
+    EXPECT_NE(lines[1].find(hold ? "\"reason\":\"Unmounted.\"" : "\"event\":\"Unmount\""),
+              std::string::npos)
+        << lines[1];
+    hold = false;
   }
 }
 
 // UnmountAll from another thread gives up a mount whose server never answers the connect, and
 // every mount after it; each is reported as not served.
 TEST(VmCommandLine, UnmountAllAbandonsAMountStillConnecting) {
-  vmtest::UnansweredPort unanswered;
+  UnansweredPort unanswered;
   if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
   TempDir dir;
-  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 37));
-  vmtest::WriteFile(dir / "g.img", vmtest::RandomBytes(4096, 38));
+  WriteFile(dir / "f.img", RandomBytes(4096, 37));
+  WriteFile(dir / "g.img", RandomBytes(4096, 38));
   Events events;
-  VmCommandLineMounts::Settings settings;
-  settings.target = "127.0.0.1";
+  Loopback lb;  // only for its settings: the port is the one that never answers
+  auto settings = CliSettings(lb, &events);
   settings.vmPort = unanswered.port();
-  settings.vmKey = std::string(32, '5');
-  settings.events = [&events](const VmMountEvent& e) { events(e); };
   VmCommandLineMounts mounts(settings);
   const int before = VmMountedDrives();
   std::future<int> served = std::async(std::launch::async, [&] {
@@ -227,7 +207,7 @@ TEST(VmCommandLine, UnmountAllAbandonsAMountStillConnecting) {
   ASSERT_EQ(lines.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(lines[i], "{\"event\":\"Mount\",\"kind\":\"image\",\"path\":\"" +
-                            (dir / (i == 0 ? "f.img" : "g.img")) +
+                            (dir / (i ? "g.img" : "f.img")) +
                             "\",\"result\":\"Unmounted before it was served.\"}");
   }
 }
@@ -250,30 +230,22 @@ TEST(VmCommandLine, EventsRenderAsJsonLines) {
   for (const Case& c : cases) EXPECT_EQ(VmMountEventJson(c.event), c.line);
 }
 
-// ---- The drive menu ----
+// ---- The drive menu (its entries, icons and drives that come and go: the menu bar's tests) ----
 
-TEST(VmDriveMenu, JapaneseLabels) {
+TEST(VmDriveMenu, JapaneseLabelsAndAtMostNineEntries) {
   const Language before = UiLanguage();
   SetUiLanguage(Language::kJapanese);
-  const VmConnectionSettings settings{.server = "",
-                                      .roots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"}};
-  VmDriveMenu menu(settings);
-  menu.Build(false);
+  VmDriveMenu japanese({.server = "", .roots = MediaRoots{"/nonexistent/sys", "/nonexistent/dev"}});
+  japanese.Build(false);
   SetUiLanguage(before);
-  ASSERT_EQ(menu.Count(), 3);
-  EXPECT_EQ(menu.Entry(0).label, "\uFF72\uFF92\uFF70\uFF7C\uFF9E");  // ｲﾒｰｼﾞ
-  EXPECT_EQ(menu.Entry(1).label, "\uFF8C\uFF6B\uFF99\uFF80\uFF9E");  // ﾌｫﾙﾀﾞ
-  EXPECT_EQ(menu.Entry(2).label, menu.Entry(0).label);
-}
-
-// The entries, their icons and drives that come and go are held by the menu bar's tests.
-TEST(VmDriveMenu, HoldsAtMostNineEntries) {
-  vmtest::FakeSysfs s;
-  for (const char* name : {"sdb", "sdc", "sdd", "sde", "sdf", "sdg", "sdh"}) {
+  ASSERT_EQ(japanese.Count(), 3);
+  EXPECT_EQ(japanese.Entry(0).label, "\uFF72\uFF92\uFF70\uFF7C\uFF9E");  // ｲﾒｰｼﾞ
+  EXPECT_EQ(japanese.Entry(1).label, "\uFF8C\uFF6B\uFF99\uFF80\uFF9E");  // ﾌｫﾙﾀﾞ
+  EXPECT_EQ(japanese.Entry(2).label, japanese.Entry(0).label);
+  FakeSysfs s;
+  for (const char* name : {"sdb", "sdc", "sdd", "sde", "sdf", "sdg", "sdh"})
     s.Add(name, "1", "0", 2880);
-  }
-  const VmConnectionSettings settings{.server = "", .roots = s.roots()};
-  VmDriveMenu menu(settings);
+  VmDriveMenu menu({.server = "", .roots = s.roots()});
   menu.Build(false);
   EXPECT_EQ(menu.Count(), 9);
   s.Add("sdi", "1", "0", 2880);
@@ -283,36 +255,29 @@ TEST(VmDriveMenu, HoldsAtMostNineEntries) {
 
 TEST(VmDriveMenu, PressMountsAndUnmounts) {
   TempDir dir;
-  vmtest::WriteFile(dir / "f.img", vmtest::RandomBytes(4096, 35));
-  vmtest::WriteText(dir / "folder/a.txt", "a");
-  vmtest::Loopback lb;
+  WriteFile(dir / "f.img", RandomBytes(4096, 35));
+  Loopback lb;
   lb.server.SetSessionHandler([](sim::VmInitiator& in) { in.WaitClosed(20000); });
   ASSERT_TRUE(lb.Start());
   FixedTargetChooser chooser(dir / "f.img");
-  const VmConnectionSettings settings{.server = "127.0.0.1",
-                                      .port = lb.server.Port(),
-                                      .key = lb.key,
-                                      .chooser = &chooser,
-                                      .roots = MediaRoots{dir / "nosys", dir / "nodev"}};
   const int before = VmMountedDrives();
   {
-    VmDriveMenu menu(settings);
+    VmDriveMenu menu({.server = "127.0.0.1",
+                      .port = lb.server.Port(),
+                      .key = lb.key,
+                      .chooser = &chooser,
+                      .roots = MediaRoots{dir / "nosys", dir / "nodev"}});
     menu.Build(false);
     ASSERT_EQ(menu.Count(), 3);
-    EXPECT_EQ(menu.Press(0), 0);
-    EXPECT_TRUE(menu.Entry(0).mounted);
-    EXPECT_EQ(VmMountedDrives(), before + 1);
-    EXPECT_EQ(menu.Press(0), 0);  // unmount
-    EXPECT_FALSE(menu.Entry(0).mounted);
-    EXPECT_EQ(VmMountedDrives(), before);
     EXPECT_EQ(menu.Press(7), -1);
     // A CD image entry refuses a file that is not an ISO: the entry stays unmounted.
     EXPECT_EQ(menu.Press(2), -1);
     EXPECT_FALSE(menu.Entry(2).mounted);
     EXPECT_EQ(VmMountedDrives(), before);
-    // The console's unmount command for a kind.
+    // The console's unmount command for a kind: the requested kind is what counts.
     EXPECT_EQ(menu.Press(0), 0);
-    menu.UnmountKind(VmKind::FloppyImage);  // the requested kind is what counts
+    EXPECT_EQ(VmMountedDrives(), before + 1);
+    menu.UnmountKind(VmKind::FloppyImage);
     EXPECT_TRUE(menu.Entry(0).mounted);
     menu.UnmountKind(VmKind::ImageFile);
     EXPECT_FALSE(menu.Entry(0).mounted);
