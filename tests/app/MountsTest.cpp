@@ -151,8 +151,9 @@ TEST(RemconsMountOptions, HelpDocumentsTheMountCommandLines) {
   Program program(REMCONS_BINARY, {"--help"}, dir / "out.txt", dir / "err.txt");
   EXPECT_EQ(program.Wait(), 0);
   const std::string help = program.out();
-  for (const char* text : {"--mount KIND=PATH", "--vmedia-only", "image=FILE", "cdimage=FILE",
-                           "folder=DIR", "drive=DEVICE", "vmPort", "vmKey", "Mount", "Unmount"}) {
+  for (const char* text :
+       {"--mount KIND=PATH", "--vmedia-only", "image=FILE", "cdimage=FILE", "folder=DIR",
+        "follow-links", "drive=DEVICE", "vmPort", "vmKey", "Mount", "Unmount"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
   }
 }
@@ -194,6 +195,8 @@ TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
   TempDir dir;
   vmtest::WriteFile(dir / "share/BIOS/update.bin", vmtest::RandomBytes(300000, 52));
   vmtest::WriteText(dir / "share/read me first.txt", "flash the BIOS from the shell\r\n");
+  vmtest::WriteText(dir / "key", "secret");
+  ASSERT_EQ(0, ::symlink("../key", (dir / "share/key").c_str()));  // left out, and counted
   Program mpsim(MPSIM_BINARY,
                 {"--port", "0", "--vm-port", "0", "--vm-key", kKey, "--vm-dump", dir / "dump.img"},
                 dir / "mpsim-out.txt", dir / "mpsim-err.txt");
@@ -205,8 +208,10 @@ TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
                   Target(port)));
   EXPECT_EQ(r.status, 0) << r.err;
   ExpectServedAndEnded(r, "folder", dir / "share", "Folder", "Connection closed.");
+  EXPECT_EQ(r.events[0].value("linksLeftOut").toInt(), 1);
   mpsim.Signal(SIGTERM);
   EXPECT_EQ(mpsim.Wait(10000), 0) << mpsim.err();
+  ::unlink((dir / "share/key").c_str());
   apptest::ExpectVolumeOfFolder(dir / "dump.img", dir / "share", dir / "copy");
 }
 

@@ -1,6 +1,7 @@
 // remcons-tool folder-image, checked with the real FAT tools: fsck.fat, mdir and mcopy.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -85,19 +86,20 @@ class FolderImageTool : public ::testing::Test {
   void SetUp() override {
     if (!HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
   }
-  // Builds the image of work/src with the tool and checks it.
-  void BuildAndCheck(uint32_t expectedSectors = 0) {
+  // Builds the image of work/src with the tool and checks it against the folder expected (by
+  // default the source itself).
+  void BuildAndCheck(uint32_t expectedSectors = 0, const std::string& options = "",
+                     const std::string& expected = "") {
     const std::string image = work_ / "out.img";
     std::string out;
-    ASSERT_EQ(0,
-              vmtest::Run(std::string(kTool) + " folder-image " + Quote(src()) + " " + Quote(image),
-                          &out))
+    ASSERT_EQ(0, vmtest::Run(std::string(kTool) + " folder-image " + options + Quote(src()) + " " +
+                                 Quote(image),
+                             &out))
         << out;
-    EXPECT_EQ(fs::file_size(image), FATFile(src()).Size());
     if (expectedSectors) {
       EXPECT_EQ(fs::file_size(image), uint64_t(expectedSectors) * 512);
     }
-    CheckImage(src(), image, work_);
+    CheckImage(expected.empty() ? src() : expected, image, work_);
   }
   std::string src() const { return work_ / "src"; }
   TempDir work_;
@@ -142,6 +144,46 @@ TEST_F(FolderImageTool, ATreeOfEveryShape) {
     vmtest::WriteFile(src() + "/" + name, vmtest::RandomBytes(100, 7));
   }
   BuildAndCheck(32680);
+}
+
+// Hostile trees, each against the folder a user should see: names renamed where they collide,
+// links leading outside left out (or, asked for, shown as copies), folders linked twice shown
+// twice.
+TEST_F(FolderImageTool, HostileTrees) {
+  const std::string b251(251, 'b'), b249(249, 'b');
+  struct Case {
+    const char* options;
+    std::vector<std::pair<std::string, std::string>> files, links, expected;  // path, text
+  };
+  const Case cases[] = {
+      {"",
+       {{"a." + b251, "1"}, {"A." + b251, "2"}, {"e/:." + b251, "5"}, {"e/*." + b251, "6"}},
+       {},
+       {{"A." + b251, "2"},
+        {"a." + b249 + " (2)", "1"},
+        {"e/_." + b251, "6"},
+        {"e/_." + b249 + " (2)", "5"}}},
+      {"",
+       {{"in.txt", "in"}, {"real/x", "x"}, {"../outside.txt", "secret"}},
+       {{"notes.txt", "../outside.txt"}, {"alias", "real"}, {"real/up", ".."}, {"abs", "/etc"}},
+       {{"in.txt", "in"}, {"real/x", "x"}, {"alias/x", "x"}}},
+      {"--follow-links ",
+       {{"in.txt", "in"}, {"../outside.txt", "secret"}},
+       {{"notes.txt", "../outside.txt"}},
+       {{"in.txt", "in"}, {"notes.txt", "secret"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    fs::remove_all(src());
+    fs::remove_all(work_ / "expected");
+    vmtest::MakeDirs(src());
+    for (auto& [path, text] : c.files) vmtest::WriteText(src() + "/" + path, text);
+    for (auto& [path, to] : c.links)
+      ASSERT_EQ(0, ::symlink(to.c_str(), (src() + "/" + path).c_str()));
+    for (auto& [path, text] : c.expected) vmtest::WriteText(work_ / ("expected/" + path), text);
+    BuildAndCheck(32680, c.options, work_ / "expected");
+    fs::remove_all(work_ / "copy");
+  }
 }
 
 TEST_F(FolderImageTool, NearTheFirstBandLimit) {
