@@ -28,6 +28,7 @@
 namespace {
 
 constexpr std::string_view kMarker = "OUTSIDE-ONLY-MARKER";
+std::string gMade;  // removed at exit
 
 class Input {
  public:
@@ -80,23 +81,32 @@ std::string ReadVolume(remcons::FATFile& image) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace fs = std::filesystem;
-  char pattern[] = "/dev/shm/fatfuzz-XXXXXX";
-  char fallback[] = "/tmp/fatfuzz-XXXXXX";
-  const char* scratch = ::mkdtemp(pattern);
-  if (!scratch) scratch = ::mkdtemp(fallback);
-  if (!scratch) std::abort();
-  const std::string base = scratch, root = base + "/root";
+  // Outside the folder, made once: a file with the marker, and a folder with a link to it.
+  static const std::string base = [] {
+    char pattern[] = "/dev/shm/fatfuzz-XXXXXX";
+    char fallback[] = "/tmp/fatfuzz-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    if (!made) made = ::mkdtemp(fallback);
+    if (!made) std::abort();
+    const std::string at = made;
+    std::string secret;
+    while (secret.size() < 3000) secret += kMarker;
+    const int fd = ::open((at + "/outside.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || ::write(fd, secret.data(), secret.size()) != ssize_t(secret.size())) std::abort();
+    ::close(fd);
+    ::mkdir((at + "/outdir").c_str(), 0755);
+    ::symlink("../outside.txt", (at + "/outdir/inner.txt").c_str());
+    gMade = at;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(gMade, ignored);
+    });
+    return at;
+  }();
+  const std::string root = base + "/root";
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
   ::mkdir(root.c_str(), 0755);
-  ::mkdir((base + "/outdir").c_str(), 0755);
-  std::string secret;
-  while (secret.size() < 3000) secret += kMarker;
-  Put(base + "/outside.txt", secret.size(), 'x');
-  {
-    const int fd = ::open((base + "/outside.txt").c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd >= 0 && ::write(fd, secret.data(), secret.size()) < 0) std::abort();
-    if (fd >= 0) ::close(fd);
-  }
-  ::symlink("../outside.txt", (base + "/outdir/inner.txt").c_str());
 
   Input in(data, size);
   const bool follow = in.Byte() & 1;
@@ -181,7 +191,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const remcons::FATFile::Error&) {
     // A tree the volume cannot show is refused with a message.
   }
-  std::error_code ignored;
-  fs::remove_all(base, ignored);
+  fs::remove_all(root, ignored);
   return 0;
 }

@@ -111,8 +111,8 @@ Virtual media:
                           target's virtual-media port with its key (--param vmPort=N
                           --param vmKey=HEX32, or the page's): image=FILE (floppy or disk image),
                           cdimage=FILE (ISO image), folder=DIR (shown read only as a FAT16 disk;
-                          links leading outside DIR are left out, folder=DIR,follow-links shows
-                          them) or drive=DEVICE (sdb, sr0 or /dev/sdb); mounted once the console is up
+                          links leading outside DIR are left out unless folder=DIR,follow-links)
+                          or drive=DEVICE (sdb, sr0 or /dev/sdb); mounted once the console is up
                           and unmounted when its session ends; while one is mounted the console
                           does not time out
   --vmedia-only           no console session: serve the --mount drives until the server has

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <set>
 
 #include "VmTestUtil.h"
@@ -372,83 +371,45 @@ TEST(FATFile, LinksLoopsAndSpecialFilesAreNeverFollowedOrOpened) {
   EXPECT_EQ(names, (std::set<std::u16string>{u"", u"alias", u"link.txt", u"real"}));
 }
 
-// Names that collide and whose extension leaves no room for " (2)", and masses of names that map
-// to one long name: renamed in linear time, never beyond 255 units or inside a surrogate pair.
+// Names that collide where " (2)" leaves no room for the extension or would split a surrogate
+// pair (cases and forbidden characters: FolderImageTool.HostileTrees), and masses of one name.
 TEST(FATFile, CollidingNamesAreRenamed) {
-  const std::string ext = "." + std::string(251, 'b');
-  const std::u16string ext16 = u"." + std::u16string(251, u'b');
-  const std::u16string renamed = u"." + std::u16string(249, u'b') + u" (2)";
-  struct Case {
-    std::vector<std::string> names;
-    std::u16string first, second;
-  };
-  const Case cases[] = {
-      {{"a" + ext, "A" + ext}, u"A" + ext16, u"a" + renamed},
-      {{"\x80" + ext, "\x81" + ext}, u"\uFFFD" + ext16, u"\uFFFD" + renamed},
-      {{":" + ext, "*" + ext}, u"_" + ext16, u"_" + renamed},
-      // Cut for " (2)" between the halves of a surrogate pair: the pair goes.
-      {{std::string(250, 'c') + "\xF0\x9F\x98\x80!", std::string(250, 'C') + "\xF0\x9F\x98\x80!"},
-       std::u16string(250, u'C') + u"\xD83D\xDE00!",
-       std::u16string(250, u'c') + u" (2)"},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    for (const auto& name : c.names) vmtest::WriteText(dir / name, name);
-    auto image = FATFile::Create(dir.path());
-    auto entries = RootEntries(*image);
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[1].longName, c.first);
-    EXPECT_EQ(entries[2].longName, c.second);
+  TempDir work;
+  const std::string ext = "." + std::string(251, 'b'), pair = "\xF0\x9F\x98\x80!";
+  for (const std::string& name :
+       {"\x80" + ext, "\x81" + ext, std::string(250, 'C') + pair, std::string(250, 'c') + pair}) {
+    vmtest::WriteText(work / name, "");
   }
-  // 2,000 names of one long form (three stray continuation bytes each) in a subfolder.
+  auto entries = RootEntries(*FATFile::Create(work.path()));
+  ASSERT_EQ(entries.size(), 5u);
+  EXPECT_EQ(entries[2].longName, std::u16string(250, u'c') + u" (2)");
+  EXPECT_EQ(entries[4].longName, u"\uFFFD." + std::u16string(249, u'b') + u" (2)");
+  // 2,000 names of one long form (three stray continuation bytes each): one probe each.
   TempDir dir;
   for (int i = 0; i < 2000; ++i) {
-    const char name[] = {
-        'n', char(0x80 + i % 20), char(0x80 + i / 20 % 20), char(0x80 + i / 400), '.', 't', 0};
+    const char name[] = {'n', char(0x80 + i % 20), char(0x80 + i / 20 % 20), char(0x80 + i / 400),
+                         0};
     vmtest::WriteText(dir / ("sub/" + std::string(name)), "");
   }
-  auto image = FATFile::Create(dir.path());
-  auto root = RootEntries(*image);
-  ASSERT_EQ(root.size(), 2u);
-  const uint32_t spc = image->SectorsPerCluster();
-  std::vector<uint8_t> sub;
-  for (uint16_t c = root[1].cluster; c < 0xFFF8;) {
-    auto part = Sectors(*image, image->FirstDataSector() + (c - 2u) * spc, spc);
-    sub.insert(sub.end(), part.begin(), part.end());
-    c = Le16(&Sectors(*image, 2 + c / 256, 1)[2 * (c % 256)]);
-  }
-  auto entries = ParseDirectory(sub);
-  ASSERT_EQ(entries.size(), 2002u);
-  std::set<std::u16string> names;
-  for (auto& e : entries) names.insert(e.longName);
-  EXPECT_EQ(names.size(), 2001u);  // "." and ".." have none
-  EXPECT_EQ(names.count(u"n\uFFFD\uFFFD\uFFFD (2000).t"), 1u);
-  EXPECT_LT(image->Stats().nameProbes, 2000u);
+  EXPECT_LT(FATFile::Create(dir.path())->Stats().nameProbes, 2000u);
 }
 
-// Links to shared folders fanning out: each folder is read once, and a fan-out beyond what a
-// volume can show is refused as such after reading a few folders.
+// Folders each linked twice from the one above: each read once, and refused once what they show
+// passes the limit.
 TEST(FATFile, LinkFanOutsAreReadOnceAndBounded) {
-  for (int levels : {12, 38}) {
-    SCOPED_TRACE(levels);
+  for (size_t levels : {12, 38}) {
     TempDir dir;
-    std::string at = dir.path();
-    for (int i = 0; i < levels; ++i, at += "/n") {
+    for (std::string at = dir.path(); at.size() < dir.path().size() + 2 * levels; at += "/n") {
       vmtest::MakeDirs(at + "/n");
       ASSERT_EQ(0, ::symlink("n", (at + "/l").c_str()));
     }
-    if (levels == 12) {
-      auto image = FATFile::Create(dir.path());
-      EXPECT_EQ(image->Stats().directories, 13u);
-      EXPECT_EQ(image->Stats().entries, 24u);
-      EXPECT_EQ(image->ClustersUsed(), 8190u);  // 2^13 - 2 folders shown, one cluster each
-      continue;
-    }
     try {
-      FATFile image(dir.path());
-      ADD_FAILURE() << "accepted";
+      auto image = FATFile::Create(dir.path());
+      EXPECT_EQ(levels, 12u);
+      EXPECT_EQ(image->Stats().directories, 13u);
+      EXPECT_EQ(image->ClustersUsed(), 8190u);  // 2^13 - 2 folders shown, a cluster each
     } catch (const FATFile::Error& e) {
-      EXPECT_EQ(e.code(), FATFile::kErrTooManyEntries);
+      EXPECT_EQ(levels, 38u);
       EXPECT_EQ(e.Message(), "The folder " + dir.path() +
                                  " shows more than 262144 files and folders (those reached "
                                  "through links counted each time); a volume cannot hold them.");
@@ -456,41 +417,28 @@ TEST(FATFile, LinkFanOutsAreReadOnceAndBounded) {
   }
 }
 
-// Links leading outside the folder are left out unless asked for; at serve time a file or a
-// folder swapped for a link to outside reads as zeros.
+// Links leading outside are left out unless asked for; a file or a folder swapped for a link to
+// outside after the scan reads as zeros.
 TEST(FATFile, LinksOutsideAreLeftOutAndNeverFollowedWhenServed) {
   TempDir dir;
-  vmtest::WriteText(dir / "outside.txt", "secret");
   vmtest::WriteText(dir / "outdir/f.txt", "secret");
   vmtest::WriteText(dir / "share/in.txt", "inside");
   vmtest::WriteText(dir / "share/sub/f.txt", "inside");
-  ASSERT_EQ(0, ::symlink("../outside.txt", (dir / "share/notes.txt").c_str()));
+  ASSERT_EQ(0, ::symlink("../outdir/f.txt", (dir / "share/notes.txt").c_str()));
   ASSERT_EQ(0, ::symlink((dir / "outdir").c_str(), (dir / "share/od").c_str()));
-  ASSERT_EQ(0, ::symlink("sub/../in.txt", (dir / "share/inlink").c_str()));
-  for (bool follow : {false, true}) {
-    auto image = FATFile::Create(dir / "share", follow);
-    std::map<std::u16string, std::string> shown;
-    for (auto& e : RootEntries(*image)) {
-      if (e.cluster < 2) continue;
-      auto data = Sectors(*image, image->FirstDataSector() + (e.cluster - 2u) * 2, 1);
-      shown[e.longName] =
-          e.attributes & 0x10 ? "" : std::string(data.begin(), data.begin() + e.size);
-    }
-    std::map<std::u16string, std::string> expected = {
-        {u"in.txt", "inside"}, {u"inlink", "inside"}, {u"sub", ""}};
-    if (follow) expected.insert({{u"notes.txt", "secret"}, {u"od", ""}});
-    EXPECT_EQ(shown, expected);
-    EXPECT_EQ(image->LinksLeftOut(), follow ? 0u : 2u);
-  }
+  EXPECT_EQ(FATFile::Create(dir / "share", true)->LinksLeftOut(), 0u);
   auto image = FATFile::Create(dir / "share");
+  EXPECT_EQ(image->LinksLeftOut(), 2u);
+  auto data = [&] {
+    auto all = Sectors(*image, image->FirstDataSector(), image->ClustersUsed() * 2);
+    return std::string(all.begin(), all.end());
+  };
+  EXPECT_NE(data().rfind("inside"), data().find("inside"));
   ASSERT_EQ(0, ::unlink((dir / "share/in.txt").c_str()));
-  ASSERT_EQ(0, ::symlink("../outside.txt", (dir / "share/in.txt").c_str()));
+  ASSERT_EQ(0, ::symlink("../outdir/f.txt", (dir / "share/in.txt").c_str()));
   ASSERT_EQ(0, ::rename((dir / "share/sub").c_str(), (dir / "gone").c_str()));
   ASSERT_EQ(0, ::symlink("../outdir", (dir / "share/sub").c_str()));
-  const uint32_t first = image->FirstDataSector();
-  auto all = Sectors(*image, first, image->ClustersUsed() * 2);
-  EXPECT_EQ(std::search(all.begin(), all.end(), std::begin("secret"), std::end("secret") - 1),
-            all.end());
+  EXPECT_EQ(data().find("secret"), std::string::npos);
 }
 
 TEST(FATFile, RemovedOrShortenedFilesReadAsZeros) {

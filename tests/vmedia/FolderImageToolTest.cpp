@@ -186,6 +186,22 @@ TEST_F(FolderImageTool, HostileTrees) {
   }
 }
 
+// A file whose reads fail (a kernel attribute that refuses them) ends the image with the read
+// error, and nothing half written is left.
+TEST_F(FolderImageTool, AReadErrorIsReportedAndNoImageLeft) {
+  const std::string failing = "/sys/class/net/lo/speed";
+  std::string out;
+  if (!fs::exists(failing) || vmtest::Run("cat " + failing, &out) == 0) GTEST_SKIP() << failing;
+  vmtest::MakeDirs(src());
+  ASSERT_EQ(0, ::symlink(failing.c_str(), (src() + "/speed").c_str()));
+  EXPECT_EQ(1, vmtest::Run(std::string(kTool) + " folder-image --follow-links " + Quote(src()) +
+                               " " + Quote(work_ / "out.img"),
+                           &out));
+  EXPECT_NE(out.find("Cluster faild to read file " + src() + "/speed. [4022]"), std::string::npos)
+      << out;
+  EXPECT_FALSE(fs::exists(work_ / "out.img"));
+}
+
 TEST_F(FolderImageTool, NearTheFirstBandLimit) {
   // 15 files of 1,000,000 bytes need 14,655 clusters of the 16,259 the first band has.
   for (int i = 0; i < 15; ++i) {
