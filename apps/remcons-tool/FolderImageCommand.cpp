@@ -1,5 +1,5 @@
-// remcons-tool folder-image DIR OUT.img: writes the FAT16 volume that a mounted folder shows to the
-// server into an image file.
+// remcons-tool folder-image [--follow-links] DIR OUT.img: writes the FAT16 volume that a mounted
+// folder shows to the server into an image file.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,19 +21,30 @@ bool AllZero(const uint8_t* p, size_t n) {
   return true;
 }
 
-int FolderImage(const std::vector<std::string>& args) {
+int FolderImage(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  const bool followLinks = !args.empty() && args[0] == "--follow-links";
+  if (followLinks) args.erase(args.begin());
   if (args.size() != 2) {
-    std::fprintf(stderr, "usage: remcons-tool folder-image DIR OUT.img\n");
+    std::fprintf(stderr, "usage: remcons-tool folder-image [--follow-links] DIR OUT.img\n");
     return 2;
   }
   const std::string& folder = args[0];
   const std::string& out = args[1];
   std::unique_ptr<FATFile> image;
   try {
-    image = FATFile::Create(folder);
+    image = FATFile::Create(folder, followLinks);
   } catch (const FATFile::Error& e) {
     std::fprintf(stderr, "remcons-tool: %s\n", e.Message().c_str());
     return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "remcons-tool: %s: %s\n", folder.c_str(), e.what());
+    return 1;
+  }
+  if (image->LinksLeftOut()) {
+    std::fprintf(stderr,
+                 "remcons-tool: %u links leading outside %s left out (--follow-links shows them)\n",
+                 image->LinksLeftOut(), folder.c_str());
   }
   int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -83,7 +94,8 @@ int FolderImage(const std::vector<std::string>& args) {
   return 0;
 }
 
-const Registration registration("folder-image", "folder-image DIR OUT.img", FolderImage);
+const Registration registration("folder-image", "folder-image [--follow-links] DIR OUT.img",
+                                FolderImage);
 
 }  // namespace
 }  // namespace remcons::tool

@@ -161,7 +161,9 @@ void CommandLineMounts::MountAll(const Target& where, VmControl* control) {
       const size_t eq = text.find('=');
       VmMountEvent event{"Mount",
                          text.substr(0, eq),
-                         eq == std::string::npos ? text : text.substr(eq + 1),
+                         !mount.path.empty()       ? mount.path
+                         : eq == std::string::npos ? text
+                                                   : text.substr(eq + 1),
                          {},
                          problem,
                          {}};

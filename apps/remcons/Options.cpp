@@ -110,7 +110,8 @@ Virtual media:
   --mount KIND=PATH       serve a medium to the server as a virtual drive (repeatable), on the
                           target's virtual-media port with its key (--param vmPort=N
                           --param vmKey=HEX32, or the page's): image=FILE (floppy or disk image),
-                          cdimage=FILE (ISO image), folder=DIR (shown read only as a FAT16 disk)
+                          cdimage=FILE (ISO image), folder=DIR (shown read only as a FAT16 disk;
+                          links leading outside DIR are left out unless folder=DIR,follow-links)
                           or drive=DEVICE (sdb, sr0 or /dev/sdb); mounted once the console is up
                           and unmounted when its session ends; while one is mounted the console
                           does not time out

@@ -1,7 +1,9 @@
 // Virtual media throughput and folder volume build time, each against a reference:
 // - a 700 MB ISO served to the simulator's initiator with 64-block READ(10)s over loopback,
 //   against nbdcopy reading the same file from nbdkit with one 128 KiB request in flight;
-// - building the FAT volume of a 2,000-file, 200 MB folder, against find -printf '%s\n'.
+// - building the FAT volume of a 2,000-file, 200 MB folder, against find -printf '%s\n';
+// - hostile folders: 8,000 names of one long form, and 38 levels of folders each linked twice
+//   (refused after reading 39 folders).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -187,6 +189,42 @@ BENCHMARK(BM_FolderVolumeAgainstFind)
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
+
+void BM_FolderOfCollidingNames(benchmark::State& state) {
+  TempDir dir;
+  // Three stray continuation bytes each: 8,000 names that all become "n\uFFFD\uFFFD\uFFFD.t".
+  fs::create_directories(dir.path() + "/sub");
+  for (int i = 0; i < 8000; ++i) {
+    const char name[] = {
+        'n', char(0x80 + i % 20), char(0x80 + i / 20 % 20), char(0x80 + i / 400), '.', 't', 0};
+    const int fd = ::open((dir.path() + "/sub/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd >= 0) ::close(fd);
+  }
+  for (auto _ : state) {
+    auto image = FATFile::Create(dir.path());
+    benchmark::DoNotOptimize(image->ClustersUsed());
+  }
+}
+BENCHMARK(BM_FolderOfCollidingNames)->Unit(benchmark::kMillisecond);
+
+void BM_FolderOfLinkFanOut(benchmark::State& state) {
+  TempDir dir;
+  std::string at = dir.path();
+  for (int i = 0; i < 38; ++i, at += "/n") {
+    fs::create_directories(at + "/n");
+    fs::create_directory_symlink("n", at + "/l");
+  }
+  for (auto _ : state) {
+    try {
+      FATFile image(dir.path());
+      state.SkipWithError("accepted");
+      return;
+    } catch (const FATFile::Error& e) {
+      benchmark::DoNotOptimize(e.code());
+    }
+  }
+}
+BENCHMARK(BM_FolderOfLinkFanOut)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace remcons

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <new>
@@ -21,7 +22,6 @@ namespace remcons {
 
 struct FATFile::Node {
   std::string name;  // as stored on disk
-  std::string path;
   bool isDir = false;
   uint64_t size = 0;
   uint8_t attributes = 0;
@@ -29,9 +29,30 @@ struct FATFile::Node {
   int64_t written = 0;
   std::u16string longName;
   std::array<char, 11> shortName{};
-  uint32_t slots = 0;     // directory entries it takes in its parent
-  uint64_t dirSlots = 0;  // for a folder: the entries of its own directory, "." and ".." included
+  uint32_t slots = 0;        // directory entries it takes in its parent
+  std::shared_ptr<Dir> dir;  // a folder's contents
+  int anchor = -1;           // a link: where what it leads to really is
+  std::string real;
+};
+
+namespace {
+constexpr size_t kBandCount = 5;
+}
+
+struct FATFile::Dir {
+  int anchor = kAnchorFolder;
+  std::string real;  // from the anchor; empty for the anchor itself
+  std::string path;  // as the user knows it (the first way the scan came)
   std::vector<Node> children;
+  uint64_t slots = 2;                // entries of its own directory, "." and ".." included
+  std::pair<uint64_t, uint64_t> id;  // device and inode
+  bool scanning = false;             // a link to a folder still being scanned is a loop
+  bool done = false;
+  // What it shows with everything below it, contents reached through links counted each time.
+  uint64_t entries = 0;
+  uint64_t bytes = 0;
+  uint32_t depth = 0;
+  std::array<uint64_t, kBandCount> clusters{};  // data clusters needed, per size band
 };
 
 namespace {
@@ -42,7 +63,7 @@ struct Band {
   uint32_t sectorsPerCluster;
   uint32_t limitMb;
 };
-constexpr Band kBands[] = {
+constexpr Band kBands[kBandCount] = {
     {32680, 2, 16}, {262144, 4, 128}, {524288, 8, 256}, {1048576, 16, 512}, {2097152, 32, 1024},
 };
 
@@ -106,6 +127,47 @@ std::u16string Ascii16(const std::string& s) {
   return std::u16string(s.begin(), s.end());
 }
 
+// At most n units, never ending inside a surrogate pair.
+std::u16string CutUtf16(const std::u16string& s, size_t n) {
+  if (s.size() <= n) return s;
+  if (n > 0 && s[n - 1] >= 0xD800 && s[n - 1] <= 0xDBFF) --n;
+  return s.substr(0, n);
+}
+
+uint64_t SatAdd(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+std::string Join(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  return a.back() == '/' ? a + b : a + "/" + b;
+}
+
+// Opens real (a path through no link) beneath the handle base, no component followed if it has
+// become a link since: a swapped link fails rather than leading elsewhere.
+int OpenBeneath(int base, const std::string& real, int flags) {
+  if (real.empty()) return ::openat(base, ".", flags | O_CLOEXEC);
+  int at = base;
+  size_t from = 0;
+  for (;;) {
+    const size_t slash = real.find('/', from);
+    const std::string part = real.substr(from, slash - from);
+    const bool last = slash == std::string::npos;
+    const int fd = part.empty() || part == "." || part == ".."
+                       ? (errno = EINVAL, -1)
+                       : ::openat(at, part.c_str(),
+                                  (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+    const int err = errno;
+    if (at != base) ::close(at);
+    if (fd < 0 || last) {
+      errno = err;
+      return fd;
+    }
+    at = fd;
+    from = slash + 1;
+  }
+}
+
 }  // namespace
 
 // ---- Errors ----
@@ -147,6 +209,11 @@ std::string FATFile::Error::Message() const {
     case kErrDirectoryFull:
       return FormatText("The folder %s holds more entries than a FAT16 directory can.",
                         name_.c_str());
+    case kErrTooManyEntries:
+      return FormatText(
+          "The folder %s shows more than %u files and folders (those reached through links "
+          "counted each time); a volume cannot hold them.",
+          name_.c_str(), unsigned(kMaxEntries));
     case kErrFileTooLarge:
       return FormatText("The file %s is 4 GB or larger; a FAT16 volume cannot hold it.",
                         name_.c_str());
@@ -268,13 +335,15 @@ std::array<char, 11> FATFile::BasisName(const std::string& longName, bool* lossy
 }
 
 // Gives every child a unique long name and a unique short name, and counts directory slots.
-void FATFile::NameChildren(Node* dir) {
+void FATFile::NameChildren(Dir* dir) {
   std::set<std::u16string> longNames;
   std::set<std::string> shortNames = {".          ", "..         "};
   std::map<std::string, int> nextTail;
-  dir->dirSlots = 2;
+  // Where the search for a free " (n)" of a name goes on: colliding names take linear time.
+  std::map<std::u16string, int> nextCopy;
+  dir->slots = 2;
   for (Node& child : dir->children) {
-    std::u16string lfn = Utf8ToUtf16(child.name);
+    std::u16string lfn = CutUtf16(Utf8ToUtf16(child.name), 255);
     for (auto& c : lfn) {
       if (ForbiddenInLongName(c)) c = u'_';
     }
@@ -282,24 +351,29 @@ void FATFile::NameChildren(Node* dir) {
     for (size_t i = lfn.size(); i > 0 && (lfn[i - 1] == u'.' || lfn[i - 1] == u' '); --i) {
       lfn[i - 1] = u'_';
     }
-    if (lfn.size() > 255) lfn.resize(255);
     // Long names are compared without case on FAT: "A.txt" and "a.txt" cannot both stand.
-    if (longNames.count(Folded(lfn))) {
+    std::u16string folded = Folded(lfn);
+    if (longNames.count(folded)) {
       const size_t dot = lfn.rfind(u'.');
-      std::u16string stem = dot == std::u16string::npos || dot == 0 ? lfn : lfn.substr(0, dot);
-      std::u16string ext = stem.size() == lfn.size() ? u"" : lfn.substr(stem.size());
-      for (int n = 2;; ++n) {
-        std::u16string suffix = Ascii16(" (" + std::to_string(n) + ")");
-        std::u16string s = stem;
-        if (s.size() + suffix.size() + ext.size() > 255) s.resize(255 - suffix.size() - ext.size());
-        std::u16string candidate = s + suffix + ext;
+      const std::u16string stem =
+          dot == std::u16string::npos || dot == 0 ? lfn : lfn.substr(0, dot);
+      const std::u16string ext = lfn.substr(stem.size());
+      int& n = nextCopy[folded];
+      for (n = std::max(n, 1);;) {
+        ++stats_.nameProbes;
+        const std::u16string suffix = Ascii16(" (" + std::to_string(++n) + ")");
+        // An extension that leaves no room for a stem is just the end of the name.
+        const bool keepExt = suffix.size() + ext.size() < 255;
+        const std::u16string tail = keepExt ? suffix + ext : suffix;
+        const std::u16string candidate = CutUtf16(keepExt ? stem : lfn, 255 - tail.size()) + tail;
         if (!longNames.count(Folded(candidate))) {
           lfn = candidate;
           break;
         }
       }
+      folded = Folded(lfn);
     }
-    longNames.insert(Folded(lfn));
+    longNames.insert(folded);
     child.longName = lfn;
 
     // The short name comes from the (possibly renamed) long name.
@@ -316,7 +390,7 @@ void FATFile::NameChildren(Node* dir) {
         const std::string tail = "~" + std::to_string(n);
         size_t baseLen = 8;
         while (baseLen > 0 && basis[baseLen - 1] == ' ') --baseLen;
-        baseLen = std::min(baseLen, 8 - tail.size());
+        baseLen = std::min(baseLen, 8 - std::min<size_t>(tail.size(), 8));
         std::string name(basis.begin(), basis.begin() + baseLen);
         name += tail;
         name.resize(8, ' ');
@@ -330,91 +404,151 @@ void FATFile::NameChildren(Node* dir) {
     shortNames.insert(candidate);
     std::copy(candidate.begin(), candidate.end(), child.shortName.begin());
     child.slots = uint32_t((lfn.size() + 12) / 13 + 1);
-    dir->dirSlots += child.slots;
+    dir->slots += child.slots;
   }
 }
 
 // ---- Scanning ----
 
-FATFile::FATFile(const std::string& folder) : folder_(folder), root_(std::make_unique<Node>()) {
+FATFile::FATFile(const std::string& folder, bool followLinks)
+    : folder_(folder), followLinks_(followLinks), root_(std::make_shared<Dir>()) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (path.size() >= kMaxPath) throw Error(kErrPathTooLong, ENAMETOOLONG);
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  char real[PATH_MAX];
+  if (fd < 0 || !::realpath(path.c_str(), real)) {
     const int err = errno;
+    if (fd >= 0) ::close(fd);
     RC_TRACE("fatfile: Error 0x%08lx find first file in %s.\n", long(err), path.c_str());
     throw Error(kErrScanFind, err, path);
   }
+  folderReal_ = real;
+  anchors_[kAnchorFolder] = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (followLinks_) anchors_[kAnchorRoot] = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
   struct stat st {};
   ::fstat(fd, &st);
-  std::vector<std::pair<uint64_t, uint64_t>> ancestors = {{st.st_dev, st.st_ino}};
-  root_->isDir = true;
   root_->path = path;
+  root_->id = {st.st_dev, st.st_ino};
+  dirs_[root_->id] = root_;
   try {
-    Scan(path, fd, root_.get(), &ancestors);
+    Scan(root_.get(), fd, 0);
+    dirs_.clear();
     ChooseBand();
   } catch (const std::bad_alloc&) {
     throw Error(kErrMemory, 0);
   }
+  if (linksLeftOut_) {
+    RC_TRACE("fatfile: %u links leading outside %s left out\n", linksLeftOut_, path.c_str());
+  }
 }
 
-FATFile::~FATFile() = default;
+FATFile::~FATFile() {
+  for (int fd : anchors_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
 
-std::unique_ptr<FATFile> FATFile::Create(const std::string& folder) {
-  auto image = std::make_unique<FATFile>(folder);
+std::unique_ptr<FATFile> FATFile::Create(const std::string& folder, bool followLinks) {
+  auto image = std::make_unique<FATFile>(folder, followLinks);
   image->Build();
   return image;
 }
 
-void FATFile::Scan(const std::string& path, int fd, Node* dir,
-                   std::vector<std::pair<uint64_t, uint64_t>>* ancestors) {
+// Where a link found in dir leads, as a path through no link from one of the anchors; false
+// for a broken link and for one leading outside the folder (unless those are followed).
+bool FATFile::ResolveLink(const Dir& dir, const char* name, int* anchor, std::string* real) {
+  const std::string base = dir.anchor == kAnchorFolder ? folderReal_ : "/";
+  char target[PATH_MAX];
+  if (!::realpath(Join(Join(base, dir.real), name).c_str(), target)) {
+    RC_TRACE("fatfile: skipping broken link %s\n", Join(dir.path, name).c_str());
+    return false;
+  }
+  const std::string t = target;
+  if (t == folderReal_ || folderReal_ == "/" || t.starts_with(folderReal_ + "/")) {
+    *anchor = kAnchorFolder;
+    *real = t.substr(std::min(t.size(), folderReal_.size() + (folderReal_ == "/" ? 0 : 1)));
+    return true;
+  }
+  if (!followLinks_) {
+    ++linksLeftOut_;
+    return false;
+  }
+  *anchor = kAnchorRoot;
+  *real = t.substr(1);
+  return true;
+}
+
+void FATFile::Scan(Dir* dir, int fd, uint32_t depth) {
   DIR* d = ::fdopendir(fd);
   if (!d) {
     const int err = errno;
     ::close(fd);
-    throw Error(kErrScanFind, err, path);
+    throw Error(kErrScanFind, err, dir->path);
   }
   struct Closer {
     DIR* d;
     ~Closer() { ::closedir(d); }
   } closer{d};
+  ++stats_.directories;
+  dir->scanning = true;
   const int dfd = ::dirfd(d);
-  errno = 0;
-  while (dirent* e = ::readdir(d)) {
+  // Every entry takes at least two slots: a folder with more is refused before it is read on.
+  const size_t maxChildren = dir == root_.get() ? (kRootEntries - 1) / 2 : (65536 - 2) / 2;
+  for (;;) {
+    errno = 0;
+    const dirent* e = ::readdir(d);
+    if (!e) break;
     const char* name = e->d_name;
     if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) continue;
-    std::string childPath = path == "/" ? "/" + std::string(name) : path + "/" + name;
+    ++stats_.entries;
+    nameBytes_ += std::strlen(name);
+    if (stats_.entries > kMaxEntries || nameBytes_ > kMaxNameBytes) {
+      throw Error(kErrTooManyEntries, 0, folder_);
+    }
+    if (dir->children.size() == maxChildren) {
+      if (dir == root_.get()) throw Error(kErrRootFull, 0);
+      throw Error(kErrDirectoryFull, 0, dir->path);
+    }
+    const std::string childPath =
+        dir->path == "/" ? "/" + std::string(name) : dir->path + "/" + name;
     if (childPath.size() >= kMaxPath) throw Error(kErrPathTooLong, ENAMETOOLONG);
     struct statx sx {};
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
     if (::statx(dfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) != 0) continue;
+    Node node;
     if (S_ISLNK(sx.stx_mode)) {
-      // Links are followed to what they name; a broken one is left out.
-      if (::statx(dfd, name, AT_NO_AUTOMOUNT, mask, &sx) != 0) {
-        RC_TRACE("fatfile: skipping broken link %s\n", childPath.c_str());
+      // A link is shown as what it leads to, looked at by its path through no link.
+      if (!ResolveLink(*dir, name, &node.anchor, &node.real)) continue;
+      if (::statx(anchors_[node.anchor], node.real.empty() ? "." : node.real.c_str(),
+                  AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) != 0) {
         continue;
       }
     }
-    Node node;
     node.name = name;
-    node.path = childPath;
     node.written = sx.stx_mtime.tv_sec;
     node.created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
     if (S_ISREG(sx.stx_mode)) {
       node.size = sx.stx_size;
       node.attributes = 0x20;
       if (node.size >= (uint64_t(1) << 32)) throw Error(kErrFileTooLarge, 0, childPath);
-      folderSize_ += node.size;
-      if (folderSize_ > kSizeLimit) throw Error(kErrTooLarge, int(kSizeLimit >> 20));
     } else if (S_ISDIR(sx.stx_mode)) {
       const std::pair<uint64_t, uint64_t> id = {makedev(sx.stx_dev_major, sx.stx_dev_minor),
                                                 sx.stx_ino};
-      if (std::find(ancestors->begin(), ancestors->end(), id) != ancestors->end()) {
+      auto& shared = dirs_[id];
+      if (shared && shared->scanning && !shared->done) {
         RC_TRACE("fatfile: skipping %s, a link back to a folder that contains it\n",
                  childPath.c_str());
         continue;
       }
+      if (!shared) {
+        shared = std::make_shared<Dir>();
+        shared->anchor = node.anchor < 0 ? dir->anchor : node.anchor;
+        shared->real = node.anchor < 0 ? Join(dir->real, name) : node.real;
+        shared->path = childPath;
+        shared->id = id;
+      }
+      node.dir = shared;
       node.isDir = true;
       node.attributes = 0x10;
     } else {
@@ -425,61 +559,76 @@ void FATFile::Scan(const std::string& path, int fd, Node* dir,
     if (!(sx.stx_mode & S_IWUSR)) node.attributes |= 0x01;
     if (name[0] == '.') node.attributes |= 0x02;
     dir->children.push_back(std::move(node));
-    errno = 0;
   }
-  if (errno != 0) throw Error(kErrScanFind, errno, path);
+  if (errno != 0) throw Error(kErrScanFind, errno, dir->path);
   std::sort(dir->children.begin(), dir->children.end(),
             [](const Node& a, const Node& b) { return a.name < b.name; });
   NameChildren(dir);
   // A FAT directory holds at most 65,536 entries (2 MiB).
-  if (dir != root_.get() && dir->dirSlots > 65536) throw Error(kErrDirectoryFull, 0, path);
+  if (dir != root_.get() && dir->slots > 65536) throw Error(kErrDirectoryFull, 0, dir->path);
   for (Node& child : dir->children) {
-    if (!child.isDir) continue;
-    ++folderCount_;
-    int cfd = ::openat(dfd, child.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Dir* sub = child.dir.get();
+    if (!sub || sub->done) continue;
+    if (depth + 1 >= kMaxDepth) throw Error(kErrPathTooLong, ENAMETOOLONG);
+    // Each folder is read once, however many links lead to it.
+    const int cfd =
+        child.anchor < 0
+            ? ::openat(dfd, child.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+            : OpenBeneath(anchors_[sub->anchor], sub->real, O_RDONLY | O_DIRECTORY);
     if (cfd < 0) {
       const int err = errno;
-      RC_TRACE("fatfile: Error 0x%08lx find first file in %s.\n", long(err), child.path.c_str());
-      throw Error(kErrScanFind, err, child.path);
+      RC_TRACE("fatfile: Error 0x%08lx find first file in %s.\n", long(err), sub->path.c_str());
+      throw Error(kErrScanFind, err, sub->path);
     }
     struct stat st {};
-    ::fstat(cfd, &st);
-    if (std::find(ancestors->begin(), ancestors->end(),
-                  std::pair<uint64_t, uint64_t>(st.st_dev, st.st_ino)) != ancestors->end()) {
-      ::close(cfd);  // changed into a loop since it was looked at
+    if (::fstat(cfd, &st) != 0 || std::pair<uint64_t, uint64_t>(st.st_dev, st.st_ino) != sub->id) {
+      RC_TRACE("fatfile: %s changed while it was scanned\n", sub->path.c_str());
+      ::close(cfd);
+      sub->done = true;  // shown empty
       continue;
     }
-    ancestors->emplace_back(st.st_dev, st.st_ino);
-    Scan(child.path, cfd, &child, ancestors);
-    ancestors->pop_back();
+    Scan(sub, cfd, depth + 1);
   }
+  Total(dir);
+  dir->done = true;
+}
+
+// Sums what the folder shows from its children's sums: a folder reached through several links
+// is read once but shown, and counted, each time.
+void FATFile::Total(Dir* dir) {
+  dir->entries = dir->children.size();
+  for (const Node& c : dir->children) {
+    if (c.isDir) {
+      const Dir& sub = *c.dir;
+      dir->entries = SatAdd(dir->entries, sub.entries);
+      dir->bytes = SatAdd(dir->bytes, sub.bytes);
+      dir->depth = std::max(dir->depth, sub.depth + 1);
+    } else {
+      dir->bytes = SatAdd(dir->bytes, c.size);
+    }
+    for (size_t b = 0; b < kBandCount; ++b) {
+      const uint64_t clusterBytes = uint64_t(kBands[b].sectorsPerCluster) * kSectorSize;
+      const uint64_t own = c.isDir ? c.dir->slots * 32 : c.size;
+      dir->clusters[b] = SatAdd(dir->clusters[b], (own + clusterBytes - 1) / clusterBytes);
+      if (c.isDir) dir->clusters[b] = SatAdd(dir->clusters[b], c.dir->clusters[b]);
+    }
+  }
+  if (dir->entries > kMaxEntries) throw Error(kErrTooManyEntries, 0, folder_);
+  if (dir->depth >= kMaxDepth) throw Error(kErrPathTooLong, ENAMETOOLONG);
+  if (dir->bytes > kSizeLimit) throw Error(kErrTooLarge, int(kSizeLimit >> 20));
 }
 
 void FATFile::ChooseBand() {
-  const uint64_t rootSlots = root_->dirSlots - 2;
+  const uint64_t rootSlots = root_->slots - 2;
   if (rootSlots > kRootEntries - 1) throw Error(kErrRootFull, 0);
-  for (const Band& band : kBands) {
-    const uint64_t clusterBytes = uint64_t(band.sectorsPerCluster) * kSectorSize;
-    // Clusters of every file and every subdirectory, slack included.
-    uint64_t needed = 0;
-    std::vector<const Node*> stack = {root_.get()};
-    while (!stack.empty()) {
-      const Node* dir = stack.back();
-      stack.pop_back();
-      for (const Node& c : dir->children) {
-        if (c.isDir) {
-          needed += (c.dirSlots * 32 + clusterBytes - 1) / clusterBytes;
-          stack.push_back(&c);
-        } else {
-          needed += (c.size + clusterBytes - 1) / clusterBytes;
-        }
-      }
-    }
+  folderSize_ = root_->bytes;
+  for (size_t b = 0; b < kBandCount; ++b) {
+    const Band& band = kBands[b];
     const uint32_t spc = band.sectorsPerCluster;
     const uint32_t fatSz = (256 * spc + 2 - 32 + band.totalSectors - 3) / (256 * spc + 2);
     const uint32_t first = 2 + 2 * fatSz + kRootSectors;
     const uint32_t clusters = (band.totalSectors - first) / spc;
-    if (needed <= clusters) {
+    if (root_->clusters[b] <= clusters) {
       totalSectors_ = band.totalSectors;
       sectorsPerCluster_ = spc;
       fatSz_ = fatSz;
@@ -582,7 +731,7 @@ struct DirectoryCursor {
   uint16_t cluster = 0;  // 0 for the root
 };
 
-void FATFile::BuildDirectory(const Node& dir, int32_t dirIndex, uint16_t dirCluster,
+void FATFile::BuildDirectory(const Dir& dir, int32_t dirIndex, uint16_t dirCluster,
                              uint16_t parentCluster) {
   DirectoryCursor cur;
   if (dirIndex < 0) {
@@ -651,13 +800,18 @@ void FATFile::BuildDirectory(const Node& dir, int32_t dirIndex, uint16_t dirClus
     if (child.isDir) {
       const uint16_t first = NewDirectoryCluster(0);
       Put16(e + 26, first);
-      BuildDirectory(child, clusters_[first].directory(), first, dirCluster);
+      BuildDirectory(*child.dir, clusters_[first].directory(), first, dirCluster);
     } else {
       Put32(e + 28, uint32_t(child.size));
       const uint64_t n = (child.size + clusterBytes - 1) / clusterBytes;
       if (n == 0) continue;
       const int32_t fileIndex = int32_t(files_.size());
-      files_.push_back({child.path, child.size});
+      if (child.anchor >= 0) {
+        files_.push_back({child.anchor, child.real, Join(dir.path, child.name), child.size});
+      } else {
+        files_.push_back(
+            {dir.anchor, Join(dir.real, child.name), Join(dir.path, child.name), child.size});
+      }
       uint16_t previous = 0;
       for (uint64_t i = 0; i < n; ++i) {
         const uint16_t c = AllocateCluster(previous);
@@ -741,8 +895,9 @@ uint32_t FATFile::ReadSectors(uint32_t s, uint8_t* buffer, uint32_t remaining) {
   const size_t bytes = size_t(count) * kSectorSize;
   std::memset(buffer, 0, bytes);
   RC_TRACE("read_sectors opening file: %s\n", file.path.c_str());
-  // Never block on a file that was replaced by a FIFO or a device since the scan.
-  int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  // Never block on a file that was replaced by a FIFO or a device since the scan, and never
+  // follow a link that has taken a file's or a folder's place.
+  int fd = OpenBeneath(anchors_[file.anchor], file.real, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     RC_TRACE("read_sectors: Error 0x%08lx attempting to open %s.\n", long(errno),
              file.path.c_str());

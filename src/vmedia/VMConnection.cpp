@@ -221,15 +221,22 @@ bool VMConnection::OpenFolder() {
   }
   ::close(fd);
   folderImage_.reset();
+  folderLinksLeftOut_ = 0;
   try {
-    folderImage_ = FATFile::Create(target_);
+    folderImage_ = FATFile::Create(target_, settings_.followLinks);
   } catch (const FATFile::Error& e) {
     ShowMessage(e.Message(), "Error", kMbOk | kMbIconError);
     return false;
   } catch (const std::bad_alloc&) {
     ShowMessage("Memory allocation error has occurred.", "Error", kMbOk | kMbIconError);
     return false;
+  } catch (const std::exception& e) {
+    // Whatever else goes wrong refuses this folder, never the whole process.
+    RC_TRACE("VMConnection: %s while mapping %s\n", e.what(), target_.c_str());
+    ShowMessage(FATFile::Error(0, 0).Message(), "Error", kMbOk | kMbIconError);
+    return false;
   }
+  folderLinksLeftOut_ = folderImage_->LinksLeftOut();
   return true;
 }
 

@@ -63,6 +63,7 @@ struct VmConnectionSettings {
   VmTargetChooser* chooser = nullptr;
   Clock* clock = nullptr;  // null: the system clock
   MediaRoots roots = DefaultMediaRoots();
+  bool followLinks = false;  // a folder's links leading outside it are shown too
 };
 
 class VMConnection {
@@ -103,6 +104,8 @@ class VMConnection {
   VmKind GetKind() const { return requestedKind_; }
   VmKind DeviceKind() const { return deviceKind_; }
   const std::string& Target() const { return target_; }
+  // Links of the folder mounted last that were left out because they lead outside it.
+  uint32_t FolderLinksLeftOut() const { return folderLinksLeftOut_; }
   // The last message shown to the user (refusals, errors), for callers without a window.
   std::string LastMessage() const;
   // Called on the serve thread when serving ends, with the reason ("Connection closed.", a
@@ -158,6 +161,7 @@ class VMConnection {
   std::condition_variable ended_;
   bool threadDone_ = true;
   std::unique_ptr<FATFile> folderImage_;
+  uint32_t folderLinksLeftOut_ = 0;
   std::string lastMessage_;
   std::function<void(const std::string&)> onEnded_;
 };

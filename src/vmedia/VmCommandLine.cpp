@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 
 #include "platform/Hex.h"
 #include "platform/Json.h"
@@ -24,6 +25,7 @@ std::string VmMountEventMembers(const VmMountEvent& event) {
   if (event.name == "Mount") {
     if (!event.device.empty()) members += ",\"device\":" + JsonString(event.device);
     members += ",\"result\":" + JsonString(event.result);
+    if (event.linksLeftOut) members += ",\"linksLeftOut\":" + std::to_string(event.linksLeftOut);
   } else {
     members += ",\"reason\":" + JsonString(event.reason);
   }
@@ -49,6 +51,9 @@ bool ParseVmMountSpec(const std::string& text, VmMountSpec* mount, std::string* 
     mount->kind = VmKind::CdImage;
   } else if (mount->word == "folder") {
     mount->kind = VmKind::Folder;
+    constexpr std::string_view kFollow = ",follow-links";
+    mount->followLinks = mount->path.size() > kFollow.size() && mount->path.ends_with(kFollow);
+    if (mount->followLinks) mount->path.resize(mount->path.size() - kFollow.size());
   } else if (mount->word == "drive") {
     const int type = CMedia::GetDriveType(mount->path, roots);
     if (type == CMedia::kUnknown) {
@@ -117,6 +122,7 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& mounts) {
     s.chooser = m->chooser.get();
     s.clock = settings_.clock;
     s.roots = settings_.roots;
+    s.followLinks = what.followLinks;
     m->connection = std::make_unique<VMConnection>(what.kind, s);
     Mounted* raw = m.get();
     m->connection->SetServeEndedCallback([this, raw](const std::string& reason) {
@@ -154,6 +160,7 @@ int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& mounts) {
       std::lock_guard lock(raw->mutex);
       event.device = VmKindName(raw->connection->DeviceKind());
       event.result = "ok";
+      event.linksLeftOut = raw->connection->FolderLinksLeftOut();
       Emit(event);
       raw->mountReported = true;
       if (raw->ended) {

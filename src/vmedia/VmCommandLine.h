@@ -17,11 +17,12 @@ namespace remcons {
 struct VmMountSpec {
   std::string word;  // "image", "cdimage", "folder" or "drive"
   VmKind kind = VmKind::ImageFile;
-  std::string path;  // file, folder or block device
+  std::string path;          // file, folder or block device
+  bool followLinks = false;  // folder=DIR,follow-links: links leading outside DIR are shown
 };
 
-// Parses "image=PATH", "cdimage=PATH", "folder=PATH" or "drive=DEVICE". A drive is a block
-// device name ("sdb", "sr0") or its /dev path; CD-ROM drives are served as such.
+// Parses "image=PATH", "cdimage=PATH", "folder=PATH[,follow-links]" or "drive=DEVICE". A drive is a
+// block device name ("sdb", "sr0") or its /dev path; CD-ROM drives are served as such.
 bool ParseVmMountSpec(const std::string& text, VmMountSpec* mount, std::string* error,
                       const MediaRoots& roots = DefaultMediaRoots());
 
@@ -33,9 +34,11 @@ struct VmMountEvent {
   std::string device;  // Mount served: the kind of device served (VmKindName)
   std::string result;  // Mount: "ok", or why it was not served
   std::string reason;  // Unmount: why serving ended ("Connection closed.", "Unmounted.", ...)
+  uint32_t linksLeftOut = 0;  // Mount of a folder: links left out, leading outside it
 };
 // The event's members after its name, each with its leading comma:
-// ,"kind":K,"path":P[,"device":D],"result":R for a Mount; ,"kind":K,"path":P,"reason":R else.
+// ,"kind":K,"path":P[,"device":D],"result":R[,"linksLeftOut":N] for a Mount;
+// ,"kind":K,"path":P,"reason":R else.
 std::string VmMountEventMembers(const VmMountEvent& event);
 // The event as one JSON object, without a newline: {"event":NAME,MEMBERS}.
 std::string VmMountEventJson(const VmMountEvent& event);

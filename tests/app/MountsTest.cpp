@@ -140,8 +140,9 @@ TEST(RemconsMountOptions, ErrorsSayWhyInOneLineAndHelpDocumentsThem) {
   }
   EXPECT_EQ(testing::WaitProgram(Start(REMCONS_BINARY, {"--help"}, dir), 60000), 0);
   const std::string help = ReadText(dir / "out.txt");
-  for (const char* text : {"--mount KIND=PATH", "--vmedia-only", "image=FILE", "cdimage=FILE",
-                           "folder=DIR", "drive=DEVICE", "vmPort", "vmKey", "Mount", "Unmount"}) {
+  for (const char* text :
+       {"--mount KIND=PATH", "--vmedia-only", "image=FILE", "cdimage=FILE", "folder=DIR",
+        "follow-links", "drive=DEVICE", "vmPort", "vmKey", "Mount", "Unmount"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
   }
 }
@@ -182,6 +183,8 @@ TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
   TempDir dir;
   vmtest::WriteFile(dir / "share/BIOS/update.bin", vmtest::RandomBytes(300000, 52));
   vmtest::WriteText(dir / "share/read me first.txt", "flash the BIOS from the shell\r\n");
+  vmtest::WriteText(dir / "key", "secret");
+  ASSERT_EQ(0, ::symlink("../key", (dir / "share/key").c_str()));  // left out, and counted
   const pid_t mpsim =
       Start(MPSIM_BINARY,
             {"--port", "0", "--vm-port", "0", "--vm-key", kKey, "--vm-dump", dir / "dump.img"}, dir,
@@ -198,8 +201,10 @@ TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
                                                "folder=" + (dir / "share"), "--seconds", "50"}));
   EXPECT_EQ(r.status, 0) << r.err;
   ExpectServedAndEnded(r, "folder", dir / "share", "Folder", "Connection closed.");
+  EXPECT_EQ(r.events[0].value("linksLeftOut").toInt(), 1);
   kill(mpsim, SIGTERM);
   EXPECT_EQ(testing::WaitProgram(mpsim, 10000), 0) << ReadText(dir / "mpsim-err.txt");
+  ::unlink((dir / "share/key").c_str());
   apptest::ExpectVolumeOfFolder(dir / "dump.img", dir / "share", dir / "copy");
 }
 

@@ -331,6 +331,76 @@ TEST(FATFile, LinksLoopsAndSpecialFilesAreNeverFollowedOrOpened) {
   EXPECT_EQ(names, (std::set<std::u16string>{u"", u"alias", u"link.txt", u"real"}));
 }
 
+// Names that collide where " (2)" leaves no room for the extension or would split a surrogate
+// pair (cases and forbidden characters: FolderImageTool.HostileTrees), and masses of one name.
+TEST(FATFile, CollidingNamesAreRenamed) {
+  TempDir work;
+  const std::string ext = "." + std::string(251, 'b'), pair = "\xF0\x9F\x98\x80!";
+  for (const std::string& name :
+       {"\x80" + ext, "\x81" + ext, std::string(250, 'C') + pair, std::string(250, 'c') + pair}) {
+    vmtest::WriteText(work / name, "");
+  }
+  auto entries = RootEntries(*FATFile::Create(work.path()));
+  ASSERT_EQ(entries.size(), 5u);
+  EXPECT_EQ(entries[2].longName, std::u16string(250, u'c') + u" (2)");
+  EXPECT_EQ(entries[4].longName, u"\uFFFD." + std::u16string(249, u'b') + u" (2)");
+  // 2,000 names of one long form (three stray continuation bytes each): one probe each.
+  TempDir dir;
+  for (int i = 0; i < 2000; ++i) {
+    const char name[] = {'n', char(0x80 + i % 20), char(0x80 + i / 20 % 20), char(0x80 + i / 400),
+                         0};
+    vmtest::WriteText(dir / ("sub/" + std::string(name)), "");
+  }
+  EXPECT_LT(FATFile::Create(dir.path())->Stats().nameProbes, 2000u);
+}
+
+// Folders each linked twice from the one above: each read once, and refused once what they show
+// passes the limit.
+TEST(FATFile, LinkFanOutsAreReadOnceAndBounded) {
+  for (size_t levels : {12, 38}) {
+    TempDir dir;
+    for (std::string at = dir.path(); at.size() < dir.path().size() + 2 * levels; at += "/n") {
+      vmtest::MakeDirs(at + "/n");
+      ASSERT_EQ(0, ::symlink("n", (at + "/l").c_str()));
+    }
+    try {
+      auto image = FATFile::Create(dir.path());
+      EXPECT_EQ(levels, 12u);
+      EXPECT_EQ(image->Stats().directories, 13u);
+      EXPECT_EQ(image->ClustersUsed(), 8190u);  // 2^13 - 2 folders shown, a cluster each
+    } catch (const FATFile::Error& e) {
+      EXPECT_EQ(levels, 38u);
+      EXPECT_EQ(e.Message(), "The folder " + dir.path() +
+                                 " shows more than 262144 files and folders (those reached "
+                                 "through links counted each time); a volume cannot hold them.");
+    }
+  }
+}
+
+// Links leading outside are left out unless asked for; a file or a folder swapped for a link to
+// outside after the scan reads as zeros.
+TEST(FATFile, LinksOutsideAreLeftOutAndNeverFollowedWhenServed) {
+  TempDir dir;
+  vmtest::WriteText(dir / "outdir/f.txt", "secret");
+  vmtest::WriteText(dir / "share/in.txt", "inside");
+  vmtest::WriteText(dir / "share/sub/f.txt", "inside");
+  ASSERT_EQ(0, ::symlink("../outdir/f.txt", (dir / "share/notes.txt").c_str()));
+  ASSERT_EQ(0, ::symlink((dir / "outdir").c_str(), (dir / "share/od").c_str()));
+  EXPECT_EQ(FATFile::Create(dir / "share", true)->LinksLeftOut(), 0u);
+  auto image = FATFile::Create(dir / "share");
+  EXPECT_EQ(image->LinksLeftOut(), 2u);
+  auto data = [&] {
+    auto all = Sectors(*image, image->FirstDataSector(), image->ClustersUsed() * 2);
+    return std::string(all.begin(), all.end());
+  };
+  EXPECT_NE(data().rfind("inside"), data().find("inside"));
+  ASSERT_EQ(0, ::unlink((dir / "share/in.txt").c_str()));
+  ASSERT_EQ(0, ::symlink("../outdir/f.txt", (dir / "share/in.txt").c_str()));
+  ASSERT_EQ(0, ::rename((dir / "share/sub").c_str(), (dir / "gone").c_str()));
+  ASSERT_EQ(0, ::symlink("../outdir", (dir / "share/sub").c_str()));
+  EXPECT_EQ(data().find("secret"), std::string::npos);
+}
+
 TEST(FATFile, RemovedOrShortenedFilesReadAsZeros) {
   TempDir dir;
   auto bytes = RandomBytes(4096, 2);

@@ -6,6 +6,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
+
+#include <unistd.h>
 
 #include "VmHarness.h"
 #include "vmedia/FATFile.h"
@@ -164,6 +167,67 @@ TEST(FolderImageTool, BadArgumentsAndFoldersOverTheLimitAreRefused) {
   EXPECT_NE(out.find("usage"), std::string::npos);
   EXPECT_NE(0, vmtest::Run(Tool("/nonexistent/dir " + Quote(work / "x.img")), &out));
   EXPECT_NE(out.find("File error occurred on /nonexistent/dir."), std::string::npos) << out;
+}
+
+// Hostile trees, each against the folder a user should see: names renamed where they collide,
+// links leading outside left out (or, asked for, shown as copies), folders linked twice shown
+// twice.
+TEST(FolderImageTool, HostileTrees) {
+  if (!HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
+  const std::string b251(251, 'b'), b249(249, 'b');
+  struct Case {
+    const char* options;
+    std::vector<std::pair<std::string, std::string>> files, links, expected;  // path, text
+  };
+  const Case cases[] = {
+      {"",
+       {{"a." + b251, "1"}, {"A." + b251, "2"}, {"e/:." + b251, "5"}, {"e/*." + b251, "6"}},
+       {},
+       {{"A." + b251, "2"},
+        {"a." + b249 + " (2)", "1"},
+        {"e/_." + b251, "6"},
+        {"e/_." + b249 + " (2)", "5"}}},
+      {"",
+       {{"in.txt", "in"}, {"real/x", "x"}, {"../outside.txt", "secret"}},
+       {{"notes.txt", "../outside.txt"}, {"alias", "real"}, {"real/up", ".."}, {"abs", "/etc"}},
+       {{"in.txt", "in"}, {"real/x", "x"}, {"alias/x", "x"}}},
+      {"--follow-links ",
+       {{"in.txt", "in"}, {"../outside.txt", "secret"}},
+       {{"notes.txt", "../outside.txt"}},
+       {{"in.txt", "in"}, {"notes.txt", "secret"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    TempDir work;
+    MakeDirs(work / "src");
+    for (auto& [path, text] : c.files) WriteText(work / ("src/" + path), text);
+    for (auto& [path, to] : c.links)
+      ASSERT_EQ(0, ::symlink(to.c_str(), (work / ("src/" + path)).c_str()));
+    for (auto& [path, text] : c.expected) WriteText(work / ("expected/" + path), text);
+    std::string out;
+    ASSERT_EQ(
+        0, vmtest::Run(Tool(c.options + Quote(work / "src") + " " + Quote(work / "out.img")), &out))
+        << out;
+    CheckFatImage(work / "expected", work / "out.img", work);
+  }
+}
+
+// A file whose reads fail (a kernel attribute that refuses them) ends the image with the read
+// error, and nothing half written is left.
+TEST(FolderImageTool, AReadErrorIsReportedAndNoImageLeft) {
+  const std::string failing = "/sys/class/net/lo/speed";
+  std::string out;
+  if (!fs::exists(failing) || vmtest::Run("cat " + failing, &out) == 0) GTEST_SKIP() << failing;
+  TempDir work;
+  MakeDirs(work / "src");
+  ASSERT_EQ(0, ::symlink(failing.c_str(), (work / "src/speed").c_str()));
+  EXPECT_EQ(
+      1, vmtest::Run(Tool("--follow-links " + Quote(work / "src") + " " + Quote(work / "out.img")),
+                     &out));
+  EXPECT_NE(out.find("Cluster faild to read file " + (work / "src") + "/speed. [4022]"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(fs::exists(work / "out.img"));
 }
 
 }  // namespace

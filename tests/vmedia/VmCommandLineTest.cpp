@@ -26,8 +26,10 @@ TEST(VmMountSpec, Parses) {
     bool ok;
     VmKind kind;
     const char* path;
+    bool followLinks = false;
   };
   const Case cases[] = {
+      {"folder=/x/d,follow-links", true, VmKind::Folder, "/x/d", true},
       {"image=/x/floppy.img", true, VmKind::ImageFile, "/x/floppy.img"},
       {"cdimage=/x/a b.iso", true, VmKind::CdImage, "/x/a b.iso"},
       {"folder=/x/dir=1", true, VmKind::Folder, "/x/dir=1"},
@@ -45,6 +47,7 @@ TEST(VmMountSpec, Parses) {
     if (c.ok) {
       EXPECT_EQ(mount.kind, c.kind) << c.text;
       EXPECT_EQ(mount.path, c.path);
+      EXPECT_EQ(mount.followLinks, c.followLinks);
     } else {
       EXPECT_FALSE(error.empty());
     }
@@ -223,6 +226,9 @@ TEST(VmCommandLine, EventsRenderAsJsonLines) {
       {{"Mount", "image", "C:\\x\n.img", "", "No such file or directory", ""},
        R"({"event":"Mount","kind":"image","path":"C:\\x\n.img",)"
        R"("result":"No such file or directory"})"},
+      {{"Mount", "folder", "/srv/share", "Folder", "ok", "", 3},
+       R"({"event":"Mount","kind":"folder","path":"/srv/share","device":"Folder",)"
+       R"("result":"ok","linksLeftOut":3})"},
       {{"Unmount", "folder", "/srv/caf\xe9", "", "", "Connection closed."},
        R"({"event":"Unmount","kind":"folder","path":"/srv/caf\u00e9",)"
        R"("reason":"Connection closed."})"},
