@@ -169,6 +169,8 @@ std::string Base64Encode(std::string_view bytes) {
 
 std::string TransformLogin(std::string_view login) {
   std::string out;
+  // Room for it all at once: a buffer outgrown would be freed with part of the password in it.
+  out.reserve(login.size() / 4 * 3 + 1);
   for (size_t at = 0; login.size() - at >= 4; at += 4) {
     const char* g = login.data() + at;
     // A group cannot begin with padding: nothing more decodes.
@@ -254,9 +256,14 @@ void CNet::DropSocket(const std::shared_ptr<TcpSocket>& socket) {
   socket->Close();
 }
 
-int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_t port) {
+int32_t CNet::Connect(const std::string& host, std::string_view login, uint16_t port) {
   if (CurrentSocket()) return 0;  // one connection per object
-  loginText_ = login;
+  loginText_.assign(login);
+  // Whatever happens below, the login is of no more use once this returns.
+  struct Wipe {
+    std::string& text;
+    ~Wipe() { WipeString(text); }
+  } wipe{loginText_};
   // Linux needs no socket library start-up; the line stays for the trace's sake.
   RC_TRACE("Started up %s\n", "Linux sockets");
 
@@ -421,7 +428,10 @@ int32_t CNet::WriteLocked(const void* bytes, int32_t length) {
   if (sendEnciphering_ && encryptionEnabled_ && sendStream_) {
     sendStream_->Apply(copy, static_cast<size_t>(length));
   }
-  return SendRaw(copy, static_cast<size_t>(length));
+  const int32_t sent = SendRaw(copy, static_cast<size_t>(length));
+  // Typed keys and logins in a clear session: no copy stays behind.
+  explicit_bzero(copy, static_cast<size_t>(length));
+  return sent;
 }
 
 void CNet::Close() {
