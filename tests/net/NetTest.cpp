@@ -290,7 +290,8 @@ TEST(CNet, LoginLeavesNoCopiesBehind) {
     });
     {
       CNet net(kDecryptKey, kEncryptKey, 0, encipher);
-      ConnectRunner runner(net, peer.port(), "dTpwdy0wMTIzNDU2Nzg5YWJjZGVmZ2hpai1rbG1ub3BxcnN0dXZ3eHl6");
+      ConnectRunner runner(net, peer.port(),
+                           "dTpwdy0wMTIzNDU2Nzg5YWJjZGVmZ2hpai1rbG1ub3BxcnN0dXZ3eHl6");
       ASSERT_EQ(runner.Result(), 1);
     }
     ASSERT_TRUE(peer.WaitDone());
