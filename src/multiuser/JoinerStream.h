@@ -61,6 +61,7 @@ class JoinerStream {
   std::string login_;
   bool agreed_ = false;
   bool loggedIn_ = false;
+  uint32_t byteCount_ = 0;  // for the trace
 };
 
 }  // namespace remcons

@@ -2,7 +2,6 @@
 // HTML page that would host the control, and the page's location.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,11 +35,5 @@ bool ParseParamPair(std::string_view pair, std::string* name, std::string* value
 // Tag and attribute names are case-insensitive; values may be quoted with " or ' or not at all;
 // character references in values are decoded. Everything else of the page is ignored.
 PropertyBag ParseHtmlParams(std::string_view html);
-
-// A page that hosts the control is a few kilobytes; anything past this is not one.
-inline constexpr size_t kMaxPageBytes = size_t{4} << 20;
-// The text of the page at path, read up to kMaxPageBytes: false with the reason when it cannot be
-// read or is larger.
-bool ReadPage(const std::string& path, std::string* html, std::string* error);
 
 }  // namespace remcons

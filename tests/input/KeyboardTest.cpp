@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "input/Locale.h"
 #include "input/Recorder.h"
 #include "platform/Clock.h"
 #include "support/TraceCapture.h"
@@ -469,6 +470,26 @@ TEST_F(KeyboardTest, CharTraces) {
       (Strings{"CRemCons::OnChar GetLocalInfo succes:41d\n", "CKeyboard::SendKey: 1 character\n",
                "CRemCons::OnChar GetLocalInfo error:no user default language\n",
                "CKeyboard::SendKey: 1 character\n"}));
+}
+
+// Language identifiers as the platform numbers them.
+TEST(KeyboardLanguage, OfLocaleNames) {
+  const std::pair<const char*, std::optional<uint16_t>> cases[] = {{"sv_SE.UTF-8", 1053},
+                                                                   {"sv", 1053},
+                                                                   {"sv_FI.UTF-8@euro", 2077},
+                                                                   {"en_US.UTF-8", 1033},
+                                                                   {"en_GB", 2057},
+                                                                   {"de_DE@euro", 1031},
+                                                                   {"sv_", 1053},
+                                                                   {"C", std::nullopt},
+                                                                   {"C.UTF-8", std::nullopt},
+                                                                   {"POSIX", std::nullopt},
+                                                                   {"", std::nullopt},
+                                                                   {"_SE", std::nullopt},
+                                                                   {"svSE", std::nullopt},
+                                                                   {"xx_YY", std::nullopt},
+                                                                   {"sv\xff_SE", std::nullopt}};
+  for (const auto& [locale, id] : cases) EXPECT_EQ(LanguageOfLocale(locale), id) << locale;
 }
 
 TEST(KeyboardDefaults, NoLanguageFunctionMeansEnglish) {

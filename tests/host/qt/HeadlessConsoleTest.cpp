@@ -96,6 +96,8 @@ TEST_F(HeadlessRun, ModeChangesResizeTheWindowAndItsSnapshot) {
   StartServer(options);
   HeadlessOptions run;
   run.params = SimParams(server_->Port());
+  // fullScreen as it comes by default: without a display the console is windowed all the same.
+  std::erase_if(run.params, [](const auto& p) { return p.first == "fullScreen"; });
   run.snapshotPath = dir_ / "end.png";
   run.script = ScriptFromLines({"wait-event OnResize 10000"});
   run.seconds = 2;
