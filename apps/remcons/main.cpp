@@ -26,6 +26,7 @@
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 #include "remcons/Version.h"
+#include "session/PageFile.h"
 #include "session/PropertyBag.h"
 #include "sim/BufferService.h"
 #include "sim/ConsoleServer.h"

@@ -256,7 +256,7 @@ void CNet::DropSocket(const std::shared_ptr<TcpSocket>& socket) {
   socket->Close();
 }
 
-int32_t CNet::Connect(const std::string& host, std::string_view login, uint16_t port) {
+int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_t port) {
   if (CurrentSocket()) return 0;  // one connection per object
   loginText_.assign(login);
   // Whatever happens below, the login is of no more use once this returns.

@@ -102,7 +102,7 @@ class CNet {
 
   // Connects to a dotted IPv4 host (no name lookup) and runs Handshake. Returns Handshake's
   // result, or 0 when the socket could not be made or connected. Used once per object.
-  int32_t Connect(const std::string& host, std::string_view login, uint16_t port);
+  int32_t Connect(const std::string& host, const std::string& login, uint16_t port);
   // Sends the start sequence and waits for the start reply: 1 when it arrived, else 0.
   virtual int32_t Handshake();
 

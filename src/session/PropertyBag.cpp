@@ -8,6 +8,8 @@
 #include <memory>
 #include <unordered_set>
 
+#include "session/PageFile.h"
+
 namespace remcons {
 namespace {
 
@@ -338,10 +340,12 @@ bool ReadPage(const std::string& path, std::string* html, std::string* error) {
   html->assign(kMaxPageBytes + 1, '\0');
   const size_t got = std::fread(html->data(), 1, html->size(), in.get());
   if (std::ferror(in.get())) {
+    html->clear();
     *error = "cannot read the page " + path + ": " + std::strerror(errno);
     return false;
   }
   if (got > kMaxPageBytes) {
+    html->clear();
     *error = "the page " + path + " is larger than " + std::to_string(kMaxPageBytes >> 20) +
              " MB: not a page that hosts a console";
     return false;

@@ -42,8 +42,9 @@ TEST(JoinerStream, TracesNoTypedBytes) {
   testing::TraceCapture trace;
   JoinerStream stream;
   ASSERT_TRUE(stream.Feed(typed.data(), typed.size(), actions));
-  EXPECT_EQ(trace.Texts(), (std::vector<std::string>{"MUClient: 1 bytes passed on (input)\n",
-                                                     "MUClient: 10 bytes passed on (input)\n"}));
+  EXPECT_EQ(trace.Texts(),
+            (std::vector<std::string>{"MUClient: 1 bytes passed on (input), 1 received\n",
+                                      "MUClient: 10 bytes passed on (input), 11 received\n"}));
 }
 
 struct LeaderRig {
