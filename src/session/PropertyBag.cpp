@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <unordered_set>
 
@@ -334,14 +332,14 @@ PropertyBag ParseHtmlParams(std::string_view html) {
 bool ReadPage(const std::string& path, std::string* html, std::string* error) {
   const std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!in) {
-    *error = "cannot read the page " + path + ": " + std::strerror(errno);
+    *error = "cannot read the page " + path;
     return false;
   }
   html->assign(kMaxPageBytes + 1, '\0');
   const size_t got = std::fread(html->data(), 1, html->size(), in.get());
   if (std::ferror(in.get())) {
     html->clear();
-    *error = "cannot read the page " + path + ": " + std::strerror(errno);
+    *error = "cannot read the page " + path;
     return false;
   }
   if (got > kMaxPageBytes) {
