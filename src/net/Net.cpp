@@ -301,21 +301,19 @@ int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_
 
 std::vector<uint8_t> CNet::BuildStartSequence() {
   std::string login = TransformLogin(loginText_);
-  std::vector<uint8_t> sequence;
-  sequence.reserve(15 + login.size());
-  if (encryptionEnabled_) {
-    const uint8_t header[6] = {0xFF,
-                               0xC0,
-                               static_cast<uint8_t>(keyIndex_ >> 24),
-                               static_cast<uint8_t>(keyIndex_ >> 16),
-                               static_cast<uint8_t>(keyIndex_ >> 8),
-                               static_cast<uint8_t>(keyIndex_)};
-    sequence.insert(sequence.end(), header, header + 6);
-  }
-  const size_t clear = sequence.size();
+  const uint8_t header[6] = {0xFF,
+                             0xC0,
+                             static_cast<uint8_t>(keyIndex_ >> 24),
+                             static_cast<uint8_t>(keyIndex_ >> 16),
+                             static_cast<uint8_t>(keyIndex_ >> 8),
+                             static_cast<uint8_t>(keyIndex_)};
   static const uint8_t kEscapes[9] = {0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34};
-  sequence.insert(sequence.end(), kEscapes, kEscapes + 9);
-  sequence.insert(sequence.end(), login.begin(), login.end());
+  // One buffer of the final size: no copy of the login is left in a buffer outgrown.
+  const size_t clear = encryptionEnabled_ ? sizeof header : 0;
+  std::vector<uint8_t> sequence(clear + sizeof kEscapes + login.size());
+  std::memcpy(sequence.data(), header, clear);
+  std::memcpy(sequence.data() + clear, kEscapes, sizeof kEscapes);
+  std::memcpy(sequence.data() + clear + sizeof kEscapes, login.data(), login.size());
   // The FF C0 header always goes in clear; the escapes and the login are enciphered.
   if (encryptionEnabled_ && sendStream_ && CurrentSocket()) {
     sendStream_->Apply(sequence.data() + clear, sequence.size() - clear);

@@ -124,7 +124,11 @@ Quiet::~Quiet() {
 }
 
 std::string Masked(std::string_view secret) {
-  return "<" + std::to_string(secret.size()) + " characters hidden>";
+  // Appended piece by piece: GCC 12 at -O3 misreads the concatenation as an overlapping copy.
+  std::string text = "<";
+  text += std::to_string(secret.size());
+  text += " characters hidden>";
+  return text;
 }
 
 }  // namespace remcons::trace

@@ -42,7 +42,7 @@ bool ParseHexKey(std::string_view text, uint8_t* key) {
 HRESULT GetText(const char* field, BSTR* value) {
   if (!value) return E_POINTER;
   try {
-    *value = field;
+    *value = BSTR(field);  // not assign(): GCC 12 at -O3 misreads it as an overlapping copy
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
