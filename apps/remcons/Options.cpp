@@ -120,7 +120,9 @@ Virtual media:
 
 Running:
   --headless              no window: the picture is painted off screen (also the case when
-                          there is no display)
+                          there is no display); with no display to switch, the console is
+                          windowed whatever fullScreen says: the server's size comes as
+                          OnResize and no display mode is searched
   --scale fit|1           the picture scaled to the window, keeping its aspect (fit), or at its
                           own size (1, the default); the window's Console menu switches it
   --seconds N             stop the session after N seconds

@@ -10,8 +10,6 @@
 #include <QSettings>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -28,6 +26,7 @@
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 #include "remcons/Version.h"
+#include "session/PageFile.h"
 #include "session/PropertyBag.h"
 #include "sim/BufferService.h"
 #include "sim/ConsoleServer.h"
@@ -250,9 +249,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> warnings = remcons::app::CommandLineSecretWarnings(options);
   ConsoleRunOptions run;
   if (!options.page.empty()) {
-    std::ifstream in(options.page, std::ios::binary);
-    if (!in) return Failure(ExitStatus::kBadOptions, "cannot read the page " + options.page);
-    const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string html;
+    if (!remcons::ReadPage(options.page, &html, &error)) {
+      return Failure(ExitStatus::kBadOptions, error);
+    }
     run.pageParams = remcons::ParseHtmlParams(html);
     if (run.pageParams.empty()) {
       std::fprintf(stderr, "remcons: the page %s names no console properties\n",

@@ -12,7 +12,6 @@ namespace remcons {
 namespace {
 
 // Low-level hook flag bits, as traced.
-constexpr uint32_t kFlagExtended = 0x01;
 constexpr uint32_t kFlagAltDown = 0x20;
 constexpr uint32_t kFlagUp = 0x80;
 
@@ -229,10 +228,9 @@ Report EmptyReport() {
 }
 
 KeyResult HidProcedure(HookState& s, const KeyEvent& event) {
-  RC_TRACE("code = %04x flags = %04x extra=%08x scancode=%08x\n", event.vkCode,
-           (event.extended ? kFlagExtended : 0) | (event.altDown ? kFlagAltDown : 0) |
-               (event.keyUp ? kFlagUp : 0),
-           event.extraInfo, event.scanCode);
+  // Which key it was stays out of the trace: typed passwords would be readable there.
+  RC_TRACE("Key %s, flags = %04x\n", event.keyUp ? "up" : "down",
+           (event.altDown ? kFlagAltDown : 0) | (event.keyUp ? kFlagUp : 0));
   if (event.vkCode > 0xFF) return KeyResult::kPassOn;
   uint8_t vk = static_cast<uint8_t>(event.vkCode);
   if (!event.extended) vk = KeypadKeyOf(vk);
@@ -247,19 +245,16 @@ KeyResult HidProcedure(HookState& s, const KeyEvent& event) {
     if (vk == kVkNone && down) s.unnamedKeyScanCode = event.scanCode;
 
     Report report = EmptyReport();
-    std::string line = "HID translation: ";
     size_t slot = 0;
+    int usages = 0;
     for (int code = 0; code < 256; ++code) {
       if (!s.keyDown[code]) continue;
       uint8_t usage = code == kVkNone ? UsageOfUnnamedKey(s.unnamedKeyScanCode) : kUsage[code];
       if (usage == 0xE0 || usage == 0xE4) tally |= 1;
       if (usage == 0xE2 || usage == 0xE6) tally |= 2;
       if (usage == 0x4C || usage == 0x63) tally |= 4;
-      char hex[8];
-      std::snprintf(hex, sizeof hex, " %02x", usage);
-      line += hex;
       if (usage == 0) {
-        RC_TRACE("Unhandled key %02x\n", code);
+        RC_TRACE("Unhandled key\n");
         continue;
       }
       if (usage >= 0xE0 && usage <= 0xE7) {
@@ -268,10 +263,11 @@ KeyResult HidProcedure(HookState& s, const KeyEvent& event) {
         // Six slots; the seventh and further keys each take the last one.
         report[4 + slot] = usage;
         if (slot < 5) ++slot;
+        ++usages;
       }
       ++keys;
     }
-    RC_TRACE("%s\n", line.c_str());
+    RC_TRACE("HID translation: %d keys, modifiers %02x\n", usages, report[2]);
 
     if (tally == 7) {
       // Control-Alt-Delete belongs to the local system. The server is told that every key is up:
@@ -425,7 +421,7 @@ void CKeyboard::OnChar(uint32_t ch, uint32_t scanCode) {
 }
 
 void CKeyboard::SendKey(uint32_t ch) {
-  RC_TRACE("CKeyboard::SendKey: %x\n", ch);
+  RC_TRACE("CKeyboard::SendKey: 1 character\n");
   const uint8_t byte = static_cast<uint8_t>(ch);
   Write(connection_, &byte, 1);
 }

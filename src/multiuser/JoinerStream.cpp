@@ -31,8 +31,6 @@ bool JoinerStream::Feed(const uint8_t* data, size_t length, Actions& actions) {
   for (size_t i = 0; i < length; ++i) {
     uint8_t b = data[i];
     if (receive_) b ^= receive_->NextByte();
-    // The login text is the user's name and password: it stays out of the trace.
-    if (state_ != State::kLogin) RC_TRACE("MUClient byte %4u: %02x\n", byteCount_, b);
     ++byteCount_;
     if (!Byte(b, actions)) return false;
   }
@@ -40,6 +38,9 @@ bool JoinerStream::Feed(const uint8_t* data, size_t length, Actions& actions) {
 }
 
 void JoinerStream::Emit(Actions& actions, bool input) {
+  // Only the size: the joiner's keys are what its user types, passwords too.
+  RC_TRACE("MUClient: %zu bytes passed on%s, %u received\n", packet_.size(),
+           input ? " (input)" : "", byteCount_);
   actions.PassOn(packet_.data(), packet_.size(), input);
   packet_.clear();
 }

@@ -1,10 +1,12 @@
 #include "multiuser/MUNet.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "multiuser/MultiPrecision.h"
+#include "platform/Secret.h"
 #include "platform/Trace.h"
 
 namespace remcons {
@@ -46,11 +48,16 @@ bool CMUNet::SendAdhInfo() {
 }
 
 void CMUNet::SendLoginInfo() {
-  const std::string text = TransformLogin(loginText_).substr(0, 253);
-  std::vector<uint8_t> message = {0xFF, 0xCA};
-  message.insert(message.end(), text.begin(), text.end());
-  message.push_back(0);
-  // The login holds the password: its size only goes to the trace.
+  std::string text = TransformLogin(loginText_);
+  WipeString(loginText_);
+  const size_t size = std::min<size_t>(text.size(), 253);
+  // One buffer of the final size, wiped after use: the login holds the password.
+  std::vector<uint8_t> message(3 + size, 0);
+  message[0] = 0xFF;
+  message[1] = 0xCA;
+  std::copy_n(text.begin(), size, message.begin() + 2);
+  WipeString(text);
+  // Its size only goes to the trace.
   RC_TRACE("Sending login info\n%04x: %zu bytes\n", 0, message.size());
   Write(message.data(), static_cast<int32_t>(message.size()));
   mp::Wipe(message.data(), message.size());

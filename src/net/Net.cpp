@@ -169,6 +169,8 @@ std::string Base64Encode(std::string_view bytes) {
 
 std::string TransformLogin(std::string_view login) {
   std::string out;
+  // Room for it all at once: a buffer outgrown would be freed with part of the password in it.
+  out.reserve(login.size() / 4 * 3 + 1);
   for (size_t at = 0; login.size() - at >= 4; at += 4) {
     const char* g = login.data() + at;
     // A group cannot begin with padding: nothing more decodes.
@@ -256,7 +258,12 @@ void CNet::DropSocket(const std::shared_ptr<TcpSocket>& socket) {
 
 int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_t port) {
   if (CurrentSocket()) return 0;  // one connection per object
-  loginText_ = login;
+  loginText_.assign(login);
+  // Whatever happens below, the login is of no more use once this returns.
+  struct Wipe {
+    std::string& text;
+    ~Wipe() { WipeString(text); }
+  } wipe{loginText_};
   // Linux needs no socket library start-up; the line stays for the trace's sake.
   RC_TRACE("Started up %s\n", "Linux sockets");
 
@@ -294,21 +301,19 @@ int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_
 
 std::vector<uint8_t> CNet::BuildStartSequence() {
   std::string login = TransformLogin(loginText_);
-  std::vector<uint8_t> sequence;
-  sequence.reserve(15 + login.size());
-  if (encryptionEnabled_) {
-    const uint8_t header[6] = {0xFF,
-                               0xC0,
-                               static_cast<uint8_t>(keyIndex_ >> 24),
-                               static_cast<uint8_t>(keyIndex_ >> 16),
-                               static_cast<uint8_t>(keyIndex_ >> 8),
-                               static_cast<uint8_t>(keyIndex_)};
-    sequence.insert(sequence.end(), header, header + 6);
-  }
-  const size_t clear = sequence.size();
+  const uint8_t header[6] = {0xFF,
+                             0xC0,
+                             static_cast<uint8_t>(keyIndex_ >> 24),
+                             static_cast<uint8_t>(keyIndex_ >> 16),
+                             static_cast<uint8_t>(keyIndex_ >> 8),
+                             static_cast<uint8_t>(keyIndex_)};
   static const uint8_t kEscapes[9] = {0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34};
-  sequence.insert(sequence.end(), kEscapes, kEscapes + 9);
-  sequence.insert(sequence.end(), login.begin(), login.end());
+  // One buffer of the final size: no copy of the login is left in a buffer outgrown.
+  const size_t clear = encryptionEnabled_ ? sizeof header : 0;
+  std::vector<uint8_t> sequence(clear + sizeof kEscapes + login.size());
+  std::memcpy(sequence.data(), header, clear);
+  std::memcpy(sequence.data() + clear, kEscapes, sizeof kEscapes);
+  std::memcpy(sequence.data() + clear + sizeof kEscapes, login.data(), login.size());
   // The FF C0 header always goes in clear; the escapes and the login are enciphered.
   if (encryptionEnabled_ && sendStream_ && CurrentSocket()) {
     sendStream_->Apply(sequence.data() + clear, sequence.size() - clear);
@@ -421,7 +426,10 @@ int32_t CNet::WriteLocked(const void* bytes, int32_t length) {
   if (sendEnciphering_ && encryptionEnabled_ && sendStream_) {
     sendStream_->Apply(copy, static_cast<size_t>(length));
   }
-  return SendRaw(copy, static_cast<size_t>(length));
+  const int32_t sent = SendRaw(copy, static_cast<size_t>(length));
+  // Typed keys and logins in a clear session: no copy stays behind.
+  explicit_bzero(copy, static_cast<size_t>(length));
+  return sent;
 }
 
 void CNet::Close() {

@@ -50,10 +50,10 @@ bool Escaped(uint32_t cp) {
   return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
 }
 
-void AppendEscape(std::string& out, uint32_t unit) {
-  char hex[8];
-  std::snprintf(hex, sizeof hex, "\\u%04x", unit);
-  out += hex;
+void AppendEscape(std::string& out, uint16_t unit) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 15];
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <memory>
+#include <unordered_set>
+
+#include "session/PageFile.h"
 
 namespace remcons {
 namespace {
@@ -150,6 +155,8 @@ constexpr size_t kIncomplete = std::string_view::npos - 1;
 // is not a tag (a lone '<' is text), or kIncomplete when the page ends inside the tag, which
 // then counts for nothing, as in a browser.
 size_t ReadTag(std::string_view html, size_t pos, Tag* tag) {
+  // The names seen so far: a hostile page's tag may hold a million attributes.
+  std::unordered_set<std::string> seen;
   size_t p = pos + 1;
   if (p < html.size() && html[p] == '/') {
     tag->closing = true;
@@ -186,7 +193,7 @@ size_t ReadTag(std::string_view html, size_t pos, Tag* tag) {
       }
     }
     // The first of repeated attributes counts.
-    if (!tag->Attribute(name)) tag->attributes.emplace_back(std::move(name), std::move(value));
+    if (seen.insert(name).second) tag->attributes.emplace_back(std::move(name), std::move(value));
   }
 }
 
@@ -320,6 +327,29 @@ PropertyBag ParseHtmlParams(std::string_view html) {
     if (!object.params.empty()) return object.params;
   }
   return {};
+}
+
+bool ReadPage(const std::string& path, std::string* html, std::string* error) {
+  const std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!in) {
+    *error = "cannot read the page " + path;
+    return false;
+  }
+  html->assign(kMaxPageBytes + 1, '\0');
+  const size_t got = std::fread(html->data(), 1, html->size(), in.get());
+  if (std::ferror(in.get())) {
+    html->clear();
+    *error = "cannot read the page " + path;
+    return false;
+  }
+  if (got > kMaxPageBytes) {
+    html->clear();
+    *error = "the page " + path + " is larger than " + std::to_string(kMaxPageBytes >> 20) +
+             " MB: not a page that hosts a console";
+    return false;
+  }
+  html->resize(got);
+  return true;
 }
 
 }  // namespace remcons

@@ -42,7 +42,7 @@ bool ParseHexKey(std::string_view text, uint8_t* key) {
 HRESULT GetText(const char* field, BSTR* value) {
   if (!value) return E_POINTER;
   try {
-    *value = field;
+    *value = BSTR(field);  // not assign(): GCC 12 at -O3 misreads it as an overlapping copy
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -236,8 +236,10 @@ HRESULT CRemCons::put_fullScreen(uint16_t value) {
     props_.fullScreen = 0;
     RC_TRACE("Setting windowed\n");
   }
-  // A running session reads it again at each video mode change.
-  if (modes_) modes_->SetFullScreen(props_.fullScreen != 0);
+  // A running session reads it again at each video mode change; where the host offers no display
+  // mode at all (headless) there is no display to switch, and the console stays windowed.
+  DisplayMode any;
+  if (modes_) modes_->SetFullScreen(props_.fullScreen != 0 && host_->EnumDisplayMode(0, &any));
   return S_OK;
 }
 HRESULT CRemCons::get_vmPort(uint16_t* value) {

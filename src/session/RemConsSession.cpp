@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "input/Locale.h"
 #include "multiuser/MUNet.h"
 #include "net/Net.h"
+#include "platform/Secret.h"
 #include "platform/Strings.h"
 #include "platform/Trace.h"
 #include "session/RemCons.h"
@@ -100,7 +102,10 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
     return -1;
   }
   modes_->SetRemoteSize(props_.width, props_.height);
-  modes_->SetFullScreen(props_.fullScreen != 0);
+  // Full screen needs a display to switch: a host without display modes (headless) is windowed
+  // whatever fullScreen says.
+  DisplayMode any;
+  modes_->SetFullScreen(props_.fullScreen != 0 && host_->EnumDisplayMode(0, &any));
   decoder_ = std::make_unique<VideoDecoder>(*frameBuffer_, *modes_, *this);
   decoder_->reader().SetSource(&source_);
   SetUpCapture(environment);
@@ -113,7 +118,7 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
   bar.serverPowerOn = decoder_->server_power() != 0;  // unknown (2) counts as on
   bar.vmPort = props_.vmPort;
   std::copy_n(props_.vmKey, bar.vmKey.size(), bar.vmKey.begin());
-  bar.windowed = props_.fullScreen == 0;
+  bar.windowed = !modes_->full_screen();
   bar.uniqueFeatures = props_.uniqueFeatures;
   bar.vmKeyRefused = props_.vmNotAuthorized != 0;
   bar.muMode = props_.muMode;
@@ -148,6 +153,8 @@ int CRemCons::OnCreate(const SessionEnvironment& environment) {
     system.controlDown = [this] {
       return keyState_[kVkLeftControl] || keyState_[kVkRightControl] || keyState_[kVkControl];
     };
+    // The keyboard rewrites some keys for the user's language (Swedish).
+    system.userDefaultLanguage = UserLocaleLanguage;
     keyboard_ = std::make_unique<CKeyboard>(writeInput, props_.kbdMode, system, *clock_);
   }
   MouseWindow window;
@@ -295,7 +302,10 @@ int CRemCons::Run() {
   if (!stop_) {
     const std::string host = joining ? props_.muServer : props_.target;
     const uint16_t port = joining ? props_.muPort : props_.port;
-    connected = connection_->Connect(host, props_.login, port);
+    // A copy of the login for the connection, wiped as soon as it is done with.
+    std::string login(props_.login);
+    connected = connection_->Connect(host, login, port);
+    WipeString(login);
     // A joining console types only once its leader grants control.
     if (joining) connection_->SetInputEnabled(false);
   }
@@ -385,7 +395,7 @@ bool CRemCons::StopSession() {
   // 4. The console thread gets 100 ms.
   if (consoleThread_.joinable() && !JoinConsoleThread(kStopWaitMs)) return false;
   // 5. The local display's own mode after full screen.
-  if (props_.fullScreen) host_->ChangeDisplayMode(nullptr);
+  if (modes_ && modes_->full_screen()) host_->ChangeDisplayMode(nullptr);
   // 6. OnShutdown.
   PostMessage(kMsgSessionClosed);
   stopped_ = true;

@@ -72,7 +72,9 @@ KeyStroke HidKeyboard::Stroke(uint8_t usage, uint8_t modifiers) {
   } else if (usage == 0x64) {
     stroke = Char(shift ? '|' : '\\');
   } else if (usage >= 0x3A && usage <= 0x45) {
-    return Other("F" + std::to_string(usage - 0x3A + 1));
+    std::string name = "F";  // appended: GCC 12 at -O3 misreads "F" + text as overlapping
+    name += std::to_string(usage - 0x3A + 1);
+    return Other(name);
   } else {
     char name[24];
     std::snprintf(name, sizeof name, "usage 0x%02X", usage);

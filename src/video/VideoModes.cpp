@@ -80,6 +80,9 @@ void VideoModes::SwitchVideoMode(int width, int height) {
   mode_ = found;
   if (!found) {
     host_.ChangeDisplayMode(nullptr);
+    // The size changed all the same: width and height and the host must learn it.
+    lock.reset();
+    events_.NotifyResize();
     return;
   }
   char text[256];

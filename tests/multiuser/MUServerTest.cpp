@@ -3,6 +3,7 @@
 // close, and hostile joiners that must leave it serving.
 #include <gtest/gtest.h>
 
+#include "multiuser/JoinerStream.h"
 #include "multiuser/LinkRig.h"
 #include "multiuser/MUServer.h"
 #include "support/FakeHost.h"
@@ -23,6 +24,25 @@ const Bytes kHidReport = {0xFF, 0xD6, 0, 0, 0x04, 0xFF, 0xCB, 0, 0, 0};  // FF C
 
 bool Has(const std::vector<std::string>& log, const std::string& entry) {
   return std::find(log.begin(), log.end(), entry) != log.end();
+}
+
+// What a joiner's user types reaches the leader's trace only as a count.
+TEST(JoinerStream, TracesNoTypedBytes) {
+  struct : JoinerStream::Actions {
+    bool OnAdhInfo(uint32_t, const uint8_t*) override { return true; }
+    bool OnLogin(std::string_view) override { return true; }
+    void OnRequestControl() override {}
+    void OnRelinquishControl() override {}
+    void PassOn(const uint8_t*, size_t, bool) override {}
+  } actions;
+  Bytes typed = {'h'};
+  typed.insert(typed.end(), kHidReport.begin(), kHidReport.end());
+  testing::TraceCapture trace;
+  JoinerStream stream;
+  ASSERT_TRUE(stream.Feed(typed.data(), typed.size(), actions));
+  EXPECT_EQ(trace.Texts(),
+            (std::vector<std::string>{"MUClient: 1 bytes passed on (input), 1 received\n",
+                                      "MUClient: 10 bytes passed on (input), 11 received\n"}));
 }
 
 struct LeaderRig {

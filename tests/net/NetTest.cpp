@@ -15,6 +15,7 @@
 #include "Oracle.h"
 #include "Peer.h"
 #include "platform/Clock.h"
+#include "support/FreedWatch.h"
 #include "support/TraceCapture.h"
 
 namespace remcons {
@@ -254,6 +255,33 @@ TEST(CNet, ClearSessions) {
     ASSERT_TRUE(peer.WaitDone());
     EXPECT_EQ(start, encipher == 2 ? kEscapes : PlainStart());
     EXPECT_EQ(written, B("xyz"));
+  }
+}
+
+// The clear login (user name and password) lives on in no freed buffer once it has been sent,
+// in a clear or an enciphered session; a login this long outgrows every short-text buffer.
+TEST(CNet, LoginLeavesNoCopiesBehind) {
+  const std::string clear = "u\rpw-0123456789abcdefghij-klmnopqrstuvwxyz\r";
+  for (const int encipher : {0, 1}) {
+    SCOPED_TRACE(encipher);
+    testing::FreedWatch watch("0123456789abcdefghij");
+    Bytes start;
+    LoopbackPeer peer([&](TcpSocket& s) {
+      testing::FreedWatch::IgnoreThisThread();
+      start = ReadBytes(s, (encipher ? 15 : 9) + clear.size());
+      Send(s, "\x1b[r");
+    });
+    {
+      CNet net(kDecryptKey, kEncryptKey, 0, encipher);
+      ConnectRunner runner(net, peer.port(),
+                           "dTpwdy0wMTIzNDU2Nzg5YWJjZGVmZ2hpai1rbG1ub3BxcnN0dXZ3eHl6");
+      ASSERT_EQ(runner.Result(), 1);
+    }
+    ASSERT_TRUE(peer.WaitDone());
+    Bytes expected = kEscapes;
+    expected.insert(expected.end(), clear.begin(), clear.end());
+    if (!encipher) EXPECT_EQ(start, expected);
+    EXPECT_EQ(watch.Hits(), 0);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/Trace.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -26,7 +27,13 @@ TEST(Trace, CaptureAndFile) {
   }
   const std::string path = ::testing::TempDir() + "/trace.txt";
   std::remove(path.c_str());
+  const mode_t mask = umask(022);
   ASSERT_TRUE(trace::EnableTo(path));
+  umask(mask);
+  // The owner's alone, whatever the umask lets others read.
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   RC_TRACE("to file %s\n", "ok");
   trace::Disable();
   std::ifstream in(path);

@@ -3,6 +3,7 @@
 // the window-side input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <new>
 #include <string>
@@ -229,6 +230,20 @@ TEST(SessionTimer, IdleTimeOutAfterTimeoutMinutesAndInputRestartsIt) {
   uint32_t timeout = 99;
   rig.control->get_timeout(&timeout);
   EXPECT_EQ(timeout, 0u);
+}
+
+// The user's language comes from the locale: a Swedish user's keypad "*" goes as "|".
+TEST(SessionInput, TheLocaleChoosesTheKeyboardsLanguage) {
+  for (const char* locale : {"sv_SE.UTF-8", "en_US.UTF-8"}) {
+    setenv("LC_ALL", locale, 1);
+    ConsolePeer peer;
+    SessionRig rig;
+    rig.Connect(peer);
+    rig.control->OnChar('*', 0x37);
+    ASSERT_TRUE(peer.WaitReceived(1));
+    EXPECT_EQ(peer.Received(), Bytes{uint8_t(locale[0] == 's' ? '|' : '*')}) << locale;
+  }
+  unsetenv("LC_ALL");
 }
 
 TEST(SessionTimer, TimeoutZeroEndsOnTheFirstTickOrOnceTheLastDriveIsUnmounted) {
@@ -576,23 +591,34 @@ TEST(SessionVideo, AModeChangeResizesWindowedAndReportsTheNewSize) {
   EXPECT_EQ(rig.control->frameBuffer()->frame().width(), 1280);
 }
 
-TEST(SessionVideo, FullScreenWithoutDisplayModesKeepsTheWindowAndSaysSo) {
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.control->put_fullScreen(1);
-  rig.Connect(peer);
-  peer.Send(AlignedBits(ModeBits(64, 48, 0) + TextBits(2, "Ready")));
-  ASSERT_TRUE(WaitUntil([&] { return rig.events.Count("OnStatus 1024x768 | Ready") == 1; }));
-  EXPECT_FALSE(rig.events.Has("OnResize 1024x768"));
-  const auto boxes = rig.host.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].caption, "Warning");
-  EXPECT_EQ(boxes[0].text, "Unable to find a match for 800x600.");
-  // The stop restores the desktop's mode once more after full screen.
-  rig.control->OnDestroy();
-  size_t restores = 0;
-  for (const auto& change : rig.host.displayChanges) restores += !change.has_value();
-  EXPECT_EQ(restores, 2u);
+// Full screen on a display without a matching mode says so and keeps the window, its size
+// following the server's; a host without display modes (headless) is windowed whatever
+// fullScreen says: no mode search, no box, no restore.
+TEST(SessionVideo, FullScreenWithoutAMatchingModeOrWithoutADisplay) {
+  for (const bool display : {true, false}) {
+    SCOPED_TRACE(display);
+    ConsolePeer peer;
+    SessionRig rig;
+    if (display) rig.host.displayModes = {DisplayMode{640, 480, 32, 60, 0}};
+    rig.control->put_fullScreen(1);
+    rig.Connect(peer);
+    peer.Send(AlignedBits(ModeBits(64, 48, 0) + TextBits(2, "Ready")));
+    ASSERT_TRUE(WaitUntil([&] { return rig.events.Count("OnStatus 1024x768 | Ready") == 1; }));
+    EXPECT_TRUE(rig.events.Has("OnResize 1024x768"));
+    uint16_t width = 0;
+    rig.control->get_width(&width);
+    EXPECT_EQ(width, 1024);
+    const auto boxes = rig.host.Boxes();
+    ASSERT_EQ(boxes.size(), display ? 1u : 0u);
+    if (display) {
+      EXPECT_EQ(boxes[0].caption, "Warning");
+      EXPECT_EQ(boxes[0].text, "Unable to find a match for 800x600.");
+    }
+    EXPECT_EQ(rig.control->menuBar()->config().windowed, !display);
+    // The stop restores the desktop's mode once more after full screen.
+    rig.control->OnDestroy();
+    EXPECT_EQ(rig.host.displayChanges.size(), display ? 2u : 0u);
+  }
 }
 
 TEST(SessionVideo, SecondStatusTextInAMultiUserStatusLine) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -9,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "session/PageFile.h"
 #include "session/SessionRig.h"
 #include "support/TraceCapture.h"
 
@@ -440,6 +443,31 @@ TEST(PropertyBag, HtmlWithoutAMarkedObjectUsesTheFirstWithParams) {
   EXPECT_TRUE(ParseHtmlParams("<object><param name=a value=\"1").empty());
   EXPECT_EQ(ParseHtmlParams("<object><param name=a value=1><param name=b value=2"),
             (PropertyBag{{"a", "1"}}));
+}
+
+// A hostile tag of 100,000 attributes, repeats after them: the first of each name counts.
+TEST(PropertyBag, HtmlTagOfManyAttributes) {
+  std::string page = "<object classid=RemCons><param";
+  for (int i = 0; i < 100000; ++i) page += " a" + std::to_string(i) + "=x";
+  page += " value=first name=n value=second name=m a7=y></object>";
+  EXPECT_EQ(ParseHtmlParams(page), (PropertyBag{{"n", "first"}}));
+}
+
+// Pages are read up to the limit; a larger file, a folder or a missing file is refused with why.
+TEST(PropertyBag, ReadPageLimit) {
+  const std::string path = ::testing::TempDir() + "/remcons-page.html";
+  std::string html, error;
+  for (size_t size : {kMaxPageBytes, kMaxPageBytes + 1}) {
+    std::ofstream(path, std::ios::binary) << std::string(size - 1, ' ') << 'x';
+    EXPECT_EQ(ReadPage(path, &html, &error), size == kMaxPageBytes) << size;
+    EXPECT_EQ(html.size(), size == kMaxPageBytes ? size : 0u);
+  }
+  EXPECT_EQ(error, "the page " + path + " is larger than 4 MB: not a page that hosts a console");
+  std::remove(path.c_str());
+  for (const std::string& bad : {path, ::testing::TempDir()}) {
+    EXPECT_FALSE(ReadPage(bad, &html, &error));
+    EXPECT_EQ(error, "cannot read the page " + bad);
+  }
 }
 
 // Pages cut and spliced at random: the parser must stay inside the text and report only named

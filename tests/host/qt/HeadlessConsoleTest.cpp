@@ -85,6 +85,9 @@ TEST_F(HeadlessRun, AScriptedSessionWritesItsEventsAndSnapshotsOfTheServersScree
   // A mode change while the console runs: reported, and the snapshot at the new size.
   std::thread changer = InSession([&] { server_->SetMode(800, 600); });
   options = {};
+  // fullScreen as it comes by default: without a display the console is windowed all the same.
+  options.params = SimParams(server_->Port());
+  std::erase_if(options.params, [](const auto& p) { return p.first == "fullScreen"; });
   options.snapshotPath = dir_ / "end.png";
   options.seconds = 2;
   const ExitStatus status = Run(std::move(options), {"wait-event OnResize 10000"}, &reason);
