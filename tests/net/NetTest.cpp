@@ -280,7 +280,9 @@ TEST(CNet, LoginLeavesNoCopiesBehind) {
     ASSERT_TRUE(peer.WaitDone());
     Bytes expected = kEscapes;
     expected.insert(expected.end(), clear.begin(), clear.end());
-    if (!encipher) EXPECT_EQ(start, expected);
+    if (!encipher) {
+      EXPECT_EQ(start, expected);
+    }
     EXPECT_EQ(watch.Hits(), 0);
   }
 }

@@ -220,4 +220,11 @@ inline std::vector<std::string> EventNamesIn(const std::string& path) {
   return names;
 }
 
+// The names of events read from an events file, in order.
+inline std::vector<std::string> EventNames(const std::vector<QJsonObject>& events) {
+  std::vector<std::string> names;
+  for (const QJsonObject& e : events) names.push_back(e.value("event").toString().toStdString());
+  return names;
+}
+
 }  // namespace remcons::testing
