@@ -172,6 +172,14 @@ TEST_F(MenuBarTest, AReleaseGoesWhereItsPressWent) {
   EXPECT_TRUE(owner.Quiet());
   // The same release once more is not the bar's.
   EXPECT_FALSE(bar->OnMouseButton(E::kLeftUp, close.x, 300));
+  // A press on the bar whose release never came (a dialog it opened took it): the next press on
+  // the picture is the server's, and so is its release.
+  for (auto [down, up] : {std::pair{E::kLeftDown, E::kLeftUp}, {E::kRightDown, E::kRightUp}}) {
+    EXPECT_TRUE(bar->OnMouseButton(down, close.x, close.y));
+    EXPECT_FALSE(bar->OnMouseButton(down, close.x, 300));
+    EXPECT_FALSE(bar->OnMouseButton(up, close.x, 300)) << down;
+  }
+  EXPECT_TRUE(owner.Quiet());
 }
 
 // ---- Buttons ----

@@ -67,6 +67,7 @@ TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
     Modes m;
     m.host.displayModes = c.modes;
     EXPECT_EQ(m.modes.FindBestLocalMode(c.w, c.h), c.expected);
+    m.host.RunPosted();
     auto boxes = m.host.Boxes();
     ASSERT_EQ(boxes.size(), c.box.empty() ? 0u : 1u);
     if (!c.box.empty()) {
@@ -99,23 +100,33 @@ TEST(SwitchVideoMode, WindowedRecordsTheSizeAndAsksForAResize) {
   EXPECT_EQ(m.host.Invalidations().size(), 1u);
 }
 
-TEST(SwitchVideoMode, WindowedWarnsAboutModesAbove1280x1024) {
+TEST(SwitchVideoMode, WindowedWarnsAboutModesAbove1280x1024OneBoxAtATime) {
   Modes m;
   m.modes.SwitchVideoMode(1600, 1200);
+  EXPECT_EQ(m.modes.remote_width(), 1600u);
+  EXPECT_EQ(m.modes.remote_height(), 1200u);
+  auto inv = m.host.Invalidations();
+  ASSERT_EQ(inv.size(), 1u);
+  EXPECT_EQ(inv[0].rect, (Rect{0, 0, 1280, 22}));
+  // The stream goes on while the box waits for the user: a server switching back and forth
+  // meanwhile adds no box.
+  for (int i = 0; i < 5; ++i) {
+    m.modes.SwitchVideoMode(1024, 768);
+    m.modes.SwitchVideoMode(1600, 1200);
+  }
+  testing::TraceCapture trace;
+  EXPECT_EQ(m.host.RunPosted(), 1);
   auto boxes = m.host.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text,
             "Remote video mode exceeds capabilities of Corvane. Please adjust the remote video "
             "settings to 1280 by 1024 or less.");
   EXPECT_EQ(boxes[0].caption, "Warning");
-  EXPECT_EQ(m.modes.remote_width(), 1600u);
-  EXPECT_EQ(m.modes.remote_height(), 1200u);
-  auto inv = m.host.Invalidations();
-  ASSERT_EQ(inv.size(), 1u);
-  EXPECT_EQ(inv[0].rect, (Rect{0, 0, 1280, 22}));
-  // Each time it is set.
+  EXPECT_TRUE(trace.Contains("5 more not shown"));
+  // Once it is closed, the next such switch shows it again.
   m.modes.SwitchVideoMode(1024, 768);
   m.modes.SwitchVideoMode(1600, 1200);
+  m.host.RunPosted();
   EXPECT_EQ(m.host.Boxes().size(), 2u);
 }
 
@@ -139,6 +150,7 @@ TEST(SwitchVideoMode, BoxesAreShownWithoutHoldingTheVideoLock) {
   m.modes.SwitchVideoMode(1920, 1200);  // limit warning, then the failed change
   m.host.displayModes = {};
   m.modes.SwitchVideoMode(1024, 768);  // no match
+  m.host.RunPosted();
   EXPECT_EQ(paintable, (std::vector<bool>{true, true, true, true}));
   EXPECT_EQ(m.host.Boxes().size(), 4u);
 }
