@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "VmFuzzRig.h"
 #include "platform/Socket.h"
 #include "vmedia/ScsiCdrom.h"
 
@@ -62,42 +63,28 @@ class FuzzDrive : public remcons::ScsiPassThrough {
   uint32_t changes_ = 0;
 };
 
-struct Fixture {
+struct Fixture : vmfuzz::Rig {
   Fixture() {
-    char pattern[] = "/tmp/remcons-cdfuzz-XXXXXX";
-    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
     std::filesystem::create_directories(dir + "/sys/class/block/sr0/device");
     std::filesystem::create_directories(dir + "/dev");
     std::ofstream(dir + "/sys/class/block/sr0/device/type") << "5\n";
     std::ofstream(dir + "/dev/sr0") << "";
-    listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
   }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::string dir;
-  std::unique_ptr<remcons::TcpSocket> listener;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture fixture;
-  if (size == 0 || size > 8192 || !fixture.listener) return 0;
+  if (size == 0 || size > 8192) return 0;
   const size_t answers = std::min<size_t>(data[0], (size - 1) / 8);
   const uint8_t* stream = data + 1 + 8 * answers;
   const size_t streamSize = size - 1 - 8 * answers;
-  auto client = remcons::TcpSocket::Create();
-  if (!client->Connect("127.0.0.1", fixture.listener->LocalPort())) return 0;
-  auto server = fixture.listener->Accept();
-  if (!server) return 0;
+  std::unique_ptr<remcons::TcpSocket> client, server;
+  if (!fixture.Connect(&client, &server)) return 0;
   std::thread peer([&] {
     server->SendAll(stream, streamSize);
-    ::shutdown(server->Descriptor(), SHUT_WR);
-    std::vector<uint8_t> sink(1 << 16);
-    while (server->Receive(sink.data(), sink.size()) > 0) {
-    }
+    vmfuzz::FinishAndDrain(*server);
   });
   remcons::ScsiContext context;
   context.roots = remcons::MediaRoots{fixture.dir + "/sys", fixture.dir + "/dev"};

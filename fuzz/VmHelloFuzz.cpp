@@ -20,43 +20,17 @@
 #include <vector>
 
 #include "Pieces.h"
+#include "VmFuzzRig.h"
 #include "platform/Socket.h"
 #include "vmedia/VMConnection.h"
 
 namespace {
 
-// Time passes quickly but surely: a silent server does not hold an input up for 2 s.
-class FastClock : public remcons::Clock {
- public:
-  uint32_t NowMs() override { return now_ += 100; }
-  bool SleepMs(uint32_t ms, const std::atomic<bool>* stop) override {
-    if (stop && stop->load()) return false;
-    now_ += ms;
-    return true;
-  }
-
- private:
-  std::atomic<uint32_t> now_{0};
-};
-
-struct Fixture {
+struct Fixture : vmfuzz::Rig {
   Fixture() {
-    char pattern[] = "/tmp/remcons-hellofuzz-XXXXXX";
-    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
-    std::vector<char> bytes(65536);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
-    std::ofstream(dir + "/f.img", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-    std::ofstream(dir + "/d.iso", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-    listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
+    Image("f.img", 65536);
+    Image("d.iso", 65536);
   }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::string dir;
-  std::unique_ptr<remcons::TcpSocket> listener;
 };
 
 }  // namespace
@@ -72,19 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Pieces pieces(answer, answerSize, data[0]);
     uint8_t piece[64];
     for (size_t n; (n = pieces.Next(piece, sizeof piece)) > 0;) server->SendAll(piece, n);
-    ::shutdown(server->Descriptor(), SHUT_WR);
-    std::vector<uint8_t> sink(1 << 16);
-    while (server->Receive(sink.data(), sink.size()) > 0) {
-    }
+    vmfuzz::FinishAndDrain(*server);
   });
   const bool cd = data[0] & 0x40;
   remcons::FixedTargetChooser chooser(fixture.dir + (cd ? "/d.iso" : "/f.img"));
-  FastClock clock;
   remcons::VmConnectionSettings settings;
   settings.server = "127.0.0.1";
   settings.port = fixture.listener->LocalPort();
   settings.chooser = &chooser;
-  settings.clock = &clock;
   remcons::VMConnection connection(cd ? remcons::VmKind::CdImage : remcons::VmKind::ImageFile,
                                    settings);
   const int result = connection.Connect("x");

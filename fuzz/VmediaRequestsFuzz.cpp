@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "VmFuzzRig.h"
 #include "platform/Socket.h"
 #include "vmedia/FATFile.h"
 #include "vmedia/ScsiCdImage.h"
@@ -23,44 +24,26 @@
 
 namespace {
 
-struct Fixture {
+struct Fixture : vmfuzz::Rig {
   Fixture() {
-    char pattern[] = "/tmp/remcons-vmfuzz-XXXXXX";
-    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
-    std::vector<char> bytes(65536 + 300);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
-    std::ofstream(dir + "/f.img", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-    std::ofstream(dir + "/d.iso", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
+    Image("f.img", 65536 + 300);
+    Image("d.iso", 65536 + 300);
     std::filesystem::create_directories(dir + "/folder/sub");
     std::ofstream(dir + "/folder/sub/a.txt") << "fuzz";
-    listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
   }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::string dir;
-  std::unique_ptr<remcons::TcpSocket> listener;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture fixture;
-  if (size == 0 || size > 8192 || !fixture.listener) return 0;
-  auto client = remcons::TcpSocket::Create();
-  if (!client->Connect("127.0.0.1", fixture.listener->LocalPort())) return 0;
-  auto server = fixture.listener->Accept();
-  if (!server) return 0;
+  if (size == 0 || size > 8192) return 0;
+  std::unique_ptr<remcons::TcpSocket> client, server;
+  if (!fixture.Connect(&client, &server)) return 0;
   // The server's side: sends the stream, then reads every reply until the device is done.
   std::thread peer([&] {
     server->SendAll(data + 1, size - 1);
-    ::shutdown(server->Descriptor(), SHUT_WR);
-    std::vector<uint8_t> sink(1 << 16);
-    while (server->Receive(sink.data(), sink.size()) > 0) {
-    }
+    vmfuzz::FinishAndDrain(*server);
   });
   remcons::ScsiContext context;
   std::unique_ptr<remcons::CScsi> device;
@@ -91,11 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   client->Close();
   peer.join();
   // Writes may have changed the image; put it back for the next input.
-  if (data[0] % 3 == 0) {
-    std::vector<char> bytes(65536 + 300);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
-    std::ofstream(fixture.dir + "/f.img", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-  }
+  if (data[0] % 3 == 0) fixture.Image("f.img", 65536 + 300);
   return 0;
 }

@@ -109,12 +109,6 @@ TEST(FaultInjection, EveryPhaseEndsCleanly) {
          s->SendAll("\x20", 1);
        },
        VMConnection::kRefused - 0x20},
-      {"never answers",
-       [](auto s) {
-         ReadN(*s, 18);
-         WaitHangUp(*s);
-       },
-       kNoAnswer},
       {"never reads the hello", [](auto s) { WaitHangUp(*s); }, kNoAnswer},
       {"answers a byte at a time",
        Accepting(

@@ -104,14 +104,4 @@ int fallocate(int fd, int mode, off_t offset, off_t length) {
   return real(fd, mode, offset, length);
 }
 
-ssize_t pread64(int fd, void* buf, size_t n, off_t offset) {
-  return pread(fd, buf, n, offset);
-}
-ssize_t pwrite64(int fd, const void* buf, size_t n, off_t offset) {
-  return pwrite(fd, buf, n, offset);
-}
-int fallocate64(int fd, int mode, off_t offset, off_t length) {
-  return fallocate(fd, mode, offset, length);
-}
-
 }  // extern "C"
