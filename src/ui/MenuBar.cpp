@@ -383,7 +383,16 @@ bool CMenuBar::OnMouseButton(Event event, int x, int y) {
     }
     return true;
   }
-  if (!IsShown() || !HitTest(x, y)) return false;
+  if (!IsShown() || !HitTest(x, y)) {
+    // The server has this press, so it gets its release: a press of the bar whose release never
+    // came (a dialog that the press opened took it) gives up its claim here.
+    if (owned && left && pressed_ != BarButton::kCount) {
+      InvalidateButton(pressed_);
+      pressed_ = BarButton::kCount;
+    }
+    owned = false;
+    return false;
+  }
   owned = true;
   if (event == kLeftDown) LeftDown(x, y);
   return true;

@@ -53,7 +53,8 @@ void VideoModes::SwitchVideoMode(int width, int height) {
   // The boxes are shown before the video lock is taken: the window thread paints while a modal
   // box is up, and each paint would otherwise wait the full 5000 ms for the lock.
   if (!same && windowed && TooLarge(width, height)) {
-    host_.MessageBox(
+    oversizedWindowed_.Show(
+        host_,
         "Remote video mode exceeds capabilities of Corvane. Please adjust the remote video "
         "settings to 1280 by 1024 or less.",
         "Warning", kMbOk);
@@ -103,7 +104,8 @@ void VideoModes::SwitchVideoMode(int width, int height) {
 
 std::optional<DisplayMode> VideoModes::FindBestLocalMode(int width, int height) {
   if (TooLarge(width, height)) {
-    host_.MessageBox(
+    oversizedFullScreen_.Show(
+        host_,
         "Remote video mode exceeds capabilities of Corvane. Limiting client to 1280 by 1024.",
         "Warning", kMbOk);
     width = kMaxFrameWidth;

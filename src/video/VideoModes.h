@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/BoxGate.h"
 #include "platform/Host.h"
 #include "platform/NamedMutex.h"
 
@@ -58,6 +59,9 @@ class VideoModes {
   std::atomic<uint32_t> remoteHeight_{1024};
   std::atomic<bool> fullScreen_{false};
   std::optional<DisplayMode> mode_;
+  // A server switching between oversized modes would otherwise raise a box at every switch.
+  BoxGate oversizedWindowed_{"Oversized remote video mode"};
+  BoxGate oversizedFullScreen_{"Oversized remote video mode in full screen"};
 };
 
 }  // namespace remcons

@@ -7,10 +7,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/cdrom.h>
+#include <linux/falloc.h>
 #include <linux/fd.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -213,7 +215,12 @@ int CMedia::OpenDrive(const std::string& name) {
   path_ = roots_.dev + "/" + device_;
   if (kind_ == kUnknown) kind_ = GetDriveType(device_, roots_);
   if (kind_ == kCdrom) {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Writable, or the kernel's SG_IO filter refuses commands such as PREVENT ALLOW MEDIUM
+    // REMOVAL; read-only where writing is not allowed. Non-blocking: an empty tray is no error.
+    fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0 && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+      fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
   } else {
     // Served drives are held exclusively: a mounted file system cannot be changed under the
     // server (a second O_EXCL open fails with EBUSY).
@@ -244,7 +251,8 @@ int CMedia::OpenFile(const std::string& name) {
   const bool iso = vm::UpperAscii(name).find(".ISO") != std::string::npos;
   // O_NONBLOCK: a FIFO must never block the serve thread; only regular files are served.
   const int common = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-  fd_ = ::open(name.c_str(), (iso ? O_RDONLY : O_RDWR) | common);
+  // Written through, as drives are: what the server was told is written is on the disk.
+  fd_ = ::open(name.c_str(), (iso ? O_RDONLY : O_RDWR | O_DSYNC) | common);
   if (fd_ < 0 && !iso && (errno == EACCES || errno == EROFS)) {
     fd_ = ::open(name.c_str(), O_RDONLY | common);
     if (fd_ >= 0) writeProtected_ = true;  // a read-only image is served write protected
@@ -254,6 +262,14 @@ int CMedia::OpenFile(const std::string& name) {
     ::close(fd_);
     fd_ = -1;
     errno = EINVAL;
+  }
+  // Held as drives are: a second mount of a writable image, here or by a program that locks, is
+  // refused while this one serves it; read-only images are shared with readers.
+  if (fd_ >= 0 && ::flock(fd_, (iso || writeProtected_ ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd_);
+    fd_ = -1;
+    errno = err == EWOULDBLOCK ? EBUSY : err;
   }
   if (fd_ < 0) return OpenFailed();
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -399,6 +415,15 @@ void CMedia::Write(uint64_t offset, uint32_t length, const uint8_t* buffer) {
   // An image never grows, and a drive has no bytes past its end.
   const uint64_t size = kind_ == kImageFile ? size_ : GetSize();
   if (offset > size || length > size - offset) throw IoError(ENOSPC);
+  // A sparse image takes its space now: a full disk refuses the write whole instead of failing it
+  // half way (file systems without reservations just write).
+  if (kind_ == kImageFile && length) {
+    int r;
+    do {
+      r = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, off_t(headerOffset_ + offset), off_t(length));
+    } while (r != 0 && errno == EINTR);
+    if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS) throw IoError(errno);
+  }
   size_t done = 0;
   while (done < length) {
     ssize_t n = ::pwrite(fd_, buffer + done, length - done, off_t(headerOffset_ + offset + done));
@@ -488,6 +513,8 @@ int CMedia::PassThrough(const uint8_t* cdb, int direction, uint32_t length, uint
   } else {
     RC_TRACE("DeviceIoControl returned an error %ld. hFile is %08lx.\n", long(EBADF), long(fd_));
   }
+  // A drive cannot have moved more than it was given room for, whatever it reports.
+  if (transferred > 0 && uint32_t(transferred) > length) transferred = int(length);
   uint32_t count = 0;
   const bool counted = passThrough_ && passThrough_->MediaChangeCount(&count);
   if (!counted) {

@@ -103,8 +103,10 @@ void CScsiCdrom::process() {
       r = media_->PassThrough(request_, direction, length, data_.get(), sense_);
     }
     if (request_[0] == 0x5A) {
-      RC_TRACE("SCSI_MODE_SENSE - Media type: %02x %02x\n", data_[3], data_[4]);
-      reply_->SetMediumByte(data_[3]);
+      // Only what the drive returned: a shorter answer leaves the last request's bytes behind.
+      RC_TRACE("SCSI_MODE_SENSE - Media type: %02x %02x\n", r > 3 ? data_[3] : 0,
+               r > 4 ? data_[4] : 0);
+      if (r > 3) reply_->SetMediumByte(data_[3]);
     } else if (request_[0] == 0x43) {
       RC_TRACE("SCSI_READ_TOC:\n");
     } else if (request_[0] == 0x1B) {
@@ -127,7 +129,8 @@ void CScsiCdrom::process() {
     }
     if (sense_[0] == 3 || sense_[0] == 4) {
       if (context_.host) {
-        context_.host->MessageBox("The CDROM drive reports a media error:\n", "Error", kMbOk);
+        mediaError_.Show(*context_.host, "The CDROM drive reports a media error:\n", "Error",
+                         kMbOk);
       }
       failed = true;
     }

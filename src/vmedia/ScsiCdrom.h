@@ -3,6 +3,7 @@
 // end.
 #pragma once
 
+#include "platform/BoxGate.h"
 #include "vmedia/Scsi.h"
 
 namespace remcons {
@@ -38,6 +39,8 @@ class CScsiCdrom : public CScsi {
   uint8_t sense_[3] = {};
   int retryLimit_ = kRetryLimit;
   bool splitReads_ = false;
+  // Every retry of a failing read reports the error again.
+  BoxGate mediaError_{"CD-ROM media error"};
 };
 
 }  // namespace remcons

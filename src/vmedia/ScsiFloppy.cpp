@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "platform/Socket.h"
 #include "platform/Trace.h"
@@ -189,21 +191,36 @@ void CScsiFloppy::client_write() {
     key = 5;
     asc = 0x21;
   }
-  // The data is consumed piece by piece; a piece is written only once it has fully arrived.
+  // Nothing is written before all the data has arrived: a server that goes away in the middle
+  // leaves the medium as it was. Beyond the device buffer the data waits in memory.
+  std::vector<uint8_t> spool;
+  uint8_t* data = data_.get();
+  if (bytes > kBufferSize && key == 0) {
+    try {
+      spool.resize(bytes);
+      data = spool.data();
+    } catch (const std::bad_alloc&) {
+      RC_TRACE("CScsiFloppy::client_write: no memory for %llu bytes\n",
+               static_cast<unsigned long long>(bytes));
+      key = 3;
+      asc = 0x10;
+    }
+  }
   uint64_t done = 0;
   while (done < bytes) {
     const uint32_t piece = uint32_t(std::min<uint64_t>(bytes - done, kBufferSize));
-    if (ReadExactly(data_.get(), piece) < piece) ThrowClosed();
-    if (key == 0) {
-      try {
-        media_->Write(offset + done, piece, data_.get());
-      } catch (const CMedia::IoError& e) {
-        RC_TRACE("Exception during write: %s\n", e.what());
-        key = 3;
-        asc = 0x10;
-      }
-    }
+    uint8_t* to = spool.empty() ? data_.get() : data + done;
+    if (ReadExactly(to, piece) < piece) ThrowClosed();
     done += piece;
+  }
+  if (key == 0 && bytes) {
+    try {
+      media_->Write(offset, uint32_t(bytes), data);
+    } catch (const CMedia::IoError& e) {
+      RC_TRACE("Exception during write: %s\n", e.what());
+      key = 3;
+      asc = 0x10;
+    }
   }
   Answer(key, asc, 0);
 }

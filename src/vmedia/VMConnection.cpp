@@ -183,7 +183,12 @@ bool VMConnection::ChooseTarget() {
         ShowMessage(vm::Text(119, "Invalid image type"), "Error", kMbOk);
         return false;
       }
-      deviceKind_ = ProbeMediaSize() <= kFloppyImageLimit ? VmKind::FloppyImage : VmKind::LargeDisk;
+      {
+        int openError = 0;
+        const uint64_t size = ProbeMediaSize(&openError);
+        if (FileInUse(openError)) return false;
+        deviceKind_ = size <= kFloppyImageLimit ? VmKind::FloppyImage : VmKind::LargeDisk;
+      }
       return true;
     case VmKind::CdImage:
       if (!settings_.chooser || !settings_.chooser->ChooseCdImage(&path)) return false;
@@ -192,6 +197,11 @@ bool VMConnection::ChooseTarget() {
       if (!IsIso(target_)) {
         ShowMessage(vm::Text(119, "Invalid image type"), "Error", kMbOk);
         return false;
+      }
+      {
+        int openError = 0;
+        ProbeMediaSize(&openError);
+        if (FileInUse(openError)) return false;
       }
       deviceKind_ = VmKind::CdImage;
       return true;
@@ -208,6 +218,14 @@ bool VMConnection::ChooseTarget() {
     default:
       return false;
   }
+}
+
+bool VMConnection::FileInUse(int openError) {
+  if (openError != EBUSY) return false;
+  // Served by another mount, or locked by a program writing it: serving it could corrupt it.
+  ShowMessage(vm::FormatText("The file %s is in use on this computer.", target_.c_str()), "Error",
+              kMbOk | kMbIconError);
+  return true;
 }
 
 bool VMConnection::OpenFolder() {
@@ -250,6 +268,7 @@ int VMConnection::Connect(const std::string& drive) {
     if (closed_) return kCancelled;
     socket_.reset();
     lastMessage_.clear();
+    unmountRequested_ = false;
     connecting_ = true;
     abandoned_ = false;
   }
@@ -312,12 +331,14 @@ int VMConnection::ConnectAndHello(const std::string& drive) {
   }
   socket->SendAll(hello, sizeof hello);
 
-  // Up to 4 bytes of answer; silence for 2 s leaves the hello in the buffer (status 0x10).
+  // The answer's 4 bytes; silence for 2 s leaves the hello in the buffer (status 0x10). All four
+  // are taken even when they come in pieces: what is left of them would otherwise be read as the
+  // start of the first request, and every request after it would be out of step.
   uint8_t* reply = hello;
   Clock& clock = settings_.clock ? *settings_.clock : SystemClock();
   const uint32_t start = clock.NowMs();
   int got = 0;
-  while (got < 2) {
+  while (got < 4) {
     const int n = socket->Receive(reply + got, size_t(4 - got));
     if (n > 0) {
       got += n;
@@ -445,9 +466,9 @@ void VMConnection::Serve() {
   } catch (const VmText& e) {
     reason = e.what();
     ShowMessage(reason, "Error", kMbOk | kMbIconError);
-    if (settings_.control && (deviceKind_ == VmKind::CdromDrive || deviceKind_ == VmKind::CdImage ||
-                              deviceKind_ == VmKind::Folder)) {
-      settings_.control->OnVmUnmountRequest(requestedKind_);
+    if (deviceKind_ == VmKind::CdromDrive || deviceKind_ == VmKind::CdImage ||
+        deviceKind_ == VmKind::Folder) {
+      RequestUnmount(requestedKind_);
     }
   }
   while (device && !stop_) {
@@ -460,12 +481,12 @@ void VMConnection::Serve() {
     } catch (const Cluster::Error& e) {
       reason = e.Message();
       ShowMessage(reason, "Error", kMbOk | kMbIconError);
-      if (settings_.control) settings_.control->OnVmUnmountRequest(VmKind::Folder);
+      RequestUnmount(VmKind::Folder);
       break;
     } catch (const FATFile::Error& e) {
       reason = e.Message();
       ShowMessage(reason, "Error", kMbOk | kMbIconError);
-      if (settings_.control) settings_.control->OnVmUnmountRequest(VmKind::Folder);
+      RequestUnmount(VmKind::Folder);
       break;
     } catch (const std::exception& e) {
       RC_TRACE("VMConnection Exception: %s\n", e.what());
@@ -479,6 +500,11 @@ void VMConnection::Serve() {
   if (userStopped_) reason = "Unmounted.";
   RC_TRACE("Connection thread for 0x%08lx ended.\n", long(reinterpret_cast<uintptr_t>(this)));
   EndServe(reason);
+}
+
+void VMConnection::RequestUnmount(VmKind kind) {
+  unmountRequested_ = true;
+  if (settings_.control) settings_.control->OnVmUnmountRequest(kind);
 }
 
 void VMConnection::EndServe(const std::string& reason) {

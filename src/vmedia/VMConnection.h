@@ -101,6 +101,9 @@ class VMConnection {
   bool IsConnected() const;
   // True while the serve thread runs.
   bool IsServing() const { return serving_; }
+  // True once this mount's device has asked the control to unmount it (until the next Connect):
+  // by the time the window thread acts on that, the socket may be closed already.
+  bool UnmountRequested() const { return unmountRequested_; }
   VmKind GetKind() const { return requestedKind_; }
   VmKind DeviceKind() const { return deviceKind_; }
   const std::string& Target() const { return target_; }
@@ -127,6 +130,8 @@ class VMConnection {
   bool ChooseTarget();
   // The medium's size; 0 when it cannot be opened (openError: why).
   uint64_t ProbeMediaSize(int* openError = nullptr);
+  // Shows why when the medium could not be opened because something holds it (EBUSY).
+  bool FileInUse(int openError);
   bool OpenFolder();
   void ShowMessage(const std::string& text, const std::string& caption, uint32_t style);
   // Connect's work, between the marks of a connect under way.
@@ -138,6 +143,7 @@ class VMConnection {
   void StopServing();
   void Serve();
   void EndServe(const std::string& reason);
+  void RequestUnmount(VmKind kind);
   void JoinServeThread(uint32_t timeoutMs);
 
   VmConnectionSettings settings_;
@@ -153,6 +159,7 @@ class VMConnection {
   std::atomic<bool> stop_{false};
   std::atomic<bool> serving_{false};
   std::atomic<bool> userStopped_{false};
+  std::atomic<bool> unmountRequested_{false};
   // Disconnect and Connect may run on two threads: thread_ is started and joined under
   // joinMutex_ (taken before mutex_); the serve thread knows itself by its id.
   std::mutex joinMutex_;

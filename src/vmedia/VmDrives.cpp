@@ -179,11 +179,16 @@ int VmDriveMenu::Press(int row) {
 
 void VmDriveMenu::UnmountKind(VmKind kind) {
   RC_TRACE("Unmount command sent %d device\n", int(kind));
-  for (int i = 0; i < count_; ++i) {
-    VmDriveEntry& e = entries_[size_t(i)];
-    if (e.connection && e.connection->IsConnected() && e.connection->GetKind() == kind) {
-      if (e.mounted) Unmount(&e);
-      return;
+  // The entry whose device asked comes first: its serve thread has usually closed the socket by
+  // now, and another entry of the same kind may still be connected.
+  for (const bool asked : {true, false}) {
+    for (int i = 0; i < count_; ++i) {
+      VmDriveEntry& e = entries_[size_t(i)];
+      if (!e.connection || e.connection->GetKind() != kind) continue;
+      if (asked ? e.mounted && e.connection->UnmountRequested() : e.connection->IsConnected()) {
+        if (e.mounted) Unmount(&e);
+        return;
+      }
     }
   }
 }

@@ -7,6 +7,7 @@
 #include "UiFakes.h"
 #include "support/FakeHost.h"
 #include "support/TraceCapture.h"
+#include "support/Wait.h"
 #include "ui/MenuBar.h"
 #include "vmedia/VmHarness.h"
 #include "vmedia/VmTestUtil.h"
@@ -247,6 +248,25 @@ TEST_F(DriveMenuTest, FixedEntryMountsWhatTheChooserGives) {
   EXPECT_FALSE(bar->driveMenu().Entry(0).mounted);
   EXPECT_EQ(CMenuBar::mountedDrives(), before);
   EXPECT_TRUE(trace.Has("Unmount command sent 3 device\n"));
+}
+
+TEST_F(DriveMenuTest, AnUnmountAskedByAFailingDriveIsCarriedOutAfterItsThreadEnded) {
+  AddDrive("sr0", 0, true);
+  AddDrive("sr1", 0, true);
+  Make();
+  OpenMenu();
+  ASSERT_TRUE(PressRow(4));  // sr1 serves
+  std::filesystem::remove(dir / "dev/sr0");
+  OpenMenu();
+  ASSERT_TRUE(PressRow(3));  // sr0's drive cannot be opened: its device asks for the unmount
+  ASSERT_TRUE(testing::WaitUntil([&] { return !lb.control.Unmounts().empty(); }, 20000));
+  EXPECT_EQ(lb.control.Unmounts(), std::vector<VmKind>{VmKind::CdromDrive});
+  // The window thread gets to the request only once the serve thread has closed its socket.
+  ASSERT_TRUE(bar->driveMenu().Entry(3).connection->WaitServeEnded(20000));
+  bar->UnmountKind(VmKind::CdromDrive);
+  EXPECT_FALSE(bar->driveMenu().Entry(3).mounted);
+  EXPECT_TRUE(bar->driveMenu().Entry(4).mounted);
+  EXPECT_EQ(CMenuBar::mountedDrives(), before + 1);
 }
 
 TEST_F(DriveMenuTest, FailedMountLeavesTheRowUnmounted) {

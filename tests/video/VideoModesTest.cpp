@@ -67,6 +67,7 @@ TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
     Modes m;
     m.host.displayModes = c.modes;
     EXPECT_EQ(m.modes.FindBestLocalMode(c.w, c.h), c.expected);
+    m.host.RunPosted();
     auto boxes = m.host.Boxes();
     ASSERT_EQ(boxes.size(), c.box.empty() ? 0u : 1u);
     if (!c.box.empty()) {
@@ -96,6 +97,13 @@ TEST(SwitchVideoMode, WindowedRecordsTheSizeAndWarnsAbove1280x1024) {
   EXPECT_EQ(inv[0].rect, (Rect{0, 0, 1024, 22}));
   EXPECT_EQ(inv[1].rect, (Rect{0, 0, 1280, 22}));
   EXPECT_FALSE(inv[0].erase || inv[1].erase);
+  // The stream goes on while the box waits for the user: a server switching back and forth
+  // meanwhile adds no box.
+  for (int i = 0; i < 5; ++i) {
+    m.modes.SwitchVideoMode(1024, 768);
+    m.modes.SwitchVideoMode(1600, 1200);
+  }
+  EXPECT_EQ(m.host.RunPosted(), 1);
   auto boxes = m.host.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text,
@@ -103,8 +111,11 @@ TEST(SwitchVideoMode, WindowedRecordsTheSizeAndWarnsAbove1280x1024) {
             "settings to 1280 by 1024 or less.");
   EXPECT_EQ(boxes[0].caption, "Warning");
   EXPECT_EQ(std::tuple(m.modes.remote_width(), m.modes.remote_height()), std::tuple(1600u, 1200u));
+  EXPECT_TRUE(trace.Contains("5 more not shown"));
+  // Once it is closed, the next such switch shows it again.
   m.modes.SwitchVideoMode(1024, 768);
   m.modes.SwitchVideoMode(1600, 1200);
+  m.host.RunPosted();
   EXPECT_EQ(m.host.Boxes().size(), 2u);
 }
 
@@ -128,6 +139,7 @@ TEST(SwitchVideoMode, BoxesAreShownWithoutHoldingTheVideoLock) {
   m.modes.SwitchVideoMode(1920, 1200);  // limit warning, then the failed change
   m.host.displayModes = {};
   m.modes.SwitchVideoMode(1024, 768);  // no match
+  m.host.RunPosted();
   EXPECT_EQ(paintable, (std::vector<bool>{true, true, true, true}));
   EXPECT_EQ(m.host.Boxes().size(), 4u);
 }

@@ -2,6 +2,7 @@
 // fake sysfs, and real block devices (loop devices, as root).
 #include "vmedia/Media.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +81,54 @@ TEST(CMedia, ReadOnlyFilesAndIsoImagesAreWriteProtectedAndOthersDoNotOpen) {
     CMedia media;
     EXPECT_EQ(media.Open(name), -2) << name;  // and never blocks
     EXPECT_EQ(media.GetSize(), 0u);
+  }
+}
+
+// An image is served as a drive is: held against a second mount and written through. A CD image
+// is shared with readers only.
+TEST(CMedia, ImagesAreHeldAndWrittenThrough) {
+  TempDir dir;
+  vmtest::WriteFile(dir / "a.img", vmtest::RandomBytes(4096, 8));
+  vmtest::WriteFile(dir / "disc.iso", vmtest::RandomBytes(4096, 9));
+  std::filesystem::create_symlink(dir / "disc.iso", dir / "disc.img");
+  CMedia image, second;
+  ASSERT_EQ(image.Open(dir / "a.img"), 0);
+  const auto flags = vmtest::DescriptorFlags(dir / "a.img");
+  ASSERT_EQ(flags.size(), 1u);
+  EXPECT_EQ(flags[0] & O_ACCMODE, O_RDWR);
+  EXPECT_EQ(flags[0] & O_DSYNC, O_DSYNC);
+  EXPECT_EQ(second.Open(dir / "a.img"), -2);
+  EXPECT_EQ(second.LastOpenError(), EBUSY);
+  FixedTargetChooser chooser(dir / "a.img");
+  VmConnectionSettings settings;
+  settings.chooser = &chooser;
+  VMConnection mount(VmKind::ImageFile, settings);
+  EXPECT_EQ(mount.Connect("x"), VMConnection::kCancelled);
+  EXPECT_EQ(mount.LastMessage(), "The file " + dir / "a.img" + " is in use on this computer.");
+  image.Release();
+  EXPECT_EQ(second.Open(dir / "a.img"), 0);
+  CMedia disc, again, writer;
+  ASSERT_EQ(disc.Open(dir / "disc.iso"), 0);
+  EXPECT_EQ(again.Open(dir / "disc.iso"), 0);
+  EXPECT_EQ(writer.Open(dir / "disc.img"), -2);
+}
+
+// A CD-ROM drive is opened for reading and writing, which the kernel's pass-through filter asks
+// for commands such as PREVENT ALLOW MEDIUM REMOVAL, and for reading where writing is refused.
+TEST(CMedia, CdromDrivesOpenForWritingOrElseForReading) {
+  vmtest::FakeSysfs s;
+  s.Add("sr0", "1", "5");
+  s.Add("sr1", "1", "5");
+  // A node that refuses writers even to root.
+  std::filesystem::remove(s.dir / "dev/sr1");
+  std::filesystem::create_symlink("/sys/devices/system/cpu/online", s.dir / "dev/sr1");
+  for (const auto& [name, mode] : {std::pair{"sr0", O_RDWR}, {"sr1", O_RDONLY}}) {
+    CMedia drive(s.roots());
+    ASSERT_EQ(drive.Open(name), 0) << name;
+    const auto flags = vmtest::DescriptorFlags(s.dir / ("dev/" + std::string(name)));
+    ASSERT_EQ(flags.size(), 1u) << name;
+    EXPECT_EQ(flags[0] & O_ACCMODE, mode) << name;
+    EXPECT_EQ(flags[0] & O_NONBLOCK, O_NONBLOCK) << name;
   }
 }
 

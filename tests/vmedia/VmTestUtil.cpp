@@ -52,6 +52,43 @@ void SparseFile(const std::string& path, uint64_t size) {
   ::close(fd);
 }
 
+std::vector<int> DescriptorFlags(const std::string& path) {
+  std::vector<int> flags;
+  std::error_code ec;
+  const auto target = std::filesystem::canonical(path, ec);
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkError;
+    if (std::filesystem::read_symlink(e.path(), linkError) != target || linkError) continue;
+    std::ifstream info("/proc/self/fdinfo/" + e.path().filename().string());
+    for (std::string key; info >> key;) {
+      if (key == "flags:") {
+        std::string octal;
+        info >> octal;
+        flags.push_back(int(std::stoul(octal, nullptr, 8)));
+      }
+    }
+  }
+  return flags;
+}
+
+static int Entries(const char* dir) {
+  std::error_code ec;
+  int n = 0;
+  for (auto it = std::filesystem::directory_iterator(dir, ec);
+       it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++n;
+  }
+  return n;
+}
+
+int DescriptorCount() {
+  return Entries("/proc/self/fd") - 1;  // less the one reading it
+}
+
+int ThreadCount() {
+  return Entries("/proc/self/task");
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

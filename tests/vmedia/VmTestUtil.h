@@ -31,6 +31,12 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 void MakeDirs(const std::string& path);
 
+// The flags (as /proc/self/fdinfo shows them) of each descriptor of this process open on path.
+std::vector<int> DescriptorFlags(const std::string& path);
+// Open descriptors and threads of this process.
+int DescriptorCount();
+int ThreadCount();
+
 // True when the program is on PATH.
 bool HaveTool(const std::string& name);
 // Runs a shell command; returns its exit status and fills output with stdout and stderr.

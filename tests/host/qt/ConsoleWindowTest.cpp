@@ -112,7 +112,7 @@ TEST_F(ConsoleWindowRun, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSessio
   Every10Ms(&context, [&] {
     if (!modeSet) {
       if (console->window().console().size() != QSize(1024, 768)) return false;
-      // Larger than the console shows: a warning box, shown while the console thread waits.
+      // Larger than the console shows: a warning box, posted to the window.
       server.SetMode(1600, 1200);
       modeSet = true;
       return false;

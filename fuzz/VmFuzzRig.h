@@ -1,0 +1,58 @@
+// What the virtual-media fuzz targets share: a temporary folder for images (removed at exit), a
+// loopback listener that stands for the server, and the server's way of ending: it stops sending
+// and takes every reply until the client is done.
+#pragma once
+
+#include <stdlib.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Socket.h"
+
+namespace vmfuzz {
+
+class Rig {
+ public:
+  Rig() {
+    char pattern[] = "/tmp/remcons-vmfuzz-XXXXXX";
+    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
+    listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
+  }
+  ~Rig() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  // An image of size bytes (byte i is i * 7) at dir/name.
+  void Image(const std::string& name, size_t size) const {
+    std::vector<char> bytes(size);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
+    std::ofstream(dir + "/" + name, std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+  }
+  // Connects a client to the listener and accepts it as the server; false when either failed.
+  bool Connect(std::unique_ptr<remcons::TcpSocket>* client,
+               std::unique_ptr<remcons::TcpSocket>* server) const {
+    *client = remcons::TcpSocket::Create();
+    if (!listener || !(*client)->Connect("127.0.0.1", listener->LocalPort())) return false;
+    *server = listener->Accept();
+    return *server != nullptr;
+  }
+
+  std::string dir;
+  std::unique_ptr<remcons::TcpSocket> listener;
+};
+
+inline void FinishAndDrain(remcons::TcpSocket& server) {
+  ::shutdown(server.Descriptor(), SHUT_WR);
+  std::vector<uint8_t> sink(1 << 16);
+  while (server.Receive(sink.data(), sink.size()) > 0) {
+  }
+}
+
+}  // namespace vmfuzz
