@@ -255,10 +255,10 @@ TEST_F(DriveMenuTest, AnUnmountAskedByAFailingDriveIsCarriedOutAfterItsThreadEnd
   AddDrive("sr1", 0, true);
   Make();
   OpenMenu();
-  ASSERT_TRUE(PressRow(4));  // sr1 serves
+  ASSERT_TRUE(ClickRow(4));  // sr1 serves
   std::filesystem::remove(dir / "dev/sr0");
   OpenMenu();
-  ASSERT_TRUE(PressRow(3));  // sr0's drive cannot be opened: its device asks for the unmount
+  ASSERT_TRUE(ClickRow(3));  // sr0's drive cannot be opened: its device asks for the unmount
   ASSERT_TRUE(testing::WaitUntil([&] { return !lb.control.Unmounts().empty(); }, 20000));
   EXPECT_EQ(lb.control.Unmounts(), std::vector<VmKind>{VmKind::CdromDrive});
   // The window thread gets to the request only once the serve thread has closed its socket.

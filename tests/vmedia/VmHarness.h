@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +73,45 @@ inline void RunSteps(sim::VmInitiator& in, const std::vector<Step>& steps) {
     }
   }
 }
+
+// A 12-byte command block from its leading bytes.
+inline std::array<uint8_t, 12> Cdb(std::initializer_list<uint8_t> bytes) {
+  std::array<uint8_t, 12> c{};
+  size_t i = 0;
+  for (uint8_t b : bytes) c[i++] = b;
+  return c;
+}
+
+// READ(10) or WRITE(10) style: address in bytes 2-5, blocks in 7-8.
+inline std::array<uint8_t, 12> Rw10(uint8_t op, uint32_t lba, uint16_t blocks) {
+  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba), 0,
+              uint8_t(blocks >> 8), uint8_t(blocks)});
+}
+
+// Checks a reply's sense, and its data length unless length is negative.
+inline void ExpectSense(const sim::VmReply& r, uint8_t key, uint8_t asc, uint8_t ascq,
+                        int64_t length = -1) {
+  EXPECT_EQ(r.key, key);
+  EXPECT_EQ(r.asc, asc);
+  EXPECT_EQ(r.ascq, ascq);
+  if (length >= 0) {
+    EXPECT_EQ(int64_t(r.length), length);
+  }
+}
+
+// A clock that moves 100 ms each time it is read: time-outs pass quickly but surely.
+class SteppingClock : public Clock {
+ public:
+  uint32_t NowMs() override { return now_ += 100; }
+  bool SleepMs(uint32_t ms, const std::atomic<bool>* stop) override {
+    if (stop && stop->load()) return false;
+    now_ += ms;
+    return true;
+  }
+
+ private:
+  std::atomic<uint32_t> now_{0};
+};
 
 class FakeControl : public VmControl {
  public:
