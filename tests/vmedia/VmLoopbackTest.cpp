@@ -347,16 +347,7 @@ void RawServer(const std::vector<uint8_t>& answer, int expected) {
     s->SetReceiveTimeout(10000);
     s->Receive(hello, sizeof hello);  // until the client gives up
   });
-  // A clock that moves 100 ms each time it is read: time-outs pass quickly but surely.
-  struct SteppingClock : Clock {
-    uint32_t NowMs() override { return now += 100; }
-    bool SleepMs(uint32_t ms, const std::atomic<bool>* stop) override {
-      if (stop && *stop) return false;
-      now += ms;
-      return true;
-    }
-    std::atomic<uint32_t> now{0};
-  } clock;
+  vmtest::SteppingClock clock;
   testing::FakeHost host;
   FixedTargetChooser chooser(RandomImage(dir, 4096, 15));
   VMConnection c(VmKind::ImageFile, {.server = "127.0.0.1",

@@ -12,19 +12,19 @@
 
 namespace remcons {
 
-std::optional<std::string> RunCaptureFileDialog(QWidget* parent, const Host::FileDialog& spec) {
-  QFileDialog dialog(parent, QString::fromStdString(spec.title));
+std::optional<std::string> RunCaptureFileDialog(QWidget* parent, const Host::FileDialog& request) {
+  QFileDialog dialog(parent, QString::fromStdString(request.title));
   // Qt's own dialog, the same on every desktop and answerable by tests.
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog.setAcceptMode(spec.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // Saving asks before replacing a file and needs an existing folder; opening, an existing file.
-  dialog.setFileMode(spec.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dialog.setOption(QFileDialog::ReadOnly, !spec.save);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::ReadOnly, !request.save);
   QStringList filters;
-  for (const std::string& filter : spec.filters) filters << QString::fromStdString(filter);
+  for (const std::string& filter : request.filters) filters << QString::fromStdString(filter);
   dialog.setNameFilters(filters);
   if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
-  dialog.setDefaultSuffix(QString::fromStdString(spec.defaultSuffix));
+  dialog.setDefaultSuffix(QString::fromStdString(request.defaultSuffix));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   const std::string path = QFile::encodeName(dialog.selectedFiles().front()).toStdString();
   RC_TRACE("CaptureDialogs: chose \"%s\"\n", path.c_str());

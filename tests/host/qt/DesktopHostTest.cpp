@@ -274,9 +274,9 @@ TEST(CaptureDialogs, TheReplayMenuAndTheFileDialogsAnswerTheSession) {
       dialog->findChild<QLineEdit*>("fileNameEdit")->setText(save ? "new" : "old.kro");
       static_cast<QDialog*>(dialog)->accept();  // the file dialog's own, which reads the box
     });
-    const Host::FileDialog spec{
+    const Host::FileDialog request{
         save ? "Capture File" : "Replay File", save, {"All (*)", "Text (*.KRO)"}, "kro"};
-    EXPECT_EQ(widget.host().ChooseFile(spec),
+    EXPECT_EQ(widget.host().ChooseFile(request),
               folder.filePath(save ? "new.kro" : "old.kro").toStdString());
   }
 }
