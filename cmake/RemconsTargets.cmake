@@ -78,8 +78,16 @@ function(remcons_layering_test)
   set_tests_properties(layering PROPERTIES LABELS layering)
 endfunction()
 
+# The folder under tests/ that holds the current CMakeLists.txt, a CTest label of its tests.
+function(remcons_test_folder out)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" folder "${folder}")
+  set(${out} ${folder} PARENT_SCOPE)
+endfunction()
+
 # remcons_test(<name> SOURCES ... [DEPS ...] [LABELS ...])
-# One GoogleTest executable registered with CTest under its test names.
+# One GoogleTest executable registered with CTest under its test names, labelled with its folder
+# under tests/ (`ctest -L vmedia`) besides any LABELS.
 function(remcons_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -87,10 +95,9 @@ function(remcons_test name)
   remcons_apply_flags(${name})
   remcons_test_flags(${name})
   include(GoogleTest)
-  set(props TIMEOUT 300 ENVIRONMENT "REMCONS_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
-  if(ARG_LABELS)
-    list(APPEND props LABELS "${ARG_LABELS}")
-  endif()
+  remcons_test_folder(folder)
+  set(labels ${folder} ${ARG_LABELS})
+  set(props TIMEOUT 300 ENVIRONMENT "REMCONS_SOURCE_DIR=${PROJECT_SOURCE_DIR}" LABELS "${labels}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
@@ -112,7 +119,8 @@ function(remcons_fuzz_replay name source)
   target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
   remcons_apply_flags(${name}_replay)
   add_test(NAME ${name} COMMAND ${name}_replay ${ARG_ARGS})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+  remcons_test_folder(folder)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS ${folder})
 endfunction()
 
 # remcons_fuzz(<source> DEPS ...)

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Line and branch coverage of src/ by the whole test suite, per module.
-# Usage: scripts/coverage.sh [report-file]   (builds the coverage preset in build/coverage)
+# Usage: scripts/coverage.sh [report-file [ctest-args...]]   (builds the coverage preset in
+# build/coverage; e.g. `scripts/coverage.sh /tmp/v.txt -L vmedia` runs only the vmedia tests)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset coverage -G Ninja >/dev/null
 cmake --build --preset coverage
 find build/coverage -name '*.gcda' -delete
-ctest --preset coverage >build/coverage/ctest.log 2>&1 || {
+ctest --preset coverage "${@:2}" >build/coverage/ctest.log 2>&1 || {
   tail -30 build/coverage/ctest.log >&2
   echo "coverage: the suite failed; the figures below are from a failing run" >&2
 }
