@@ -22,27 +22,26 @@ class LoopbackPeer {
     if (!listener_) throw std::runtime_error("cannot listen on loopback");
     port_ = listener_->LocalPort();
     done_ = std::async(std::launch::async, [this, body = std::move(body)] {
-      std::unique_ptr<TcpSocket> accepted = listener_->Accept();
+      std::shared_ptr<TcpSocket> accepted = listener_->Accept();
       if (!accepted) return;
       accepted->SetReceiveTimeout(10000);
-      TcpSocket& socket = *accepted;
-      {
-        std::lock_guard lock(mutex_);
-        socket_ = std::move(accepted);
-      }
-      body(socket);
+      Set(accepted);
+      body(*accepted);
     });
   }
   ~LoopbackPeer() {
     listener_->Close();
-    {
-      std::lock_guard lock(mutex_);
-      if (socket_) socket_->Close();
-    }
+    if (auto socket = Set(nullptr)) socket->Close();
     done_.wait();
   }
 
   uint16_t port() const { return port_; }
+  // Stores socket (unless it is null) and returns the one stored.
+  std::shared_ptr<TcpSocket> Set(std::shared_ptr<TcpSocket> socket) {
+    std::lock_guard lock(mutex_);
+    if (socket) socket_ = std::move(socket);
+    return socket_;
+  }
   // Waits until the body has finished; false after timeoutMs.
   bool WaitDone(int timeoutMs = 10000) {
     return done_.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready;
@@ -52,7 +51,7 @@ class LoopbackPeer {
   std::unique_ptr<TcpSocket> listener_;
   uint16_t port_ = 0;
   std::mutex mutex_;
-  std::unique_ptr<TcpSocket> socket_;
+  std::shared_ptr<TcpSocket> socket_;
   std::future<void> done_;
 };
 

@@ -54,22 +54,14 @@ inline std::string ModeBits(int widthBlocks, int heightBlocks, int extraLines) {
          Field(static_cast<uint32_t>(extraLines), 4);
 }
 
-// The management processor's console service for one connection: reads the start sequence,
-// answers it (or not), then records every byte the console sends and sends what the test gives it.
-// Enciphered sessions run both keystreams as the console's peer must.
+// The management processor's console service for one connection: reads the start sequence (the
+// nine escapes of a clear session without a login), answers it unless told not to, then records
+// every byte the console sends and sends what the test gives it.
 class ConsolePeer {
  public:
   struct Options {
-    // Send the start reply; without it the console waits in its handshake.
-    bool answer = true;
-    // Close the connection right after reading the start sequence (the handshake fails).
-    bool closeInHandshake = false;
-    // ESC [ R instead of ESC [ r, with these keys (the console's decryptKey and encryptKey).
-    bool enciphered = false;
-    uint8_t consoleSendKey[16] = {};
-    uint8_t consoleReceiveKey[16] = {};
-    // Bytes of the start sequence: 9 escapes + login, 6 more with the key index header.
-    size_t startBytes = 9;
+    bool answer = true;             // without the reply the console waits in its handshake
+    bool closeInHandshake = false;  // close right after reading the start sequence
   };
 
   ConsolePeer() : ConsolePeer(Options()) {}
@@ -85,29 +77,21 @@ class ConsolePeer {
   }
 
   uint16_t port() const { return listener_->LocalPort(); }
-
-  // Sends bytes to the console (enciphered in an enciphered session).
-  void Send(std::vector<uint8_t> bytes) {
-    std::lock_guard lock(sendMutex_);
-    if (!Get(socket_)) return;
-    if (sendStream_) sendStream_->Apply(bytes.data(), bytes.size());
-    Get(socket_)->SendAll(bytes.data(), bytes.size());
+  void Send(const std::vector<uint8_t>& bytes) {
+    if (auto socket = Get(socket_)) socket->SendAll(bytes.data(), bytes.size());
   }
-  // Drops the connection.
   void Close() {
     if (auto socket = Get(socket_)) socket->Close();
   }
-  bool WaitStartSequence(int timeoutMs = 5000) {
-    return WaitUntil([this] { return !StartSequence().empty(); }, timeoutMs);
+  bool WaitStartSequence() {
+    return WaitUntil([this] { return !Get(start_).empty(); });
   }
-  // The start sequence as it came on the wire.
   std::vector<uint8_t> StartSequence() { return Get(start_); }
-  // Everything received after the start sequence, deciphered.
+  // Everything received after the start sequence.
   std::vector<uint8_t> Received() { return Get(received_); }
-  bool WaitReceived(size_t n, int timeoutMs = 5000) {
-    return WaitUntil([&] { return Received().size() >= n; }, timeoutMs);
+  bool WaitReceived(size_t n) {
+    return WaitUntil([&] { return Received().size() >= n; });
   }
-  // True once the console closed its side (or the connection went).
   bool Ended() { return Get(ended_); }
 
  private:
@@ -116,51 +100,37 @@ class ConsolePeer {
     std::lock_guard lock(mutex_);
     return field;
   }
-  template <typename T>
-  void Set(T& field, T value) {
-    std::lock_guard lock(mutex_);
-    field = std::move(value);
-  }
 
   void Body() {
     pthread_setname_np(pthread_self(), "console-peer");
     std::shared_ptr<TcpSocket> socket = listener_->Accept();
     if (!socket) return;
     socket->SetReceiveTimeout(20000);
-    Set(socket_, socket);
-    std::vector<uint8_t> start(options_.startBytes);
-    std::unique_ptr<RC4Stream> receiveStream;
-    if (socket->ReceiveAll(start.data(), start.size())) {
-      if (options_.enciphered) {
-        // The console enciphers everything after the six-byte header with its send stream.
-        receiveStream = std::make_unique<RC4Stream>(options_.consoleSendKey);
-        receiveStream->Apply(start.data() + 6, start.size() - 6);
-      }
-      Set(start_, start);
-      if (options_.closeInHandshake) socket->Close();
-      if (options_.answer && !options_.closeInHandshake) {
-        std::lock_guard lock(sendMutex_);
-        const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B, uint8_t(options_.enciphered ? 'R' : 'r')};
-        socket->SendAll(reply, sizeof reply);
-        if (options_.enciphered)
-          sendStream_ = std::make_unique<RC4Stream>(options_.consoleReceiveKey);
-      }
+    std::vector<uint8_t> start(9);
+    const bool started = socket->ReceiveAll(start.data(), start.size());
+    {
+      std::lock_guard lock(mutex_);
+      socket_ = socket;
+      if (started) start_ = start;
+    }
+    if (started && options_.closeInHandshake) socket->Close();
+    if (started && options_.answer && !options_.closeInHandshake) {
+      const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B, 'r'};
+      socket->SendAll(reply, sizeof reply);
       uint8_t buffer[4096];
-      for (int got;
-           !options_.closeInHandshake && (got = socket->Receive(buffer, sizeof buffer)) > 0;) {
-        if (receiveStream) receiveStream->Apply(buffer, size_t(got));
+      for (int got; (got = socket->Receive(buffer, sizeof buffer)) > 0;) {
         std::lock_guard lock(mutex_);
         received_.insert(received_.end(), buffer, buffer + got);
       }
     }
-    Set(ended_, true);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
   }
 
   Options options_;
   std::unique_ptr<TcpSocket> listener_;
-  std::mutex mutex_, sendMutex_;
+  std::mutex mutex_;
   std::shared_ptr<TcpSocket> socket_;
-  std::unique_ptr<RC4Stream> sendStream_;
   std::vector<uint8_t> start_, received_;
   bool ended_ = false;
   std::thread thread_;

@@ -1,0 +1,174 @@
+// Whole consoles over loopback against the simulator's console service: an enciphered session
+// through key changes, and a leading and a joining console (the join answer, the relayed picture,
+// control, the close); a joining console told the session is full or not accepting.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Hex.h"
+#include "platform/Strings.h"
+#include "session/SessionRig.h"
+#include "sim/ConsoleServer.h"
+
+namespace remcons {
+namespace {
+
+using testing::SessionRig;
+using testing::WaitUntil;
+using Bytes = std::vector<uint8_t>;
+
+// True once the console's picture is the simulator's screen, pixel for pixel.
+bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
+  const auto same = [&] {
+    int width = 0, height = 0;
+    const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
+    if (console.RemoteScreenSize() != std::pair{width, height}) return false;
+    const Surface frame = console.frameBuffer()->Snapshot();
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (!SameColor(frame.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
+      }
+    }
+    return true;
+  };
+  return server.WaitUntilSent(10000) && WaitUntil(same, 10000);
+}
+
+Bytes PacketBytes(sim::ConsoleServer& server, const std::string& kind) {
+  Bytes bytes;
+  for (const sim::PacketRecord& r : server.Packets()) {
+    if (r.kind == kind) bytes.insert(bytes.end(), r.bytes.begin(), r.bytes.end());
+  }
+  return bytes;
+}
+
+// The start it was asked for and the login whole; the picture exact at the boot prompt and after
+// each of three key changes in the middle of the stream, the console's own bytes deciphered right
+// in between, and no refresh ever asked for (a decoder that never lost its place).
+TEST(EndToEnd, KeyChangesMidStreamKeepThePictureExact) {
+  sim::ConsoleServerOptions options = testing::QuickSimOptions();
+  for (int i = 0; i < 16; ++i) {
+    options.keys.decryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(0x11 * i + 3);
+    options.keys.encryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(0xF0 - 7 * i);
+  }
+  options.keyIndex = 0x5A5A0001;
+  sim::ConsoleServer server(options);
+  ASSERT_TRUE(server.Start());
+  SessionRig rig;
+  CRemCons& c = *rig.control;
+  c.put_port(server.Port());
+  c.put_login("dXNlcjpwYXNz");  // user:pass
+  c.put_encryption(1);
+  c.put_keyIndex(0x5A5A0001);
+  c.put_decryptKey(HexBytes(options.keys.decryptKey.data(), 16));
+  c.put_encryptKey(HexBytes(options.keys.encryptKey.data(), 16));
+  ASSERT_EQ(rig.Create(), 0);
+  ASSERT_TRUE(rig.WaitConnected() && server.WaitForSession(5000));
+  c.OnSetFocus();
+  std::string start;
+  for (const sim::PacketRecord& r : server.Packets()) start += r.kind == "start" ? r.fields : "";
+  for (const char* field : {"\"enciphered\":true", "\"name\":\"user\"", "\"passwordLength\":4"})
+    EXPECT_NE(start.find(field), std::string::npos) << start;
+  ASSERT_TRUE(
+      WaitUntil([&] { return server.ScreenText().find("boot: ") != std::string::npos; }, 10000));
+  EXPECT_TRUE(ShowsScreen(c, server));
+  for (int n = 0; n < 3; ++n) {
+    server.ChangeKeys();
+    server.Print("after key change " + std::to_string(n + 1));
+    EXPECT_TRUE(ShowsScreen(c, server)) << n;
+    c.OnChar('0' + n, 0);
+  }
+  ASSERT_TRUE(server.WaitForPackets("char", 3, 10000));
+  EXPECT_EQ(PacketBytes(server, "char"), (Bytes{'0', '1', '2'}));
+  const sim::ConsoleCounters counters = server.Counters();
+  EXPECT_EQ(counters.keyChanges, 3u);
+  EXPECT_EQ(counters.refreshRequests + counters.badPackets, 0u);
+  rig.control.reset();
+  server.Stop();
+}
+
+void MakeJoiner(SessionRig& rig, uint16_t port) {
+  rig.control->put_muMode(2);
+  rig.control->put_muServer("127.0.0.1");
+  rig.control->put_muPort(port);
+  rig.control->put_login("dXNlcjpwYXNz");  // user:pass
+  rig.control->put_encryption(1);
+}
+
+TEST(MultiUser, LeaderAndJoinerAgainstTheSimulator) {
+  sim::ConsoleServer server(testing::QuickSimOptions());
+  ASSERT_TRUE(server.Start());
+  SessionRig leader;
+  leader.control->put_muMode(1);
+  leader.control->put_muPort(0);
+  std::atomic<int> requests{0};
+  leader.host.answer = [&](const testing::FakeHost::Box& box) {
+    if (box.caption == "Request") ++requests;
+    return box.caption == "New User" ? kIdAccept : box.caption == "Request" ? kIdYes : kIdOk;
+  };
+  leader.control->put_port(server.Port());
+  ASSERT_EQ(leader.Create(), 0);
+  ASSERT_TRUE(leader.WaitConnected());
+  MUServer* muServer = leader.control->leaderServer();
+  ASSERT_TRUE(muServer && muServer->Listening());
+  ASSERT_TRUE(server.WaitForPackets("leader-port", 1, 5000));
+  std::string fields;
+  for (const sim::PacketRecord& p : server.Packets())
+    fields += p.kind == "leader-port" ? p.fields : "";
+  EXPECT_EQ(fields, "\"port\":" + std::to_string(muServer->port()));
+  // The simulator answers the join request with the user's name; the leader's user accepts.
+  SessionRig joiner;
+  MakeJoiner(joiner, muServer->port());
+  ASSERT_EQ(joiner.Create(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return joiner.control->StatusText2() == "Accepted"; }, 10000));
+  ASSERT_FALSE(leader.host.Boxes().empty());
+  EXPECT_EQ(leader.host.Boxes()[0].caption, "New User");
+  EXPECT_EQ(leader.host.Boxes()[0].text.rfind("The user \"user\" (", 0), 0u);
+  ASSERT_TRUE(server.WaitForPackets("session-notice", 1, 5000));
+  // The relayed stream draws the leader's picture at the joiner.
+  EXPECT_TRUE(ShowsScreen(*leader.control, server) && ShowsScreen(*joiner.control, server));
+  // Typed without control, a key goes nowhere; asked for and granted, the next reaches the server.
+  joiner.control->OnChar('q', 0x10);
+  joiner.control->RequestControl();
+  ASSERT_TRUE(WaitUntil([&] { return joiner.control->menuBar()->ControlState() == 2; }));
+  EXPECT_EQ(requests.load(), 1);
+  joiner.control->OnChar('z', 0x2C);
+  ASSERT_TRUE(server.WaitForPackets("char", 1, 5000));
+  EXPECT_EQ(PacketBytes(server, "char"), Bytes{'z'});
+  EXPECT_TRUE(WaitUntil([&] { return server.ScreenText().find("boot: z") != std::string::npos; }));
+  EXPECT_TRUE(ShowsScreen(*leader.control, server) && ShowsScreen(*joiner.control, server));
+  // The leader's end closes the joiner's session with its text.
+  ASSERT_TRUE(WaitUntil([&] { return leader.control->StopSession(); }));
+  ASSERT_TRUE(joiner.WaitThreadEnded());
+  EXPECT_TRUE(joiner.events.Has("OnDialog The session leader has closed the multi-user session."));
+  EXPECT_EQ(joiner.control->EndReason(), CRemCons::SessionEnd::kServerEnded);
+  server.Stop();
+}
+
+// A leader that answers the key agreement with "full" or (after bytes to skip) "not accepting".
+TEST(MultiUser, AJoinerToldFullOrNotAcceptingSaysSoAndDecodesNothing) {
+  for (const auto& [answer, text] : {std::pair<Bytes, std::string>{{0xFF, 0xCD}, LoadString(133)},
+                                     {{0x55, 0xFF, 0x01, 0xFF, 0xCE}, LoadString(134)}}) {
+    SCOPED_TRACE(text);
+    auto listener = TcpSocket::Listen("127.0.0.1", 0);
+    SessionRig rig;
+    MakeJoiner(rig, listener->LocalPort());
+    ASSERT_EQ(rig.Create(), 0);
+    std::unique_ptr<TcpSocket> link = listener->Accept();
+    ASSERT_TRUE(link);
+    link->SetReceiveTimeout(5000);
+    Bytes adh(195);
+    ASSERT_TRUE(link->ReceiveAll(adh.data(), adh.size()));
+    EXPECT_EQ(Bytes(adh.begin(), adh.begin() + 3), (Bytes{0xFF, 0xC8, 64}));
+    link->SendAll(answer.data(), answer.size());
+    ASSERT_TRUE(rig.WaitThreadEnded());
+    EXPECT_EQ(
+        rig.host.Boxes(),
+        (std::vector<testing::FakeHost::Box>{{text, "Information", rig.host.Boxes().at(0).style}}));
+    EXPECT_FALSE(rig.control->EverConnected());
+  }
+}
+
+}  // namespace
+}  // namespace remcons
