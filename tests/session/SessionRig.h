@@ -208,6 +208,24 @@ inline sim::ConsoleServerOptions QuickSimOptions() {
   return options;
 }
 
+// True once everything the simulator sent has come and the console's picture (the remote screen's
+// part of its frame) is the simulator's screen, pixel for pixel.
+inline bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
+  const auto same = [&] {
+    int width = 0, height = 0;
+    const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
+    if (console.RemoteScreenSize() != std::pair{width, height}) return false;
+    const Surface frame = console.frameBuffer()->Snapshot();
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (!SameColor(frame.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
+      }
+    }
+    return true;
+  };
+  return server.WaitUntilSent(10000) && WaitUntil(same, 10000);
+}
+
 // A control with a fake window around it.
 struct SessionRig {
   FakeHost host;

@@ -15,25 +15,9 @@ namespace remcons {
 namespace {
 
 using testing::SessionRig;
+using testing::ShowsScreen;
 using testing::WaitUntil;
 using Bytes = std::vector<uint8_t>;
-
-// True once the console's picture is the simulator's screen, pixel for pixel.
-bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
-  const auto same = [&] {
-    int width = 0, height = 0;
-    const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
-    if (console.RemoteScreenSize() != std::pair{width, height}) return false;
-    const Surface frame = console.frameBuffer()->Snapshot();
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        if (!SameColor(frame.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
-      }
-    }
-    return true;
-  };
-  return server.WaitUntilSent(10000) && WaitUntil(same, 10000);
-}
 
 Bytes PacketBytes(sim::ConsoleServer& server, const std::string& kind) {
   Bytes bytes;
