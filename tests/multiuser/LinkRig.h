@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,6 +18,7 @@
 #include "multiuser/MUOwner.h"
 #include "net/Net.h"
 #include "platform/Socket.h"
+#include "support/Wait.h"
 #include "video/DecoderRig.h"
 
 namespace remcons::testing {
@@ -42,16 +42,6 @@ inline std::vector<std::string> Decoded(const Bytes& bytes) {
   role.multiUserClient = true;
   rig.Run(bytes, role);
   return rig.events.Log();
-}
-
-// Polls pred every 2 ms until it holds or timeoutMs passed (no event loop turned).
-inline bool PollUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 inline bool Contains(const Bytes& haystack, const Bytes& needle) {
@@ -82,7 +72,7 @@ class FakeOwner : public MUOwner {
     return status2_;
   }
   bool WaitWritten(const Bytes& bytes) {
-    return PollUntil([&] { return Contains(Written(), bytes); });
+    return WaitUntil([&] { return Contains(Written(), bytes); });
   }
   std::atomic<bool> inputEnabled{true};
 
@@ -136,7 +126,7 @@ class TestJoiner {
   }
   // Everything received so far (deciphered), waiting until pred holds on it or timeoutMs passes.
   Bytes ReceiveUntil(const std::function<bool(const Bytes&)>& pred, int timeoutMs = 5000) {
-    PollUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
+    WaitUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
     return received_;
   }
   Bytes ReceiveAtLeast(size_t n) {
