@@ -2,14 +2,9 @@
 // console service byte by byte, a recording event sink, and a control wired to a fake window.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pthread.h>
-#include <sys/socket.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,13 +42,6 @@ inline std::string TextBits(uint8_t channel, const std::string& text) {
   for (unsigned char c : text) bits += Field(c, 8);
   return bits + Field(0, 8);
 }
-// A mode command, from START.
-inline std::string ModeBits(int widthBlocks, int heightBlocks, int extraLines) {
-  return "101100" + Field(static_cast<uint32_t>(widthBlocks), 7) +
-         Field(static_cast<uint32_t>(heightBlocks), 7) +
-         Field(static_cast<uint32_t>(extraLines), 4);
-}
-
 // The management processor's console service for one connection: reads the start sequence (the
 // nine escapes of a clear session without a login), answers it unless told not to, then records
 // every byte the console sends and sends what the test gives it.
@@ -135,19 +123,6 @@ class ConsolePeer {
   bool ended_ = false;
   std::thread thread_;
 };
-
-// Makes the console's own socket to port fail every send from now on (its receives still work),
-// as a connection whose sending side broke does. Finds the socket by its peer address.
-inline bool BreakConsoleSends(uint16_t peerPort) {
-  for (int fd = 3; fd < 4096; ++fd) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
-    if (peer.sin_family != AF_INET || ntohs(peer.sin_port) != peerPort) continue;
-    return shutdown(fd, SHUT_WR) == 0;
-  }
-  return false;
-}
 
 // Records the control's events as text, in order.
 class EventLog : public IRemConsEv {
