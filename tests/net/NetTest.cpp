@@ -1,6 +1,7 @@
 // The login transform and the start reply parser on hostile input, and the connection over
 // loopback against a peer that deciphers and enciphers with OpenSSL. Clear sessions, a silent or
-// leaving peer and refused connections are the session tests'.
+// leaving peer, refused connections and a Close that wakes a blocked read are the session
+// tests'.
 #include "net/Net.h"
 
 #include <gtest/gtest.h>
@@ -129,10 +130,13 @@ int ConnectAndWait(CNet& net, uint16_t port, const std::string& login = "dXNlcjp
 
 // The enciphered session against OpenSSL's keystreams: the start sequence (FF C0 and the key
 // index in the clear, the escapes and the login enciphered), both directions, input held back
-// while disabled (without using up keystream), and a key change.
+// while disabled (without using up keystream), and a key change; then four threads write
+// distinct packets at once, and every packet must reach the peer whole, in the order of the one
+// keystream.
 TEST(CNet, EncipheredSession) {
   if (!LoadLegacyProvider()) GTEST_SKIP() << "OpenSSL legacy provider (RC4) not available";
-  Bytes start, written, afterChange;
+  constexpr int kThreads = 4, kPackets = 250, kSize = 12;
+  Bytes start, written, afterChange, stream;
   testing::LoopbackPeer peer([&](TcpSocket& s) {
     OsslRc4 fromClient = OsslChainRc4(kDecryptKey, 0), toClient = OsslChainRc4(kEncryptKey, 0);
     start = ReadBytes(s, 6);
@@ -145,6 +149,7 @@ TEST(CNet, EncipheredSession) {
     OsslRc4 fromClient1 = OsslChainRc4(kDecryptKey, 1), toClient1 = OsslChainRc4(kEncryptKey, 1);
     afterChange = Read(s, fromClient1, 2);
     Send(s, "C3", &toClient1);
+    stream = Read(s, fromClient1, size_t{kThreads} * kPackets * kSize);
   });
   TraceCapture capture;
   CNet net(kDecryptKey, kEncryptKey, 0x01020304, 1);
@@ -164,7 +169,26 @@ TEST(CNet, EncipheredSession) {
   EXPECT_EQ(net.Write("B2", 2), 2);
   ASSERT_EQ(net.Read(got.data(), 2, MSG_WAITALL), 2);
   EXPECT_EQ(Bytes(got.begin(), got.begin() + 2), B("C3"));
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&, t] {
+      for (int p = 0; p < kPackets; ++p) {
+        uint8_t packet[kSize] = {uint8_t(0xA0 + t), uint8_t(p >> 8), uint8_t(p)};
+        for (int k = 3; k < kSize; ++k) packet[k] = static_cast<uint8_t>(t * 31 + p + k);
+        EXPECT_EQ(net.Write(packet, kSize), kSize);
+      }
+    });
+  }
+  for (auto& w : writers) w.join();
   ASSERT_TRUE(peer.WaitDone());
+  ASSERT_EQ(stream.size(), size_t{kThreads} * kPackets * kSize);
+  int next[kThreads] = {};
+  for (size_t at = 0; at < stream.size(); at += kSize) {
+    const uint8_t* packet = stream.data() + at;
+    const int t = packet[0] - 0xA0, p = packet[1] * 256 + packet[2];
+    ASSERT_TRUE(t >= 0 && t < kThreads && p == next[t]++) << "packet at " << at;
+    for (int k = 3; k < kSize; ++k) ASSERT_EQ(packet[k], uint8_t(t * 31 + p + k)) << at;
+  }
   EXPECT_EQ(start,
             (Bytes{0xFF, 0xC0, 0x01, 0x02, 0x03, 0x04, 0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B,
                    0x5B, 0x34, 'u',  's',  'e',  'r',  '\r', 'p',  'a',  's',  's',  '\r'}));
@@ -195,86 +219,6 @@ TEST(CNet, LoginLeavesNoCopiesBehind) {
     ASSERT_TRUE(peer.WaitDone());
     EXPECT_TRUE(encipher || start == B("\x1b[7\x1b[9\x1b[4" + clear));
     EXPECT_EQ(watch.Hits(), 0) << encipher;
-  }
-}
-
-// Four threads write distinct packets at once; every packet must reach a deciphering peer whole,
-// in the order of the one keystream.
-TEST(CNet, ConcurrentWritersKeepPacketsAndKeystreamOrder) {
-  if (!LoadLegacyProvider()) GTEST_SKIP() << "OpenSSL legacy provider (RC4) not available";
-  constexpr int kThreads = 4, kPackets = 250, kSize = 12;
-  Bytes stream;
-  testing::LoopbackPeer peer([&](TcpSocket& s) {
-    OsslRc4 fromClient = OsslChainRc4(kDecryptKey, 0);
-    if (ReadBytes(s, 6).size() < 6) return;
-    Read(s, fromClient, 19);
-    Send(s, "\x1b[R");
-    stream = Read(s, fromClient, size_t{kThreads} * kPackets * kSize);
-  });
-  CNet net(kDecryptKey, kEncryptKey, 1, 1);
-  ASSERT_EQ(ConnectAndWait(net, peer.port()), 1);
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([&, t] {
-      for (int p = 0; p < kPackets; ++p) {
-        uint8_t packet[kSize] = {uint8_t(0xA0 + t), uint8_t(p >> 8), uint8_t(p)};
-        for (int k = 3; k < kSize; ++k) packet[k] = static_cast<uint8_t>(t * 31 + p + k);
-        EXPECT_EQ(net.Write(packet, kSize), kSize);
-      }
-    });
-  }
-  for (auto& w : writers) w.join();
-  ASSERT_TRUE(peer.WaitDone());
-  ASSERT_EQ(stream.size(), size_t{kThreads} * kPackets * kSize);
-  int next[kThreads] = {};
-  for (size_t at = 0; at < stream.size(); at += kSize) {
-    const uint8_t* packet = stream.data() + at;
-    const int t = packet[0] - 0xA0, p = packet[1] * 256 + packet[2];
-    ASSERT_TRUE(t >= 0 && t < kThreads && p == next[t]++) << "packet at " << at;
-    for (int k = 3; k < kSize; ++k) ASSERT_EQ(packet[k], uint8_t(t * 31 + p + k)) << at;
-  }
-}
-
-// Close from another thread wakes a read blocked in its receive; everything after sees no
-// socket, and a second Close is harmless. A name instead of an address is never looked up, and a
-// Close before Connect keeps it from connecting.
-TEST(CNet, CloseWakesABlockedReadAndFailedConnections) {
-  std::atomic<bool> release{false};
-  testing::LoopbackPeer idle([&](TcpSocket& s) {
-    ReadBytes(s, 19);
-    Send(s, "\x1b[r");
-    for (int n = 0; n < 1000 && !release; ++n)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  });
-  CNet net(kDecryptKey, kEncryptKey, 0, 0);
-  ASSERT_EQ(ConnectAndWait(net, idle.port()), 1);
-  auto read = std::async(std::launch::async, [&] {
-    uint8_t buffer[64];
-    return net.Read(buffer, sizeof buffer);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the reader block
-  TraceCapture capture;
-  net.Close();
-  const bool woken = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-  release = true;
-  ASSERT_TRUE(woken);
-  EXPECT_EQ(read.get(), 0);
-  EXPECT_TRUE(capture.Has("Closing socket.\n"));
-  EXPECT_EQ(net.Write("a", 1), 0);
-  EXPECT_EQ(net.BytesAvailable(), -1);
-  net.Close();
-  for (const bool closeFirst : {false, true}) {
-    testing::LoopbackPeer silent([](TcpSocket&) {});
-    CNet failed(kDecryptKey, kEncryptKey, 0, 0);
-    if (closeFirst) failed.Close();
-    auto result = std::async(std::launch::async, [&] {
-      return failed.Connect(closeFirst ? "127.0.0.1" : "localhost", "dXNlcjpwYXNz", silent.port());
-    });
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(result.get(), 0);
-    EXPECT_EQ(failed.GetState(), CNet::kIdle);
-    uint8_t b;
-    EXPECT_EQ(failed.Read(&b, 1) + failed.Write("a", 1), 0);
   }
 }
 
