@@ -1,5 +1,5 @@
 // Where the bar's pieces lie for a window width, and which buttons each kind of console shows.
-// The bar's tests click on both sides of the keys rows' and drive rows' edges.
+// The panels follow from these (the bar's tests click on both sides of their entries' edges).
 #include <gtest/gtest.h>
 
 #include "ui/MenuBarLayout.h"
@@ -37,30 +37,6 @@ TEST(MenuBarLayout, ButtonsAtTheirPlacesForCommonWidths) {
                 (Rect{w.r - p.fromLeft, p.top, w.r - p.fromRight, p.bottom}))
           << "width " << w.width << " button " << static_cast<int>(p.button);
     }
-  }
-}
-
-TEST(MenuBarLayout, PanelsAndTooltipStrip) {
-  struct Case {
-    int width;
-    Rect tooltip, keys, compact, extended, drives1, drives9;
-  };
-  // clang-format off
-  const Case cases[] = {
-      {640, {538, 23, 605, 32}, {546, 31, 626, 163}, {340, 31, 454, 125}, {160, 31, 484, 319},
-       {440, 31, 550, 56}, {440, 31, 550, 224}},
-      {1280, {858, 23, 925, 32}, {866, 31, 946, 163}, {660, 31, 774, 125}, {480, 31, 804, 319},
-       {760, 31, 870, 56}, {760, 31, 870, 224}},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    EXPECT_EQ(layout::TooltipStrip(c.width), c.tooltip);
-    EXPECT_EQ(layout::KeysPanel(c.width), c.keys);
-    EXPECT_EQ(layout::PowerCompact(c.width), c.compact);
-    EXPECT_EQ(layout::PowerExtended(c.width), c.extended);
-    EXPECT_EQ(layout::DriveMenu(c.width, 1), c.drives1);
-    EXPECT_EQ(layout::DriveMenu(c.width, 9), c.drives9);
-    EXPECT_TRUE(layout::DriveMenu(c.width, 0).Empty());
   }
 }
 
