@@ -64,11 +64,6 @@ class OsslRc4 {
     if (n > 0 && EVP_EncryptUpdate(ctx_, data, &outLength, data, static_cast<int>(n)) != 1)
       throw std::runtime_error("RC4 update failed");
   }
-  std::vector<uint8_t> Keystream(size_t n) {
-    std::vector<uint8_t> zeros(n, 0);
-    Xor(zeros.data(), n);
-    return zeros;
-  }
 
  private:
   EVP_CIPHER_CTX* ctx_;
