@@ -57,7 +57,7 @@ TEST(Session, CreateAndDestroyInTheHandshakeOrInAReceive) {
     EXPECT_EQ(rig.control->EndReason(), End::kStopped);
     EXPECT_TRUE(rig.host.Boxes().empty());
     rig.Pump();
-    EXPECT_EQ(rig.events.Count("OnShutdown"), answer ? 2 : 1);
+    EXPECT_EQ(rig.events.Events(), Strings(answer ? 2 : 1, "OnShutdown"));
     EXPECT_TRUE(WaitUntil([&] { return !answer || peer.Ended(); }));
   }
 }

@@ -138,11 +138,10 @@ class EventLog : public IRemConsEv {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  int Count(const std::string& event) {
+  bool Has(const std::string& event) {
     const auto events = Events();
-    return static_cast<int>(std::count(events.begin(), events.end(), event));
+    return std::find(events.begin(), events.end(), event) != events.end();
   }
-  bool Has(const std::string& event) { return Count(event) > 0; }
 
  private:
   void Add(std::string event) {
