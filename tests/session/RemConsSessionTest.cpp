@@ -48,11 +48,8 @@ TEST(Session, CreateAndDestroyInTheHandshakeOrInAReceive) {
     ASSERT_TRUE(WaitUntil([&] { return rig.host.TimerRunning(kSessionTimer, &period); }));
     EXPECT_EQ(period, 1000u);
     ASSERT_TRUE(!answer || rig.WaitConnected());
-    EXPECT_GE(rig.host.focusRequests.load(), 1);
     EXPECT_EQ(rig.control->StatusText(), "Attempting to connect to Kro remote console.");
-    EXPECT_FALSE(rig.control->menuBar()->IsShown());
     rig.control->OnDestroy();
-    EXPECT_TRUE(rig.host.sendsClosed.load());
     EXPECT_FALSE(rig.control->ConsoleThreadRunning());
     EXPECT_EQ(rig.control->EndReason(), End::kStopped);
     EXPECT_TRUE(rig.host.Boxes().empty());
@@ -267,11 +264,6 @@ TEST(Session, CommandsAndUnmountRequestsFromADrive) {
   EXPECT_FALSE(trace.Has("Unmount command sent 7 device\n"));
   rig.Pump();
   EXPECT_TRUE(trace.Has("Unmount command sent 7 device\n"));
-  // Command 1 is the menu bar's exit.
-  rig.control->DoCommand(1);
-  for (int attempts = 0; !rig.control->SessionStopped() && attempts++ < 30;)
-    rig.control->StopSession();
-  EXPECT_TRUE(rig.control->SessionStopped());
 }
 
 // HID keys follow the focus (the packets themselves are the input tests'), and the locale chooses
