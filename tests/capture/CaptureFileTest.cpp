@@ -1,14 +1,13 @@
 // The capture file: the recorder's bytes against the layout worked out by hand, hostile and
-// unusual files through the reader, and the offline player through a key change.
+// unusual files through the reader. The offline player through a key change is the session's
+// round trip's.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "capture/CaptureFile.h"
 #include "capture/CaptureRig.h"
-#include "capture/OfflinePlayer.h"
 #include "platform/Hex.h"
-#include "video/FrameBuffer.h"
 #include "vmedia/VmTestUtil.h"
 
 namespace remcons {
@@ -107,37 +106,6 @@ TEST(CaptureReader, ReadsWhatTheLayoutAllowsAndNothingElse) {
       EXPECT_EQ(reader.Read(&record, data, &why), c.reads.front());
     }
   }
-}
-
-// The picture of PictureStream(64, 48, tint) at its four bands.
-void ExpectBands(const Surface& picture, uint16_t tint) {
-  ASSERT_EQ(picture.width(), 64);
-  ASSERT_EQ(picture.height(), 48);
-  for (int band = 0; band < 4; ++band) {
-    const uint16_t color = static_cast<uint16_t>(tint + band * 0x111);
-    const Pixel expected =
-        Rgb(static_cast<uint8_t>((color >> 4) & 0xF0), static_cast<uint8_t>(color & 0xF0),
-            static_cast<uint8_t>(color << 4));
-    EXPECT_TRUE(SameColor(picture.At(10, band * 12 + 5), expected)) << "band " << band;
-  }
-}
-
-TEST(OfflinePlayer, AKeyUpdateRecordStartsTheDecoderAfreshAfterGarbage) {
-  // Garbage that latches the decoder, then the key change's zeros, whose closing byte is dropped.
-  Bytes next = {0xFF};
-  const Bytes second = testing::PictureStream(64, 48, 0x040);
-  next.insert(next.end(), second.begin(), second.end());
-  CaptureBuilder b;
-  b.Add(1000, testing::PictureStream(64, 48, 0x400)).Add(1100, Bytes(40, 0x55));
-  b.Add({1200, Bytes(30, 0xEE), 1}).Add(1300, next);
-  CaptureReader reader;
-  std::string why;
-  ASSERT_TRUE(reader.OpenBytes(b.Build(), &why));
-  OfflinePlayer player(reader);
-  ASSERT_TRUE(player.Play());
-  ExpectBands(player.picture(), 0x040);
-  EXPECT_EQ(player.summary().records, 4u);
-  EXPECT_EQ(player.summary().replayMs, 300u);
 }
 
 }  // namespace

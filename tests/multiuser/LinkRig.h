@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,7 +19,6 @@
 #include "multiuser/MUOwner.h"
 #include "net/Net.h"
 #include "platform/Socket.h"
-#include "support/Wait.h"
 #include "video/DecoderRig.h"
 
 namespace remcons::testing {
@@ -42,6 +42,17 @@ inline std::vector<std::string> Decoded(const Bytes& bytes) {
   role.multiUserClient = true;
   rig.Run(bytes, role);
   return rig.events.Log();
+}
+
+// Polls pred every 2 ms until it holds or timeoutMs passed (no event loop turned; the desktop
+// tests that use this rig have a WaitUntil of their own).
+inline bool PollUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 inline bool Contains(const Bytes& haystack, const Bytes& needle) {
@@ -72,7 +83,7 @@ class FakeOwner : public MUOwner {
     return status2_;
   }
   bool WaitWritten(const Bytes& bytes) {
-    return WaitUntil([&] { return Contains(Written(), bytes); });
+    return PollUntil([&] { return Contains(Written(), bytes); });
   }
   std::atomic<bool> inputEnabled{true};
 
@@ -126,7 +137,7 @@ class TestJoiner {
   }
   // Everything received so far (deciphered), waiting until pred holds on it or timeoutMs passes.
   Bytes ReceiveUntil(const std::function<bool(const Bytes&)>& pred, int timeoutMs = 5000) {
-    WaitUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
+    PollUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
     return received_;
   }
   Bytes ReceiveAtLeast(size_t n) {

@@ -103,7 +103,6 @@ TEST(Session, KeepAlives) {
   SessionRig rig;
   rig.Connect(peer);
   rig.EnterPhase2();
-  ASSERT_EQ(rig.control->TimerPhase(), 2u);
   // Each tick is followed by a marker, so the stream shows which tick sent what.
   for (int tick = 1; tick <= 100; ++tick) {
     if (tick == 40) rig.control->OnMouseMove(100, 100, false);
@@ -219,8 +218,7 @@ TEST(Session, StopEndsAReplayWaitingBetweenChunksAndLaterMessagesDoNothing) {
   peer.Send(AlignedBits(""));
   ASSERT_TRUE(WaitUntil([&] { return replay.waiting.load(); }));
   for (int attempts = 0; !rig.control->StopSession() && attempts < 30;) ++attempts;
-  EXPECT_TRUE(rig.control->SessionStopped());
-  EXPECT_TRUE(replay.woken.load());
+  EXPECT_TRUE(rig.control->SessionStopped() && replay.woken.load());
   EXPECT_FALSE(rig.control->ConsoleThreadRunning());
   rig.control->SetReplaySource(nullptr);
   // Messages posted to a control that is gone do nothing.

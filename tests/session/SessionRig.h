@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,7 +18,7 @@
 #include "sim/ConsoleServer.h"
 #include "support/FakeHost.h"
 #include "support/Wait.h"
-#include "ui/MenuBarImages.h"
+#include "ui/UiFakes.h"
 #include "video/VideoFakes.h"
 
 namespace remcons::testing {
@@ -152,27 +151,6 @@ class EventLog : public IRemConsEv {
   std::vector<std::string> events_;
 };
 
-// Text as boxes (the video tests' painter) and the menu bar's images as plain surfaces of their
-// catalogue sizes, a colour each.
-class SessionPainter : public FakePainter {
- public:
-  SessionPainter() {
-    uint8_t n = 0;
-    for (const menubar::ImageSpec& image : menubar::kImages) {
-      ++n;
-      images_.emplace(std::string(image.id), Surface(image.width, image.height,
-                                                     Rgb(n, static_cast<uint8_t>(255 - n), 99)));
-    }
-  }
-  const Surface* Image(std::string_view id) override {
-    auto it = images_.find(std::string(id));
-    return it == images_.end() ? nullptr : &it->second;
-  }
-
- private:
-  std::map<std::string, Surface> images_;
-};
-
 // The simulator's console service, quick to boot and to send.
 inline sim::ConsoleServerOptions QuickSimOptions() {
   sim::ConsoleServerOptions options;
@@ -203,7 +181,7 @@ inline bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
 // A control with a fake window around it.
 struct SessionRig {
   FakeHost host;
-  SessionPainter painter;
+  BarPainter painter;  // the menu bar's images, text as bars
   ManualClock clock;
   EventLog events;
   // A session leader listens on loopback only.
@@ -215,7 +193,6 @@ struct SessionRig {
     control->put_target("127.0.0.1");
     control->put_fullScreen(0);
   }
-  ~SessionRig() { control.reset(); }
 
   int Create(FrameBuffer::SurfaceFactory factory = {},
              const std::function<void(SessionEnvironment&)>& more = {}) {

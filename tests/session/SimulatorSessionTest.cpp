@@ -61,8 +61,7 @@ TEST(MultiUser, LeaderAndJoinerAgainstTheSimulator) {
   MakeJoiner(joiner, muServer->port());
   ASSERT_EQ(joiner.Create(), 0);
   ASSERT_TRUE(WaitUntil([&] { return joiner.control->StatusText2() == "Accepted"; }, 10000));
-  ASSERT_FALSE(leader.host.Boxes().empty());
-  EXPECT_EQ(leader.host.Boxes()[0].caption, "New User");
+  EXPECT_EQ(leader.host.Boxes().at(0).caption, "New User");
   EXPECT_EQ(leader.host.Boxes()[0].text.rfind("The user \"user\" (", 0), 0u);
   ASSERT_TRUE(server.WaitForPackets("session-notice", 1, 5000));
   // The relayed stream draws the leader's picture at the joiner.
@@ -81,7 +80,6 @@ TEST(MultiUser, LeaderAndJoinerAgainstTheSimulator) {
   ASSERT_TRUE(WaitUntil([&] { return leader.control->StopSession(); }));
   ASSERT_TRUE(joiner.WaitThreadEnded());
   EXPECT_TRUE(joiner.events.Has("OnDialog The session leader has closed the multi-user session."));
-  EXPECT_EQ(joiner.control->EndReason(), CRemCons::SessionEnd::kServerEnded);
   server.Stop();
 }
 

@@ -11,9 +11,9 @@
 namespace remcons {
 namespace {
 
+using testing::BarPainter;
 using testing::FakeHost;
 using testing::FakeOwner;
-using testing::FakePainter;
 using testing::TraceCapture;
 using B = BarButton;
 using E = MenuBarMouse;
@@ -75,7 +75,7 @@ class MenuBarTest : public ::testing::Test {
   // A point in a panel, relative to its top left.
   static Point In(const Rect& panel, int x, int y) { return {panel.left + x, panel.top + y}; }
   Surface Painted() {
-    Surface s(kWidth, 400, FakePainter::kBackground);
+    Surface s(kWidth, 400, BarPainter::kBackground);
     bar->Paint(s, kWidth);
     return s;
   }
@@ -92,7 +92,7 @@ class MenuBarTest : public ::testing::Test {
   std::string ImageAt(Point p) { return painter.ImageAt(Painted(), p.x, p.y); }
 
   FakeHost host;
-  FakePainter painter;
+  BarPainter painter;
   FakeOwner owner;
   std::unique_ptr<CMenuBar> bar;
 };
@@ -388,9 +388,9 @@ TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheNameOrTheReplayTitle) {
   EXPECT_EQ(painter.ImageAt(s, barRect.left, 5) + "|" + painter.ImageAt(s, barRect.left + 1, 5),
             "|" + std::string(img::kBar));
   // The server name, "Arial" 12, centred, 1 pixel from the top, in the bar text colour.
-  const int nameX = barRect.left + (640 - 6 * FakePainter::kAdvance) / 2;
+  const int nameX = barRect.left + (640 - 6 * BarPainter::kAdvance) / 2;
   EXPECT_EQ(s.At(nameX, 1) & 0xFFFFFF, text);
-  const FakePainter::Text& name = painter.texts.front();
+  const BarPainter::Text& name = painter.texts.front();
   EXPECT_EQ(name.text + " " + name.font.face + " " + std::to_string(name.font.pixelHeight) + " " +
                 std::to_string(name.y) + " " + std::to_string(name.opaque),
             "srv-01 Arial 12 1 0");
@@ -400,7 +400,7 @@ TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheNameOrTheReplayTitle) {
   // The replay title, 9 pixels from the top, replaces the name (they would run into each other)
   // until the replay ends.
   bar->StartReplay("BOOT Buffer");
-  const int titleX = barRect.left + (640 - 11 * FakePainter::kAdvance) / 2;
+  const int titleX = barRect.left + (640 - 11 * BarPainter::kAdvance) / 2;
   s = Painted();
   EXPECT_EQ(s.At(titleX, 9) & 0xFFFFFF, text);
   EXPECT_NE(s.At(nameX, 1) & 0xFFFFFF, text);
@@ -411,7 +411,7 @@ TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheNameOrTheReplayTitle) {
   c.serverName = std::string(200, 'n');
   painter.texts.clear();
   Make(c);
-  const FakePainter::Text cut = painter.texts.front();
+  const BarPainter::Text cut = painter.texts.front();
   EXPECT_TRUE(cut.text.starts_with("nnn") && cut.text.ends_with("\xE2\x80\xA6"));
   EXPECT_GE(cut.x, 36);
   EXPECT_LE(cut.x + painter.TextWidth(cut.text, CMenuBar::NameFont()), 536);
@@ -423,7 +423,7 @@ TEST(MenuBarStartup, MissingPictures) {
     FakeHost host;
     FakeOwner owner;
     TraceCapture trace;
-    FakePainter painter(withBar, /*withMask=*/!withBar);
+    BarPainter painter(withBar, /*withMask=*/!withBar);
     CMenuBar bar(host, painter, owner, Config());
     bar.Pin();
     EXPECT_FALSE(bar.HitTest(kR - 300, 5));
@@ -435,9 +435,9 @@ TEST(MenuBarStartup, MissingPictures) {
                              : Strings{"Warning: MenuBarInit - Error from LoadBitmap of hMenu"});
     if (withBar) continue;
     EXPECT_FALSE(bar.OnMouseButton(E::kLeftDown, kR - 33, 10));
-    Surface s(kWidth, 100, FakePainter::kBackground);
+    Surface s(kWidth, 100, BarPainter::kBackground);
     bar.Paint(s, kWidth);
-    EXPECT_EQ(s.At(kR - 300, 5), FakePainter::kBackground);
+    EXPECT_EQ(s.At(kR - 300, 5), BarPainter::kBackground);
   }
 }
 

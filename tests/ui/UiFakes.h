@@ -16,7 +16,7 @@
 
 namespace remcons::testing {
 
-class FakePainter : public Painter {
+class BarPainter : public Painter {
  public:
   static constexpr int kAdvance = 6;  // pixels per character
   static constexpr Pixel kBackground = Rgb(1, 2, 3);
@@ -29,7 +29,7 @@ class FakePainter : public Painter {
     bool opaque;
   };
 
-  explicit FakePainter(bool withBar = true, bool withMask = true) {
+  explicit BarPainter(bool withBar = true, bool withMask = true) {
     int i = 0;
     for (const menubar::ImageSpec& image : menubar::kImages) {
       ++i;
