@@ -116,18 +116,11 @@ TEST(VideoDecoder, GoldenStreamOfPixelFormsAndBlockCommands) {
   DecoderRig rig;
   EXPECT_EQ(rig.Run(Bits(s, true)), DecodeEnd::kExit);
 
-  std::vector<uint16_t> first;
-  first.insert(first.end(), 8, 0xF00);
-  first.insert(first.end(), 2, 0x888);
-  first.insert(first.end(), 1, 0x0F0);
-  first.insert(first.end(), 3, 0xF00);
-  first.insert(first.end(), 242, 0x0F0);
-  EXPECT_EQ(rig.Block(0, 0), DecoderRig::Colors(first));
+  EXPECT_EQ(rig.Block(0, 0),
+            DecoderRig::Colors({{8, 0xF00}, {2, 0x888}, {1, 0x0F0}, {3, 0xF00}, {242, 0x0F0}}));
   EXPECT_EQ(rig.Block(1, 0), DecoderRig::Solid(0xF00));
   EXPECT_EQ(rig.Block(2, 0), DecoderRig::Solid(0xF00));
-  std::vector<uint16_t> halves(128, 0xFFF);
-  halves.insert(halves.end(), 128, 0xF00);
-  EXPECT_EQ(rig.Block(0, 1), DecoderRig::Colors(halves));
+  EXPECT_EQ(rig.Block(0, 1), DecoderRig::Colors({{128, 0xFFF}, {128, 0xF00}}));
   EXPECT_EQ(rig.Block(3, 0), DecoderRig::Solid(0x000));
   EXPECT_EQ(rig.Block(1, 1), DecoderRig::Solid(0x000));
   EXPECT_EQ(rig.decoder.state(), EXIT);
