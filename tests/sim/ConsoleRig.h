@@ -17,7 +17,6 @@
 
 #include "net/Net.h"
 #include "net/Oracle.h"
-#include "platform/Clock.h"
 #include "sim/ConsoleServer.h"
 #include "support/FakeHost.h"
 #include "support/Wait.h"
@@ -211,8 +210,6 @@ class ServerTest : public ::testing::Test {
         [&] { return (server_->ScreenText().find(text) != std::string::npos) == present; }, 5000);
   }
 
-  // A driven clock for servers that take one; declared first so it outlives the server's threads.
-  ManualClock manualClock_{1000};
   ConsoleServerOptions options_;
   std::unique_ptr<ConsoleServer> server_;
 };

@@ -307,35 +307,6 @@ TEST_F(ConsoleServerTest, ScriptRunsInEverySessionAndCommandsReportErrors) {
   EXPECT_FALSE(server_->PowerOn());
 }
 
-// Frames are paced on the server's clock: changes made within one frame interval go out
-// together once the interval has passed, and the boot counts memory on the same clock.
-TEST_F(ConsoleServerTest, FramesArePacedAndTheBootRunsOnTheServersClock) {
-  ConsoleServerOptions o = TestOptions();
-  o.clock = &manualClock_;
-  o.frameIntervalMs = 500;
-  o.screen.bootMs = 2000;
-  o.screen.memoryMb = 2048;
-  StartServer(o);
-  Console console(server_->Port(), o.keys);
-  ASSERT_TRUE(console.ConvergesTo(*server_));
-  EXPECT_TRUE(Has(server_->ScreenText(), "Memory Test: 0K"));
-  const uint64_t frames = server_->Counters().frames;
-  manualClock_.Advance(499);
-  server_->Print("one");
-  server_->Print("two");
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(server_->Counters().frames, frames) << "no frame before the interval is over";
-  EXPECT_FALSE(server_->WaitUntilSent(0));
-  manualClock_.Advance(1);
-  ASSERT_TRUE(server_->WaitUntilSent(5000));
-  EXPECT_EQ(server_->Counters().frames, frames + 1) << "both changes in one update";
-  EXPECT_TRUE(Has(server_->ScreenText(), "Memory Test: 524288K"));
-  EXPECT_TRUE(console.ConvergesTo(*server_));
-  manualClock_.Advance(1500);
-  ASSERT_TRUE(ScreenShows("Memory Test: 2097152K OK"));
-  EXPECT_TRUE(console.ConvergesTo(*server_));
-}
-
 // Key changes. The console deciphers each socket read as it arrives and switches keys for the
 // reads after the one that held the command; the server must never let a read span the switch,
 // whatever the console's pace, the frames around the command and the console's typing meanwhile:
