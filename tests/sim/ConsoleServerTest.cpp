@@ -197,10 +197,15 @@ TEST_F(ConsoleServerTest, ThePictureFollowsKeysPointerPowerRefreshModesTextsAndS
   EXPECT_TRUE(console.ConvergesTo(*server_));
   // Press and hold, a momentary press, a cold boot (off and on in the stream as well), then a
   // reset: the power-on screen and no power commands.
-  for (auto [button, entry, count] :
-       {std::tuple{0xBB, "firmware 5", 1u}, {0xBA, "firmware 4", 2u}, {0xBC, "firmware 5", 2u}}) {
-    console.Send({0xFF, uint8_t(button)});
-    ASSERT_TRUE(server_->WaitFor([&] { return console.Count(entry) == count; }, 5000)) << entry;
+  const struct {
+    uint8_t button;
+    const char* entry;
+    size_t count;
+  } presses[] = {{0xBB, "firmware 5", 1}, {0xBA, "firmware 4", 2}, {0xBC, "firmware 5", 2}};
+  for (const auto& p : presses) {
+    console.Send({0xFF, p.button});
+    ASSERT_TRUE(server_->WaitFor([&] { return console.Count(p.entry) == p.count; }, 5000))
+        << p.entry;
   }
   EXPECT_TRUE(console.ConvergesTo(*server_));
   const size_t ons = console.Count("firmware 4");

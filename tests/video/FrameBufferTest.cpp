@@ -64,8 +64,8 @@ TEST(FrameBuffer, ColoursSizesAndFailedAllocations) {
     FakeHost host;
     FakePainter painter;
     int made = 0;
-    FrameBuffer buffer(host, painter, [&](int w, int h) -> std::unique_ptr<Surface> {
-      if (made++ == failAt) throw std::bad_alloc();
+    FrameBuffer buffer(host, painter, [&, fail = failAt](int w, int h) -> std::unique_ptr<Surface> {
+      if (made++ == fail) throw std::bad_alloc();
       return std::make_unique<Surface>(w, h);
     });
     uint32_t w = 1600, h = 1200;
