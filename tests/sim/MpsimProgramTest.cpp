@@ -1,17 +1,20 @@
-// The mpsim program: its command line, its script language, and the program itself run on an
-// ephemeral port with a script and a log file, talked to by the test console.
+// The mpsim program: its command line, its script language, its virtual-media side's check of the
+// hello, and the program itself run on an ephemeral port with a script and a log file, talked to
+// by the client's connection.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "ConsolePeer.h"
+#include "ConsoleRig.h"
 #include "app/Program.h"
 #include "sim/ConsoleScript.h"
 #include "sim/MpsimCommandLine.h"
+#include "sim/VmInitiator.h"
 
 namespace remcons::sim {
 namespace {
@@ -46,7 +49,10 @@ TEST(MpsimCommandLineTest, DefaultsAndEveryOption) {
                           "--login root:calvin --reply hello\\r\\n --size 800x600 "
                           "--server-name BOX --memory 2048 --boot-ms 10 --power off "
                           "--frame-interval 20 --keychange-every 5000 --silent --no-seize "
-                          "--no-join-answers --log - --sessions 3 --vm-port 0"),
+                          "--no-join-answers --log - --sessions 3 --vm-port 6000 --vm-key "
+                          "00112233445566778899aabbccddeeff --vm-dump /tmp/d --vm-write "
+                          "--vm-write-lba 9 --vm-refuse 0x26 --vm-silence 2500 --vm-log /tmp/l "
+                          "--vm-blocks 64 --vm-pings 3 --vm-sessions 2"),
                     &cl, &error))
       << error;
   const ConsoleServerOptions& c = cl.console;
@@ -59,9 +65,14 @@ TEST(MpsimCommandLineTest, DefaultsAndEveryOption) {
   EXPECT_EQ(std::tuple(c.screen.width, c.screen.height, c.screen.serverName, c.screen.memoryMb,
                        c.screen.bootMs, c.screen.powerOn, c.frameIntervalMs, c.keyChangeIntervalMs),
             std::tuple(800, 600, "BOX", 2048u, 10u, false, 20u, 5000u));
-  EXPECT_EQ(std::tuple(c.silent, c.seizeOnNewConnection, c.answerJoinRequests, c.logFile,
-                       cl.sessions, cl.vm.enabled),
-            std::tuple(true, false, false, "/dev/stdout", 3, true));
+  EXPECT_EQ(
+      std::tuple(c.silent, c.seizeOnNewConnection, c.answerJoinRequests, c.logFile, cl.sessions),
+      std::tuple(true, false, false, "/dev/stdout", 3));
+  const VmSimOptions& v = cl.vm;
+  EXPECT_EQ(
+      std::tuple(v.enabled, v.port, v.key[0], v.key[15], v.dumpFile, v.write, v.writeLba, v.refuse,
+                 v.silenceMs, v.logFile, v.blocks, v.pings, v.sessions),
+      std::tuple(true, 6000, 0x00, 0xFF, "/tmp/d", true, 9u, 0x26, 2500u, "/tmp/l", 64u, 3, 2));
 }
 
 TEST(MpsimCommandLineTest, BadValuesAreRefusedWithAReason) {
@@ -78,21 +89,24 @@ TEST(MpsimCommandLineTest, BadValuesAreRefusedWithAReason) {
       {{"--script", "/nonexistent/script"},
        "cannot open /nonexistent/script: No such file or directory"},
       {{"--frobnicate"}, "unknown option --frobnicate (see --help)"},
-      {{"--vm-key", "xyz"}, ""},
+      {{"--vm-port", "70000"}, ""},
+      {{"--vm-port"}, ""},
+      {{"--vm-key", "0011"}, ""},
+      {{"--vm-key", "zz112233445566778899aabbccddeeff"}, ""},
+      {{"--vm-silence", "-1"}, ""},
+      {{"--vm-blocks", "12x"}, ""},
+      {{"--vm-bogus"}, ""},
   };
   for (const auto& [args, message] : cases) {
     MpsimCommandLine cl;
     std::string error;
     EXPECT_FALSE(Parse(args, &cl, &error)) << args[0];
-    if (!message.empty()) {
-      EXPECT_EQ(error, message);
-    }
     EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(message.empty() || error == message) << error;
   }
   MpsimCommandLine cl;
   std::string error;
-  ASSERT_TRUE(Parse({"--help"}, &cl, &error));
-  EXPECT_TRUE(cl.help);
+  EXPECT_TRUE(Parse({"--help"}, &cl, &error) && cl.help);
 }
 
 TEST(ConsoleScriptTest, CommandsNumbersAndEscapes) {
@@ -135,13 +149,62 @@ TEST(ConsoleScriptTest, CommandsNumbersAndEscapes) {
   }
 }
 
+// Sends a hello on a new connection and returns the status byte, or -1 without an answer.
+int Hello(uint16_t port, uint8_t cls, const std::array<uint8_t, 16>& digest, size_t length = 18) {
+  auto s = TcpSocket::Create();
+  if (!s->Connect("127.0.0.1", port)) return -2;
+  uint8_t hello[18] = {0x10, cls};
+  std::memcpy(hello + 2, digest.data(), 16);
+  s->SendAll(hello, length);
+  if (length < 18) s->Close();
+  s->SetReceiveTimeout(5000);
+  uint8_t answer[4];
+  return length < 18 || !s->ReceiveAll(answer, 4) ? -1 : answer[0];
+}
+
+// The hello's digest is the MD5 chain of the key (OpenSSL's MD5 as the oracle): accepted from
+// its first or next step, refused with another key or on request, unanswered when cut short.
+TEST(VmSimServer, ChecksTheHelloChainAndRefusesOnRequest) {
+  const std::string log = ::testing::TempDir() + "vmlog_" + std::to_string(getpid());
+  VmSimOptions o;
+  for (int i = 0; i < 16; ++i) o.key[size_t(i)] = uint8_t(i * 3);
+  VmSimServer server(o);
+  server.SetSessionHandler([](VmInitiator&) {});
+  ASSERT_TRUE(server.Start());
+  const uint8_t zeros[16] = {};
+  const auto first = remcons::testing::OsslChainStep(o.key.data(), zeros);
+  const auto second = remcons::testing::OsslChainStep(o.key.data(), first.data());
+  auto wrongKey = o.key;
+  wrongKey[0] ^= 0x80;
+  EXPECT_EQ(Hello(server.Port(), 1, first), 0x20);
+  EXPECT_EQ(Hello(server.Port(), 2, second), 0x20);
+  EXPECT_EQ(
+      Hello(server.Port(), 1, remcons::testing::OsslChainStep(wrongKey.data(), second.data())),
+      0x22);
+  EXPECT_EQ(server.BadDigests(), 1);
+  EXPECT_EQ(Hello(server.Port(), 3, first), 0x20);  // a console that starts over from zeros
+  EXPECT_EQ(Hello(server.Port(), 1, first, 7), -1);
+  EXPECT_TRUE(server.WaitSessions(5, 10000));
+  o.refuse = 0x24;
+  o.logFile = log;
+  VmSimServer refusing(o);
+  ASSERT_TRUE(refusing.Start());
+  EXPECT_EQ(Hello(refusing.Port(), 1, first), 0x24);
+  EXPECT_TRUE(refusing.WaitSessions(1, 10000));
+  const std::string text = apptest::ReadText(log), line = text.substr(0, text.find('\n'));
+  EXPECT_NE(line.find("\"event\":\"Hello\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"status\":36"), std::string::npos) << line;
+  EXPECT_EQ(refusing.LogLines().at(0), line);
+  std::remove(log.c_str());
+}
+
 // --- The program ---
 
 std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "mpsim_" + std::to_string(getpid()) + "_" + name;
 }
 
-TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
+TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExitsAndRefusesBadOptions) {
   ASSERT_TRUE(remcons::testing::LoadLegacyProvider());
   const std::string script = TempPath("script.txt");
   const std::string log = TempPath("log.jsonl");
@@ -170,14 +233,11 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
   ASSERT_FALSE(vmLine.empty());
   EXPECT_GT(std::stoi(vmLine.substr(vmLine.rfind(':') + 1)), 0);
   {
-    testing::StartOptions start;
-    start.keyIndex = 5;
-    start.login = "ops\rpw\r";
-    testing::DecodingConsole console(port, keys, start);
-    ASSERT_TRUE(console.enciphered());
+    testing::Console console(port, keys, 5, "ops:pw");
+    ASSERT_TRUE(console.started);
     EXPECT_TRUE(console.Saw("text 2 from the script"));
     EXPECT_TRUE(console.Saw("mode 640x480"));
-    console.peer.Send({0x1B, '[', '&'});
+    console.Send({0x1B, '[', '&'});
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_EQ(mpsim.Wait(10000), 0) << "exits after its one session";
@@ -187,13 +247,10 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExits) {
   EXPECT_NE(text.find("\"kind\":\"keepalive-idle\",\"hex\":\"1b5b26\""), std::string::npos) << text;
   std::remove(script.c_str());
   std::remove(log.c_str());
-}
-
-TEST(MpsimProgramTest, BadOptionsExitWithStatus2) {
-  apptest::Program mpsim(MPSIM_BINARY, {"--size", "nonsense"}, TempPath("out.txt"),
-                         TempPath("err.txt"));
-  EXPECT_EQ(mpsim.Wait(10000), 2);
-  EXPECT_NE(mpsim.err().find("--size"), std::string::npos) << mpsim.err();
+  apptest::Program bad(MPSIM_BINARY, {"--size", "nonsense"}, TempPath("out.txt"),
+                       TempPath("err.txt"));
+  EXPECT_EQ(bad.Wait(10000), 2);
+  EXPECT_NE(bad.err().find("--size"), std::string::npos) << bad.err();
 }
 
 }  // namespace

@@ -1,39 +1,42 @@
 // The simulated server: HID reports and terminal bytes to key strokes with a US layout, the boot
-// screen on the server's clock, typing at the prompt, the power buttons and the pointer.
+// screen on the server's clock, typing at the prompt, the power buttons, the pointer, and the
+// text console drawn in the console font.
+#include "sim/ServerScreen.h"
+
 #include <gtest/gtest.h>
 
 #include "sim/ClientPackets.h"
 #include "sim/ConsoleFont.h"
 #include "sim/Keystrokes.h"
 #include "sim/ScreenContent.h"
-#include "sim/ServerScreen.h"
 
 namespace remcons::sim {
 namespace {
+
+using K = KeyStroke;
+using namespace std::string_literals;
 
 std::string Typed(const std::vector<KeyStroke>& strokes) {
   static const char* const kNames[] = {"", "<enter>", "<bs>", "<tab>", "<esc>", "<cad>"};
   std::string s;
   for (const auto& k : strokes) {
-    s += k.kind == KeyStroke::kChar    ? std::string(1, k.ch)
-         : k.kind == KeyStroke::kOther ? "<" + k.name + ">"
-                                       : kNames[k.kind];
+    s += k.kind == K::kChar    ? std::string(1, k.ch)
+         : k.kind == K::kOther ? "<" + k.name + ">"
+                               : kNames[k.kind];
   }
   return s;
 }
 
-std::vector<KeyStroke> Report(HidKeyboard& kb, uint8_t modifiers, std::vector<uint8_t> keys) {
+std::string Report(HidKeyboard& kb, uint8_t modifiers, std::vector<uint8_t> keys) {
   keys.resize(6, 0);
-  return kb.Report(modifiers, keys.data());
+  return Typed(kb.Report(modifiers, keys.data()));
 }
 
-TEST(HidKeyboardTest, UsLayoutWithShiftCapsLockAndKeypad) {
-  struct Press {
-    uint8_t modifiers;
-    uint8_t usage;
+TEST(KeystrokesTest, HidReportsAndTerminalBytesInAUsLayout) {
+  const struct {
+    uint8_t modifiers, usage;
     std::string typed;
-  };
-  const Press presses[] = {
+  } presses[] = {
       {0x00, 0x04, "a"},       {0x02, 0x04, "A"},        {0x20, 0x1D, "Z"},
       {0x00, 0x1E, "1"},       {0x02, 0x1E, "!"},        {0x00, 0x27, "0"},
       {0x02, 0x27, ")"},       {0x00, 0x2C, " "},        {0x00, 0x2D, "-"},
@@ -45,55 +48,47 @@ TEST(HidKeyboardTest, UsLayoutWithShiftCapsLockAndKeypad) {
       {0x00, 0x3A, "<F1>"},    {0x01, 0x06, "<Ctrl+C>"}, {0x04, 0x2B, "<tab>"},
       {0x05, 0x4C, "<cad>"},   {0x50, 0x63, "<cad>"},    {0x00, 0x46, "<usage 0x46>"},
   };
-  for (const Press& p : presses) {
+  for (const auto& p : presses) {
     HidKeyboard kb;
-    EXPECT_EQ(Typed(Report(kb, p.modifiers, {p.usage})), p.typed)
-        << "usage " << int(p.usage) << " modifiers " << int(p.modifiers);
+    EXPECT_EQ(Report(kb, p.modifiers, {p.usage}), p.typed)
+        << int(p.usage) << " " << int(p.modifiers);
   }
+  // Keys count when they appear; Caps Lock, Shift with it, Num Lock off, and phantom reports.
   HidKeyboard kb;
-  EXPECT_EQ(Typed(Report(kb, 0, {0x39})), "<CapsLock>");
-  EXPECT_EQ(Typed(Report(kb, 0, {})), "");
-  EXPECT_EQ(Typed(Report(kb, 0, {0x04})), "A");
-  EXPECT_EQ(Typed(Report(kb, 0x02, {0x04})), "");  // still held: no new stroke
-  EXPECT_EQ(Typed(Report(kb, 0x02, {})), "");
-  EXPECT_EQ(Typed(Report(kb, 0x02, {0x04})), "a");  // Shift with Caps Lock
-  // Num Lock off: the keypad digits are navigation keys.
-  EXPECT_EQ(Typed(Report(kb, 0, {0x53})), "<NumLock>");
-  EXPECT_EQ(Typed(Report(kb, 0, {0x59}))[0], '<');
-}
+  std::string typed;
+  for (auto [modifiers, keys] :
+       std::vector<std::pair<uint8_t, std::vector<uint8_t>>>{{0, {0x39}},
+                                                             {0, {}},
+                                                             {0, {0x04}},
+                                                             {0x02, {0x04}},
+                                                             {0x02, {}},
+                                                             {0x02, {0x04}},
+                                                             {0, {0x53}},
+                                                             {0, {0x04, 0x05}},
+                                                             {0, {0x04, 0x05, 0x06}},
+                                                             {0, {1, 1, 1, 1, 1, 1}},
+                                                             {0, {0x06}},
+                                                             {0, {0x04, 0x04}}}) {
+    typed += Report(kb, modifiers, keys) + "|";
+  }
+  EXPECT_EQ(typed, "<CapsLock>||A|||a|<NumLock>|AB|C|||A|");
+  EXPECT_TRUE(kb.KeyDown(0x04));
+  EXPECT_FALSE(kb.KeyDown(0x06));
+  EXPECT_EQ(Report(kb, 0, {0x59})[0], '<');  // a keypad digit without Num Lock: navigation
 
-TEST(HidKeyboardTest, KeysCountWhenTheyAppearAndPhantomReportsChangeNothing) {
-  HidKeyboard kb;
-  EXPECT_EQ(Typed(Report(kb, 0, {0x04, 0x05})), "ab");
-  EXPECT_EQ(Typed(Report(kb, 0, {0x04, 0x05, 0x06})), "c");
-  EXPECT_EQ(Typed(Report(kb, 0, {0x01, 0x01, 0x01, 0x01, 0x01, 0x01})), "");
-  EXPECT_TRUE(kb.KeyDown(0x06));
-  EXPECT_EQ(Typed(Report(kb, 0, {0x06})), "");
-  EXPECT_FALSE(kb.KeyDown(0x04));
-  EXPECT_EQ(Typed(Report(kb, 0, {0x04, 0x04})), "a");
-}
-
-TEST(TerminalStrokesTest, BytesAndSequences) {
   auto parse = [](std::vector<uint8_t> bytes, bool afterCr = false) {
     ClientStreamParser parser;
     std::vector<ClientPacket> packets;
     parser.Feed(bytes.data(), bytes.size(), &packets);
-    std::string typed;
-    for (const auto& p : packets) typed += Typed(TerminalStrokes(p, afterCr));
-    return typed;
+    std::string s;
+    for (const auto& p : packets) s += Typed(TerminalStrokes(p, afterCr));
+    return s;
   };
-  EXPECT_EQ(parse({'h', 'i', 0x0D}), "hi<enter>");
-  EXPECT_EQ(parse({0x0A}), "<enter>");
+  EXPECT_EQ(parse({'h', 'i', 0x0D, 0x0A, 0x08, 0x7F, 0x09, 0x03, 0xF0, 0xF1, 0x14}),
+            "hi<enter><enter><bs><bs><tab><Ctrl+C>\\|<hot key 1>");
   EXPECT_EQ(parse({0x0A}, true), "");
-  EXPECT_EQ(parse({0x08, 0x7F, 0x09}), "<bs><bs><tab>");
-  EXPECT_EQ(parse({0x03}), "<Ctrl+C>");
-  EXPECT_EQ(parse({0xF0, 0xF1}), "\\|");
-  EXPECT_EQ(parse({0x14}), "<hot key 1>");
-  EXPECT_EQ(parse({0x1B, '[', 'A'}), "<Up>");
-  EXPECT_EQ(parse({0x1B, ' '}), " ");
-  EXPECT_EQ(parse({0x1B, '[', '3', 0x09}), "<tab>");
-  EXPECT_EQ(parse({0x1B, '[', '2', 0x1B, '[', 0x7F}), "<cad>");
-  EXPECT_EQ(parse({0x1B, '[', '~'}), "");  // a refresh request is no key
+  EXPECT_EQ(parse({0x1B, '[', 'A', 0x1B, ' ', 0x1B, '[', '3', 0x09}), "<Up> <tab>");
+  EXPECT_EQ(parse({0x1B, '[', '2', 0x1B, '[', 0x7F, 0x1B, '[', '~'}), "<cad>");
 }
 
 ServerScreenOptions Small(uint32_t bootMs) {
@@ -106,12 +101,13 @@ ServerScreenOptions Small(uint32_t bootMs) {
   return o;
 }
 
-using K = KeyStroke;
+std::string LastLine(const std::string& text) {
+  return text.substr(text.rfind('\n') + 1);
+}
 
-TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
+TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndTypedKeysWaitForThePrompt) {
   ServerScreen screen(Small(1000), 5000);
-  EXPECT_TRUE(screen.power());
-  EXPECT_TRUE(screen.booting());
+  EXPECT_TRUE(screen.power() && screen.booting());
   EXPECT_NE(screen.Text().find("TESTSRV System BIOS"), std::string::npos);
   EXPECT_NE(screen.Text().find("Memory Test: 0K"), std::string::npos);
   const uint64_t v0 = screen.version();
@@ -119,48 +115,36 @@ TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndEndsAtThePrompt) {
   EXPECT_NE(screen.Text().find("Memory Test: 524288K"), std::string::npos);
   EXPECT_GT(screen.version(), v0);
   EXPECT_FALSE(screen.Tick(5500));  // nothing new
-  // Keys typed during the boot wait in the keyboard buffer.
   screen.Key(K::Char('o'), 5600);
   screen.Key(K::Char('k'), 5600);
   EXPECT_EQ(screen.Text().find("boot:"), std::string::npos);
   EXPECT_TRUE(screen.Tick(6000));
   EXPECT_FALSE(screen.booting());
   EXPECT_NE(screen.Text().find("Memory Test: 1048576K OK"), std::string::npos);
-  const std::string text = screen.Text();
-  EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ok");
-}
-
-TEST(ServerScreenTest, EscapeClearsThePromptAndOldLinesScrollAway) {
-  ServerScreen screen(Small(0), 0);
-  for (char c : std::string("dir")) screen.Key(K::Char(c), 0);
-  screen.Key(K::Of(K::kEscape), 0);
-  std::string text = screen.Text();
-  EXPECT_EQ(text.substr(text.rfind('\n') + 1), "boot: ");
+  EXPECT_EQ(LastLine(screen.Text()), "boot: ok");
+  // Escape clears the prompt; more lines than rows scroll the oldest away.
+  screen.Key(K::Of(K::kEscape), 6000);
+  EXPECT_EQ(LastLine(screen.Text()), "boot: ");
   screen.Print("hello\nworld");
   EXPECT_TRUE(screen.Text().ends_with("hello\nworld\nboot: ")) << screen.Text();
-  // More lines than rows: the oldest scroll away, the prompt stays at the bottom.
-  for (int i = 0; i < 40; ++i) screen.Key(K::Of(K::kEnter), 0);
-  text = screen.Text();
+  for (int i = 0; i < 40; ++i) screen.Key(K::Of(K::kEnter), 6000);
+  const std::string text = screen.Text();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 240 / kGlyphHeight - 1);
   EXPECT_TRUE(text.ends_with("\nboot: "));
 }
 
 TEST(ServerScreenTest, PowerButtonsAndEpochs) {
   ServerScreen screen(Small(0), 0);
-  EXPECT_EQ(screen.powerEpoch(), 0u);
   screen.PowerButton(1, 10);  // press and hold: off
-  EXPECT_FALSE(screen.power());
-  EXPECT_EQ(screen.Text(), "");
+  EXPECT_EQ(std::tuple(screen.power(), screen.Text()), std::tuple(false, ""));
   screen.Key(K::Char('z'), 10);  // nobody listens
   screen.PowerButton(3, 20);     // reset does nothing while off
   EXPECT_FALSE(screen.power());
   screen.PowerButton(0, 30);  // momentary press: on again, a new epoch
-  EXPECT_TRUE(screen.power());
-  EXPECT_EQ(screen.powerEpoch(), 1u);
+  EXPECT_EQ(std::tuple(screen.power(), screen.powerEpoch()), std::tuple(true, 1u));
   EXPECT_EQ(screen.Text().find("boot: z"), std::string::npos);
   screen.PowerButton(2, 40);  // cold boot: off and on
-  EXPECT_TRUE(screen.power());
-  EXPECT_EQ(screen.powerEpoch(), 2u);
+  EXPECT_EQ(std::tuple(screen.power(), screen.powerEpoch()), std::tuple(true, 2u));
   screen.Key(K::Char('a'), 50);
   screen.PowerButton(3, 60);  // reset: the power-on screen again, same epoch
   EXPECT_EQ(screen.powerEpoch(), 2u);
@@ -170,8 +154,7 @@ TEST(ServerScreenTest, PowerButtonsAndEpochs) {
   EXPECT_EQ(screen.Text().find("boot: b"), std::string::npos);
 }
 
-// The pointer's outline and colours are checked through the service; here its grid's edges.
-TEST(ServerScreenTest, PointerFollowsTheGridAndIsDrawnOverTheText) {
+TEST(ServerScreenTest, PointerGridTextPictureAndSizes) {
   ServerScreen screen(Small(0), 0);
   screen.Pointer(1500, 1500);
   EXPECT_EQ(std::pair(screen.pointerX(), screen.pointerY()), std::pair(160, 120));
@@ -188,18 +171,70 @@ TEST(ServerScreenTest, PointerFollowsTheGridAndIsDrawnOverTheText) {
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 320; ++x) ASSERT_EQ(frame.At(x, y), expected.At(x, y)) << x << "," << y;
   }
-}
-
-TEST(ServerScreenTest, SizesTheStreamCannotCarryAreRefused) {
-  ServerScreen screen(Small(0), 0);
-  EXPECT_FALSE(screen.SetSize(330, 240));
-  EXPECT_FALSE(screen.SetSize(2048, 240));
-  EXPECT_FALSE(screen.SetSize(320, 2048));
+  // Sizes the stream cannot carry are refused.
+  for (auto [w, h] : {std::pair{330, 240}, {2048, 240}, {320, 2048}})
+    EXPECT_FALSE(screen.SetSize(w, h));
   const uint64_t v = screen.version();
   EXPECT_TRUE(screen.SetSize(800, 600));
   EXPECT_GT(screen.version(), v);
-  EXPECT_EQ(screen.Render().width(), 800);
-  EXPECT_EQ(screen.Render().height(), 600);
+  EXPECT_EQ(std::pair(screen.Render().width(), screen.Render().height()), std::pair(800, 600));
+}
+
+// The rows of a glyph as text, '#' for a set pixel.
+std::vector<std::string> Picture(unsigned char c) {
+  std::vector<std::string> rows;
+  for (uint8_t bits : ConsoleGlyph(c)) {
+    std::string row;
+    for (int x = 0; x < 8; ++x) row += (bits >> (7 - x)) & 1 ? '#' : '.';
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(ScreenContentTest, GlyphsAreDoubledDotMatrices) {
+  // The dots of 'A' (01110 / 10001 / 10001 / 10001 / 11111 / 10001 / 10001): dot d covers
+  // pixels d + 1 and d + 2, and each row of dots two rows of pixels.
+  const std::vector<std::string> a = {"........", "..####..", "..####..", ".##..##.",
+                                      ".##..##.", ".##..##.", ".##..##.", ".##..##.",
+                                      ".##..##.", ".######.", ".######.", ".##..##.",
+                                      ".##..##.", ".##..##.", ".##..##.", "........"};
+  EXPECT_EQ(Picture('A'), a);
+  EXPECT_EQ(Picture(' '), std::vector<std::string>(16, "........"));
+  // Outside printable ASCII: a box.
+  EXPECT_EQ(std::pair(Picture(200)[1], Picture(200)[7]), std::pair(".######."s, ".#....#."s));
+  EXPECT_EQ(Picture('\t'), Picture(200));
+  for (int c = 33; c < 127; ++c) {
+    for (int d = c + 1; d < 127; ++d) ASSERT_NE(ConsoleGlyph(uint8_t(c)), ConsoleGlyph(uint8_t(d)));
+  }
+}
+
+TEST(ScreenContentTest, TheTextConsoleWritesWrapsScrollsAndClips) {
+  TextConsole console(4, 2);
+  console.SetColors(15, 1);
+  console.Write("abcdEF");  // wraps after 4
+  EXPECT_EQ(std::pair(console.cursorRow(), console.cursorColumn()), std::pair(1, 2));
+  console.Write("\nxy");  // scrolls: "EF" moves to the top row
+  ColorFrame expected(32, 32, ConsoleColor(0));
+  DrawText(expected, 0, 0, "EF  ", ConsoleColor(15), ConsoleColor(1));
+  DrawText(expected, 0, 16, "xy  ", ConsoleColor(15), ConsoleColor(1));
+  // The blank cells of the new line take the colours in force when it scrolled in.
+  DrawText(expected, 16, 0, "  ", ConsoleColor(7), ConsoleColor(0));
+  // The cursor is an underline in the cell after "xy".
+  expected.Fill(16, 29, 24, 31, ConsoleColor(15));
+  EXPECT_EQ(console.Render(), expected);
+  console.cursorVisible = false;
+  console.Write("\r\b!");
+  EXPECT_EQ(console.cursorColumn(), 1);
+  // Drawing is clipped at every edge.
+  ColorFrame frame(20, 20, 0x123);
+  DrawText(frame, -5, -9, "WW", 0xFFF, 0x000);
+  DrawText(frame, 15, 12, "WW", 0xFFF, 0x000);
+  DrawSmoothText(frame, -7, 15, "MM", 0xFFF, 0x000);
+  frame.Fill(-10, -10, 3, 3, 0xABC);
+  frame.Fill(18, 18, 40, 40, 0xABC);
+  frame.Fill(10, 10, 5, 5, 0x777);  // empty
+  EXPECT_EQ(std::tuple(frame.At(0, 0), frame.At(19, 19), frame.At(10, 8)),
+            std::tuple(0xABC, 0xABC, 0x123));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The bit reader's marks, zero counts and refills, worked out by hand. Plain bit order and reads
-// are held to the reference decoder by the decoder's comparison tests.
+// in every size are held to the pictures sent by the simulator's round trips.
 #include "video/BitReader.h"
 
 #include <gtest/gtest.h>

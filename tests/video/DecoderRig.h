@@ -1,7 +1,9 @@
 // A decoder with its frame buffer, video modes and a recording session, fed from a byte string.
 #pragma once
 
+#include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "support/FakeHost.h"
@@ -11,13 +13,16 @@
 namespace remcons::testing {
 
 struct DecoderRig {
+  using Runs = std::vector<std::pair<int, uint16_t>>;  // (count, colour) in pixel order
+
   explicit DecoderRig(uint32_t width = 1280, uint32_t height = 1024) {
     frameBuffer.CreateSurfaces(&width, &height);
   }
 
-  // Decodes bytes from a fresh session start until the stream ends.
-  DecodeEnd Run(std::vector<uint8_t> bytes, DecoderRole role = {}) {
+  // Decodes bytes, read in the given sizes, from a fresh session start until the stream ends.
+  DecodeEnd Run(std::vector<uint8_t> bytes, DecoderRole role = {}, std::deque<int> chunks = {}) {
     source = std::make_unique<MemorySource>(std::move(bytes));
+    source->SetChunks(std::move(chunks));
     decoder.reader().SetSource(source.get());
     decoder.Start(role);
     return decoder.Decode();
@@ -32,14 +37,18 @@ struct DecoderRig {
     }
     return out;
   }
-  static std::vector<Pixel> Colors(const std::vector<uint16_t>& colors) {
-    std::vector<Pixel> out;
-    for (uint16_t c : colors) out.push_back(ExpandColor(c) & 0xFFFFFFu);
+  // The first n pixels of the block being assembled.
+  std::vector<Pixel> Assembled(size_t n) {
+    std::vector<Pixel> out(frameBuffer.block_pixels(), frameBuffer.block_pixels() + n);
+    for (Pixel& p : out) p &= 0xFFFFFFu;
     return out;
   }
-  static std::vector<Pixel> Solid(uint16_t color) {
-    return Colors(std::vector<uint16_t>(256, color));
+  static std::vector<Pixel> Colors(const Runs& runs) {
+    std::vector<Pixel> out;
+    for (auto [count, color] : runs) out.insert(out.end(), count, ExpandColor(color) & 0xFFFFFFu);
+    return out;
   }
+  static std::vector<Pixel> Solid(uint16_t color) { return Colors({{256, color}}); }
 
   FakeHost host;
   FakePainter painter;

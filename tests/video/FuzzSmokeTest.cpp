@@ -1,5 +1,5 @@
 // The decoder's fuzz target over random bytes: a bounded run in every test pass, under the
-// sanitizers in CI. Damaged encoder streams are run against the reference decoder.
+// sanitizers in CI. Damaged encoder streams are run by the simulator's round trips.
 #include <gtest/gtest.h>
 
 #include <random>

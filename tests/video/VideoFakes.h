@@ -51,7 +51,6 @@ class MemorySource : public ByteSource {
   // Chunk sizes in order; after the last, the fixed chunk size applies.
   void SetChunks(std::deque<int> chunks) { chunks_ = std::move(chunks); }
   int Read(uint8_t* buffer, int size) override {
-    ++reads;
     int want = chunk_;
     if (!chunks_.empty()) {
       want = chunks_.front();
@@ -64,11 +63,7 @@ class MemorySource : public ByteSource {
     offset_ += static_cast<size_t>(n);
     return n;
   }
-  int LastError() override { return lastError; }
-  size_t offset() const { return offset_; }
-
-  int reads = 0;
-  int lastError = 0;
+  int LastError() override { return 0; }
 
  private:
   std::vector<uint8_t> bytes_;
