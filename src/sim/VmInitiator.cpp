@@ -97,7 +97,7 @@ int ParseVmOption(int argc, char** argv, int* i, VmSimOptions* o, std::string* e
     o->port = uint16_t(n);
   } else if (name == "--vm-key") {
     if (!value(&text)) return -1;
-    if (!ParseHexKey(text, o->key.data())) {
+    if (!ParseHexKeyStrict(text, o->key.data())) {
       *error = "--vm-key needs 32 hexadecimal digits";
       return -1;
     }

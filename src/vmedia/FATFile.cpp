@@ -175,29 +175,26 @@ std::string FATFile::Error::Message() const {
   using vm::Text;
   switch (code_) {
     case kErrTooLarge:
-      return FormatText(
-          Text(142, "Selected folder exceeds maximum allowed folder size of %d MB.").c_str(),
-          int(kSizeLimit >> 20));
+      return FormatText(Text(kStrFolderTooLarge).c_str(), int(kSizeLimit >> 20));
     case kErrRootFull:
-      return Text(147, "Selected folder exceeds maximum entries for file system root directory.");
+      return Text(kStrTooManyRootEntries);
     case kErrMemory:
-      return FormatText(Text(143, "System memory allocation failed. [%d]").c_str(), code_);
+      return FormatText(Text(kStrNoMemory).c_str(), code_);
     case 4:
     case 5:
-      return FormatText(Text(144, "File error occurred on %s. [%d%03d]").c_str(), name_.c_str(),
-                        code_, detail_);
+      return FormatText(Text(kStrFileError).c_str(), name_.c_str(), code_, detail_);
     case 6:
     case 7:
     case 8:
     case 9:
     case 10:
-      return FormatText(Text(145, "File copy error occurred. [%d%03d]").c_str(), code_, detail_);
+      return FormatText(Text(kStrFileCopyError).c_str(), code_, detail_);
     case 14:
-      return FormatText(Text(146, "Folder path creation error. [%d%03d]").c_str(), code_, detail_);
+      return FormatText(Text(kStrFolderPathError).c_str(), code_, detail_);
     case kErrBufferSize:
-      return FormatText(Text(149, "Invalid buffer size 0x%x.").c_str(), detail_);
+      return FormatText(Text(kStrInvalidBufferSize).c_str(), detail_);
     case kErrSector:
-      return FormatText(Text(148, "Invalid sector request 0x%x.").c_str(), detail_);
+      return FormatText(Text(kStrInvalidSector).c_str(), detail_);
     case kErrDirectoryFull:
       return FormatText("The folder %s holds more entries than a FAT16 directory can.",
                         name_.c_str());
@@ -210,9 +207,7 @@ std::string FATFile::Error::Message() const {
       return FormatText("The file %s is 4 GB or larger; a FAT16 volume cannot hold it.",
                         name_.c_str());
     default:
-      return FormatText(
-          Text(150, "Unknown error(%03d) while attempting to map Folder. Try again.").c_str(),
-          code_);
+      return FormatText(Text(kStrUnknownFolderError).c_str(), code_);
   }
 }
 
