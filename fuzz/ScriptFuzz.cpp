@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "host/qt/ScriptRunner.h"
+#include "platform/Hex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace remcons;
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::optional<ScriptCommand> command = ParseScriptLine(one, line, &error);
     if (command && !error.empty()) __builtin_trap();
     int64_t value = 0;
-    if (ParseScriptNumber(one, -100, 100, &value) && (value < -100 || value > 100)) {
+    if (ParseInteger(one, -100, 100, &value) && (value < -100 || value > 100)) {
       __builtin_trap();
     }
     std::string typed;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "capture/CaptureFile.h"
+#include "platform/ByteOrder.h"
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 
@@ -17,10 +18,6 @@ namespace {
 
 constexpr char kRequestText[] = "Kroq CAPTURED BUFFER";
 constexpr size_t kReceivePiece = 1024;
-
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 class TcpBufferLink : public BufferLink {
  public:
@@ -76,8 +73,8 @@ std::vector<uint8_t> RetrieveBuffer(BufferType type, BufferLink& link) {
   // The whole header, however the network cuts it: the total and the key are in its last part.
   if (!ReceiveUpTo(link, buffer, kCaptureHeaderSize, kCaptureHeaderSize)) return {};
   const uint32_t limit = type == BufferType::kBoot ? kBootBufferLimit : kFaultBufferLimit;
-  const uint32_t total = std::min(Le32(&buffer[324]), limit);
-  const uint32_t keyLength = Le32(&buffer[280]);
+  const uint32_t total = std::min(LoadLe32(&buffer[324]), limit);
+  const uint32_t keyLength = LoadLe32(&buffer[280]);
   if (total < kCaptureHeaderSize || keyLength > kMaxCaptureKey) {
     RC_TRACE("Buffer reply refused: total %u, key length %u\n", total, keyLength);
     return {};

@@ -9,20 +9,13 @@
 #include <cstring>
 
 #include "net/Net.h"
+#include "platform/ByteOrder.h"
 #include "platform/Trace.h"
 
 namespace remcons {
 namespace {
 
 constexpr uint8_t kMarker[4] = {'D', 'A', 'T', 'A'};
-
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Writes all of data at the file's end; false on the first failure.
 bool WriteAll(int fd, const uint8_t* data, size_t n, size_t* written) {
@@ -40,54 +33,54 @@ bool WriteAll(int fd, const uint8_t* data, size_t n, size_t* written) {
 
 std::array<uint8_t, kCaptureHeaderSize> CaptureHeader::Encode() const {
   std::array<uint8_t, kCaptureHeaderSize> b{};
-  PutLe32(&b[0], format);
-  PutLe32(&b[4], signature);
-  PutLe32(&b[8], version);
+  StoreLe32(&b[0], format);
+  StoreLe32(&b[4], signature);
+  StoreLe32(&b[8], version);
   std::memcpy(&b[16], description.data(), std::min<size_t>(description.size(), 255));
-  PutLe32(&b[280], keyLength);
+  StoreLe32(&b[280], keyLength);
   std::copy(key.begin(), key.end(), &b[284]);
-  PutLe32(&b[316], firstRecord);
-  PutLe32(&b[320], reserved320);
-  PutLe32(&b[324], totalSize);
+  StoreLe32(&b[316], firstRecord);
+  StoreLe32(&b[320], reserved320);
+  StoreLe32(&b[324], totalSize);
   return b;
 }
 
 CaptureHeader CaptureHeader::Decode(const uint8_t* b) {
   CaptureHeader h;
-  h.format = Le32(b);
-  h.signature = Le32(b + 4);
-  h.version = Le32(b + 8);
+  h.format = LoadLe32(b);
+  h.signature = LoadLe32(b + 4);
+  h.version = LoadLe32(b + 8);
   const auto* text = reinterpret_cast<const char*>(b + 16);
   h.description.assign(text, strnlen(text, 255));
-  h.keyLength = Le32(b + 280);
+  h.keyLength = LoadLe32(b + 280);
   std::copy(b + 284, b + 284 + kMaxCaptureKey, h.key.begin());
-  h.firstRecord = Le32(b + 316);
-  h.reserved320 = Le32(b + 320);
-  h.totalSize = Le32(b + 324);
+  h.firstRecord = LoadLe32(b + 316);
+  h.reserved320 = LoadLe32(b + 320);
+  h.totalSize = LoadLe32(b + 324);
   return h;
 }
 
 std::array<uint8_t, kRecordHeaderSize> RecordHeader::Encode() const {
   std::array<uint8_t, kRecordHeaderSize> b{};
   std::memcpy(&b[0], kMarker, 4);
-  PutLe32(&b[4], type);
-  PutLe32(&b[8], state);
-  PutLe32(&b[12], stamp);
+  StoreLe32(&b[4], type);
+  StoreLe32(&b[8], state);
+  StoreLe32(&b[12], stamp);
   b[18] = keyUpdate;
-  PutLe32(&b[20], next);
-  PutLe32(&b[28], length);
+  StoreLe32(&b[20], next);
+  StoreLe32(&b[28], length);
   return b;
 }
 
 RecordHeader RecordHeader::Decode(const uint8_t* b) {
   RecordHeader r;
   r.markerOk = std::memcmp(b, kMarker, 4) == 0;
-  r.type = Le32(b + 4);
-  r.state = Le32(b + 8);
-  r.stamp = Le32(b + 12);
+  r.type = LoadLe32(b + 4);
+  r.state = LoadLe32(b + 8);
+  r.stamp = LoadLe32(b + 12);
   r.keyUpdate = b[18];
-  r.next = Le32(b + 20);
-  r.length = Le32(b + 28);
+  r.next = LoadLe32(b + 20);
+  r.length = LoadLe32(b + 28);
   return r;
 }
 
@@ -98,7 +91,7 @@ uint32_t ReplayGapMs(uint32_t lastStamp, uint32_t stamp) {
 
 void DecipherBuffer(uint8_t* buffer, size_t length) {
   if (length < kCaptureHeaderSize) return;
-  const uint32_t keyLength = Le32(buffer + 280);
+  const uint32_t keyLength = LoadLe32(buffer + 280);
   if (keyLength == 0 || keyLength > kMaxCaptureKey) return;
   Rc4 rc4;
   rc4.SetKey(buffer + 284, keyLength);
@@ -168,7 +161,7 @@ void CaptureRecorder::Close() {
   std::lock_guard lock(mutex_);
   if (fd_ < 0) return;
   uint8_t total[4];
-  PutLe32(total, static_cast<uint32_t>(std::min<uint64_t>(size_, UINT32_MAX)));
+  StoreLe32(total, static_cast<uint32_t>(std::min<uint64_t>(size_, UINT32_MAX)));
   if (::pwrite(fd_, total, sizeof total, 324) != sizeof total) {
     RC_TRACE("CaptureRecorder: total size not written: %s\n", std::strerror(errno));
   }

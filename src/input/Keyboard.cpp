@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "input/VirtualKeys.h"
 #include "platform/Trace.h"
 
 namespace remcons {
@@ -15,11 +16,6 @@ namespace {
 constexpr uint32_t kFlagAltDown = 0x20;
 constexpr uint32_t kFlagUp = 0x80;
 
-constexpr uint8_t kVkClear = 0x0C;
-constexpr uint8_t kVkLeftControl = 0xA2;
-constexpr uint8_t kVkRightControl = 0xA3;
-constexpr uint8_t kVkLeftAlt = 0xA4;
-constexpr uint8_t kVkRightAlt = 0xA5;
 // Keys without a virtual-key code of their own under the US layout (JIS Katakana/Hiragana, Henkan,
 // Yen); their usage follows the scan code.
 constexpr uint8_t kVkNone = 0xFF;

@@ -1,5 +1,6 @@
 #include "multiuser/JoinerStream.h"
 
+#include "net/ConsoleCommands.h"
 #include "platform/Trace.h"
 
 namespace remcons {
@@ -74,7 +75,7 @@ bool JoinerStream::Byte(uint8_t b, Actions& actions) {
       return Byte(b, actions);
     case State::kEscBracket:
       state_ = State::kIdle;
-      if (b == 0x7E || b == 0x28 || b == 0x26) {
+      if (b == kRefreshRequest[2] || b == kActivityNotice[2] || b == kIdleKeepAlive[2]) {
         // Refresh request and keep-alives: the console's, not the user's typing.
         packet_.push_back(b);
         Emit(actions, false);

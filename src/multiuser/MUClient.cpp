@@ -8,13 +8,13 @@
 #include "multiuser/DHAgreement.h"
 #include "multiuser/MUServer.h"
 #include "multiuser/MultiPrecision.h"
+#include "net/ConsoleCommands.h"
 #include "platform/Strings.h"
 #include "platform/Trace.h"
 
 namespace remcons {
 namespace {
 
-constexpr uint8_t kRefreshRequest[3] = {0x1B, 0x5B, 0x7E};
 constexpr uint8_t kDhResponse[2] = {0xFF, 0xC9};
 constexpr uint8_t kSessionFull[2] = {0xFF, 0xCD};
 constexpr uint8_t kStatusChannel = 5;
@@ -219,10 +219,10 @@ void MUClient::SetStatus(int status) {
     // No relayed block may come between the status and its notice.
     std::lock_guard lock(sendMutex_);
     status_ = status;
-    if (status == kAccepted) NoticeLocked(kStatusChannel, LoadString(151));
-    if (status == kEnded) NoticeLocked(kEndChannel, LoadString(138));
+    if (status == kAccepted) NoticeLocked(kStatusChannel, LoadString(kStrAccepted));
+    if (status == kEnded) NoticeLocked(kEndChannel, LoadString(kStrLeaderEndedConnection));
   }
-  if (status == kAccepted) server_.owner().Write(kRefreshRequest, sizeof kRefreshRequest);
+  if (status == kAccepted) server_.owner().Write(kRefreshRequest.data(), kRefreshRequest.size());
   if (status == kEnded) CloseSocket();
 }
 
@@ -230,14 +230,14 @@ void MUClient::CloseByLeader() {
   {
     std::lock_guard lock(sendMutex_);
     status_ = kEnded;
-    NoticeLocked(kEndChannel, LoadString(139));
+    NoticeLocked(kEndChannel, LoadString(kStrLeaderClosedSession));
   }
   CloseSocket();
 }
 
 void MUClient::SetControl(bool granted) {
   SendNotice(kControlChannel, granted ? "1" : "0");
-  server_.owner().Write(kRefreshRequest, sizeof kRefreshRequest);
+  server_.owner().Write(kRefreshRequest.data(), kRefreshRequest.size());
 }
 
 }  // namespace remcons

@@ -26,7 +26,7 @@ std::string Cut(std::string text, size_t maxBytes) {
 
 }  // namespace
 
-std::string FormatString2(int id, std::string_view first, std::string_view second,
+std::string FormatString2(StringId id, std::string_view first, std::string_view second,
                           size_t maxBytes) {
   char out[1024];
   const std::string a(first), b(second);
@@ -176,7 +176,8 @@ int MUServer::RemoveClient(MUClient* client) {
   }
   if (slot < 0) return -1;
   host_.RefreshClientList();
-  const std::string text = FormatString2(153, client->UserName(), client->HostText(), kMaxNotice);
+  const std::string text =
+      FormatString2(kStrUserDisconnected, client->UserName(), client->HostText(), kMaxNotice);
   owner_.SetStatusText2(text);
   if (status != MUClient::kEnded) SendNotice(text);
   return 0;
@@ -219,7 +220,7 @@ void MUServer::OnJoinAnswer(std::string_view text) {
   name = name.substr(0, name.find(':'));
   std::string host = "unknown address";
   if (auto client = SlotClient(slot)) host = client->HostText();
-  const std::string question = FormatString2(154, name, host, kMaxNotice);
+  const std::string question = FormatString2(kStrJoinRequest, name, host, kMaxNotice);
   owner_.ReleaseAllKeys();
   const int answer = host_.MessageBox(question, "New User", kMbAcceptDeny) == kIdAccept
                          ? MUClient::kAccepted
@@ -231,7 +232,7 @@ void MUServer::OnJoinAnswer(std::string_view text) {
   if (answer == MUClient::kEnded) return;
   client->SetUserName(name);
   host_.RefreshClientList();
-  SendNotice(FormatString2(155, name, host, kMaxNotice));
+  SendNotice(FormatString2(kStrUserJoined, name, host, kMaxNotice));
 }
 
 // ---- Control ----
@@ -249,8 +250,8 @@ void MUServer::RequestControl(MUClient* requester) {
       RC_TRACE("MUServer: control request of a client not accepted ignored\n");
       return;
     }
-    const std::string question =
-        FormatString2(156, client->UserName(), client->HostText(), kMaxRequestText);
+    const std::string question = FormatString2(kStrControlRequested, client->UserName(),
+                                               client->HostText(), kMaxRequestText);
     owner_.ReleaseAllKeys();
     if (host_.MessageBox(question, "Request", kMbYesNo | kMbIconWarning) != kIdYes) {
       client->SetControl(false);
@@ -286,8 +287,8 @@ void MUServer::RelinquishControl(MUClient* client) {
   }
   if (!holder) return;
   holder->SetControl(false);
-  owner_.SetStatusText2(
-      FormatString2(157, holder->UserName(), holder->HostText(), kMaxRequestText));
+  owner_.SetStatusText2(FormatString2(kStrControlRelinquished, holder->UserName(),
+                                      holder->HostText(), kMaxRequestText));
 }
 
 // ---- The Client List dialog ----
@@ -315,7 +316,8 @@ ClientListRows MUServer::ClientRows() {
 void MUServer::DisconnectRow(int row) {
   auto client = SlotClient(row);
   if (!client) return;
-  const std::string text = FormatString2(158, client->UserName(), client->HostText(), kMaxNotice);
+  const std::string text =
+      FormatString2(kStrLeaderDisconnectedUser, client->UserName(), client->HostText(), kMaxNotice);
   client->SetStatus(MUClient::kEnded);
   SendNotice(text);
 }

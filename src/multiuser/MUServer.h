@@ -27,6 +27,7 @@
 #include "platform/Host.h"
 #include "platform/NamedMutex.h"
 #include "platform/Socket.h"
+#include "platform/Strings.h"
 
 namespace remcons {
 
@@ -123,6 +124,7 @@ class MUServer : public ClientListSource {
 };
 
 // A text of the string table with two %s filled in, at most maxBytes bytes.
-std::string FormatString2(int id, std::string_view first, std::string_view second, size_t maxBytes);
+std::string FormatString2(StringId id, std::string_view first, std::string_view second,
+                          size_t maxBytes);
 
 }  // namespace remcons

@@ -3,24 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
+
 namespace remcons {
 namespace {
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  return v;
-}
-
-inline void StoreLe32(uint8_t* p, uint32_t v) {
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  std::memcpy(p, &v, 4);
-}
 
 inline uint32_t Rotl(uint32_t v, int s) {
   return (v << s) | (v >> (32 - s));

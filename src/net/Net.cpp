@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/Secret.h"
 #include "platform/Trace.h"
 
@@ -301,12 +302,8 @@ int32_t CNet::Connect(const std::string& host, const std::string& login, uint16_
 
 std::vector<uint8_t> CNet::BuildStartSequence() {
   std::string login = TransformLogin(loginText_);
-  const uint8_t header[6] = {0xFF,
-                             0xC0,
-                             static_cast<uint8_t>(keyIndex_ >> 24),
-                             static_cast<uint8_t>(keyIndex_ >> 16),
-                             static_cast<uint8_t>(keyIndex_ >> 8),
-                             static_cast<uint8_t>(keyIndex_)};
+  uint8_t header[6] = {0xFF, 0xC0};
+  StoreBe32(header + 2, keyIndex_);
   static const uint8_t kEscapes[9] = {0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34};
   // One buffer of the final size: no copy of the login is left in a buffer outgrown.
   const size_t clear = encryptionEnabled_ ? sizeof header : 0;

@@ -7,24 +7,19 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/ByteOrder.h"
+
 namespace remcons {
 namespace {
 
-void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v >> 24));
-  out.push_back(static_cast<uint8_t>(v >> 16));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-  out.push_back(static_cast<uint8_t>(v));
-}
-
 void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, size_t size) {
-  PutBe32(out, static_cast<uint32_t>(size));
+  AppendBe32(out, static_cast<uint32_t>(size));
   const size_t start = out.size();
   out.insert(out.end(), type, type + 4);
   if (size) out.insert(out.end(), data, data + size);
   uLong crc = crc32(0L, Z_NULL, 0);
   crc = crc32(crc, out.data() + start, static_cast<uInt>(out.size() - start));
-  PutBe32(out, static_cast<uint32_t>(crc));
+  AppendBe32(out, static_cast<uint32_t>(crc));
 }
 
 }  // namespace
@@ -36,19 +31,10 @@ std::vector<uint8_t> EncodePng(const Surface& surface) {
   std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
   const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
-  const uint8_t ihdr[13] = {static_cast<uint8_t>(w >> 24),
-                            static_cast<uint8_t>(w >> 16),
-                            static_cast<uint8_t>(w >> 8),
-                            static_cast<uint8_t>(w),
-                            static_cast<uint8_t>(h >> 24),
-                            static_cast<uint8_t>(h >> 16),
-                            static_cast<uint8_t>(h >> 8),
-                            static_cast<uint8_t>(h),
-                            8,   // bit depth
-                            2,   // colour type: RGB
-                            0,   // deflate
-                            0,   // adaptive filtering
-                            0};  // no interlace
+  // Bit depth 8, colour type RGB, deflate, adaptive filtering, no interlace.
+  uint8_t ihdr[13] = {0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0, 0, 0};
+  StoreBe32(ihdr, w);
+  StoreBe32(ihdr + 4, h);
   PutChunk(out, "IHDR", ihdr, sizeof ihdr);
 
   // Each row: filter "Sub" (difference to the pixel on the left), which suits screens of flat

@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "platform/Hex.h"
 #include "session/PageFile.h"
 
 namespace remcons {
@@ -36,12 +37,6 @@ bool IsAlpha(char c) {
 }
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
@@ -89,8 +84,8 @@ std::string DecodeReferences(std::string_view v) {
       if (hex) ++p;
       const size_t digitsAt = p;
       uint32_t cp = 0;
-      while (p < v.size() && (hex ? HexDigit(v[p]) >= 0 : IsDigit(v[p]))) {
-        cp = std::min<uint32_t>(cp * (hex ? 16 : 10) + static_cast<uint32_t>(HexDigit(v[p])),
+      while (p < v.size() && (hex ? HexDigitValue(v[p]) >= 0 : IsDigit(v[p]))) {
+        cp = std::min<uint32_t>(cp * (hex ? 16 : 10) + static_cast<uint32_t>(HexDigitValue(v[p])),
                                 0x110000);
         ++p;
       }
@@ -253,7 +248,7 @@ bool ParsePropertyNumber(std::string_view text, uint32_t max, uint32_t* value) {
   if (text.empty()) return false;
   uint64_t n = 0;
   for (char c : text) {
-    const int d = hex ? HexDigit(c) : (IsDigit(c) ? c - '0' : -1);
+    const int d = hex ? HexDigitValue(c) : (IsDigit(c) ? c - '0' : -1);
     if (d < 0) return false;
     n = n * (hex ? 16 : 10) + static_cast<uint64_t>(d);
     if (n > max) return false;

@@ -8,35 +8,20 @@
 #include <cstring>
 #include <new>
 
+#include "platform/Hex.h"
 #include "platform/Trace.h"
 
 namespace remcons {
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The text as the stored form sees it: up to an embedded zero.
 std::string_view AsStored(std::string_view text) {
   return text.substr(0, text.find('\0'));
 }
 
-// Reads a 32-character hexadecimal text into a 16-byte key, the first character of each pair
-// being the high nibble. A pair that is not two hexadecimal digits leaves its key byte as it
-// was. False, with the key untouched, when the text is not exactly 32 characters long.
-bool ParseHexKey(std::string_view text, uint8_t* key) {
-  text = AsStored(text);
-  if (text.size() != 32) return false;
-  for (size_t i = 0; i < 16; ++i) {
-    const int high = HexValue(text[2 * i]);
-    const int low = HexValue(text[2 * i + 1]);
-    if (high >= 0 && low >= 0) key[i] = static_cast<uint8_t>(high * 16 + low);
-  }
-  return true;
+// A key property as stored: up to an embedded zero, read tolerantly.
+bool ParseStoredKey(std::string_view text, uint8_t* key) {
+  return ParseHexKeyTolerant(AsStored(text), key);
 }
 
 HRESULT GetText(const char* field, BSTR* value) {
@@ -161,7 +146,7 @@ HRESULT CRemCons::put_vmKey(std::string_view value) {
     props_.vmNotAuthorized = 0;
     RC_TRACE("VM Key authorized = %s.\n", trace::Masked(value).c_str());
   }
-  ParseHexKey(value, props_.vmKey);
+  ParseStoredKey(value, props_.vmKey);
   return S_OK;
 }
 
@@ -169,7 +154,7 @@ HRESULT CRemCons::get_decryptKey(BSTR* value) {
   return GetText(props_.encryption ? "1" : "0", value);
 }
 HRESULT CRemCons::put_decryptKey(std::string_view value) {
-  if (!ParseHexKey(value, props_.decryptKey)) {
+  if (!ParseStoredKey(value, props_.decryptKey)) {
     RC_TRACE("Decrypt key is not valid.");
     return S_FALSE;
   }
@@ -179,7 +164,7 @@ HRESULT CRemCons::get_encryptKey(BSTR* value) {
   return GetText("", value);
 }
 HRESULT CRemCons::put_encryptKey(std::string_view value) {
-  if (!ParseHexKey(value, props_.encryptKey)) {
+  if (!ParseStoredKey(value, props_.encryptKey)) {
     RC_TRACE("Encrypt key is not valid.");
     return S_FALSE;
   }

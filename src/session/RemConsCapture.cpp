@@ -86,7 +86,7 @@ class CRemCons::CaptureLink : public ReplayLink, public RefillObserver {
   }
   void ShowElapsed(double seconds) override {
     char text[RemConsProperties::kTextSize];
-    std::snprintf(text, sizeof text, LoadString(137), seconds);
+    std::snprintf(text, sizeof text, LoadString(kStrElapsedTime), seconds);
     owner_.StoreStatusText(text);
     owner_.SendMessage(kMsgStatus);
   }

@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "input/Locale.h"
+#include "input/VirtualKeys.h"
 #include "multiuser/MUNet.h"
+#include "net/ConsoleCommands.h"
 #include "net/Net.h"
 #include "platform/Secret.h"
 #include "platform/Strings.h"
@@ -20,23 +22,12 @@
 namespace remcons {
 namespace {
 
-constexpr uint8_t kActivityNotice[3] = {0x1B, 0x5B, 0x28};  // ESC [ (
-constexpr uint8_t kIdleKeepAlive[3] = {0x1B, 0x5B, 0x26};   // ESC [ &
-constexpr uint8_t kRefreshRequest[3] = {0x1B, 0x5B, 0x7E};  // ESC [ ~
-constexpr uint8_t kCtrlAltDel[6] = {0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};
-constexpr uint8_t kPowerButtons[4][2] = {{0xFF, 0xBA}, {0xFF, 0xBB}, {0xFF, 0xBC}, {0xFF, 0xBD}};
-
 constexpr int32_t kPhaseTicks = 20;
 constexpr int32_t kJoiningPhaseTicks = 90;
 constexpr uint16_t kKeepAliveTicks = 30;
 constexpr uint32_t kMaxKeepAliveFailures = 3;
 constexpr uint32_t kStopWaitMs = 100;
 constexpr int32_t kPhaseCountdownAfterStop = 3;
-
-constexpr uint8_t kVkShift = 0x10, kVkControl = 0x11, kVkMenu = 0x12;
-constexpr uint8_t kVkLeftShift = 0xA0, kVkRightShift = 0xA1;
-constexpr uint8_t kVkLeftControl = 0xA2, kVkRightControl = 0xA3;
-constexpr uint8_t kVkLeftAlt = 0xA4, kVkRightAlt = 0xA5;
 
 const char* MessageText(uint32_t message) {
   switch (message) {
@@ -295,7 +286,7 @@ int CRemCons::Run() {
   host_->StartTimer(kSessionTimer, kSessionTimerMs);
 
   // 2. The status text, then the connection.
-  const char* connecting = LoadString(joining ? 131 : 130);
+  const char* connecting = LoadString(joining ? kStrConnectingToLeader : kStrConnecting);
   StoreStatusText(connecting);
   frameBuffer_->WriteStatusLine(connecting);
   int32_t connected = 0;
@@ -313,7 +304,8 @@ int CRemCons::Run() {
   // 3. A connection that could not be opened.
   if (connected != 1) {
     if (connected == -1 || connected == -2) {
-      ShowMessage(LoadString(connected == -1 ? 133 : 134), "Information", kMbOk);
+      ShowMessage(LoadString(connected == -1 ? kStrSessionFull : kStrLeaderNotAccepting),
+                  "Information", kMbOk);
       SendMessage(kMsgSessionClosed);
     }
     endReason_ = stop_ ? SessionEnd::kStopped : SessionEnd::kConnectFailed;
@@ -443,8 +435,8 @@ void CRemCons::OnTimer(int id) {
       if (keepAliveCountdown_-- == 0) {
         keepAliveCountdown_ = kKeepAliveTicks;
         if (inputSeen_.exchange(0)) {
-          connection_->Write(kActivityNotice, sizeof kActivityNotice);
-        } else if (connection_->Write(kIdleKeepAlive, sizeof kIdleKeepAlive) == -1) {
+          connection_->Write(kActivityNotice.data(), kActivityNotice.size());
+        } else if (connection_->Write(kIdleKeepAlive.data(), kIdleKeepAlive.size()) == -1) {
           ++keepAliveFailures_;
         } else {
           keepAliveFailures_ = 0;
@@ -527,16 +519,16 @@ void CRemCons::DoCommand(int command) {
       StopSession();
       break;
     case 7:
-      if (connection_) connection_->WriteInput(kCtrlAltDel, sizeof kCtrlAltDel);
+      if (connection_) connection_->WriteInput(kCtrlAltDelBytes.data(), kCtrlAltDelBytes.size());
       break;
     case 8:
     case 9:
     case 10:
     case 11:
-      WriteBytes(kPowerButtons[command - 8], 2);
+      WriteBytes(kPowerCommandBytes[command - kFirstPowerCommand].data(), 2);
       break;
     case 18:
-      WriteBytes(kRefreshRequest, sizeof kRefreshRequest);
+      WriteBytes(kRefreshRequest.data(), kRefreshRequest.size());
       break;
     case 19:
       if (decoder_) decoder_->RequestReset();

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "net/Net.h"
+#include "platform/ByteOrder.h"
 #include "sim/ScreenContent.h"
 #include "sim/StreamEncoder.h"
 
@@ -20,33 +21,29 @@ constexpr char kRequestText[] = "Kroq CAPTURED BUFFER";
 // Where the recorded clock stood at the first record: any value but 0 (no stamp).
 constexpr uint32_t kFirstStampMs = 600000;
 
-void PutLe32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The simulator's own writer of the capture file format.
 class BufferWriter {
  public:
   BufferWriter(std::string_view description, const std::vector<uint8_t>& key)
       : bytes_(kHeaderSize), key_(key) {
-    PutLe32(bytes_, 0, 1);           // format number
-    PutLe32(bytes_, 4, 0xA5A5A5A5);  // signature
-    PutLe32(bytes_, 8, 1);           // version
+    StoreLe32(bytes_.data() + 0, 1);           // format number
+    StoreLe32(bytes_.data() + 4, 0xA5A5A5A5);  // signature
+    StoreLe32(bytes_.data() + 8, 1);           // version
     std::memcpy(&bytes_[16], description.data(), std::min<size_t>(description.size(), 255));
-    PutLe32(bytes_, 280, static_cast<uint32_t>(key.size()));
+    StoreLe32(bytes_.data() + 280, static_cast<uint32_t>(key.size()));
     std::copy(key.begin(), key.end(), bytes_.begin() + 284);
-    PutLe32(bytes_, 316, kHeaderSize);  // first record
-    PutLe32(bytes_, 320, kHeaderSize);
+    StoreLe32(bytes_.data() + 316, kHeaderSize);  // first record
+    StoreLe32(bytes_.data() + 320, kHeaderSize);
   }
 
   void Record(uint32_t stampMs, const uint8_t* data, size_t length, bool keyUpdate = false) {
     const size_t at = bytes_.size();
     bytes_.resize(at + kRecordHeaderSize + length);
     std::memcpy(&bytes_[at], "DATA", 4);
-    PutLe32(bytes_, at + 4, 1);
-    PutLe32(bytes_, at + 12, kFirstStampMs + stampMs);
+    StoreLe32(bytes_.data() + at + 4, 1);
+    StoreLe32(bytes_.data() + at + 12, kFirstStampMs + stampMs);
     bytes_[at + 18] = keyUpdate ? 1 : 0;
-    PutLe32(bytes_, at + 28, static_cast<uint32_t>(length));
+    StoreLe32(bytes_.data() + at + 28, static_cast<uint32_t>(length));
     if (length) std::memcpy(&bytes_[at + kRecordHeaderSize], data, length);
   }
   // Stream bytes as records of at most 4096 bytes with one stamp.
@@ -57,7 +54,7 @@ class BufferWriter {
   }
 
   std::vector<uint8_t> Finish() {
-    PutLe32(bytes_, 324, static_cast<uint32_t>(bytes_.size()));
+    StoreLe32(bytes_.data() + 324, static_cast<uint32_t>(bytes_.size()));
     if (!key_.empty()) {
       Rc4 rc4;
       rc4.SetKey(key_.data(), key_.size());
@@ -200,8 +197,7 @@ void BufferServer::AcceptLoop() {
         std::memcmp(request + 8, kRequestText, sizeof kRequestText) != 0) {
       continue;
     }
-    const uint32_t type =
-        request[0] | request[1] << 8 | request[2] << 16 | uint32_t{request[3]} << 24;
+    const uint32_t type = LoadLe32(request);
     if (type > 1) continue;
     const std::vector<uint8_t>& buffer = type == 0 ? boot_ : fault_;
     if (peer->SendAll(buffer.data(), buffer.size()) == static_cast<int>(buffer.size())) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Hex.h"
 #include "sim/ClientPackets.h"
 
 namespace remcons::sim {
@@ -37,33 +38,6 @@ bool KnownKind(std::string_view kind) {
 
 }  // namespace
 
-bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t* value) {
-  if (text.empty() || text.size() > 20) return false;
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  int64_t v = 0;
-  for (char c : text) {
-    int d;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      d = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    v = v * base + d;
-    if (v > max) return false;
-  }
-  if (v < min) return false;
-  *value = v;
-  return true;
-}
-
 std::string Unescape(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -85,7 +59,7 @@ std::string Unescape(std::string_view text) {
       case 'x': {
         int64_t v = 0;
         if (i + 2 < text.size() &&
-            ParseNumber("0x" + std::string(text.substr(i + 1, 2)), 0, 255, &v)) {
+            ParseInteger("0x" + std::string(text.substr(i + 1, 2)), 0, 255, &v)) {
           out += static_cast<char>(v);
           i += 2;
         } else {
@@ -112,7 +86,7 @@ bool ParseScriptLine(std::string_view line, std::optional<ScriptCommand>* comman
     return false;
   };
   auto number = [&](std::string_view text, int64_t min, int64_t max, int64_t* v) {
-    return ParseNumber(text, min, max, v);
+    return ParseInteger(text, min, max, v);
   };
   static const std::pair<const char*, ScriptCommand::Op> kBare[] = {
       {"suspend", ScriptCommand::kSuspend}, {"resume", ScriptCommand::kResume},

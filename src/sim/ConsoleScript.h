@@ -68,8 +68,6 @@ bool ParseScript(std::string_view text, std::vector<ScriptCommand>* commands, st
 bool LoadScriptFile(const std::string& path, std::vector<ScriptCommand>* commands,
                     std::string* error);
 
-// Decimal or 0x-hexadecimal, within [min, max].
-bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t* value);
 // C escapes of the script's texts.
 std::string Unescape(std::string_view text);
 

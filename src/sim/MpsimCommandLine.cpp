@@ -66,7 +66,7 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
     auto number = [&](int64_t min, int64_t max, int64_t* v) {
       std::string text;
       if (!value(&text)) return false;
-      if (!ParseNumber(text, min, max, v)) {
+      if (!ParseInteger(text, min, max, v)) {
         *error = name + ": bad number '" + text + "'";
         return false;
       }
@@ -85,7 +85,7 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
     auto key = [&](std::array<uint8_t, 16>* k) {
       std::string text;
       if (!value(&text)) return false;
-      if (!ParseHexKey(text, k->data())) {
+      if (!ParseHexKeyStrict(text, k->data())) {
         *error = name + " takes 32 hexadecimal digits";
         return false;
       }
@@ -116,9 +116,9 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
       const size_t a = text.find(':');
       const size_t b = a == std::string::npos ? a : text.find(':', a + 1);
       ConsoleKeys keys;
-      if (b == std::string::npos || !ParseNumber(text.substr(0, a), 0, 0xFFFFFFFF, &n) ||
-          !ParseHexKey(text.substr(a + 1, b - a - 1), keys.decryptKey.data()) ||
-          !ParseHexKey(text.substr(b + 1), keys.encryptKey.data())) {
+      if (b == std::string::npos || !ParseInteger(text.substr(0, a), 0, 0xFFFFFFFF, &n) ||
+          !ParseHexKeyStrict(text.substr(a + 1, b - a - 1), keys.decryptKey.data()) ||
+          !ParseHexKeyStrict(text.substr(b + 1), keys.encryptKey.data())) {
         *error = "--key takes INDEX:DECRYPT:ENCRYPT, the keys as 32 hexadecimal digits";
         return false;
       }
@@ -133,8 +133,8 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
       if (!value(&text)) return false;
       const size_t x = text.find('x');
       int64_t w = 0, h = 0;
-      if (x == std::string::npos || !ParseNumber(text.substr(0, x), 16, 2032, &w) ||
-          !ParseNumber(text.substr(x + 1), 16, 2047, &h) || w % 16 != 0) {
+      if (x == std::string::npos || !ParseInteger(text.substr(0, x), 16, 2032, &w) ||
+          !ParseInteger(text.substr(x + 1), 16, 2047, &h) || w % 16 != 0) {
         *error =
             "--size takes WIDTHxHEIGHT, the width a multiple of 16 up to 2032, the height "
             "up to 2047";
@@ -182,7 +182,7 @@ bool ParseMpsimCommandLine(int argc, char** argv, MpsimCommandLine* out, std::st
       bool ok = !text.empty() && text.size() % 2 == 0 && text.size() <= 48;
       for (size_t k = 0; ok && k < text.size(); k += 2) {
         int64_t byte = 0;
-        ok = ParseNumber("0x" + text.substr(k, 2), 0, 255, &byte);
+        ok = ParseInteger("0x" + text.substr(k, 2), 0, 255, &byte);
         cl.buffers.key.push_back(static_cast<uint8_t>(byte));
       }
       if (!ok) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/ByteOrder.h"
+
 namespace remcons::sim {
 namespace {
 
@@ -40,9 +42,7 @@ void StartSequenceParser::Hunt(uint8_t byte) {
   } else if (hunt_.size() == 6 && HeaderPrefix(hunt_)) {
     headerBytes_ = hunt_;
     result_.header = true;
-    result_.keyIndex = static_cast<uint32_t>(hunt_[2]) << 24 |
-                       static_cast<uint32_t>(hunt_[3]) << 16 |
-                       static_cast<uint32_t>(hunt_[4]) << 8 | hunt_[5];
+    result_.keyIndex = LoadBe32(hunt_.data() + 2);
     hunt_.clear();
     const uint8_t* key = lookup_ ? lookup_(result_.keyIndex) : nullptr;
     if (!key) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/ByteOrder.h"
 #include "platform/Hex.h"
 
 namespace remcons::sim {
@@ -22,25 +23,23 @@ constexpr uint32_t kSliceMs = 100;
 constexpr uint32_t kMagic = 0x0BADC0DE;
 constexpr size_t kDeviceBuffer = 131072;
 
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint32_t Be32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
+// The operation codes the initiator sends (its own list: the simulator shares no SCSI code with
+// the devices it tests).
+enum Op : uint8_t {
+  kTestUnitReady = 0x00,
+  kReadFormatCapacities = 0x23,
+  kReadCapacity = 0x25,
+  kRead10 = 0x28,
+  kWrite10 = 0x2A,
+  kReadToc = 0x43,
+};
 
-void Read10(uint8_t* cdb, uint32_t lba, uint16_t blocks, uint8_t op = 0x28) {
+// A READ(10) or WRITE(10) command block.
+void Transfer10(uint8_t* cdb, uint32_t lba, uint16_t blocks, Op op = kRead10) {
   std::memset(cdb, 0, 12);
   cdb[0] = op;
-  PutBe32(cdb + 2, lba);
-  cdb[7] = uint8_t(blocks >> 8);
-  cdb[8] = uint8_t(blocks);
+  StoreBe32(cdb + 2, lba);
+  StoreBe16(cdb + 7, blocks);
 }
 
 // The deterministic bytes of the write test.
@@ -98,7 +97,7 @@ int ParseVmOption(int argc, char** argv, int* i, VmSimOptions* o, std::string* e
     o->port = uint16_t(n);
   } else if (name == "--vm-key") {
     if (!value(&text)) return -1;
-    if (!ParseHexKey(text, o->key.data())) {
+    if (!ParseHexKeyStrict(text, o->key.data())) {
       *error = "--vm-key needs 32 hexadecimal digits";
       return -1;
     }
@@ -166,16 +165,16 @@ bool VmInitiator::ReadReply(VmReply* reply, uint32_t timeoutMs, uint8_t* replyDa
                             size_t replyCapacity) {
   uint8_t h[16];
   if (!ReceiveExact(h, 16, timeoutMs)) return false;
-  if (Le32(h) != kMagic) {
+  if (LoadLe32(h) != kMagic) {
     if (log_) log_("{\"event\":\"BadMagic\",\"bytes\":\"" + HexBytes(h, 16) + "\"}");
     return false;
   }
-  reply->flags = Le32(h + 4);
+  reply->flags = LoadLe32(h + 4);
   reply->medium = h[8];
   reply->key = h[9];
   reply->asc = h[10];
   reply->ascq = h[11];
-  reply->length = Le32(h + 12);
+  reply->length = LoadLe32(h + 12);
   reply->data.clear();
   if (reply->keepalive() || reply->length == 0) return true;
   if (replyData) {
@@ -228,7 +227,7 @@ bool VmInitiator::Ping(const uint8_t echo[8], uint8_t answer[16], uint32_t timeo
   for (;;) {
     if (!ReceiveExact(answer, 16, timeoutMs)) return false;
     // A keepalive may have been on its way; it carries flags bit 1.
-    if (Le32(answer) == kMagic && (Le32(answer + 4) & 2)) {
+    if (LoadLe32(answer) == kMagic && (LoadLe32(answer + 4) & 2)) {
       ++keepalives_;
       continue;
     }
@@ -257,6 +256,7 @@ VmInitiator::Summary VmInitiator::RunScript(const VmSimOptions& options) {
   bool ready = false;
   for (int i = 0; i < 10 && !ready; ++i) {
     std::memset(cdb, 0, 12);
+    cdb[0] = kTestUnitReady;
     if (!Command(cdb, &r)) return s.error = "connection lost during TEST UNIT READY", s;
     ready = r.key == 0;
   }
@@ -264,25 +264,25 @@ VmInitiator::Summary VmInitiator::RunScript(const VmSimOptions& options) {
   const bool cd = class_ == 2;
   if (!cd) {
     std::memset(cdb, 0, 12);
-    cdb[0] = 0x23;
+    cdb[0] = kReadFormatCapacities;
     cdb[8] = 0xFC;
     if (!Command(cdb, &r)) return s.error = "connection lost during READ FORMAT CAPACITIES", s;
   }
   bool haveCapacity = false;
   for (int i = 0; i < 3 && !haveCapacity; ++i) {
     std::memset(cdb, 0, 12);
-    cdb[0] = 0x25;
+    cdb[0] = kReadCapacity;
     if (!Command(cdb, &r)) return s.error = "connection lost during READ CAPACITY", s;
     if (r.key == 0 && r.data.size() == 8) {
-      s.blocks = uint64_t(Be32(r.data.data())) + 1;
-      s.blockLength = Be32(r.data.data() + 4);
+      s.blocks = uint64_t(LoadBe32(r.data.data())) + 1;
+      s.blockLength = LoadBe32(r.data.data() + 4);
       haveCapacity = true;
     }
   }
   if (!haveCapacity || s.blockLength == 0) return s.error = "no capacity", s;
   if (cd) {
     std::memset(cdb, 0, 12);
-    cdb[0] = 0x43;
+    cdb[0] = kReadToc;
     cdb[8] = 20;
     if (!Command(cdb, &r)) return s.error = "connection lost during READ TOC", s;
   }
@@ -293,7 +293,7 @@ VmInitiator::Summary VmInitiator::RunScript(const VmSimOptions& options) {
   if (!options.dumpFile.empty() && !dump) return s.error = "cannot write " + options.dumpFile, s;
   for (uint64_t lba = 0; lba < s.blocks;) {
     const uint32_t n = uint32_t(std::min<uint64_t>(per, s.blocks - lba));
-    Read10(cdb, uint32_t(lba), uint16_t(n));
+    Transfer10(cdb, uint32_t(lba), uint16_t(n));
     if (!Command(cdb, &r, nullptr, 0, 30000, buffer.data(), buffer.size())) {
       if (dump) std::fclose(dump);
       return s.error = "connection lost while reading", s;
@@ -313,10 +313,10 @@ VmInitiator::Summary VmInitiator::RunScript(const VmSimOptions& options) {
   if (options.write && !cd) {
     std::vector<uint8_t> block(s.blockLength);
     for (size_t i = 0; i < block.size(); ++i) block[i] = Pattern(i, options.writeLba);
-    Read10(cdb, options.writeLba, 1, 0x2A);
+    Transfer10(cdb, options.writeLba, 1, kWrite10);
     if (!Command(cdb, &r, block.data(), block.size())) return s.error = "write lost", s;
     if (r.key == 0) {
-      Read10(cdb, options.writeLba, 1);
+      Transfer10(cdb, options.writeLba, 1);
       if (!Command(cdb, &r)) return s.error = "read-back lost", s;
       s.writeVerified = r.key == 0 && r.data == block;
     }
@@ -325,7 +325,7 @@ VmInitiator::Summary VmInitiator::RunScript(const VmSimOptions& options) {
     const uint8_t echo[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     uint8_t answer[16];
     if (!Ping(echo, answer)) return s.error = "ping lost", s;
-    if (Le32(answer) != kMagic || std::memcmp(answer + 8, echo, 8) != 0) {
+    if (LoadLe32(answer) != kMagic || std::memcmp(answer + 8, echo, 8) != 0) {
       return s.error = "bad ping reply", s;
     }
   }

@@ -2,18 +2,14 @@
 // below the session and reaches it only through here (and the window through the Host).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "net/ConsoleCommands.h"
+
 namespace remcons {
 
-// Bytes of the console commands the bar sends.
-inline constexpr std::array<uint8_t, 6> kCtrlAltDelBytes = {0x1B, 0x5B, 0x32, 0x1B, 0x5B, 0x7F};
-// Virtual power buttons, commands 8 to 11: Momentary Press, Press and Hold, Cold Boot, Reset
-// System.
-inline constexpr std::array<std::array<uint8_t, 2>, 4> kPowerCommandBytes = {
-    {{0xFF, 0xBA}, {0xFF, 0xBB}, {0xFF, 0xBC}, {0xFF, 0xBD}}};
+// The virtual power buttons are commands 8 to 11.
 inline constexpr int kFirstPowerCommand = 8;
 // Console commands the bar asks for through DoCommand.
 inline constexpr int kCommandCtrlAltDel = 7;

@@ -163,7 +163,7 @@ void VideoDecoder::RunFirmwareCommand() {
       break;
     case kFwVideoSuspended:
       frameBuffer_.ClearScreen(pos_);
-      StatusLine(LoadString(132), true);
+      StatusLine(LoadString(kStrVideoSuspended), true);
       events_.NotifyStatusChanged();
       break;
     case 7:
@@ -177,7 +177,7 @@ void VideoDecoder::RunFirmwareCommand() {
     case kFwSeize:
       RC_TRACE("qel: received seize command.\n");
       frameBuffer_.ClearScreen(pos_);
-      StatusLine(LoadString(110), true);
+      StatusLine(LoadString(kStrSessionAcquired), true);
       events_.NotifyDialog();
       next_state_ = EXIT;
       events_.NotifySessionClosed();
@@ -185,7 +185,7 @@ void VideoDecoder::RunFirmwareCommand() {
     case kFwKill:
       RC_TRACE("qel: received kill command.\n");
       frameBuffer_.ClearScreen(pos_);
-      StatusLine(LoadString(111), false);
+      StatusLine(LoadString(kStrFirmwareUpdate), false);
       events_.NotifyDialog();
       next_state_ = EXIT;
       events_.NotifySessionClosed();
@@ -323,7 +323,8 @@ void VideoDecoder::Act(uint16_t code) {
 DecodeEnd VideoDecoder::ConnectionLost() {
   RC_TRACE("Network disconnect %d\n", reader_.LastSourceError());
   if (!stop_requested()) {
-    const char* text = LoadString(role_.multiUserClient ? 136 : 135);
+    const char* text =
+        LoadString(role_.multiUserClient ? kStrLeaderConnectionLost : kStrConnectionLost);
     events_.SetStatusText(text);
     events_.ShowMessage(text, "Network Error", kMbOk | kMbIconWarning);
   }

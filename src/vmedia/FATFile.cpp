@@ -15,6 +15,7 @@
 #include <new>
 #include <set>
 
+#include "platform/ByteOrder.h"
 #include "platform/Trace.h"
 #include "vmedia/VmText.h"
 
@@ -79,15 +80,6 @@ static_assert(sizeof kBootMessage <= 96);
 constexpr char kVolumeLabel[] = "Kroq FOLDER";
 constexpr size_t kMaxPath = 4096;
 constexpr uint16_t kEndOfChain = 0xFFF8;
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 
 // FAT time and date of a calendar time in local time; false outside 1980 to 2107.
 bool FatTime(int64_t t, uint16_t* time, uint16_t* date) {
@@ -183,29 +175,26 @@ std::string FATFile::Error::Message() const {
   using vm::Text;
   switch (code_) {
     case kErrTooLarge:
-      return FormatText(
-          Text(142, "Selected folder exceeds maximum allowed folder size of %d MB.").c_str(),
-          int(kSizeLimit >> 20));
+      return FormatText(Text(kStrFolderTooLarge).c_str(), int(kSizeLimit >> 20));
     case kErrRootFull:
-      return Text(147, "Selected folder exceeds maximum entries for file system root directory.");
+      return Text(kStrTooManyRootEntries);
     case kErrMemory:
-      return FormatText(Text(143, "System memory allocation failed. [%d]").c_str(), code_);
+      return FormatText(Text(kStrNoMemory).c_str(), code_);
     case 4:
     case 5:
-      return FormatText(Text(144, "File error occurred on %s. [%d%03d]").c_str(), name_.c_str(),
-                        code_, detail_);
+      return FormatText(Text(kStrFileError).c_str(), name_.c_str(), code_, detail_);
     case 6:
     case 7:
     case 8:
     case 9:
     case 10:
-      return FormatText(Text(145, "File copy error occurred. [%d%03d]").c_str(), code_, detail_);
+      return FormatText(Text(kStrFileCopyError).c_str(), code_, detail_);
     case 14:
-      return FormatText(Text(146, "Folder path creation error. [%d%03d]").c_str(), code_, detail_);
+      return FormatText(Text(kStrFolderPathError).c_str(), code_, detail_);
     case kErrBufferSize:
-      return FormatText(Text(149, "Invalid buffer size 0x%x.").c_str(), detail_);
+      return FormatText(Text(kStrInvalidBufferSize).c_str(), detail_);
     case kErrSector:
-      return FormatText(Text(148, "Invalid sector request 0x%x.").c_str(), detail_);
+      return FormatText(Text(kStrInvalidSector).c_str(), detail_);
     case kErrDirectoryFull:
       return FormatText("The folder %s holds more entries than a FAT16 directory can.",
                         name_.c_str());
@@ -218,9 +207,7 @@ std::string FATFile::Error::Message() const {
       return FormatText("The file %s is 4 GB or larger; a FAT16 volume cannot hold it.",
                         name_.c_str());
     default:
-      return FormatText(
-          Text(150, "Unknown error(%03d) while attempting to map Folder. Try again.").c_str(),
-          code_);
+      return FormatText(Text(kStrUnknownFolderError).c_str(), code_);
   }
 }
 
@@ -648,20 +635,20 @@ void FATFile::FillBootSector() {
   b[1] = 0x3C;
   b[2] = 0x90;
   std::memcpy(b + 3, "VANTORFS", 8);
-  Put16(b + 11, kSectorSize);
+  StoreLe16(b + 11, kSectorSize);
   b[13] = uint8_t(sectorsPerCluster_);
-  Put16(b + 14, 2);
+  StoreLe16(b + 14, 2);
   b[16] = 2;
-  Put16(b + 17, kRootEntries);
+  StoreLe16(b + 17, kRootEntries);
   if (totalSectors_ <= 65535) {
-    Put16(b + 19, totalSectors_);
+    StoreLe16(b + 19, totalSectors_);
   } else {
-    Put32(b + 32, totalSectors_);
+    StoreLe32(b + 32, totalSectors_);
   }
   b[21] = 0xF8;
-  Put16(b + 22, fatSz_);
-  Put16(b + 24, 63);
-  Put16(b + 26, 255);
+  StoreLe16(b + 22, fatSz_);
+  StoreLe16(b + 24, 63);
+  StoreLe16(b + 26, 255);
   b[38] = 0x29;
   std::memcpy(b + 39, "ZQX", 4);
   std::memcpy(b + 43, kVolumeLabel, 11);
@@ -677,7 +664,7 @@ uint16_t FATFile::FatEntry(uint32_t n) const {
 }
 
 void FATFile::SetFatEntry(uint32_t n, uint16_t value) {
-  Put16(&fat_[2 * n], value);
+  StoreLe16(&fat_[2 * n], value);
 }
 
 uint16_t FATFile::AllocateCluster(uint16_t previous) {
@@ -715,8 +702,8 @@ void FATFile::Build() {
     uint8_t* label = root_dir_.data();
     std::memcpy(label, kVolumeLabel, 11);
     label[11] = 0x08;
-    Put16(label + 22, 0x9736);
-    Put16(label + 24, 0x3625);
+    StoreLe16(label + 22, 0x9736);
+    StoreLe16(label + 24, 0x3625);
     BuildDirectory(*root_, -1, 0, 0);
   } catch (const std::bad_alloc&) {
     throw Error(kErrMemory, 0);
@@ -745,11 +732,11 @@ void FATFile::BuildDirectory(const Dir& dir, int32_t dirIndex, uint16_t dirClust
     uint8_t* dot = cur.area;
     std::memcpy(dot, ".          ", 11);
     dot[11] = 0x10;
-    Put16(dot + 26, dirCluster);
+    StoreLe16(dot + 26, dirCluster);
     uint8_t* dotdot = cur.area + 32;
     std::memcpy(dotdot, "..         ", 11);
     dotdot[11] = 0x10;
-    Put16(dotdot + 26, parentCluster);
+    StoreLe16(dotdot + 26, parentCluster);
     cur.used = 64;
   }
   auto nextSlot = [&]() -> uint8_t* {
@@ -781,7 +768,7 @@ void FATFile::BuildDirectory(const Dir& dir, int32_t dirIndex, uint16_t dirClust
       for (int i = 0; i < 13; ++i) {
         const size_t at = size_t(seq - 1) * 13 + size_t(i);
         uint16_t c = at < length ? uint16_t(child.longName[at]) : at == length ? 0x0000 : 0xFFFF;
-        Put16(e + kOffsets[i], c);
+        StoreLe16(e + kOffsets[i], c);
       }
     }
     uint8_t* e = nextSlot();
@@ -789,20 +776,20 @@ void FATFile::BuildDirectory(const Dir& dir, int32_t dirIndex, uint16_t dirClust
     e[11] = child.attributes;
     uint16_t t = 0, d = 0;
     if (FatTime(child.created, &t, &d)) {
-      Put16(e + 14, t);
-      Put16(e + 16, d);
+      StoreLe16(e + 14, t);
+      StoreLe16(e + 16, d);
     }
     if (FatTime(child.written, &t, &d)) {
-      Put16(e + 18, d);
-      Put16(e + 22, t);
-      Put16(e + 24, d);
+      StoreLe16(e + 18, d);
+      StoreLe16(e + 22, t);
+      StoreLe16(e + 24, d);
     }
     if (child.isDir) {
       const uint16_t first = NewDirectoryCluster(0);
-      Put16(e + 26, first);
+      StoreLe16(e + 26, first);
       BuildDirectory(*child.dir, clusters_[first].directory(), first, dirCluster);
     } else {
-      Put32(e + 28, uint32_t(child.size));
+      StoreLe32(e + 28, uint32_t(child.size));
       const uint64_t n = (child.size + clusterBytes - 1) / clusterBytes;
       if (n == 0) continue;
       const int32_t fileIndex = int32_t(files_.size());
@@ -815,7 +802,7 @@ void FATFile::BuildDirectory(const Dir& dir, int32_t dirIndex, uint16_t dirClust
       uint16_t previous = 0;
       for (uint64_t i = 0; i < n; ++i) {
         const uint16_t c = AllocateCluster(previous);
-        if (i == 0) Put16(e + 26, c);
+        if (i == 0) StoreLe16(e + 26, c);
         clusters_[c] = Cluster::ForFile(fileIndex, uint32_t(i * clusterBytes), ClusterSector(c));
         previous = c;
       }

@@ -23,7 +23,9 @@
 #include <fstream>
 #include <mutex>
 
+#include "platform/ByteOrder.h"
 #include "platform/Trace.h"
+#include "vmedia/ScsiCommands.h"
 #include "vmedia/VmText.h"
 
 namespace remcons {
@@ -476,20 +478,10 @@ void CMedia::Format(int mediaType, int startCylinder, int endCylinder, int start
   // USB floppy drives format through the UFI command itself.
   for (int c = startCylinder; c <= endCylinder; ++c) {
     for (int h = startHead; h <= endHead; ++h) {
-      const uint8_t cdb[12] = {0x04, 0x17, uint8_t(c), 0, 0, 0, 0, 0, 12, 0, 0, 0};
+      const uint8_t cdb[12] = {scsi::kFormatUnit, 0x17, uint8_t(c), 0, 0, 0, 0, 0, 12, 0, 0, 0};
       const uint32_t blocks = mediaType == 2 ? 2880 : 1440;
-      uint8_t list[12] = {0,
-                          uint8_t(0xB0 | h),
-                          0,
-                          8,
-                          uint8_t(blocks >> 24),
-                          uint8_t(blocks >> 16),
-                          uint8_t(blocks >> 8),
-                          uint8_t(blocks),
-                          0,
-                          0,
-                          2,
-                          0};
+      uint8_t list[12] = {0, uint8_t(0xB0 | h), 0, 8, 0, 0, 0, 0, 0, 0, 2, 0};
+      StoreBe32(list + 4, blocks);
       SgIoPassThrough sg(fd_);
       uint8_t sense[32];
       uint32_t senseLength = 0;

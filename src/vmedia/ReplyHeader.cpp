@@ -1,19 +1,10 @@
 #include "vmedia/ReplyHeader.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 
 namespace remcons {
-namespace {
-
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
-
-}  // namespace
 
 CReplyHeader::CReplyHeader() {
   RC_TRACE("CReplyHeader::CReplyHeader\n");
@@ -23,10 +14,10 @@ CReplyHeader::~CReplyHeader() {
   RC_TRACE("CReplyHeader::~CReplyHeader\n");
 }
 
-void CReplyHeader::SetSense(uint8_t key, uint8_t asc, uint8_t ascq, uint32_t length) {
-  key_ = key;
-  asc_ = asc;
-  ascq_ = ascq;
+void CReplyHeader::SetSense(scsi::Sense sense, uint32_t length) {
+  key_ = sense.key;
+  asc_ = sense.asc;
+  ascq_ = sense.ascq;
   length_ = length;
 }
 
@@ -40,13 +31,13 @@ void CReplyHeader::Setflags(bool writeProtected) {
 }
 
 void CReplyHeader::Fill(uint8_t out[16]) const {
-  Put32(out, kMagic);
-  Put32(out + 4, flags_);
+  StoreLe32(out, kMagic);
+  StoreLe32(out + 4, flags_);
   out[8] = medium_;
   out[9] = key_;
   out[10] = asc_;
   out[11] = ascq_;
-  Put32(out + 12, length_);
+  StoreLe32(out + 12, length_);
 }
 
 bool CReplyHeader::Send(TcpSocket* socket) {
@@ -59,8 +50,8 @@ bool CReplyHeader::Send(TcpSocket* socket) {
 bool CReplyHeader::SendPingReply(TcpSocket* socket, const uint8_t request[12]) {
   if (!socket) return false;
   uint8_t buffer[16];
-  Put32(buffer, kMagic);
-  Put32(buffer + 4, flags_);
+  StoreLe32(buffer, kMagic);
+  StoreLe32(buffer + 4, flags_);
   for (int i = 0; i < 8; ++i) buffer[8 + i] = request[4 + i];
   return socket->SendAll(buffer, sizeof buffer) == int(sizeof buffer);
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "vmedia/ScsiCommands.h"
+
 namespace remcons {
 
 class TcpSocket;
@@ -16,7 +18,7 @@ class CReplyHeader {
   CReplyHeader();
   ~CReplyHeader();
 
-  void SetSense(uint8_t key, uint8_t asc, uint8_t ascq, uint32_t length);
+  void SetSense(scsi::Sense sense, uint32_t length);
   void SetMediumByte(uint8_t value) { medium_ = value; }
   void SetKeepalive(bool on);
   void Setflags(bool writeProtected);

@@ -85,20 +85,50 @@ uint32_t CScsi::ReadExactly(uint8_t* buffer, uint32_t length) {
   return got;
 }
 
-void CScsi::Answer(uint8_t key, uint8_t asc, uint8_t ascq) {
-  reply_->SetSense(key, asc, ascq, 0);
+void CScsi::Answer(scsi::Sense sense) {
+  reply_->SetSense(sense, 0);
   reply_->Send(socket_);
 }
 
+void CScsi::AnswerUnitReady() {
+  switch (mediaState_) {
+    case MediaState::kNoMedium:
+      return Answer(scsi::kMediumNotPresent);
+    case MediaState::kChanged:
+      mediaState_ = MediaState::kReady;
+      return Answer(scsi::kMediumChanged);
+    case MediaState::kReady:
+      return Answer(scsi::kGood);
+  }
+}
+
+bool CScsi::AnswerUnlessReady() {
+  if (mediaState_ == MediaState::kNoMedium) {
+    Answer(scsi::kMediumNotPresent);
+  } else if (mediaState_ == MediaState::kChanged) {
+    Answer(scsi::kMediumChanged);
+  }
+  return mediaState_ != MediaState::kReady;
+}
+
+void CScsi::MediumPresent() {
+  mediaState_ = mediaState_ == MediaState::kNoMedium ? MediaState::kChanged : MediaState::kReady;
+}
+
+CScsi::BlockRange CScsi::RequestRange() const {
+  const bool twelve = request_[0] == scsi::kRead12 || request_[0] == scsi::kWrite12;
+  return {LoadBe32(request_ + 2), twelve ? LoadBe32(request_ + 6) : LoadBe16(request_ + 7)};
+}
+
 void CScsi::AnswerData(uint32_t length) {
-  reply_->SetSense(0, 0, 0, length);
+  reply_->SetSense(scsi::kGood, length);
   reply_->Send(socket_);
   if (length && socket_) socket_->SendAll(data_.get(), length);
 }
 
 void CScsi::ServeRead(uint64_t offset, uint64_t bytes, uint64_t mediumSize) {
   if (offset >= mediumSize) {
-    Answer(5, 0x21, 0);
+    Answer(scsi::kBlockOutOfRange);
     return;
   }
   if (bytes == 0) {
@@ -109,10 +139,10 @@ void CScsi::ServeRead(uint64_t offset, uint64_t bytes, uint64_t mediumSize) {
   uint64_t done = 0;
   uint32_t piece = uint32_t(std::min<uint64_t>(bytes, kBufferSize));
   if (media_->Read(offset, piece, data_.get()) != 0) {
-    Answer(3, 0x10, 0);
+    Answer(scsi::kMediumError);
     return;
   }
-  reply_->SetSense(0, 0, 0, uint32_t(bytes));
+  reply_->SetSense(scsi::kGood, uint32_t(bytes));
   reply_->Send(socket_);
   for (;;) {
     if (socket_->SendAll(data_.get(), piece) < 0) ThrowClosed();

@@ -7,9 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "vmedia/Media.h"
 #include "vmedia/ReplyHeader.h"
+#include "vmedia/ScsiCommands.h"
 #include "vmedia/VmTypes.h"
 
 namespace remcons {
@@ -51,30 +53,29 @@ class CScsi {
   // Receives length bytes, sending keepalives while waiting; returns what arrived.
   uint32_t ReadExactly(uint8_t* buffer, uint32_t length);
 
-  static uint16_t Get16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-  static uint32_t Get24(const uint8_t* p) { return (uint32_t(p[0]) << 16) | Get16(p + 1); }
-  static uint32_t Get32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | Get24(p + 1); }
-  static void Put32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-  }
-
-  void SetForcedWriteProtect(bool on) { forcedWriteProtect_ = on; }
-  bool IsWriteProtected() const { return writeProtected_; }
   void CloseMedia() { media_->Release(); }
-
-  CMedia& media() { return *media_; }
-  CReplyHeader& reply() { return *reply_; }
-  const uint8_t* request() const { return request_; }
 
  protected:
   // Receives: count, 0 closed, -1 error, -2 silence for kKeepaliveMs.
   int ReceiveSome(uint8_t* buffer, uint32_t length);
   void SendKeepalive();
+  // Whether a medium is there, and whether the server has been told that it changed.
+  enum class MediaState { kNoMedium, kChanged, kReady };
+  // The block address and count of a READ or WRITE (10) or (12) request.
+  struct BlockRange {
+    uint64_t lba;
+    uint64_t blocks;
+  };
+
   // Sends the header with this sense and no data.
-  void Answer(uint8_t key, uint8_t asc, uint8_t ascq);
+  void Answer(scsi::Sense sense);
+  // Answers TEST UNIT READY from the medium's state; the change is reported once.
+  void AnswerUnitReady();
+  // Answers "no medium" or "medium changed" and returns true unless the medium is ready.
+  bool AnswerUnlessReady();
+  // A medium was found at this request: a new one is reported as changed first.
+  void MediumPresent();
+  BlockRange RequestRange() const;
   // Sends the header with good status and length bytes of the data buffer.
   void AnswerData(uint32_t length);
   // Serves a read of bytes at offset from the medium, in buffer-sized pieces after one header.
@@ -87,7 +88,7 @@ class CScsi {
   std::unique_ptr<CReplyHeader> reply_;
   TcpSocket* socket_;
   bool writeProtected_ = false;
-  bool forcedWriteProtect_ = false;
+  MediaState mediaState_ = MediaState::kNoMedium;
   uint8_t request_[12] = {};
   std::unique_ptr<uint8_t[]> data_;
   std::string target_;

@@ -20,107 +20,94 @@ void CScsiCdImage::process() {
   size_ = media_->IsOpen() ? media_->StoredSize() : 0;
   if (size_ != 0) {
     reply_->SetMediumByte(1);
-    mediaState_ = std::min(mediaState_ + 1, int(kReady));
+    MediumPresent();
     if (eventState_ == kEjected) eventState_ = kNoEvent;
     eventState_ = std::min(eventState_ + 1, int(kPresent));
   } else {
     reply_->SetMediumByte(0);
-    mediaState_ = kNoMedium;
+    mediaState_ = MediaState::kNoMedium;
     eventState_ = kNoEvent;
   }
-  if (request_[0] != 0x00) NotifyActivity();
+  if (request_[0] != scsi::kTestUnitReady) NotifyActivity();
   switch (request_[0]) {
-    case 0x00:
+    case scsi::kTestUnitReady:
       return client_test_unit_ready();
-    case 0x1B:
+    case scsi::kStartStopUnit:
       return client_start_stop_unit();
-    case 0x1D:
+    case scsi::kSendDiagnostic:
       RC_TRACE("client_send_diagnostic\n");
       return;
-    case 0x1E:
+    case scsi::kPreventAllowMediumRemoval:
       return client_pa_media_removal();
-    case 0x25:
+    case scsi::kReadCapacity:
       return client_read_capacity();
-    case 0x28:
-    case 0xA8:
+    case scsi::kRead10:
+    case scsi::kRead12:
       return client_read();
-    case 0x43:
+    case scsi::kReadToc:
       return client_read_toc();
-    case 0x4A:
+    case scsi::kGetEventStatusNotification:
       return client_get_event_status();
-    case 0x5A:
+    case scsi::kModeSense10:
       return client_mode_sense();
     default:
       RC_TRACE("Unknown request:cmd = %02x", request_[0]);
-      return Answer(5, 0x24, 0);
+      return Answer(scsi::kInvalidFieldInCdb);
   }
 }
 
 void CScsiCdImage::client_test_unit_ready() {
-  RC_TRACE("client_test_unit_ready: ");
-  switch (mediaState_) {
-    case kNoMedium:
-      RC_TRACE("media not present\n");
-      return Answer(2, 0x3A, 0);
-    case kChanged:
-      RC_TRACE("media changed\n");
-      mediaState_ = kReady;
-      return Answer(6, 0x28, 0);
-    default:
-      RC_TRACE("device ready\n");
-      return Answer(0, 0, 0);
-  }
+  static constexpr const char* kState[] = {"media not present\n", "media changed\n",
+                                           "device ready\n"};
+  RC_TRACE("client_test_unit_ready: %s", kState[int(mediaState_)]);
+  AnswerUnitReady();
 }
 
 void CScsiCdImage::client_start_stop_unit() {
   RC_TRACE("client_start_stop_unit\n");
   if (request_[4] & 2) {
-    mediaState_ = kNoMedium;
+    mediaState_ = MediaState::kNoMedium;
     eventState_ = kEjected;
     RC_TRACE("Media eject");
   }
-  Answer(0, 0, 0);
+  Answer(scsi::kGood);
 }
 
 void CScsiCdImage::client_pa_media_removal() {
   RC_TRACE("client_pa_media_removal\n");
   RC_TRACE((request_[4] & 1) ? "Media removal prevented" : "Media removal allowed");
-  Answer(0, 0, 0);
+  Answer(scsi::kGood);
 }
 
 void CScsiCdImage::client_read_capacity() {
   RC_TRACE("client_read_capacity: ");
-  if (mediaState_ == kNoMedium) {
-    RC_TRACE("No Media\n");
-    return Answer(2, 0x3A, 0);
-  }
-  if (mediaState_ == kChanged) {
-    RC_TRACE("Media changed\n");
-    return Answer(6, 0x28, 0);
+  if (mediaState_ != MediaState::kReady) {
+    RC_TRACE(mediaState_ == MediaState::kNoMedium ? "No Media\n" : "Media changed\n");
+    AnswerUnlessReady();
+    return;
   }
   // An image smaller than one block has no last block; it still answers 0 rather than wrap.
   const uint64_t blocks = size_ / 2048;
   const uint32_t last = blocks ? uint32_t(std::min<uint64_t>(blocks - 1, 0xFFFFFFFF)) : 0;
   RC_TRACE("Sending size %d\n", int(last));
-  Put32(data_.get(), last);
-  Put32(data_.get() + 4, 2048);
+  StoreBe32(data_.get(), last);
+  StoreBe32(data_.get() + 4, 2048);
   AnswerData(8);
 }
 
 void CScsiCdImage::client_read() {
-  const uint64_t lba = Get32(request_ + 2);
+  const auto [lba, blocks] = RequestRange();
   const uint64_t offset = lba * 2048;
-  const uint64_t blocks = request_[0] == 0xA8 ? Get32(request_ + 6) : Get16(request_ + 7);
   RC_TRACE("CScsiCdImage :Client read %llu, len = %d\n", static_cast<unsigned long long>(offset),
            int(blocks * 2048));
-  if (blocks > kMaxTransferBlocks) return Answer(5, 0x24, 0);
+  if (blocks > kMaxTransferBlocks) return Answer(scsi::kInvalidFieldInCdb);
   ServeRead(offset, blocks * 2048, size_);
 }
 
 void CScsiCdImage::client_read_toc() {
   const bool msf = request_[1] & 2;
   const int format = request_[9] >> 6;
-  const uint32_t allocation = Get16(request_ + 7);
+  const uint32_t allocation = LoadBe16(request_ + 7);
   const uint32_t blocks = uint32_t(size_ / 2048);
   const double t = blocks / 75.0 + 2;
   const uint32_t whole = uint32_t(t);
@@ -155,7 +142,7 @@ void CScsiCdImage::client_read_toc() {
   }
   // Only the caller's allocation is sent, at most 412 bytes.
   const uint32_t length = std::min(allocation, kTocLimit);
-  reply_->SetSense(0, 0, 0, length);
+  reply_->SetSense(scsi::kGood, length);
   reply_->Send(socket_);
   const int sent = length && socket_ ? socket_->SendAll(d, length) : 0;
   RC_TRACE("Send returned a %d\n", sent);
@@ -172,10 +159,10 @@ void CScsiCdImage::client_mode_sense() {
 
 void CScsiCdImage::client_get_event_status() {
   const uint8_t classes = request_[4];
-  const uint32_t allocation = Get16(request_ + 7);
+  const uint32_t allocation = LoadBe16(request_ + 7);
   if (!(request_[1] & 1)) {
     RC_TRACE("Invalid request: asynchronous not supported");
-    return Answer(5, 0x24, 0);
+    return Answer(scsi::kInvalidFieldInCdb);
   }
   uint8_t* d = data_.get();
   uint32_t length;

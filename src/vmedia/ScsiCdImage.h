@@ -8,16 +8,12 @@ namespace remcons {
 
 class CScsiCdImage : public CScsi {
  public:
-  enum MediaState : int { kNoMedium = 0, kChanged = 1, kReady = 2 };
   enum EventState : int { kNoEvent = 0, kNewMedium = 1, kPresent = 2, kEjected = 4 };
   static constexpr uint32_t kTocLimit = 412;
 
   CScsiCdImage(TcpSocket* socket, const std::string& path, ScsiContext context);
 
   void process() override;
-
-  int mediaState() const { return mediaState_; }
-  int eventState() const { return eventState_; }
 
  private:
   void client_test_unit_ready();
@@ -29,7 +25,6 @@ class CScsiCdImage : public CScsi {
   void client_mode_sense();
   void client_get_event_status();
 
-  int mediaState_ = kNoMedium;
   int eventState_ = kNoEvent;
   uint64_t size_ = 0;
 };

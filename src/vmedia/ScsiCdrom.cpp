@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/Host.h"
 #include "platform/Socket.h"
 #include "platform/Trace.h"
@@ -20,26 +21,26 @@ constexpr uint32_t Field(uint32_t size, uint32_t offset) {
 // size of the length field there (0: bits 0-15 are the length), bit 23 the length counts 2,048-
 // byte blocks, bits 24-31 the direction (0 out, 1 in, 2 none).
 constexpr CScsiCdrom::Entry kTable[16] = {
-    {0x1E, kNone | 0},                    // PREVENT ALLOW MEDIUM REMOVAL
-    {0x25, kIn | 8},                      // READ CAPACITY
-    {0x1D, kNone | 0},                    // SEND DIAGNOSTIC
-    {0x00, kNone | 0},                    // TEST UNIT READY
-    {0x28, kIn | kBlocks | Field(2, 7)},  // READ(10)
-    {0xA8, kIn | kBlocks | Field(4, 6)},  // READ(12)
-    {0x1B, kNone | 0},                    // START STOP UNIT
-    {0xBE, kIn | kBlocks | Field(3, 6)},  // READ CD
-    {0xB9, kIn | 0},                      // READ CD MSF
-    {0x44, kIn | 8},                      // READ HEADER
-    {0x42, kIn | Field(2, 7)},            // READ SUB-CHANNEL
-    {0x43, kIn | Field(2, 7)},            // READ TOC/PMA/ATIP
-    {0x4E, kNone | 0},                    // STOP PLAY/SCAN
-    {0xBD, kIn | Field(2, 8)},            // MECHANISM STATUS
-    {0x5A, kIn | Field(2, 7)},            // MODE SENSE(10)
-    {0x4A, kIn | Field(2, 7)},            // GET EVENT STATUS NOTIFICATION
+    {scsi::kPreventAllowMediumRemoval, kNone | 0},
+    {scsi::kReadCapacity, kIn | 8},
+    {scsi::kSendDiagnostic, kNone | 0},
+    {scsi::kTestUnitReady, kNone | 0},
+    {scsi::kRead10, kIn | kBlocks | Field(2, 7)},
+    {scsi::kRead12, kIn | kBlocks | Field(4, 6)},
+    {scsi::kStartStopUnit, kNone | 0},
+    {scsi::kReadCd, kIn | kBlocks | Field(3, 6)},
+    {scsi::kReadCdMsf, kIn | 0},
+    {scsi::kReadHeader, kIn | 8},
+    {scsi::kReadSubChannel, kIn | Field(2, 7)},
+    {scsi::kReadToc, kIn | Field(2, 7)},
+    {scsi::kStopPlayScan, kNone | 0},
+    {scsi::kMechanismStatus, kIn | Field(2, 8)},
+    {scsi::kModeSense10, kIn | Field(2, 7)},
+    {scsi::kGetEventStatusNotification, kIn | Field(2, 7)},
 };
 
 bool IsRead(uint8_t op) {
-  return op == 0x28 || op == 0xA8;
+  return op == scsi::kRead10 || op == scsi::kRead12;
 }
 
 }  // namespace
@@ -80,20 +81,20 @@ void CScsiCdrom::process() {
   const Entry* entry = Find(request_[0]);
   if (!entry) {
     RC_TRACE("ERROR: Command not found.\n");
-    return Answer(5, 0x20, 0);
+    return Answer(scsi::kInvalidOperation);
   }
   const uint32_t length = TransferLength(*entry, request_);
   const int direction = Direction(*entry);
   // A transfer that does not fit the buffer is refused before anything reaches the drive.
   if (length > kBufferSize) {
     RC_TRACE("CScsiCdrom: transfer of %u bytes refused\n", length);
-    return Answer(5, 0x20, 0);
+    return Answer(scsi::kInvalidOperation);
   }
   if (direction == ScsiPassThrough::kDataOut) {
     RC_TRACE("Write to SCSI\n");
     if (ReadExactly(data_.get(), length) < length) ThrowClosed();
   }
-  if (request_[0] != 0x00) NotifyActivity();
+  if (request_[0] != scsi::kTestUnitReady) NotifyActivity();
   const bool read = IsRead(request_[0]);
   for (int attempt = 0;; ++attempt) {
     int r;
@@ -102,32 +103,32 @@ void CScsiCdrom::process() {
     } else {
       r = media_->PassThrough(request_, direction, length, data_.get(), sense_);
     }
-    if (request_[0] == 0x5A) {
+    if (request_[0] == scsi::kModeSense10) {
       // Only what the drive returned: a shorter answer leaves the last request's bytes behind.
       RC_TRACE("SCSI_MODE_SENSE - Media type: %02x %02x\n", r > 3 ? data_[3] : 0,
                r > 4 ? data_[4] : 0);
       if (r > 3) reply_->SetMediumByte(data_[3]);
-    } else if (request_[0] == 0x43) {
+    } else if (request_[0] == scsi::kReadToc) {
       RC_TRACE("SCSI_READ_TOC:\n");
-    } else if (request_[0] == 0x1B) {
+    } else if (request_[0] == scsi::kStartStopUnit) {
       RC_TRACE("SCSI_START_STOP_UNIT\n");
       r = 0;
     }
     bool failed = r < 0;
     if (read) {
-      if (sense_[1] == 0x29) {
+      if (sense_[1] == scsi::kAscResetOccurred) {
         RC_TRACE("sense[1] = 0x29\n");
         failed = true;
       } else if (r < 0) {
         if (WithinEnd()) {
           RC_TRACE("within_75\n");
-          return Answer(5, 0x21, 0);
+          return Answer(scsi::kBlockOutOfRange);
         }
         RC_TRACE("need to do a split read\n");
         splitReads_ = true;
       }
     }
-    if (sense_[0] == 3 || sense_[0] == 4) {
+    if (sense_[0] == scsi::kMediumErrorKey || sense_[0] == scsi::kHardwareError) {
       if (context_.host) {
         mediaError_.Show(*context_.host, "The CDROM drive reports a media error:\n", "Error",
                          kMbOk);
@@ -136,46 +137,38 @@ void CScsiCdrom::process() {
     }
     if (!failed) {
       if (uint32_t(r) > kBufferSize) break;
-      reply_->SetSense(sense_[0], sense_[1], sense_[2], uint32_t(r));
+      reply_->SetSense({sense_[0], sense_[1], sense_[2]}, uint32_t(r));
       reply_->Send(socket_);
       if (r > 0 && socket_) socket_->SendAll(data_.get(), uint32_t(r));
       return;
     }
-    if (attempt >= retryLimit_) break;
+    if (attempt >= kRetryLimit) break;
   }
-  Answer(5, 0x20, 0);
+  Answer(scsi::kInvalidOperation);
 }
 
 bool CScsiCdrom::WithinEnd() {
-  const uint8_t capacity[12] = {0x25};
+  const uint8_t capacity[12] = {scsi::kReadCapacity};
   uint8_t answer[8] = {};
   uint8_t sense[3];
   if (media_->PassThrough(capacity, ScsiPassThrough::kDataIn, 8, answer, sense) < 8) return false;
-  const int64_t limit = int64_t(Get32(answer)) - 75;
-  const int64_t start = Get32(request_ + 2);
-  const int64_t count = request_[0] == 0xA8 ? Get32(request_ + 6) : Get16(request_ + 7);
-  return start > limit || start + count > limit;
+  const int64_t limit = int64_t(LoadBe32(answer)) - 75;
+  const auto [start, count] = RequestRange();
+  return int64_t(start) > limit || int64_t(start + count) > limit;
 }
 
 int CScsiCdrom::SplitRead(uint32_t length) {
-  const bool twelve = request_[0] == 0xA8;
-  const uint32_t start = Get32(request_ + 2);
+  const bool twelve = request_[0] == scsi::kRead12;
+  const uint32_t start = LoadBe32(request_ + 2);
   const uint32_t count = length / 2048;
   const uint32_t first = std::min<uint32_t>(count, 32);
   auto command = [&](uint32_t lba, uint32_t blocks, uint8_t* cdb) {
     std::memcpy(cdb, request_, 12);
-    cdb[2] = uint8_t(lba >> 24);
-    cdb[3] = uint8_t(lba >> 16);
-    cdb[4] = uint8_t(lba >> 8);
-    cdb[5] = uint8_t(lba);
+    StoreBe32(cdb + 2, lba);
     if (twelve) {
-      cdb[6] = uint8_t(blocks >> 24);
-      cdb[7] = uint8_t(blocks >> 16);
-      cdb[8] = uint8_t(blocks >> 8);
-      cdb[9] = uint8_t(blocks);
+      StoreBe32(cdb + 6, blocks);
     } else {
-      cdb[7] = uint8_t(blocks >> 8);
-      cdb[8] = uint8_t(blocks);
+      StoreBe16(cdb + 7, blocks);
     }
   };
   RC_TRACE("Doing a split read\n");

@@ -37,7 +37,6 @@ class CScsiCdrom : public CScsi {
   bool WithinEnd();
 
   uint8_t sense_[3] = {};
-  int retryLimit_ = kRetryLimit;
   bool splitReads_ = false;
   // Every retry of a failing read reports the error again.
   BoxGate mediaError_{"CD-ROM media error"};

@@ -38,35 +38,35 @@ void CScsiFloppy::process() {
   if (ReadRequest(request_) == 0) ThrowClosed();
   RC_TRACE("CScsiFloppy::process - writeprot: %d, media->WriteProtect: %d\n", int(writeProtected_),
            int(media_->IsWriteProtected()));
-  writeProtected_ = media_->IsWriteProtected() || forcedWriteProtect_;
+  writeProtected_ = media_->IsWriteProtected();
   reply_->Setflags(writeProtected_);
-  if (request_[0] != 0x00) NotifyActivity();
+  if (request_[0] != scsi::kTestUnitReady) NotifyActivity();
   switch (request_[0]) {
-    case 0x00:
+    case scsi::kTestUnitReady:
       return client_test_unit_ready();
-    case 0x04:
+    case scsi::kFormatUnit:
       return client_format_unit();
-    case 0x1B:
+    case scsi::kStartStopUnit:
       return client_start_stop_unit();
-    case 0x1D:
+    case scsi::kSendDiagnostic:
       return client_send_diagnostic();
-    case 0x1E:
+    case scsi::kPreventAllowMediumRemoval:
       return client_pa_media_removal();
-    case 0x23:
+    case scsi::kReadFormatCapacities:
       return client_read_capacities();
-    case 0x25:
+    case scsi::kReadCapacity:
       return client_read_capacity();
-    case 0x28:
-    case 0xA8:
+    case scsi::kRead10:
+    case scsi::kRead12:
       return client_read();
-    case 0x2A:
-    case 0x2E:
-    case 0xAA:
+    case scsi::kWrite10:
+    case scsi::kWriteAndVerify10:
+    case scsi::kWrite12:
       return client_write();
     default:
       // Every request gets a reply header, also one the device does not know.
       RC_TRACE("CScsiFloppy: unknown request 0x%02x\n", request_[0]);
-      return Answer(5, 0x20, 0);
+      return Answer(scsi::kInvalidOperation);
   }
 }
 
@@ -76,14 +76,14 @@ uint64_t CScsiFloppy::RefreshSize() {
     media_->Close();
     media_->Open(target_);
     size = media_->GetSize();
-    mediaState_ = kNoMedium;
+    mediaState_ = MediaState::kNoMedium;
     if (size == 0) {
       reply_->SetMediumByte(0);
       return 0;
     }
   }
   reply_->SetMediumByte(0x24);
-  mediaState_ = std::min(mediaState_ + 1, int(kReady));
+  MediumPresent();
   return size;
 }
 
@@ -106,16 +106,16 @@ void CScsiFloppy::Geometry(uint64_t size, uint64_t* blocks, uint32_t* blockLengt
 void CScsiFloppy::client_read_capacities() {
   RC_TRACE("CScsiFloppy::client_read_capacities\n");
   const uint64_t size = RefreshSize();
-  if (mediaState_ == kChanged) {
-    reply_->SetSense(6, 0x28, 0, 20);
-    mediaState_ = kReady;
+  if (mediaState_ == MediaState::kChanged) {
+    reply_->SetSense(scsi::kMediumChanged, 20);
+    mediaState_ = MediaState::kReady;
   } else {
-    reply_->SetSense(0, 0, 0, 20);
+    reply_->SetSense(scsi::kGood, 20);
   }
   uint64_t blocks = 0;
   uint32_t blockLength = 0;
   if (size) Geometry(size, &blocks, &blockLength);
-  Put32(formatCapacities_ + 4, uint32_t(blocks));
+  StoreBe32(formatCapacities_ + 4, uint32_t(blocks));
   formatCapacities_[10] = uint8_t(blockLength >> 8);
   formatCapacities_[11] = uint8_t(blockLength);
   reply_->Send(socket_);
@@ -125,57 +125,48 @@ void CScsiFloppy::client_read_capacities() {
 void CScsiFloppy::client_read_capacity() {
   RC_TRACE("CScsiFloppy::client_read_capacity\n");
   const uint64_t size = RefreshSize();
-  if (mediaState_ == kNoMedium) return Answer(2, 0x3A, 0);
-  if (mediaState_ == kChanged) return Answer(6, 0x28, 0);
+  if (AnswerUnlessReady()) return;
   uint64_t blocks = 0;
   uint32_t blockLength = 0;
   Geometry(size, &blocks, &blockLength);
   // A medium beyond 2 TiB cannot be described here; report the largest address.
   const uint32_t last = blocks == 0 ? 0 : uint32_t(std::min<uint64_t>(blocks - 1, 0xFFFFFFFF));
-  Put32(data_.get(), last);
-  Put32(data_.get() + 4, blockLength);
+  StoreBe32(data_.get(), last);
+  StoreBe32(data_.get() + 4, blockLength);
   AnswerData(8);
 }
 
 void CScsiFloppy::client_test_unit_ready() {
   RC_TRACE("CScsiFloppy::client_test_unit_ready\n");
-  if (IsDrive() && !media_->CheckMedia()) mediaState_ = kNoMedium;
-  switch (mediaState_) {
-    case kNoMedium:
-      media_->Close();
-      media_->Open(target_);
-      Answer(2, 0x3A, 0);
-      mediaState_ = kChanged;
-      break;
-    case kChanged:
-      Answer(6, 0x28, 0);
-      mediaState_ = kReady;
-      break;
-    default:
-      Answer(0, 0, 0);
-      break;
+  if (IsDrive() && !media_->CheckMedia()) mediaState_ = MediaState::kNoMedium;
+  if (mediaState_ == MediaState::kNoMedium) {
+    // A drive whose medium went away is opened again, so that a new one is found.
+    media_->Close();
+    media_->Open(target_);
+    Answer(scsi::kMediumNotPresent);
+    mediaState_ = MediaState::kChanged;
+    return;
   }
+  AnswerUnitReady();
 }
 
 void CScsiFloppy::client_read() {
   // Block addresses are unsigned; a huge one is simply past the end.
-  const uint64_t lba = Get32(request_ + 2);
+  const auto [lba, blocks] = RequestRange();
   const uint64_t offset = lba * 512;
-  const uint64_t blocks = request_[0] == 0xA8 ? Get32(request_ + 6) : Get16(request_ + 7);
   RC_TRACE("CScsiFloppy::client_read lba=0x%llx length=0x%x\n",
            static_cast<unsigned long long>(offset), unsigned(blocks * 512));
-  if (blocks > kMaxTransferBlocks) return Answer(5, 0x24, 0);
+  if (blocks > kMaxTransferBlocks) return Answer(scsi::kInvalidFieldInCdb);
   ServeRead(offset, blocks * 512, media_->IsOpen() ? media_->StoredSize() : 0);
 }
 
 void CScsiFloppy::client_write() {
-  const uint64_t lba = Get32(request_ + 2);
+  const auto [lba, blocks] = RequestRange();
   const uint64_t offset = lba * 512;
-  const uint64_t blocks = request_[0] == 0xAA ? Get32(request_ + 6) : Get16(request_ + 7);
   const uint64_t bytes = blocks * 512;
   if (blocks > kMaxTransferBlocks) {
     // The write data cannot be consumed within bounds, so the stream cannot stay in step.
-    Answer(5, 0x24, 0);
+    Answer(scsi::kInvalidFieldInCdb);
     RC_TRACE("CScsiFloppy::client_write: %llu blocks refused; closing\n",
              static_cast<unsigned long long>(blocks));
     if (socket_) socket_->Close();
@@ -183,27 +174,24 @@ void CScsiFloppy::client_write() {
   }
   const uint64_t size = media_->IsOpen() ? media_->StoredSize() : 0;
   // The whole range must lie on the medium: an image never grows.
-  uint8_t key = 0, asc = 0;
+  scsi::Sense sense = scsi::kGood;
   if (writeProtected_) {
-    key = 7;
-    asc = 0x27;
+    sense = scsi::kWriteProtected;
   } else if (offset >= size || bytes > size - offset) {
-    key = 5;
-    asc = 0x21;
+    sense = scsi::kBlockOutOfRange;
   }
   // Nothing is written before all the data has arrived: a server that goes away in the middle
   // leaves the medium as it was. Beyond the device buffer the data waits in memory.
   std::vector<uint8_t> spool;
   uint8_t* data = data_.get();
-  if (bytes > kBufferSize && key == 0) {
+  if (bytes > kBufferSize && sense.key == 0) {
     try {
       spool.resize(bytes);
       data = spool.data();
     } catch (const std::bad_alloc&) {
       RC_TRACE("CScsiFloppy::client_write: no memory for %llu bytes\n",
                static_cast<unsigned long long>(bytes));
-      key = 3;
-      asc = 0x10;
+      sense = scsi::kMediumError;
     }
   }
   uint64_t done = 0;
@@ -213,57 +201,56 @@ void CScsiFloppy::client_write() {
     if (ReadExactly(to, piece) < piece) ThrowClosed();
     done += piece;
   }
-  if (key == 0 && bytes) {
+  if (sense.key == 0 && bytes) {
     try {
       media_->Write(offset, uint32_t(bytes), data);
     } catch (const CMedia::IoError& e) {
       RC_TRACE("Exception during write: %s\n", e.what());
-      key = 3;
-      asc = 0x10;
+      sense = scsi::kMediumError;
     }
   }
-  Answer(key, asc, 0);
+  Answer(sense);
 }
 
 void CScsiFloppy::client_format_unit() {
   RC_TRACE("CScsiFloppy::client_format_unit\n");
   // The parameter list (at most 65,535 bytes) fits the data buffer.
-  const uint32_t listLength = Get16(request_ + 7);
+  const uint32_t listLength = LoadBe16(request_ + 7);
   if (ReadExactly(data_.get(), listLength) < listLength) ThrowClosed();
-  if (listLength < 12) return Answer(5, 0x26, 0);
+  if (listLength < 12) return Answer(scsi::kInvalidParameterList);
   const uint8_t* list = data_.get();
   const int side = list[1] & 1;
-  const uint32_t blocks = Get32(list + 4);
-  const uint32_t blockLength = Get24(list + 9);
+  const uint32_t blocks = LoadBe32(list + 4);
+  const uint32_t blockLength = LoadBe24(list + 9);
   int mediaType = 0;
   if (blocks == 2880 && blockLength == 512) mediaType = 2;
   if (blocks == 1440 && blockLength == 512) mediaType = 5;
-  if (writeProtected_) return Answer(7, 0x27, 0);
-  if (!mediaType) return Answer(5, 0x26, 0);
+  if (writeProtected_) return Answer(scsi::kWriteProtected);
+  if (!mediaType) return Answer(scsi::kInvalidParameterList);
   try {
     media_->Format(mediaType, request_[2], request_[2], side, side);
   } catch (const CMedia::IoError& e) {
     RC_TRACE("CScsiFloppy::client_format_unit failed: %s\n", e.what());
-    return Answer(3, 0x10, 0);
+    return Answer(scsi::kMediumError);
   }
-  Answer(0, 0, 0);
+  Answer(scsi::kGood);
 }
 
 void CScsiFloppy::client_pa_media_removal() {
   RC_TRACE("CScsiFloppy::client_pa_media_removal\n");
-  if (request_[4] & 1) return Answer(5, 0x24, 0);
-  Answer(0, 0, 0);
+  if (request_[4] & 1) return Answer(scsi::kInvalidFieldInCdb);
+  Answer(scsi::kGood);
 }
 
 void CScsiFloppy::client_start_stop_unit() {
   RC_TRACE("CScsiFloppy::client_start_stop_unit\n");
-  if (request_[4] & 2) return Answer(5, 0x24, 0);
-  Answer(0, 0, 0);
+  if (request_[4] & 2) return Answer(scsi::kInvalidFieldInCdb);
+  Answer(scsi::kGood);
 }
 
 void CScsiFloppy::client_send_diagnostic() {
   RC_TRACE("CScsiFloppy::client_send_diagnostic\n");
-  mediaState_ = kChanged;
+  mediaState_ = MediaState::kChanged;
 }
 
 }  // namespace remcons

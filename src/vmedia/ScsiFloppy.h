@@ -8,8 +8,6 @@ namespace remcons {
 
 class CScsiFloppy : public CScsi {
  public:
-  enum MediaState : int { kNoMedium = 0, kChanged = 1, kReady = 2 };
-
   // A drive or image file; an open failure only means that no medium is present.
   CScsiFloppy(TcpSocket* socket, const std::string& target, ScsiContext context);
   // A folder image, which the device's medium owns from now on.
@@ -17,8 +15,6 @@ class CScsiFloppy : public CScsi {
               ScsiContext context);
 
   void process() override;
-
-  int mediaState() const { return mediaState_; }
 
  private:
   void client_test_unit_ready();
@@ -37,7 +33,6 @@ class CScsiFloppy : public CScsi {
   bool IsDrive() const;
 
   uint8_t formatCapacities_[20] = {};
-  int mediaState_ = kNoMedium;
 };
 
 }  // namespace remcons

@@ -89,17 +89,17 @@ uint8_t VMConnection::ClassByte(VmKind kind) {
 std::string VMConnection::RefusalText(uint8_t status) {
   switch (status) {
     case 0x21:
-      return vm::Text(112, "This drive type is already in use.");
+      return vm::Text(kStrDriveInUse);
     case 0x22:
-      return vm::Text(113, "Invalid session key.");
+      return vm::Text(kStrInvalidSessionKey);
     case 0x24:
-      return vm::Text(115, "Session key has expired.");
+      return vm::Text(kStrSessionKeyExpired);
     case 0x25:
-      return vm::Text(116, "Drive has not been configured.");
+      return vm::Text(kStrDriveNotConfigured);
     case 0x26:
-      return vm::Text(117, "Virtual media permission is required.");
+      return vm::Text(kStrPermissionRequired);
     default:
-      return vm::Text(118, "Unable to connect to drive.");
+      return vm::Text(kStrCannotConnectDrive);
   }
 }
 
@@ -180,7 +180,7 @@ bool VMConnection::ChooseTarget() {
       target_ = path;
       RC_TRACE("GetOpen:%s\n", target_.c_str());
       if (IsIso(target_)) {
-        ShowMessage(vm::Text(119, "Invalid image type"), "Error", kMbOk);
+        ShowMessage(vm::Text(kStrInvalidImageType), "Error", kMbOk);
         return false;
       }
       {
@@ -195,7 +195,7 @@ bool VMConnection::ChooseTarget() {
       target_ = path;
       RC_TRACE("GetOpen:%s\n", target_.c_str());
       if (!IsIso(target_)) {
-        ShowMessage(vm::Text(119, "Invalid image type"), "Error", kMbOk);
+        ShowMessage(vm::Text(kStrInvalidImageType), "Error", kMbOk);
         return false;
       }
       {
@@ -209,8 +209,7 @@ bool VMConnection::ChooseTarget() {
       if (!settings_.chooser || !settings_.chooser->ChooseFolder(&path)) return false;
       deviceKind_ = VmKind::Folder;
       if (path.empty()) {
-        ShowMessage(vm::Text(141, "Unable to mount folder; verify path.(1)"), "Warning",
-                    kMbOk | kMbIconWarning);
+        ShowMessage(vm::Text(kStrCannotMountFolder), "Warning", kMbOk | kMbIconWarning);
         return false;
       }
       target_ = path;

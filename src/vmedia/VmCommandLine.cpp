@@ -94,7 +94,7 @@ void VmCommandLineMounts::Emit(const VmMountEvent& event) {
 
 int VmCommandLineMounts::Mount(const std::vector<VmMountSpec>& mounts) {
   VmKey key{};
-  const bool keyOk = ParseHexKey(settings_.vmKey, key.data());
+  const bool keyOk = ParseHexKeyStrict(settings_.vmKey, key.data());
   int started = 0;
   for (const VmMountSpec& what : mounts) {
     VmMountEvent event{"Mount", what.word, what.path, {}, {}, {}};

@@ -3,8 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/Strings.h"
-
 namespace remcons::vm {
 
 std::string FormatText(const char* format, ...) {
@@ -16,9 +14,8 @@ std::string FormatText(const char* format, ...) {
   return text;
 }
 
-std::string Text(int id, const char* fallback) {
-  const char* text = LoadString(id);
-  return text && *text ? text : fallback;
+std::string Text(StringId id) {
+  return LoadString(id);
 }
 
 std::string UpperAscii(std::string text) {

@@ -3,13 +3,15 @@
 
 #include <string>
 
+#include "platform/Strings.h"
+
 namespace remcons::vm {
 
 // printf into at most 259 characters, as the fixed 260-character message fields hold.
 std::string FormatText(const char* format, ...);
 
-// A numbered user text (the string table), or fallback when the table has none.
-std::string Text(int id, const char* fallback);
+// A user text of the string table, in the user's language.
+std::string Text(StringId id);
 
 // ASCII upper case (paths are compared this way, never changed).
 std::string UpperAscii(std::string text);

@@ -16,7 +16,7 @@ TEST(CReplyHeader, Bytes) {
   EXPECT_EQ(0, std::memcmp(out, empty, 16));
   h.Setflags(true);
   h.SetMediumByte(0x24);
-  h.SetSense(5, 0x21, 0x01, 0x12345678);
+  h.SetSense({5, 0x21, 0x01}, 0x12345678);
   h.SetKeepalive(true);
   h.Fill(out);
   const uint8_t full[16] = {0xDE, 0xC0, 0xAD, 0x0B, 0x03, 0,    0,    0,

@@ -72,7 +72,7 @@ uint8_t Pattern(uint32_t lba, size_t i) {
 
 // Fills a read's data with the pattern of its blocks.
 int ServeRead(const Call& c, uint8_t* data) {
-  const uint32_t lba = CScsi::Get32(c.cdb.data() + 2);
+  const uint32_t lba = LoadBe32(c.cdb.data() + 2);
   for (uint32_t b = 0; b < c.length / 2048; ++b) {
     for (size_t i = 0; i < 2048; ++i) data[b * 2048 + i] = Pattern(lba + b, i);
   }
@@ -148,8 +148,7 @@ TEST(CScsiCdrom, FailedReadIsRetriedAsASplitRead) {
   // The whole read, the capacity, then two halves into the one buffer.
   std::vector<std::array<uint32_t, 4>> calls;
   for (const Call& c : h.calls)
-    calls.push_back(
-        {c.cdb[0], c.length, CScsi::Get32(c.cdb.data() + 2), CScsi::Get16(c.cdb.data() + 7)});
+    calls.push_back({c.cdb[0], c.length, LoadBe32(c.cdb.data() + 2), LoadBe16(c.cdb.data() + 7)});
   EXPECT_EQ(calls, (std::vector<std::array<uint32_t, 4>>{{0x28, 40 * 2048, 1000, 40},
                                                          {0x25, 8, 0, 0},
                                                          {0x28, 32 * 2048, 1000, 32},

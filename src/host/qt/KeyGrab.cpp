@@ -7,14 +7,10 @@
 
 #include "host/qt/UsTyping.h"
 #include "input/KeyMap.h"
+#include "input/VirtualKeys.h"
 
 namespace remcons {
 namespace {
-
-constexpr uint8_t kVkLeftShift = 0xA0, kVkRightShift = 0xA1;
-constexpr uint8_t kVkLeftControl = 0xA2, kVkRightControl = 0xA3;
-constexpr uint8_t kVkLeftAlt = 0xA4, kVkRightAlt = 0xA5;
-constexpr uint8_t kVkDelete = 0x2E;
 
 bool KeypadDigitOrPoint(uint8_t vk) {
   return (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;

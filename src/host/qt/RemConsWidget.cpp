@@ -21,6 +21,7 @@
 #include "host/qt/DesktopDialogs.h"
 #include "host/qt/QtImage.h"
 #include "host/qt/UsTyping.h"
+#include "input/VirtualKeys.h"
 #include "platform/Trace.h"
 
 namespace remcons {
@@ -112,7 +113,6 @@ namespace {
 
 // The system's default time the pointer rests before a hover notice.
 constexpr int kHoverMs = 400;
-constexpr uint32_t kVkEscape = 0x1B;
 // A screenshot waits this long, a few milliseconds at a time, for the console thread to let go
 // of the picture.
 constexpr int kScreenshotRetryMs = 5;

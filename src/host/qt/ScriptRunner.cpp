@@ -14,7 +14,9 @@
 #include "host/qt/EventJson.h"
 #include "host/qt/UsTyping.h"
 #include "input/KeyMap.h"
+#include "input/VirtualKeys.h"
 #include "platform/Clock.h"
+#include "platform/Hex.h"
 #include "platform/Host.h"
 #include "platform/Trace.h"
 #include "session/RemCons.h"
@@ -23,8 +25,6 @@
 namespace remcons {
 namespace {
 
-constexpr uint32_t kVkLeftAlt = 0xA4;
-constexpr uint32_t kVkRightAlt = 0xA5;
 constexpr uint32_t kSnapshotRetryMs = 5;
 constexpr int kSnapshotAttempts = 2000;
 
@@ -132,40 +132,6 @@ class StdinSource : public ScriptSource {
 
 }  // namespace
 
-bool ParseScriptNumber(std::string_view text, int64_t min, int64_t max, int64_t* value) {
-  bool negative = false;
-  if (!text.empty() && text[0] == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty() || text.size() > 16) return false;
-  int64_t v = 0;
-  for (char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    if (digit >= base) return false;
-    v = v * base + digit;
-    if (v > (int64_t{1} << 40)) return false;
-  }
-  if (negative) v = -v;
-  if (v < min || v > max) return false;
-  *value = v;
-  return true;
-}
-
 bool UnescapeScriptText(std::string_view text, std::string* out, std::string* error) {
   out->clear();
   for (size_t i = 0; i < text.size(); ++i) {
@@ -199,7 +165,7 @@ bool UnescapeScriptText(std::string_view text, std::string* out, std::string* er
       case 'x': {
         int64_t v = 0;
         if (i + 2 >= text.size() ||
-            !ParseScriptNumber("0x" + std::string(text.substr(i + 1, 2)), 0, 255, &v)) {
+            !ParseInteger("0x" + std::string(text.substr(i + 1, 2)), 0, 255, &v)) {
           *error = "\\x needs two hexadecimal digits";
           return false;
         }
@@ -229,7 +195,7 @@ std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumb
     return std::nullopt;
   };
   auto number = [&](std::string_view text, int64_t min, int64_t max, int64_t* v) {
-    return ParseScriptNumber(text, min, max, v);
+    return ParseInteger(text, min, max, v);
   };
   auto count = [&](size_t lo, size_t hi) { return w.size() >= lo && w.size() <= hi; };
 

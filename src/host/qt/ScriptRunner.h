@@ -82,8 +82,6 @@ struct ScriptCommand {
 // line that is not a command.
 std::optional<ScriptCommand> ParseScriptLine(std::string_view line, int lineNumber,
                                              std::string* error);
-// Decimal or 0x-hexadecimal, optionally negative, within [min, max].
-bool ParseScriptNumber(std::string_view text, int64_t min, int64_t max, int64_t* value);
 // TEXT of "type" with its escapes resolved.
 bool UnescapeScriptText(std::string_view text, std::string* out, std::string* error);
 

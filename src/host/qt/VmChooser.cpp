@@ -118,7 +118,7 @@ bool VmChooser::ChooseFolder(std::string* path) {
   dialog.setOption(QFileDialog::ShowDirsOnly, true);
   // The folder is served read only: nothing is made here either.
   dialog.setOption(QFileDialog::ReadOnly, true);
-  const QString note = QString::fromUtf8(LoadString(140));
+  const QString note = QString::fromUtf8(LoadString(kStrChooseFolder));
   dialog.setWindowTitle(note.section('\n', 0, 0));
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);  // before the widgets are looked at
   if (QWidget* newFolder = dialog.findChild<QWidget*>("newFolderButton")) newFolder->hide();
