@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -131,15 +130,6 @@ inline pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const Scra
                       dir / "err.txt");
 }
 
-// Where screenshots the tests take stay for a person to look at: REMCONS_SCREENSHOT_DIR, by
-// default /tmp/remcons-screenshots (made when missing).
-inline std::string ScreenshotDir() {
-  const char* dir = std::getenv("REMCONS_SCREENSHOT_DIR");
-  const std::string path = dir && *dir ? dir : "/tmp/remcons-screenshots";
-  QDir().mkpath(QString::fromStdString(path));
-  return path;
-}
-
 // The widget's grab() as 32-bit pixels.
 inline Surface Grabbed(QWidget* widget) {
   return SurfaceFromImage(widget->grab().toImage());
@@ -186,6 +176,13 @@ class ConsoleRig {
     widget_.reset();
     server_.Stop();
   }
+  // A rig shown, connected and showing the server's screen.
+  static std::unique_ptr<ConsoleRig> Started(const PropertyBag& extra = {}) {
+    auto rig = std::make_unique<ConsoleRig>(extra);
+    EXPECT_TRUE(rig->Show());
+    EXPECT_TRUE(rig->ShowsServerScreen());
+    return rig;
+  }
 
   // Shows the widget, makes its window active and focused, and waits for the first picture.
   bool Show() {
@@ -214,10 +211,8 @@ class ConsoleRig {
     // The server's screen is read afresh each time: it moves on while the console catches up.
     auto same = [&](const Surface& s, const std::vector<uint32_t>& screen, int width, int height) {
       if (s.width() != width || s.height() != height) return false;
-      for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-          if (!SameColor(s.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
-      }
+      for (int i = 0; i < width * height; ++i)
+        if (!SameColor(s.At(i % width, i / width), screen[size_t(i)])) return false;
       return true;
     };
     return WaitUntil(
