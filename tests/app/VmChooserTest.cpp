@@ -123,6 +123,17 @@ TEST(VmChooser, AnImageAnIsoOrAFolderChosenInTheDialogIsServed) {
     } else {
       EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
     }
+    if (c.kind != VmKind::ImageFile) continue;
+    // The next dialog opens at the last choice.
+    QString openedAt;
+    AnswerNextDialog([&](QFileDialog& dialog) {
+      openedAt =
+          dialog.directory().absoluteFilePath(dialog.findChild<QLineEdit*>("fileNameEdit")->text());
+      dialog.reject();
+    });
+    std::string path;
+    EXPECT_FALSE(rig.chooser.ChooseImageFile(&path));
+    EXPECT_EQ(openedAt.toStdString(), target);
   }
 }
 

@@ -157,6 +157,9 @@ TEST(DesktopDialogs, StylesGiveButtonsAndResults) {
   EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbYesNo), kIdNo);
   EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbOk), kIdOk);
   EXPECT_EQ(MessageBoxIcon(kMbIconError), QMessageBox::Critical);
+  EXPECT_EQ(MessageBoxIcon(kMbIconInformation), QMessageBox::Information);
+  EXPECT_EQ(MessageBoxButtons(kMbOkCancel), QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(MessageBoxResult(QMessageBox::Yes, kMbYesNo), kIdYes);
 }
 
 using testing::AnswerNextBox;
@@ -308,7 +311,8 @@ TEST(RemConsWidgetProperties, AreTheControlsPropertiesByName) {
                                            {"mouseMode", 3, 0},
                                            {"fullScreen", 7, 1},
                                            {"encryptKey", QString(32, 'A'), ""},
-                                           {"target", "10.1.2.3", "10.1.2.3"}}) {
+                                           {"target", "10.1.2.3", "10.1.2.3"},
+                                           {"width", 800, 800}}) {
     widget.setProperty(name, value);
     QVariant got = widget.property(name);
     EXPECT_TRUE(got.convert(reads.metaType()) && got == reads) << name;

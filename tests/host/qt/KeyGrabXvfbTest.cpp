@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "host/qt/DesktopUtil.h"
+#include "host/qt/LocalDisplay.h"
+
+#include <tuple>
 
 // Xlib last: its macros (None, Bool, Status) would break the Qt headers.
 #ifdef REMCONS_HAVE_XTEST
@@ -120,6 +123,17 @@ TEST_F(OnXvfb, TwoConsolesHandTheKeyboardOverWithTheFocus) {
             (Bytes{0xFF, 0xD6, 0, 0, 0x16, 0, 0, 0, 0, 0}));  // S
 }
 #endif
+
+// XRandR on Xvfb: one mode, which switching to changes nothing.
+TEST_F(OnXvfb, TheModeSearchSeesXvfbsOneMode) {
+  LocalDisplay display(testing::TestDisplay());
+  DisplayMode mode, none;
+  ASSERT_TRUE(display.Available() && display.EnumMode(0, &mode));
+  EXPECT_EQ(std::tuple(mode.width, mode.height, mode.bitsPerPixel), std::tuple(1280, 1024, 32));
+  EXPECT_FALSE(display.EnumMode(1, &none));
+  EXPECT_EQ(display.ChangeMode(&mode), kDispChangeSuccessful);
+  EXPECT_EQ(display.ChangeMode(nullptr), kDispChangeSuccessful);
+}
 
 }  // namespace
 }  // namespace remcons

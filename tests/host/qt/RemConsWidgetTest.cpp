@@ -295,6 +295,10 @@ TEST_F(DesktopWidget, ScreenshotsModesAndTheScaledPicture) {
   const Bytes move = PacketBytes(rig->server(), {"mouse-move"}).back();
   EXPECT_EQ(Bytes(move.begin() + 4, move.end()),
             (Bytes{2996 >> 8, 2996 & 0xFF, 2995 >> 8, 2995 & 0xFF}));
+  // Painted scaled: the server's updates land where the picture shows them.
+  rig->server().WaitUntilSent(1000);
+  EXPECT_TRUE(WaitUntil([&] { return w->FlushPaint(); }));
+  EXPECT_EQ(w->grab().size(), QSize(900, 600));
 }
 
 // Key sequences as words: a key (C Ctrl, A Alt, R right Alt, S Shift, D Delete, or a letter) and

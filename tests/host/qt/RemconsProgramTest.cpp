@@ -7,6 +7,7 @@
 #include <set>
 
 #include "host/qt/HeadlessUtil.h"
+#include "platform/Socket.h"
 
 namespace remcons {
 namespace {
@@ -132,6 +133,52 @@ TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
     colours.insert(image->rgb[i] << 16 | image->rgb[i + 1] << 8 | image->rgb[i + 2]);
   }
   EXPECT_GE(colours.size(), 3u);
+}
+
+// Nothing listens on the port: a failed connect ends the run with its reason.
+TEST(RemconsProgram, ARefusedConnectEndsTheRun) {
+  ScratchDir dir;
+  const std::string port = std::to_string(TcpSocket::Listen("127.0.0.1", 0)->LocalPort());
+  const Result r = RunRemcons(dir, {"--headless", "--param", "target=127.0.0.1", "--param",
+                                    "port=" + port, "--seconds", "20"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), std::vector<std::string>{"remcons: failed to connect to 127.0.0.1:" +
+                                                   port + ": connection refused"});
+}
+
+// Two programs on one machine: a leader with its demo simulator and a joiner that asks for control
+// and types; the boxes answered by --answer, the joiner's clicks and keys by its script.
+TEST(RemconsProgram, ALeaderAndAJoinerOnOneMachine) {
+  ScratchDir dir;
+  const uint16_t port = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
+  const pid_t leader =
+      StartProgram({REMCONS_BINARY, "--demo", "--headless", "--seconds", "6", "--param", "muMode=1",
+                    "--param", "muPort=" + std::to_string(port), "--answer", "New User=Accept",
+                    "--answer", "Request=Yes", "--events", dir / "leader.json"},
+                   {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY"}, "", dir / "leader.err");
+  // Joined once the leader's console runs.
+  ASSERT_TRUE(WaitUntil([&] { return !ReadJsonLines(dir / "leader.json").empty(); }));
+  std::ofstream(dir / "joiner.txt") << "wait-event OnStatus 10000\nsleep 1000\nclick-bar control\n"
+                                       "sleep 1000\ntype dir\\n\nsleep 1000\nstop\n";
+  const Result joiner = RunRemcons(
+      dir,
+      {"--headless", "--param", "muMode=2", "--param", "muServer=127.0.0.1", "--param",
+       "muPort=" + std::to_string(port), "--param", "encryption=1", "--param", "fullScreen=0",
+       "--param", "login=am9pbmVyOnNlY3JldA==", "--script", dir / "joiner.txt", "--events", "-"});
+  EXPECT_EQ(joiner.status, 0) << joiner.err;
+  EXPECT_EQ(Lines(joiner.out).front(),
+            "{\"event\":\"OnStatus\",\"status\":\"1280x1024 | Attempting to connect to the "
+            "session leader. | Accepted\"}");
+  EXPECT_EQ(WaitProgram(leader, 20000), 0);
+  std::set<std::string> boxes;
+  for (const QJsonObject& e : ReadJsonLines(dir / "leader.json")) {
+    if (e.value("event") == "MessageBox") {
+      boxes.insert(e.value("caption").toString().toStdString() + "=" +
+                   e.value("answer").toString().toStdString());
+    }
+  }
+  EXPECT_EQ(boxes, (std::set<std::string>{"New User=Accept", "Request=Yes"}));
+  EXPECT_NE(ReadText(dir / "leader.err").find("User \\\"joiner\\\" ("), std::string::npos);
 }
 
 }  // namespace
