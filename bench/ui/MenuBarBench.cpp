@@ -13,7 +13,7 @@ enum Open { kNothing, kKeys, kExtended };
 
 void BM_PaintBar(benchmark::State& state) {
   testing::FakeHost host;
-  testing::FakePainter painter;
+  testing::BarPainter painter;
   testing::FakeOwner owner;
   MenuBarConfig config;
   config.serverName = "db-primary.example.net";

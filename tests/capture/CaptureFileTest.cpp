@@ -1,19 +1,13 @@
 // The capture file: the recorder's bytes against the layout worked out by hand, hostile and
-// unusual files through the reader, the offline player through a key change, the simulator's
-// buffers read with the console's reader, and the buffer reply as it arrives.
+// unusual files through the reader. The offline player through a key change is the session's
+// round trip's.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "capture/BufferRetrieval.h"
 #include "capture/CaptureFile.h"
 #include "capture/CaptureRig.h"
-#include "capture/OfflinePlayer.h"
 #include "platform/Hex.h"
-#include "sim/BufferService.h"
-#include "sim/ScreenContent.h"
-#include "sim/ServerScreen.h"
-#include "video/FrameBuffer.h"
 #include "vmedia/VmTestUtil.h"
 
 namespace remcons {
@@ -110,132 +104,6 @@ TEST(CaptureReader, ReadsWhatTheLayoutAllowsAndNothingElse) {
     reader.Rewind();
     if (!c.reads.empty()) {
       EXPECT_EQ(reader.Read(&record, data, &why), c.reads.front());
-    }
-  }
-}
-
-// The picture of PictureStream(64, 48, tint) at its four bands.
-void ExpectBands(const Surface& picture, uint16_t tint) {
-  ASSERT_EQ(picture.width(), 64);
-  ASSERT_EQ(picture.height(), 48);
-  for (int band = 0; band < 4; ++band) {
-    const uint16_t color = static_cast<uint16_t>(tint + band * 0x111);
-    const Pixel expected =
-        Rgb(static_cast<uint8_t>((color >> 4) & 0xF0), static_cast<uint8_t>(color & 0xF0),
-            static_cast<uint8_t>(color << 4));
-    EXPECT_TRUE(SameColor(picture.At(10, band * 12 + 5), expected)) << "band " << band;
-  }
-}
-
-TEST(OfflinePlayer, AKeyUpdateRecordStartsTheDecoderAfreshAfterGarbage) {
-  // Garbage that latches the decoder, then the key change's zeros, whose closing byte is dropped.
-  Bytes next = {0xFF};
-  const Bytes second = testing::PictureStream(64, 48, 0x040);
-  next.insert(next.end(), second.begin(), second.end());
-  CaptureBuilder b;
-  b.Add(1000, testing::PictureStream(64, 48, 0x400)).Add(1100, Bytes(40, 0x55));
-  b.Add({1200, Bytes(30, 0xEE), 1}).Add(1300, next);
-  CaptureReader reader;
-  std::string why;
-  ASSERT_TRUE(reader.OpenBytes(b.Build(), &why));
-  OfflinePlayer player(reader);
-  ASSERT_TRUE(player.Play());
-  ExpectBands(player.picture(), 0x040);
-  EXPECT_EQ(player.summary().records, 4u);
-  EXPECT_EQ(player.summary().replayMs, 300u);
-}
-
-TEST(SimulatorBuffers, ReadWithTheConsolesReaderShowTheSimulatorsScreens) {
-  sim::BufferServiceOptions options;
-  options.key = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  CaptureReader boot;
-  std::string why;
-  ASSERT_TRUE(boot.OpenBytes(sim::RecordBootBuffer(options), &why)) << why;
-  EXPECT_TRUE(boot.deciphered());
-  OfflinePlayer bootPlayer(boot);
-  ASSERT_TRUE(bootPlayer.Play());
-  EXPECT_EQ(bootPlayer.summary().end, Next::kEnd);
-  // The boot prompt as the simulated server shows it.
-  sim::ServerScreen screen(options.screen, 0);
-  while (screen.booting()) screen.Tick(bootPlayer.summary().lastStamp);
-  const sim::ColorFrame frame = screen.Render();
-  const Surface& picture = bootPlayer.picture();
-  ASSERT_EQ(picture.width(), frame.width());
-  ASSERT_EQ(picture.height(), frame.height());
-  const auto& expand = ColorExpansionTable();
-  long differences = 0;
-  for (int y = 0; y < frame.height(); ++y) {
-    for (int x = 0; x < frame.width(); ++x) {
-      differences += !SameColor(picture.At(x, y), expand[frame.At(x, y)]);
-    }
-  }
-  EXPECT_EQ(differences, 0);
-
-  options.key.clear();
-  CaptureReader fault;
-  ASSERT_TRUE(fault.OpenBytes(sim::RecordFaultBuffer(options), &why)) << why;
-  OfflinePlayer faultPlayer(fault);
-  ASSERT_TRUE(faultPlayer.Play());
-  // Two commands 1.5 s apart, then 20 s of quiet replayed as 5 s.
-  const PlayerSummary& s = faultPlayer.summary();
-  EXPECT_EQ(s.lastStamp - s.firstStamp, 23000u);
-  EXPECT_EQ(s.replayMs, 8000u);
-  EXPECT_TRUE(SameColor(faultPlayer.picture().At(1000, 700), expand[sim::ConsoleColor(1)]));
-}
-
-// The reply in pieces as a network hands them out.
-class MemoryLink : public BufferLink {
- public:
-  MemoryLink(Bytes reply, size_t piece) : reply_(std::move(reply)), piece_(piece) {}
-  bool Send(const uint8_t* data, size_t size) override {
-    sent.assign(data, data + size);
-    return true;
-  }
-  int Receive(uint8_t* buffer, size_t size) override {
-    const size_t n = std::min({size, piece_, reply_.size() - offset_});
-    std::memcpy(buffer, reply_.data() + offset_, n);
-    offset_ += n;
-    return static_cast<int>(n);
-  }
-  Bytes sent;
-
- private:
-  Bytes reply_;
-  size_t piece_;
-  size_t offset_ = 0;
-};
-
-TEST(RetrieveBuffer, TakesTheWholeHeaderLimitsTheTotalAndRefusesWhatIsNoBuffer) {
-  const Bytes plain = CaptureBuilder().Add(1, Bytes(3000, 7)).Build();
-  CaptureBuilder longKey;
-  longKey.header.keyLength = 25;
-  const Bytes big = CaptureBuilder().Add(1, Bytes(3u << 20, 9)).Build();
-  // Enciphered replies and FAULT's limit: the session's buffer tests.
-  struct Case {
-    const char* name;
-    BufferType type;
-    Bytes reply;
-    size_t piece;
-    size_t expectedSize;  // 0: refused
-  } cases[] = {
-      {"header in three pieces", BufferType::kBoot, plain, 150, plain.size()},
-      {"BOOT of 3 MiB", BufferType::kBoot, big, 65536, big.size()},
-      {"cut inside its header", BufferType::kBoot, Bytes(plain.begin(), plain.begin() + 327), 100,
-       0},
-      {"cut inside its records", BufferType::kFault, Bytes(plain.begin(), plain.end() - 1), 999, 0},
-      {"total below the header", BufferType::kBoot, CaptureBuilder().Build(300), 1024, 0},
-      {"key longer than 24", BufferType::kBoot, longKey.Build(), 1024, 0},
-  };
-  for (const Case& c : cases) {
-    MemoryLink link(c.reply, c.piece);
-    const Bytes got = RetrieveBuffer(c.type, link);
-    EXPECT_EQ(got.size(), c.expectedSize) << c.name;
-    EXPECT_EQ(HexBytes(link.sent.data(), link.sent.size()),
-              std::string(c.type == BufferType::kBoot ? "00" : "01") + std::string(14, '0') +
-                  "4b726f712043415054555245442042554646455200" + std::string(22, '0'))
-        << c.name;
-    if (c.piece == 150) {
-      EXPECT_TRUE(got == plain);
     }
   }
 }

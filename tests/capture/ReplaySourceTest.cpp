@@ -1,5 +1,5 @@
-// The replay source on its own: the chunks it hands out, the recorded pauses on a driven clock at
-// every speed, rewinds at the end and at broken records, and waits cut short by the controls.
+// The replay source on its own: rewinds at broken records, and waits cut short by the controls.
+// The recorded pauses at every speed are the session's round trip's.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -35,30 +35,6 @@ struct Replay {
 };
 
 const Bytes kMark = {0, 0, 0, 0, 0xFF};
-
-TEST(ReplaySource, PacesTheRecordsAsRecordedAtEverySpeed) {
-  CaptureBuilder file;
-  file.Add(1000, {1}).Add({1000, {}}).Add(1800, {2, 2}).Add({21800, {3}, 1});
-  for (int speed = 0; speed < 4; ++speed) {
-    Replay r(file);
-    r.link.speed = speed;
-    r.link.drained = 7;
-    EXPECT_EQ(r.Read(), kMark);
-    EXPECT_EQ(r.Read(), Bytes{1});
-    const uint32_t start = r.clock.NowMs();
-    // The empty record is passed over.
-    EXPECT_EQ(r.Read(), (Bytes{2, 2}));
-    EXPECT_EQ(r.clock.NowMs() - start, 800u >> speed);
-    // 20 s of quiet is replayed as 5 s; a key-update record as 30 zero bytes.
-    EXPECT_EQ(r.Read(), Bytes(30, 0));
-    EXPECT_EQ(r.clock.NowMs() - start, (800u >> speed) + (5000u >> speed));
-    EXPECT_EQ(r.link.elapsed, (std::vector<double>{0, 0.8, 5.8}));
-    // The end rewinds and stops playing.
-    EXPECT_EQ(r.Read(), Bytes{});
-    EXPECT_EQ(std::tuple(r.link.rewinds.load(), r.link.playing.load(), r.source.elapsedMs()),
-              std::tuple(1, false, 0.0));
-  }
-}
 
 TEST(ReplaySource, ABrokenOrCutRecordRewindsAndThePassStartsAgainWithAMark) {
   CaptureBuilder badMarker;

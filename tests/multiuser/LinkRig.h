@@ -44,7 +44,8 @@ inline std::vector<std::string> Decoded(const Bytes& bytes) {
   return rig.events.Log();
 }
 
-// Polls pred every 2 ms until it holds or timeoutMs passed (no event loop turned).
+// Polls pred every 2 ms until it holds or timeoutMs passed (no event loop turned; the desktop
+// tests that use this rig have a WaitUntil of their own).
 inline bool PollUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!pred()) {

@@ -30,11 +30,8 @@ inline bool LoadLegacyProvider() {
 
 inline std::array<uint8_t, 16> OsslMd5(const void* data, size_t length) {
   std::array<uint8_t, 16> out{};
-  unsigned int outLength = 0;
-  if (EVP_Digest(data, length, out.data(), &outLength, EVP_md5(), nullptr) != 1 ||
-      outLength != 16) {
+  if (EVP_Digest(data, length, out.data(), nullptr, EVP_md5(), nullptr) != 1)
     throw std::runtime_error("EVP_Digest MD5 failed");
-  }
   return out;
 }
 
@@ -64,14 +61,8 @@ class OsslRc4 {
 
   void Xor(uint8_t* data, size_t n) {
     int outLength = 0;
-    if (n > 0 && EVP_EncryptUpdate(ctx_, data, &outLength, data, static_cast<int>(n)) != 1) {
+    if (n > 0 && EVP_EncryptUpdate(ctx_, data, &outLength, data, static_cast<int>(n)) != 1)
       throw std::runtime_error("RC4 update failed");
-    }
-  }
-  std::vector<uint8_t> Keystream(size_t n) {
-    std::vector<uint8_t> zeros(n, 0);
-    Xor(zeros.data(), n);
-    return zeros;
   }
 
  private:

@@ -2,16 +2,10 @@
 // console service byte by byte, a recording event sink, and a control wired to a fake window.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pthread.h>
-#include <sys/socket.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,7 +18,7 @@
 #include "sim/ConsoleServer.h"
 #include "support/FakeHost.h"
 #include "support/Wait.h"
-#include "ui/MenuBarImages.h"
+#include "ui/UiFakes.h"
 #include "video/VideoFakes.h"
 
 namespace remcons::testing {
@@ -47,29 +41,14 @@ inline std::string TextBits(uint8_t channel, const std::string& text) {
   for (unsigned char c : text) bits += Field(c, 8);
   return bits + Field(0, 8);
 }
-// A mode command, from START.
-inline std::string ModeBits(int widthBlocks, int heightBlocks, int extraLines) {
-  return "101100" + Field(static_cast<uint32_t>(widthBlocks), 7) +
-         Field(static_cast<uint32_t>(heightBlocks), 7) +
-         Field(static_cast<uint32_t>(extraLines), 4);
-}
-
-// The management processor's console service for one connection: reads the start sequence,
-// answers it (or not), then records every byte the console sends and sends what the test gives it.
-// Enciphered sessions run both keystreams as the console's peer must.
+// The management processor's console service for one connection: reads the start sequence (the
+// nine escapes of a clear session without a login), answers it unless told not to, then records
+// every byte the console sends and sends what the test gives it.
 class ConsolePeer {
  public:
   struct Options {
-    // Send the start reply; without it the console waits in its handshake.
-    bool answer = true;
-    // Close the connection right after reading the start sequence (the handshake fails).
-    bool closeInHandshake = false;
-    // ESC [ R instead of ESC [ r, with these keys (the console's decryptKey and encryptKey).
-    bool enciphered = false;
-    uint8_t consoleSendKey[16] = {};
-    uint8_t consoleReceiveKey[16] = {};
-    // Bytes of the start sequence: 9 escapes + login, 6 more with the key index header.
-    size_t startBytes = 9;
+    bool answer = true;             // without the reply the console waits in its handshake
+    bool closeInHandshake = false;  // close right after reading the start sequence
   };
 
   ConsolePeer() : ConsolePeer(Options()) {}
@@ -85,29 +64,21 @@ class ConsolePeer {
   }
 
   uint16_t port() const { return listener_->LocalPort(); }
-
-  // Sends bytes to the console (enciphered in an enciphered session).
-  void Send(std::vector<uint8_t> bytes) {
-    std::lock_guard lock(sendMutex_);
-    if (!Get(socket_)) return;
-    if (sendStream_) sendStream_->Apply(bytes.data(), bytes.size());
-    Get(socket_)->SendAll(bytes.data(), bytes.size());
+  void Send(const std::vector<uint8_t>& bytes) {
+    if (auto socket = Get(socket_)) socket->SendAll(bytes.data(), bytes.size());
   }
-  // Drops the connection.
   void Close() {
     if (auto socket = Get(socket_)) socket->Close();
   }
-  bool WaitStartSequence(int timeoutMs = 5000) {
-    return WaitUntil([this] { return !StartSequence().empty(); }, timeoutMs);
+  bool WaitStartSequence() {
+    return WaitUntil([this] { return !Get(start_).empty(); });
   }
-  // The start sequence as it came on the wire.
   std::vector<uint8_t> StartSequence() { return Get(start_); }
-  // Everything received after the start sequence, deciphered.
+  // Everything received after the start sequence.
   std::vector<uint8_t> Received() { return Get(received_); }
-  bool WaitReceived(size_t n, int timeoutMs = 5000) {
-    return WaitUntil([&] { return Received().size() >= n; }, timeoutMs);
+  bool WaitReceived(size_t n) {
+    return WaitUntil([&] { return Received().size() >= n; });
   }
-  // True once the console closed its side (or the connection went).
   bool Ended() { return Get(ended_); }
 
  private:
@@ -116,68 +87,41 @@ class ConsolePeer {
     std::lock_guard lock(mutex_);
     return field;
   }
-  template <typename T>
-  void Set(T& field, T value) {
-    std::lock_guard lock(mutex_);
-    field = std::move(value);
-  }
 
   void Body() {
     pthread_setname_np(pthread_self(), "console-peer");
     std::shared_ptr<TcpSocket> socket = listener_->Accept();
     if (!socket) return;
     socket->SetReceiveTimeout(20000);
-    Set(socket_, socket);
-    std::vector<uint8_t> start(options_.startBytes);
-    std::unique_ptr<RC4Stream> receiveStream;
-    if (socket->ReceiveAll(start.data(), start.size())) {
-      if (options_.enciphered) {
-        // The console enciphers everything after the six-byte header with its send stream.
-        receiveStream = std::make_unique<RC4Stream>(options_.consoleSendKey);
-        receiveStream->Apply(start.data() + 6, start.size() - 6);
-      }
-      Set(start_, start);
-      if (options_.closeInHandshake) socket->Close();
-      if (options_.answer && !options_.closeInHandshake) {
-        std::lock_guard lock(sendMutex_);
-        const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B, uint8_t(options_.enciphered ? 'R' : 'r')};
-        socket->SendAll(reply, sizeof reply);
-        if (options_.enciphered)
-          sendStream_ = std::make_unique<RC4Stream>(options_.consoleReceiveKey);
-      }
+    std::vector<uint8_t> start(9);
+    const bool started = socket->ReceiveAll(start.data(), start.size());
+    {
+      std::lock_guard lock(mutex_);
+      socket_ = socket;
+      if (started) start_ = start;
+    }
+    if (started && options_.closeInHandshake) socket->Close();
+    if (started && options_.answer && !options_.closeInHandshake) {
+      const uint8_t reply[] = {'O', 'K', 0x1B, 0x5B, 'r'};
+      socket->SendAll(reply, sizeof reply);
       uint8_t buffer[4096];
-      for (int got;
-           !options_.closeInHandshake && (got = socket->Receive(buffer, sizeof buffer)) > 0;) {
-        if (receiveStream) receiveStream->Apply(buffer, size_t(got));
+      for (int got; (got = socket->Receive(buffer, sizeof buffer)) > 0;) {
         std::lock_guard lock(mutex_);
         received_.insert(received_.end(), buffer, buffer + got);
       }
     }
-    Set(ended_, true);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
   }
 
   Options options_;
   std::unique_ptr<TcpSocket> listener_;
-  std::mutex mutex_, sendMutex_;
+  std::mutex mutex_;
   std::shared_ptr<TcpSocket> socket_;
-  std::unique_ptr<RC4Stream> sendStream_;
   std::vector<uint8_t> start_, received_;
   bool ended_ = false;
   std::thread thread_;
 };
-
-// Makes the console's own socket to port fail every send from now on (its receives still work),
-// as a connection whose sending side broke does. Finds the socket by its peer address.
-inline bool BreakConsoleSends(uint16_t peerPort) {
-  for (int fd = 3; fd < 4096; ++fd) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
-    if (peer.sin_family != AF_INET || ntohs(peer.sin_port) != peerPort) continue;
-    return shutdown(fd, SHUT_WR) == 0;
-  }
-  return false;
-}
 
 // Records the control's events as text, in order.
 class EventLog : public IRemConsEv {
@@ -193,11 +137,10 @@ class EventLog : public IRemConsEv {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  int Count(const std::string& event) {
+  bool Has(const std::string& event) {
     const auto events = Events();
-    return static_cast<int>(std::count(events.begin(), events.end(), event));
+    return std::find(events.begin(), events.end(), event) != events.end();
   }
-  bool Has(const std::string& event) { return Count(event) > 0; }
 
  private:
   void Add(std::string event) {
@@ -206,27 +149,6 @@ class EventLog : public IRemConsEv {
   }
   std::mutex mutex_;
   std::vector<std::string> events_;
-};
-
-// Text as boxes (the video tests' painter) and the menu bar's images as plain surfaces of their
-// catalogue sizes, a colour each.
-class SessionPainter : public FakePainter {
- public:
-  SessionPainter() {
-    uint8_t n = 0;
-    for (const menubar::ImageSpec& image : menubar::kImages) {
-      ++n;
-      images_.emplace(std::string(image.id), Surface(image.width, image.height,
-                                                     Rgb(n, static_cast<uint8_t>(255 - n), 99)));
-    }
-  }
-  const Surface* Image(std::string_view id) override {
-    auto it = images_.find(std::string(id));
-    return it == images_.end() ? nullptr : &it->second;
-  }
-
- private:
-  std::map<std::string, Surface> images_;
 };
 
 // The simulator's console service, quick to boot and to send.
@@ -238,10 +160,28 @@ inline sim::ConsoleServerOptions QuickSimOptions() {
   return options;
 }
 
+// True once everything the simulator sent has come and the console's picture (the remote screen's
+// part of its frame) is the simulator's screen, pixel for pixel.
+inline bool ShowsScreen(CRemCons& console, sim::ConsoleServer& server) {
+  const auto same = [&] {
+    int width = 0, height = 0;
+    const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
+    if (console.RemoteScreenSize() != std::pair{width, height}) return false;
+    const Surface frame = console.frameBuffer()->Snapshot();
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (!SameColor(frame.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
+      }
+    }
+    return true;
+  };
+  return server.WaitUntilSent(10000) && WaitUntil(same, 10000);
+}
+
 // A control with a fake window around it.
 struct SessionRig {
   FakeHost host;
-  SessionPainter painter;
+  BarPainter painter;  // the menu bar's images, text as bars
   ManualClock clock;
   EventLog events;
   // A session leader listens on loopback only.
@@ -253,7 +193,6 @@ struct SessionRig {
     control->put_target("127.0.0.1");
     control->put_fullScreen(0);
   }
-  ~SessionRig() { control.reset(); }
 
   int Create(FrameBuffer::SurfaceFactory factory = {},
              const std::function<void(SessionEnvironment&)>& more = {}) {

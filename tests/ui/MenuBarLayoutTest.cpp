@@ -1,7 +1,7 @@
 // Where the bar's pieces lie for a window width, and which buttons each kind of console shows.
+// The panels follow from these (the bar's tests click on both sides of their entries' edges).
 #include <gtest/gtest.h>
 
-#include "ui/MenuBarImages.h"
 #include "ui/MenuBarLayout.h"
 
 namespace remcons {
@@ -40,56 +40,6 @@ TEST(MenuBarLayout, ButtonsAtTheirPlacesForCommonWidths) {
   }
 }
 
-TEST(MenuBarLayout, PanelsAndTooltipStrip) {
-  struct Case {
-    int width;
-    Rect tooltip, keys, compact, extended, drives1, drives9;
-  };
-  // clang-format off
-  const Case cases[] = {
-      {640, {538, 23, 605, 32}, {546, 31, 626, 163}, {340, 31, 454, 125}, {160, 31, 484, 319},
-       {440, 31, 550, 56}, {440, 31, 550, 224}},
-      {1280, {858, 23, 925, 32}, {866, 31, 946, 163}, {660, 31, 774, 125}, {480, 31, 804, 319},
-       {760, 31, 870, 56}, {760, 31, 870, 224}},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    EXPECT_EQ(layout::TooltipStrip(c.width), c.tooltip);
-    EXPECT_EQ(layout::KeysPanel(c.width), c.keys);
-    EXPECT_EQ(layout::PowerCompact(c.width), c.compact);
-    EXPECT_EQ(layout::PowerExtended(c.width), c.extended);
-    EXPECT_EQ(layout::DriveMenu(c.width, 1), c.drives1);
-    EXPECT_EQ(layout::DriveMenu(c.width, 9), c.drives9);
-    EXPECT_TRUE(layout::DriveMenu(c.width, 0).Empty());
-  }
-}
-
-// Every rectangle the bar clicks or paints in is the size of its picture.
-TEST(MenuBarLayout, RectanglesFitTheirPictures) {
-  namespace img = menubar::img;
-  std::vector<std::pair<Rect, std::string_view>> cases = {
-      {layout::KeysPanel(800), img::kKeysPanel},
-      {layout::PowerCompact(800), img::kPowerCompact},
-      {layout::PowerExtended(800), img::kPowerExtended},
-      {layout::TooltipStrip(800), img::kTipPower}};
-  for (int n = 1; n <= 9; ++n) cases.push_back({layout::DriveMenu(800, n), img::kDriveMenu[n - 1]});
-  // clang-format off
-  const std::pair<B, std::string_view> buttons[] = {
-      {B::kPin, img::kPinOut}, {B::kClose, img::kClose}, {B::kPower, img::kPowerOn},
-      {B::kMedia, img::kMedia}, {B::kKeys, img::kKeys}, {B::kReplay, img::kReplay},
-      {B::kRecord, img::kRecordIdle}, {B::kControl, img::kControlNone},
-      {B::kClientList, img::kClientList}, {B::kLock, img::kLockOpen}, {B::kPlayPause, img::kPlay},
-      {B::kStop, img::kStop}, {B::kFastPlay, "316"}};
-  // clang-format on
-  for (const auto& [button, image] : buttons)
-    cases.push_back({layout::Button(button, 1024), image});
-  for (const auto& [r, id] : cases) {
-    const menubar::ImageSpec image = menubar::FindImage(id);
-    EXPECT_EQ(image.width, r.Width()) << id;
-    EXPECT_EQ(image.height, r.Height()) << id;
-  }
-}
-
 TEST(MenuBarLayout, WhichButtonsEachConsoleShows) {
   // Columns: pin close power media keys replay record control clientList lock play stop fast.
   struct Case {
@@ -117,34 +67,6 @@ TEST(MenuBarLayout, WhichButtonsEachConsoleShows) {
                               << " client " << c.modes.clientCapture << " replay "
                               << c.modes.replayMode;
   }
-}
-
-TEST(MenuBarLayout, KeysRowsAndGaps) {
-  // Row k covers y offsets 5 + 18k to 19 + 18k; 4 + 18k and 20 to 22 + 18k are gaps.
-  for (int y = -2; y < 140; ++y) {
-    int expected = -1;
-    for (int k = 0; k < 7; ++k) {
-      if (y >= 5 + 18 * k && y <= 19 + 18 * k) expected = k;
-    }
-    EXPECT_EQ(layout::KeysRowAt(40, y), expected) << "y " << y;
-  }
-  // The margins left and right.
-  EXPECT_EQ(layout::KeysRowAt(3, 10), -1);
-  EXPECT_EQ(layout::KeysRowAt(4, 10), 0);
-  EXPECT_EQ(layout::KeysRowAt(75, 10), 0);
-  EXPECT_EQ(layout::KeysRowAt(76, 10), -1);
-}
-
-TEST(MenuBarLayout, DriveRowsDoNotOverlap) {
-  for (int k = 0; k < 9; ++k) {
-    const Rect r = layout::DriveButtonClick(k);
-    EXPECT_EQ(r.top, 4 + 21 * k);
-    // Covers the label's end (from x 45) and the whole button image (61 to 104).
-    EXPECT_EQ(r.left, 45);
-    EXPECT_EQ(r.right, 104);
-    EXPECT_EQ(r.bottom, 20 + 21 * k);
-  }
-  EXPECT_LE(layout::DriveButtonClick(8).bottom, menubar::DriveMenuHeight(9));
 }
 
 }  // namespace

@@ -3,30 +3,20 @@
 // that records what the bar asked of the console.
 #pragma once
 
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Hex.h"
 #include "platform/Painter.h"
 #include "ui/MenuBarImages.h"
 #include "ui/MenuBarOwner.h"
 
 namespace remcons::testing {
 
-inline std::string Hex(const uint8_t* data, size_t size) {
-  std::string s;
-  char b[4];
-  for (size_t i = 0; i < size; ++i) {
-    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", data[i]);
-    s += b;
-  }
-  return s;
-}
-
-class FakePainter : public Painter {
+class BarPainter : public Painter {
  public:
   static constexpr int kAdvance = 6;  // pixels per character
   static constexpr Pixel kBackground = Rgb(1, 2, 3);
@@ -39,7 +29,7 @@ class FakePainter : public Painter {
     bool opaque;
   };
 
-  explicit FakePainter(bool withBar = true, bool withMask = true) {
+  explicit BarPainter(bool withBar = true, bool withMask = true) {
     int i = 0;
     for (const menubar::ImageSpec& image : menubar::kImages) {
       ++i;
@@ -99,11 +89,11 @@ class FakeOwner : public MenuBarOwner {
     return true;
   }
   int Write(const uint8_t* data, size_t size) override {
-    writes.push_back(Hex(data, size));
+    writes.push_back(HexBytes(data, size));
     return static_cast<int>(size);
   }
   int WriteInput(const uint8_t* data, size_t size) override {
-    inputs.push_back(Hex(data, size));
+    inputs.push_back(HexBytes(data, size));
     return static_cast<int>(size);
   }
   void RestartIdleCountdown() override { ++restarts; }
