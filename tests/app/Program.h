@@ -54,34 +54,24 @@ class Program {
     }
   }
   ~Program() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
   }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
   // The exit status once it has ended by itself within timeoutMs; -1 when it had to be killed
-  // (or ended by a signal).
+  // (or ended by a signal). Once only: the child is reaped.
   int Wait(int timeoutMs = 60000) {
-    if (exited_) return status_;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int wstatus = 0;
-    while (waitpid(pid_, &wstatus, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &wstatus, 0);
-        exited_ = true;
-        return status_ = -1;
-      }
+    while (pid_ > 0 && waitpid(pid_, &wstatus, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) kill(pid_, SIGKILL);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    exited_ = true;
-    return status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  }
-  void Signal(int signal) {
-    if (!exited_) kill(pid_, signal);
+    pid_ = -1;
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   }
   // Waits until its standard output has a line holding text; that line, or "" after timeoutMs.
   std::string WaitForLine(const std::string& text, int timeoutMs = 20000) {
@@ -94,14 +84,11 @@ class Program {
     }
     return {};
   }
-  std::string out() const { return ReadText(out_); }
   std::string err() const { return ReadText(err_); }
 
  private:
   std::string out_, err_;
   pid_t pid_ = -1;
-  bool exited_ = false;
-  int status_ = -1;
 };
 
 }  // namespace remcons::apptest

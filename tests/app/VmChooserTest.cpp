@@ -1,6 +1,6 @@
 // The desktop's target chooser on the offscreen platform: each dialog is answered as a user would
 // (a path typed into the file name box, then accepted), and what was chosen is served to the
-// simulator's virtual-media side; the headless chooser's refusal.
+// simulator's virtual-media side; the refusals, and the headless chooser's.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
-#include <QWidget>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -18,170 +17,124 @@
 #include "host/qt/VmChooserHeadless.h"
 #include "platform/Strings.h"
 #include "vmedia/VmHarness.h"
-#include "vmedia/VmTestUtil.h"
 
 namespace remcons {
 namespace {
 
 using vmtest::TempDir;
 
-// Answers the next modal file dialog with answer (run on it while it is open); gives up on it
-// (rejects whatever is modal) after 10 s so that no test hangs on a dialog that never came right.
-class DialogAnswer {
- public:
-  explicit DialogAnswer(std::function<void(QFileDialog&)> answer) : answer_(std::move(answer)) {
-    timer_.setInterval(20);
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
-    start_ = std::chrono::steady_clock::now();
-    timer_.start();
-  }
-  bool answered() const { return answered_; }
-
- private:
-  void Poll() {
+// Answers the next modal file dialog; whatever is modal after 10 s is closed, so that no test
+// hangs on a dialog that never came.
+void AnswerNextDialog(std::function<void(QFileDialog&)> answer) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, [timer, answer, end] {
     QWidget* modal = QApplication::activeModalWidget();
-    if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !answered_) {
-      answered_ = true;
-      timer_.stop();
-      answer_(*dialog);
-      return;
-    }
-    if (std::chrono::steady_clock::now() - start_ > std::chrono::seconds(10)) {
-      timer_.stop();
-      if (modal) modal->close();
-    }
-  }
-
-  std::function<void(QFileDialog&)> answer_;
-  QTimer timer_;
-  std::chrono::steady_clock::time_point start_;
-  bool answered_ = false;
-};
-
-// Types path into the dialog's file name box and accepts, as DESIGN's dialog notes say.
-void TypeAndAccept(QFileDialog& dialog, const std::string& path) {
-  auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit");
-  ASSERT_NE(edit, nullptr);
-  edit->setText(QString::fromStdString(path));
-  static_cast<QDialog&>(dialog).accept();  // QFileDialog's own accept, which reads the box
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!dialog && std::chrono::steady_clock::now() < end) return;
+    timer->deleteLater();
+    timer->stop();
+    if (dialog) return answer(*dialog);
+    if (modal) modal->close();
+  });
+  timer->start(20);
 }
 
-// A console's pieces around a VMConnection that asks the desktop chooser.
+// The path typed into the file name box, then QFileDialog's own accept, which reads the box.
+void TypeAndAccept(QFileDialog& dialog, const std::string& path) {
+  dialog.findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(path));
+  static_cast<QDialog&>(dialog).accept();
+}
+
+// A console's pieces around a VMConnection that asks the desktop chooser, or the one given.
 struct ChooserRig {
   explicit ChooserRig(sim::VmSimOptions options = vmtest::SimOptions())
       : lb(options), chooser(&owner, &lb.host) {
     EXPECT_TRUE(lb.Start());
   }
-  // Asks the desktop chooser, or the one given.
   std::unique_ptr<VMConnection> Connection(VmKind kind, VmTargetChooser* other = nullptr) {
-    VmConnectionSettings s;
-    s.server = "127.0.0.1";
-    s.port = lb.server.Port();
-    s.key = lb.key;
-    s.host = &lb.host;
-    s.control = &lb.control;
-    s.chooser = other ? other : &chooser;
-    return std::make_unique<VMConnection>(kind, s);
+    return std::make_unique<VMConnection>(
+        kind, VmConnectionSettings{.server = "127.0.0.1",
+                                   .port = lb.server.Port(),
+                                   .key = lb.key,
+                                   .host = &lb.host,
+                                   .control = &lb.control,
+                                   .chooser = other ? other : &chooser});
   }
   vmtest::Loopback lb;
   QWidget owner;
   VmChooser chooser;
 };
 
-TEST(VmChooser, AnImageOrIsoChosenInTheDialogIsServed) {
+TEST(VmChooser, AnImageAnIsoOrAFolderChosenInTheDialogIsServed) {
+  auto list = [](const auto& filters) {
+    return QStringList(std::begin(filters), std::end(filters));
+  };
   const struct {
     VmKind kind;
     std::string name;
-    size_t size;
-    QStringList filters;
+    QStringList shown;  // the filters; for the folder its title and note
     VmKind device;
   } cases[] = {
-      {VmKind::ImageFile, "disk one.img", 1474560,
-       QStringList(std::begin(VmChooser::kImageFilters), std::end(VmChooser::kImageFilters)),
-       VmKind::FloppyImage},
-      {VmKind::CdImage, "install.ISO", 2048 * 200,
-       QStringList(std::begin(VmChooser::kCdImageFilters), std::end(VmChooser::kCdImageFilters)),
-       VmKind::CdImage},
+      {VmKind::ImageFile, "disk one.img", list(VmChooser::kImageFilters), VmKind::FloppyImage},
+      {VmKind::CdImage, "install.ISO", list(VmChooser::kCdImageFilters), VmKind::CdImage},
+      {VmKind::Folder,
+       "share",
+       {"Choose a folder to mount:", QString::fromUtf8(LoadString(140))},
+       VmKind::Folder},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const bool folder = c.kind == VmKind::Folder;
+    if (folder && !apptest::HaveFatTools()) GTEST_SKIP() << "fsck.fat and mcopy are needed";
     TempDir dir;
-    const std::vector<uint8_t> bytes = vmtest::RandomBytes(c.size, 41);
-    const std::string image = dir / c.name;
-    vmtest::WriteFile(image, bytes);
+    const std::string target = dir / c.name;
+    const std::vector<uint8_t> bytes = vmtest::RandomBytes(folder ? 70000 : 2048 * 720, 41);
+    vmtest::WriteFile(folder ? target + "/tools/flash.exe" : target, bytes);
+    if (folder) vmtest::WriteText(target + "/notes.txt", "firmware 2.10\r\n");
     auto options = vmtest::SimOptions();
     options.dumpFile = dir / "dump";
     ChooserRig rig(options);
     rig.lb.host.keyboardGrabbed = true;  // the console had the keyboard
     std::optional<bool> grabbedAtDialog;
-    QStringList filters;
-    DialogAnswer answer([&](QFileDialog& dialog) {
+    QStringList shown;
+    AnswerNextDialog([&](QFileDialog& dialog) {
       grabbedAtDialog = rig.lb.host.keyboardGrabbed.load();
-      filters = dialog.nameFilters();
-      EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
       EXPECT_EQ(dialog.parentWidget(), &rig.owner);
-      if (c.kind == VmKind::ImageFile) {
-        EXPECT_EQ(dialog.defaultSuffix(), "img");
+      EXPECT_EQ(dialog.fileMode(), folder ? QFileDialog::Directory : QFileDialog::ExistingFile);
+      shown = dialog.nameFilters();
+      if (folder) {
+        shown = {dialog.windowTitle(), dialog.findChild<QLabel*>("folderNote")->text()};
+        EXPECT_FALSE(dialog.findChild<QWidget*>("newFolderButton")->isVisible());
       }
-      TypeAndAccept(dialog, image);
+      TypeAndAccept(dialog, target);
     });
     auto connection = rig.Connection(c.kind);
     ASSERT_EQ(connection->Connect("\x7f:"), VMConnection::kOk) << connection->LastMessage();
-    EXPECT_TRUE(answer.answered());
     EXPECT_EQ(grabbedAtDialog, false);
-    EXPECT_EQ(filters, c.filters);
-    EXPECT_EQ(connection->Target(), image);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(connection->Target(), target);
     EXPECT_EQ(connection->DeviceKind(), c.device);
     ASSERT_TRUE(rig.lb.server.WaitSessions(1, 60000));
     connection->Disconnect();
     EXPECT_TRUE(rig.lb.server.LastSummary().ok) << rig.lb.server.LastSummary().error;
-    EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
+    if (folder) {
+      apptest::ExpectVolumeOfFolder(options.dumpFile, target, dir / "copy");
+    } else {
+      EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
+    }
     if (c.kind != VmKind::ImageFile) continue;
-
     // The next dialog opens at the last choice.
-    QString openedIn, nameShown;
-    DialogAnswer again([&](QFileDialog& dialog) {
-      openedIn = dialog.directory().absolutePath();
-      nameShown = dialog.findChild<QLineEdit*>("fileNameEdit")->text();
+    QString openedAt;
+    AnswerNextDialog([&](QFileDialog& dialog) {
+      openedAt =
+          dialog.directory().absoluteFilePath(dialog.findChild<QLineEdit*>("fileNameEdit")->text());
       dialog.reject();
     });
     std::string path;
     EXPECT_FALSE(rig.chooser.ChooseImageFile(&path));
-    EXPECT_TRUE(again.answered());
-    EXPECT_EQ(openedIn.toStdString(), dir.path());
-    EXPECT_EQ(nameShown.toStdString(), c.name);
+    EXPECT_EQ(openedAt.toStdString(), target);
   }
-}
-
-TEST(VmChooser, AFolderChosenInTheBrowserIsServedAsAFatVolume) {
-  if (!apptest::HaveFatTools()) GTEST_SKIP() << "fsck.fat and mcopy are needed";
-  TempDir dir;
-  vmtest::WriteFile(dir / "share/tools/flash.exe", vmtest::RandomBytes(70000, 43));
-  vmtest::WriteText(dir / "share/notes.txt", "firmware 2.10\r\n");
-  auto options = vmtest::SimOptions();
-  options.dumpFile = dir / "dump.img";
-  ChooserRig rig(options);
-  QString title, note;
-  bool newFolderShown = true;
-  DialogAnswer answer([&](QFileDialog& dialog) {
-    title = dialog.windowTitle();
-    if (auto* label = dialog.findChild<QLabel*>("folderNote")) note = label->text();
-    auto* newFolder = dialog.findChild<QWidget*>("newFolderButton");
-    ASSERT_NE(newFolder, nullptr);
-    newFolderShown = newFolder->isVisible();
-    EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
-    TypeAndAccept(dialog, dir / "share");
-  });
-  auto connection = rig.Connection(VmKind::Folder);
-  ASSERT_EQ(connection->Connect("~:"), VMConnection::kOk) << connection->LastMessage();
-  EXPECT_EQ(title.toStdString(), "Choose a folder to mount:");
-  EXPECT_EQ(note.toStdString(), LoadString(140));
-  EXPECT_FALSE(newFolderShown);
-  EXPECT_EQ(connection->Target(), dir / "share");
-  EXPECT_EQ(connection->DeviceKind(), VmKind::Folder);
-  ASSERT_TRUE(rig.lb.server.WaitSessions(1, 60000));
-  connection->Disconnect();
-  apptest::ExpectVolumeOfFolder(options.dumpFile, dir / "share", dir / "copy");
 }
 
 // A cancelled dialog, an ISO chosen as an image file, and the headless chooser (which says how
@@ -194,17 +147,17 @@ TEST(VmChooser, RefusalsMountNothing) {
                                                   {VmKind::CdImage, "--mount cdimage=PATH"},
                                                   {VmKind::Folder, "--mount folder=PATH"}};
   for (const auto& [kind, option] : kinds) {
-    SCOPED_TRACE(VmKindName(kind));
+    SCOPED_TRACE(option);
     ChooserRig rig;
-    {
-      DialogAnswer answer([](QFileDialog& dialog) { dialog.reject(); });
-      auto connection = rig.Connection(kind);
-      EXPECT_EQ(connection->Connect("~:"), VMConnection::kCancelled);
-      EXPECT_TRUE(answer.answered());
-      EXPECT_FALSE(connection->IsConnected());
-    }
+    bool asked = false;
+    AnswerNextDialog([&](QFileDialog& dialog) {
+      asked = true;
+      dialog.reject();
+    });
+    EXPECT_EQ(rig.Connection(kind)->Connect("~:"), VMConnection::kCancelled);
+    EXPECT_TRUE(asked);
     if (kind == VmKind::ImageFile) {
-      DialogAnswer answer([&](QFileDialog& dialog) { TypeAndAccept(dialog, iso); });
+      AnswerNextDialog([&](QFileDialog& dialog) { TypeAndAccept(dialog, iso); });
       EXPECT_EQ(rig.Connection(kind)->Connect("\x7f:"), VMConnection::kCancelled);
       ASSERT_EQ(rig.lb.host.Boxes().size(), 1u);
       EXPECT_EQ(rig.lb.host.Boxes()[0].text, "Invalid image type");
@@ -224,13 +177,3 @@ TEST(VmChooser, RefusalsMountNothing) {
 
 }  // namespace
 }  // namespace remcons
-
-// Widgets on the offscreen platform, Qt's own dialogs, no desktop theme.
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("QT_QPA_PLATFORMTHEME", "");
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
-}

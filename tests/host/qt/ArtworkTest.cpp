@@ -39,6 +39,14 @@ int Count(const Surface& s, const std::function<bool(Pixel)>& pred, bool edges =
   return n;
 }
 
+// Pixels of two surfaces of one size that differ.
+int Differ(const Surface& a, const Surface& b) {
+  int n = 0;
+  for (int i = 0; i < a.width() * a.height(); ++i)
+    n += !SameColor(a.At(i % a.width(), i / a.width()), b.At(i % a.width(), i / a.width()));
+  return n;
+}
+
 TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScalesWithTheSameDrawing) {
   std::map<std::string, Surface> english[2];
   for (Language language : {Language::kEnglish, Language::kJapanese}) {
@@ -49,8 +57,9 @@ TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScalesWithTheSameDrawin
       const auto images = DrawMenuBarArtwork(scale, &notes);
       for (const mb::ImageSpec& image : mb::kImages) {
         ASSERT_TRUE(images.count(std::string(image.id))) << image.id;
-        EXPECT_EQ(At(images, image.id).width(), image.width * scale) << image.id;
-        EXPECT_EQ(At(images, image.id).height(), image.height * scale) << image.id;
+        EXPECT_EQ(std::pair(At(images, image.id).width(), At(images, image.id).height()),
+                  std::pair(image.width * scale, image.height * scale))
+            << image.id;
       }
       EXPECT_EQ(images.size(), std::size(mb::kImages));
       // Every text found room at a readable size.
@@ -62,18 +71,11 @@ TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScalesWithTheSameDrawin
     if (language == Language::kEnglish) continue;
     const auto japanese = DrawMenuBarArtwork(1);
     for (std::string_view id :
-         {img::kKeysPanel, img::kPowerCompact, img::kPowerExtended, img::kMount, img::kUnmount,
-          img::kBar, img::kPowerOn, img::kIconCdrom, img::kDriveMenu[1]}) {
-      const Surface& a = At(english[0], id);
-      const Surface& b = At(japanese, id);
-      int differ = 0;
-      for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) differ += !SameColor(a.At(x, y), b.At(x, y));
-      }
-      const bool text = id == img::kKeysPanel || id == img::kPowerCompact ||
-                        id == img::kPowerExtended || id == img::kMount || id == img::kUnmount;
-      EXPECT_TRUE(text ? differ > 20 : differ == 0) << id << ": " << differ;
+         {img::kKeysPanel, img::kPowerCompact, img::kPowerExtended, img::kMount, img::kUnmount}) {
+      EXPECT_GT(Differ(At(english[0], id), At(japanese, id)), 20) << id;
     }
+    for (std::string_view id : {img::kBar, img::kPowerOn, img::kIconCdrom, img::kDriveMenu[1]})
+      EXPECT_EQ(Differ(At(english[0], id), At(japanese, id)), 0) << id;
   }
   // Halving the 2x image by averaging 2 x 2 blocks gives close to the 1x image.
   for (std::string_view id : {img::kBar, img::kPowerOn, img::kMedia, img::kPinIn, img::kIconUsb,
@@ -92,7 +94,7 @@ TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScalesWithTheSameDrawin
   }
 }
 
-TEST_F(ArtworkTest, MasksButtonsPowerAndTooltipsLookAsTheyShould) {
+TEST_F(ArtworkTest, MasksAreMasksAndButtonsSitSeamlesslyOnTheBar) {
   const auto images = DrawMenuBarArtwork(1);
   for (std::string_view id : {img::kBarMask, img::kIconFloppyMask, img::kIconFolderMask,
                               img::kIconCdromMask, img::kIconUsbMask}) {
@@ -101,15 +103,8 @@ TEST_F(ArtworkTest, MasksButtonsPowerAndTooltipsLookAsTheyShould) {
     EXPECT_EQ(Count(mask, [](Pixel p) { return (p & 0xFFFFFF) % 0xFFFFFF == 0; }), size) << id;
     // Icons cover much of their square, never all of it.
     const int white = Count(mask, [](Pixel p) { return (p & 0xFFFFFF) != 0; });
-    EXPECT_GT(white, size / 3) << id;
-    EXPECT_LT(white, size) << id;
+    EXPECT_TRUE(white > size / 3 && white < size) << id;
   }
-  // The bar's lower corners are cut off; its top corners and middle are not.
-  const Surface& mask = At(images, img::kBarMask);
-  EXPECT_EQ(mask.At(0, 21) & 0xFFFFFF, 0u);
-  EXPECT_EQ(mask.At(639, 21) & 0xFFFFFF, 0u);
-  EXPECT_EQ(mask.At(0, 0) & mask.At(639, 0) & mask.At(320, 21) & 0xFFFFFF, 0xFFFFFFu);
-
   // A button in its plain state shows the bar's own face at its left edge: no seam where the
   // opaque button image meets the bar picture.
   const Surface& bar = At(images, img::kBar);
@@ -119,37 +114,6 @@ TEST_F(ArtworkTest, MasksButtonsPowerAndTooltipsLookAsTheyShould) {
     const Surface& button = At(images, id);
     for (int y = 0; y < button.height(); ++y)
       EXPECT_EQ(button.At(0, y) & 0xFFFFFF, bar.At(300, 2 + y) & 0xFFFFFF) << id << " row " << y;
-  }
-  // The keys button reaches one row below the bar, in the bar's edge colour.
-  EXPECT_EQ(At(images, img::kKeys).At(0, 20) & 0xFFFFFF, bar.At(300, 21) & 0xFFFFFF);
-
-  // The power button is green only while the power is on.
-  auto green = [](Pixel p) {
-    return GreenOf(p) > 150 && GreenOf(p) > RedOf(p) + 60 && GreenOf(p) > BlueOf(p) + 40;
-  };
-  EXPECT_GT(Count(At(images, img::kPowerOn), green), 20);
-  EXPECT_GT(Count(At(images, img::kPowerOnPressed), green), 20);
-  EXPECT_EQ(Count(At(images, img::kPowerOff), green), 0);
-  EXPECT_EQ(Count(At(images, img::kPowerOffPressed), green), 0);
-
-  // Tooltips are black capitals on yellow, centred.
-  for (const mb::TooltipText& tip : mb::kTooltipTexts) {
-    const Surface& s = At(images, tip.id);
-    auto yellow = [](Pixel p) { return RedOf(p) > 230 && GreenOf(p) > 220 && BlueOf(p) < 190; };
-    EXPECT_GT(Count(s, yellow, false), s.width() * s.height() / 2) << tip.text;
-    EXPECT_GT(Count(
-                  s, [](Pixel p) { return Luma(p) < 90; }, false),
-              3 * int(tip.text.size()))
-        << tip.text;
-    int left = s.width(), right = -1;
-    for (int y = 0; y < s.height(); ++y) {
-      for (int x = 1; x < s.width() - 1; ++x) {
-        if (Luma(s.At(x, y)) >= 90) continue;
-        left = std::min(left, x);
-        right = std::max(right, x);
-      }
-    }
-    EXPECT_LE(std::abs(left - (s.width() - 1 - right)), 3) << tip.text;
   }
 }
 

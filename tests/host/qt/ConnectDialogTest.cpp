@@ -43,9 +43,8 @@ TEST(ConnectDialog, ATargetFromTheDialogReachesTheSessionAndNoSecretIsKept) {
   ConnectDialog dialog(recent.Load());
   dialog.show();
   ASSERT_EQ(dialog.hostField()->count(), 2);
-  EXPECT_EQ(dialog.hostField()->itemText(0),
-            QStringLiteral("alice@127.0.0.1:%1").arg(server.Port()));
-  EXPECT_EQ(dialog.hostField()->itemText(1), "root@bmc-a:623");
+  EXPECT_EQ(dialog.hostField()->itemText(0) + " " + dialog.hostField()->itemText(1),
+            QStringLiteral("alice@127.0.0.1:%1 root@bmc-a:623").arg(server.Port()));
   EXPECT_FALSE(dialog.connectButton()->isEnabled());
   // The newest server picked: every field but the password.
   dialog.hostField()->setCurrentIndex(0);
@@ -61,7 +60,6 @@ TEST(ConnectDialog, ATargetFromTheDialogReachesTheSessionAndNoSecretIsKept) {
             "a password with ':' cannot be sent: the login turns ':' into a line end");
   dialog.passwordField()->setText(QString::fromStdString(secret));
   dialog.ShowError("Failed to connect to bmc-a:623: connection refused");
-  dialog.grab().save(QString::fromStdString(testing::ScreenshotDir() + "/connect-dialog.png"));
 
   ConsoleRunOptions run;
   // The session keys come from elsewhere (a properties file); the dialog gives the rest.
@@ -78,8 +76,8 @@ TEST(ConnectDialog, ATargetFromTheDialogReachesTheSessionAndNoSecretIsKept) {
   testing::TraceCapture trace;
   app::WindowedConsole console(std::move(run));
   EXPECT_EQ(console.Run(&error), ExitStatus::kOk) << error;
-  EXPECT_EQ(server.Counters().loginFailures, 0u);
-  EXPECT_EQ(server.Counters().sessions, 1u);
+  EXPECT_EQ(std::pair(server.Counters().sessions, server.Counters().loginFailures),
+            std::pair(uint64_t{1}, uint64_t{0}));
   recent.Remember(dialog.target());
   dialog.WipePassword();
   settings.sync();

@@ -3,7 +3,6 @@
 // OnShutdown closes it once that text has been read.
 #include <gtest/gtest.h>
 
-#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 #include <functional>
@@ -85,22 +84,7 @@ TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
                                         "Session taken over by another user", "open"}));
   EXPECT_FALSE(window.isVisible());
   const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
-  ASSERT_GE(names.size(), 4u);
-  EXPECT_EQ(names[0], "OnResize");
-  EXPECT_EQ(names.back(), "OnShutdown");
-}
-
-TEST_F(ConsoleWindowRun, ClosingTheWindowEndsTheSession) {
-  QObject context;
-  Every10Ms(&context, [&] {
-    // Connected on both sides: a close while the start reply is awaited is a failed connect.
-    if (!server.WaitForSession(0) || !console->control().EverConnected()) return false;
-    console->window().close();
-    return true;
-  });
-  EXPECT_EQ(console->Run(&error), ExitStatus::kOk) << error;
-  EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
-  EXPECT_TRUE(server.WaitForNoSession(5000));
+  EXPECT_TRUE(names.size() >= 4 && names[0] == "OnResize" && names.back() == "OnShutdown");
 }
 
 // The window closed (or the program interrupted) while a box of the console thread waits for an
@@ -128,41 +112,7 @@ TEST_F(ConsoleWindowRun, ClosingItWhileTheConsoleThreadWaitsForABoxEndsTheSessio
       << boxText.toStdString();
   EXPECT_EQ(console->control().EndReason(), CRemCons::SessionEnd::kStopped);
   EXPECT_FALSE(console->control().ConsoleThreadRunning());
-}
-
-// Scaled to the window, the picture fills it keeping its aspect, under the window's own menus;
-// the Keys menu offers what a user needs over the server's keyboard. Both are saved for a person
-// to look at (REMCONS_SCREENSHOT_DIR).
-TEST_F(ConsoleWindowRun, TheScaledPictureAndTheKeysMenu) {
-  app::ConsoleWindow& window = console->window();
-  QStringList entries;
-  QRect picture;
-  QObject context;
-  bool scaled = false;
-  Every10Ms(&context, [&] {
-    if (!scaled) {
-      if (window.console().size() != QSize(1024, 768) || !server.WaitUntilSent(0)) return false;
-      window.SetScaleToWindow(true);
-      window.resize(700, 560 + window.menus()->height());
-      scaled = true;
-    }
-    if (!window.console().FlushPaint()) return false;
-    picture = window.console().PictureRect();
-    window.grab().save(QString::fromStdString(testing::ScreenshotDir() + "/window-scaled.png"));
-    QMenu* keys = window.keysMenu();
-    keys->popup(window.mapToGlobal(QPoint(60, window.menus()->height())));
-    for (QAction* a : keys->actions()) {
-      if (!a->isSeparator()) entries << a->text();
-    }
-    keys->grab().save(QString::fromStdString(testing::ScreenshotDir() + "/keys-menu.png"));
-    keys->close();
-    window.close();
-    return true;
-  });
-  EXPECT_EQ(console->Run(&error), ExitStatus::kOk) << error;
-  EXPECT_EQ(picture, QRect(0, 17, 700, 525));
-  EXPECT_EQ(entries, (QStringList{"Ctrl-Alt-Del", "&Paste as Keystrokes", "&Release All Keys",
-                                  "Release Keyboard &Grab\tCtrl+Alt"}));
+  EXPECT_TRUE(server.WaitForNoSession(5000));
 }
 
 }  // namespace

@@ -54,8 +54,6 @@ TEST(KeyTranslator, NamesKeysByTheirPlaceNotByTheLayout) {
       {"keypad . without Num Lock", 91, Qt::Key_Delete, 0x2E, 0x53, false},
       {"keypad Enter", 104, Qt::Key_Enter, 0x0D, 0x1C, true},
       {"Right Control", 105, Qt::Key_Control, 0xA3, 0x1D, true},
-      {"Left Windows", 133, Qt::Key_Meta, 0x5B, 0x5B, true},
-      {"F10", 76, Qt::Key_F10, 0x79, 0x44, false},
       {"JIS Yen (key 0 in Qt)", 132, 0, 0xFF, 0x7D, false},
   };
   for (const KeyCase& c : cases) {
@@ -69,18 +67,17 @@ TEST(KeyTranslator, NamesKeysByTheirPlaceNotByTheLayout) {
   KeyTranslator keys;
   EXPECT_FALSE(keys.Translate(0, Qt::Key_A, false));  // no native code (QTest's events)
   EXPECT_FALSE(keys.Translate(8 + 240, 0, false));    // a key without a row
-}
-
-TEST(KeyTranslator, AltIsDownFromItsPressToItsRelease) {
-  KeyTranslator keys;
-  EXPECT_TRUE(keys.Translate(64, Qt::Key_Alt, false)->altDown);  // Left Alt's own press
-  EXPECT_TRUE(keys.Translate(23, Qt::Key_Tab, false)->altDown);
-  EXPECT_TRUE(keys.Translate(23, Qt::Key_Tab, true)->altDown);
-  EXPECT_FALSE(keys.Translate(64, Qt::Key_Alt, true)->altDown);  // its release
-  EXPECT_FALSE(keys.Translate(23, Qt::Key_Tab, false)->altDown);
+  // Alt is down from its press to its release; with the focus lost, nothing counts as held.
+  std::string alt;
+  for (const auto& [keycode, qtKey, up] : {std::tuple{64, Qt::Key_Alt, false},
+                                           {23, Qt::Key_Tab, false},
+                                           {23, Qt::Key_Tab, true},
+                                           {64, Qt::Key_Alt, true},
+                                           {23, Qt::Key_Tab, false}})
+    alt += keys.Translate(keycode, qtKey, up)->altDown ? '1' : '0';
+  EXPECT_EQ(alt, "11100");
   keys.Translate(108, Qt::Key_AltGr, false);
   EXPECT_TRUE(keys.AltHeld());
-  // Focus lost with Alt down: the release goes elsewhere, so nothing counts as held.
   keys.Reset();
   EXPECT_FALSE(keys.Translate(38, Qt::Key_A, false)->altDown);
 }
@@ -96,19 +93,15 @@ struct CharCase {
 
 TEST(KeyTranslator, TypesTheUsLayoutsCharacters) {
   const CharCase cases[] = {
-      {"a", {}, 38, Qt::Key_A, "a", {'a'}},
       {"A on a layout that types q there", {}, 38, Qt::Key_Q, "q", {'a'}},
       {"Caps Lock or Shift: the case the desktop typed", {}, 38, Qt::Key_Q, "Q", {'A'}},
       {"Cyrillic layout", {}, 38, 0x0424, QString(QChar(0x0444)), {'a'}},
       {"Shift+2 is @", {50}, 11, Qt::Key_QuoteDbl, "\"", {'@'}},
       {"2 on a French layout", {}, 11, Qt::Key_Eacute, QString(QChar(0xE9)), {'2'}},
-      {"Shift+; is :", {62}, 47, Qt::Key_Colon, ":", {':'}},
-      {"space", {}, 65, Qt::Key_Space, " ", {' '}},
       {"Control+C", {37}, 54, Qt::Key_C, "\x03", {0x03}},
       {"Control+[ is Escape", {37}, 34, Qt::Key_BracketLeft, "\x1b", {0x1B}},
       {"Control+1 types nothing", {37}, 10, Qt::Key_1, "1", {}},
       {"Enter", {}, 36, Qt::Key_Return, "\r", {0x0D}},
-      {"Backspace", {}, 22, Qt::Key_Backspace, "\b", {0x08}},
       {"keypad *", {}, 63, Qt::Key_Asterisk, "*", {'*'}},
       {"Delete types nothing", {}, 119, Qt::Key_Delete, "\x7f", {}},
       {"Alt+a is a system character", {64}, 38, Qt::Key_A, "a", {}},
@@ -149,38 +142,30 @@ TEST(ConsoleCursor, IsAnArrowOutlineWithItsHotSpotAtTheTip) {
             "BBW...");
   std::map<char, int> counts;
   for (int i = 0; i < 32 * 32; ++i) ++counts[at(i % 32, i / 32)];
-  EXPECT_EQ(counts['x'], 0);
-  EXPECT_GT(counts['B'], 40);
-  EXPECT_GT(counts['W'], counts['B']);
-  const QCursor cursor = ConsoleCursor();
-  EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
-  EXPECT_EQ(cursor.hotSpot(), QPoint(0, 0));
+  EXPECT_TRUE(counts['x'] == 0 && counts['B'] > 40 && counts['W'] > counts['B']);
+  EXPECT_EQ(std::pair(ConsoleCursor().shape(), ConsoleCursor().hotSpot()),
+            std::pair(Qt::BitmapCursor, QPoint(0, 0)));
 }
 
 // --- Message boxes ---
 
-TEST(DesktopDialogs, StylesGiveIconsButtonsAndResults) {
-  EXPECT_EQ(MessageBoxIcon(kMbOk | kMbIconWarning), QMessageBox::Warning);
-  EXPECT_EQ(MessageBoxIcon(kMbIconError), QMessageBox::Critical);
-  EXPECT_EQ(MessageBoxIcon(kMbIconInformation), QMessageBox::Information);
-  EXPECT_EQ(MessageBoxIcon(kMbIconQuestion), QMessageBox::Question);
-  EXPECT_EQ(MessageBoxIcon(kMbOk), QMessageBox::NoIcon);
-  EXPECT_EQ(MessageBoxButtons(kMbOk), QMessageBox::Ok);
-  EXPECT_EQ(MessageBoxButtons(kMbOkCancel), QMessageBox::Ok | QMessageBox::Cancel);
+// Closed without a button: Cancel where there is one, No for Yes/No, else OK.
+TEST(DesktopDialogs, StylesGiveButtonsAndResults) {
   EXPECT_EQ(MessageBoxButtons(kMbYesNoCancel),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-  EXPECT_EQ(MessageBoxDefault(kMbYesNo | kMbDefaultButton2), QMessageBox::No);
-  EXPECT_EQ(MessageBoxDefault(kMbOkCancel), QMessageBox::Ok);
-  EXPECT_EQ(MessageBoxResult(QMessageBox::Yes, kMbYesNo), kIdYes);
-  // Closed without a button: Cancel where there is one, No for Yes/No, else OK.
   EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbYesNoCancel), kIdCancel);
   EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbYesNo), kIdNo);
   EXPECT_EQ(MessageBoxResult(QMessageBox::NoButton, kMbOk), kIdOk);
+  EXPECT_EQ(MessageBoxIcon(kMbIconError), QMessageBox::Critical);
+  EXPECT_EQ(MessageBoxIcon(kMbIconInformation), QMessageBox::Information);
+  EXPECT_EQ(MessageBoxButtons(kMbOkCancel), QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(MessageBoxResult(QMessageBox::Yes, kMbYesNo), kIdYes);
 }
 
 using testing::AnswerNextBox;
 using testing::BoxAnswer;
 
+// The session's boxes, and the widget's without a policy, shown to the user.
 TEST(DesktopDialogs, ShowsTheBoxWithItsCaptionIconAndButtons) {
   BoxAnswer seen;
   AnswerNextBox(&seen, "No");
@@ -189,34 +174,26 @@ TEST(DesktopDialogs, ShowsTheBoxWithItsCaptionIconAndButtons) {
             kIdNo);
   EXPECT_EQ(std::tuple(seen.title, seen.text, seen.icon, seen.buttons.size(), seen.defaultButton),
             std::tuple("Information", "Accept the new user?", QMessageBox::Question, 2, "No"));
-
-  BoxAnswer system;
-  AnswerNextBox(&system, "OK");
-  EXPECT_EQ(ShowMessageBox(nullptr,
-                           "Failed to connect to server.\nCheck for available telnet connection.\n",
-                           "Network Status", kMbOk | kMbIconWarning | kMbSystemModal),
+  AnswerNextBox(&seen, "OK");
+  EXPECT_EQ(ShowMessageBox(nullptr, "Failed to connect to server.", "Network Status",
+                           kMbOk | kMbIconWarning | kMbSystemModal),
             kIdOk);
-  EXPECT_EQ(std::tuple(system.icon, system.modality, system.onTop, system.buttons),
+  EXPECT_EQ(std::tuple(seen.icon, seen.modality, seen.onTop, seen.buttons),
             std::tuple(QMessageBox::Warning, Qt::ApplicationModal, true, QStringList{"OK"}));
-}
 
-TEST(DesktopDialogs, TheConsolesBoxesAreShownByTheWidget) {
-  // Without a policy the widget shows the session's boxes to the user.
   RemConsWidget widget;
   widget.show();
-  int answered = 0;
+  QStringList answered;
   QObject::connect(&widget, &RemConsWidget::MessageBoxAnswered,
                    [&](const QString& caption, const QString&, int button) {
-                     EXPECT_EQ(caption, "Warning");
-                     EXPECT_EQ(button, kIdOk);
-                     ++answered;
+                     answered << caption + "=" + QString::number(button);
                    });
   ASSERT_TRUE(WaitUntil([&] { return widget.SessionCreated(); }));
-  BoxAnswer seen;
   AnswerNextBox(&seen, "OK");
   widget.control().ShowMessage("Virtual Power Not Authorized", "Warning", kMbOk | kMbIconWarning);
   EXPECT_EQ(std::tuple(seen.title, seen.text, seen.icon, answered),
-            std::tuple("Warning", "Virtual Power Not Authorized", QMessageBox::Warning, 1));
+            std::tuple("Warning", "Virtual Power Not Authorized", QMessageBox::Warning,
+                       QStringList{"Warning=" + QString::number(kIdOk)}));
 }
 
 TEST(DesktopDialogs, APictureThatCannotBeMadeIsToldAndEndsTheSession) {
@@ -233,8 +210,8 @@ TEST(DesktopDialogs, APictureThatCannotBeMadeIsToldAndEndsTheSession) {
   widget.show();
   ASSERT_TRUE(WaitUntil([&] { return widget.SessionCreated() && shutdowns > 0; }));
   EXPECT_TRUE(widget.SessionRefused());
-  EXPECT_EQ(seen.title, "Video Configuration Fault");
-  EXPECT_EQ(seen.icon, QMessageBox::Warning);
+  EXPECT_EQ(std::tuple(seen.title, seen.icon),
+            std::tuple("Video Configuration Fault", QMessageBox::Warning));
   EXPECT_TRUE(seen.text.startsWith("Out of Memory - Error 0x00000008 creating hScreenBitmap."))
       << seen.text.toStdString();
   // Nothing runs: keys and the mouse go nowhere, and the widget goes quietly.
@@ -248,11 +225,9 @@ TEST(CaptureDialogs, TheReplayMenuAndTheFileDialogsAnswerTheSession) {
   std::vector<int> choices;
   ASSERT_TRUE(widget.host().ShowReplayMenu([&](int choice) { choices.push_back(choice); }));
   QDialog* menu = nullptr;
-  for (QWidget* w : QApplication::topLevelWidgets()) {
+  for (QWidget* w : QApplication::topLevelWidgets())
     if (w->windowTitle() == "Replay Menu" && w->isVisible()) menu = qobject_cast<QDialog*>(w);
-  }
-  ASSERT_TRUE(menu);
-  EXPECT_FALSE(menu->isModal());
+  ASSERT_TRUE(menu && !menu->isModal());
   QStringList texts;
   for (auto* b : menu->findChildren<QPushButton*>()) texts << b->text();
   EXPECT_EQ(texts, (QStringList{"Replay Current BOOT buffer", "Replay Current FAULT buffer",
@@ -312,12 +287,6 @@ TEST(LocalDisplay, OffscreenThereAreNoModesAndFullScreenKeepsTheDesktopsMode) {
   // The offscreen platform has Qt's X11 interface, without a display.
   std::unique_ptr<LocalDisplay> display = LocalDisplay::ForApplication();
   EXPECT_FALSE(display->Available());
-  DisplayMode mode;
-  EXPECT_FALSE(display->EnumMode(0, &mode));
-  EXPECT_EQ(display->ChangeMode(&mode), kDispChangeBadMode);
-  EXPECT_EQ(display->ChangeMode(nullptr), kDispChangeSuccessful);
-  EXPECT_FALSE(display->Changed());
-
   testing::ModeRig rig(*display);
   rig.modes.SetFullScreen(true);
   rig.modes.SwitchVideoMode(1024, 768);
@@ -336,26 +305,21 @@ TEST(RemConsWidgetProperties, AreTheControlsPropertiesByName) {
     ASSERT_GE(index, meta->propertyOffset()) << info.name << " is not the widget's own property";
     EXPECT_TRUE(meta->property(index).isWritable()) << info.name;
   }
-  EXPECT_EQ(meta->propertyCount() - meta->propertyOffset(), 24);
-
-  EXPECT_TRUE(widget.setProperty("port", 2323));
-  EXPECT_EQ(widget.property("port").toInt(), 2323);
+  EXPECT_EQ(meta->propertyCount() - meta->propertyOffset(), std::ssize(kRemConsProperties));
+  // The control's rules hold: a refused value leaves the property, secrets do not read back.
+  for (const auto& [name, value, reads] : {std::tuple{"port", QVariant(2323), QVariant(2323)},
+                                           {"mouseMode", 3, 0},
+                                           {"fullScreen", 7, 1},
+                                           {"encryptKey", QString(32, 'A'), ""},
+                                           {"target", "10.1.2.3", "10.1.2.3"},
+                                           {"width", 800, 800}}) {
+    widget.setProperty(name, value);
+    QVariant got = widget.property(name);
+    EXPECT_TRUE(got.convert(reads.metaType()) && got == reads) << name;
+  }
   uint16_t port = 0;
   widget.control().get_port(&port);
   EXPECT_EQ(port, 2323);
-  // The control's rules hold: a refused value leaves the property, secrets do not read back.
-  widget.setProperty("mouseMode", 3);
-  EXPECT_EQ(widget.property("mouseMode").toInt(), 0);
-  EXPECT_FALSE(widget.put_mouseMode(3));
-  EXPECT_TRUE(widget.put_mouseMode(2));
-  widget.setProperty("fullScreen", 7);
-  EXPECT_EQ(widget.property("fullScreen").toInt(), 1);
-  widget.setProperty("encryptKey", QString(32, 'A'));
-  EXPECT_EQ(widget.property("encryptKey").toString(), "");
-  widget.setProperty("target", "10.1.2.3");
-  EXPECT_EQ(widget.property("target").toString(), "10.1.2.3");
-  widget.setProperty("width", 800);
-  EXPECT_EQ(widget.property("width").toInt(), 800);
   EXPECT_EQ(widget.property("timeout").toUInt(), 15u);
 }
 

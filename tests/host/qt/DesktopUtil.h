@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -131,15 +130,6 @@ inline pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const Scra
                       dir / "err.txt");
 }
 
-// Where screenshots the tests take stay for a person to look at: REMCONS_SCREENSHOT_DIR, by
-// default /tmp/remcons-screenshots (made when missing).
-inline std::string ScreenshotDir() {
-  const char* dir = std::getenv("REMCONS_SCREENSHOT_DIR");
-  const std::string path = dir && *dir ? dir : "/tmp/remcons-screenshots";
-  QDir().mkpath(QString::fromStdString(path));
-  return path;
-}
-
 // The widget's grab() as 32-bit pixels.
 inline Surface Grabbed(QWidget* widget) {
   return SurfaceFromImage(widget->grab().toImage());
@@ -147,8 +137,7 @@ inline Surface Grabbed(QWidget* widget) {
 
 // A console widget on its own window against a simulator started for it: it takes the picture's
 // size as a page would, and its boxes are answered OK and kept.
-class ConsoleRig {
- public:
+struct ConsoleRig {
   struct Box {
     std::string text, caption;
   };
@@ -186,43 +175,39 @@ class ConsoleRig {
     widget_.reset();
     server_.Stop();
   }
+  // A rig shown, connected and showing the server's screen.
+  static std::unique_ptr<ConsoleRig> Started(const PropertyBag& extra = {}) {
+    auto rig = std::make_unique<ConsoleRig>(extra);
+    EXPECT_TRUE(rig->Show());
+    EXPECT_TRUE(rig->ShowsServerScreen());
+    return rig;
+  }
 
   // Shows the widget, makes its window active and focused, and waits for the first picture.
   bool Show() {
-    if (!started_) return false;
     widget_->resize(widget_->PictureSize());
     widget_->show();
     widget_->activateWindow();
     QApplication::setActiveWindow(widget_.get());
     widget_->setFocus(Qt::ActiveWindowFocusReason);
-    return WaitUntil([&] { return widget_->SessionCreated() && resizes_ > 0; }) &&
+    return started_ && WaitUntil([&] { return widget_->SessionCreated() && resizes_ > 0; }) &&
            WaitUntil([&] { return widget_->hasFocus(); }, 5000);
   }
-  // The widget follows the server's mode (as a page would) and has painted everything pending.
-  bool Settle(int ms = 5000) {
-    return WaitUntil(
-        [&] {
-          const QSize want = widget_->PictureSize();
-          return widget_->size() == want && widget_->FlushPaint() &&
-                 widget_->pixels().width() == want.width() &&
-                 widget_->pixels().height() == want.height();
-        },
-        ms);
-  }
-  // Waits until the widget shows exactly the simulator's screen (and its own grab() does too).
+  // Waits until the widget follows the server's mode (as a page would), has painted everything
+  // pending, and shows exactly the simulator's screen (and its own grab() does too). The server's
+  // screen is read afresh each time: it moves on while the console catches up.
   bool ShowsServerScreen(int ms = 10000) {
-    // The server's screen is read afresh each time: it moves on while the console catches up.
     auto same = [&](const Surface& s, const std::vector<uint32_t>& screen, int width, int height) {
       if (s.width() != width || s.height() != height) return false;
-      for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-          if (!SameColor(s.At(x, y), screen[static_cast<size_t>(y) * width + x])) return false;
-      }
+      for (int i = 0; i < width * height; ++i)
+        if (!SameColor(s.At(i % width, i / width), screen[size_t(i)])) return false;
       return true;
     };
     return WaitUntil(
         [&] {
-          if (!server_.WaitUntilSent(0) || !Settle(0) || !widget_->FlushPaint()) return false;
+          if (!server_.WaitUntilSent(0) || widget_->size() != widget_->PictureSize() ||
+              !widget_->FlushPaint())
+            return false;
           int width = 0, height = 0;
           const std::vector<uint32_t> screen = server_.ScreenPixels(&width, &height);
           return same(widget_->pixels(), screen, width, height) &&
@@ -235,12 +220,8 @@ class ConsoleRig {
   CRemCons& control() { return widget_->control(); }
   CMenuBar* bar() { return widget_->control().menuBar(); }
   sim::ConsoleServer& server() { return server_; }
-  std::vector<Box> boxes() const { return boxes_; }
-  int resizes() const { return resizes_; }
-  int shutdowns() const { return shutdowns_; }
   int width() const { return widget_->width(); }
 
- private:
   sim::ConsoleServer server_;
   ScratchDir roots_;
   std::unique_ptr<RemConsWidget> widget_ = std::make_unique<RemConsWidget>();

@@ -52,6 +52,7 @@ class HeadlessRun : public ::testing::Test {
 };
 
 const std::string kResize1024 = "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}";
+const std::string kShutdown = "{\"event\":\"OnShutdown\"}";
 
 TEST_F(HeadlessRun, AScriptedSessionWritesItsEventsAndSnapshotsOfTheServersScreen) {
   StartServer();
@@ -68,16 +69,13 @@ TEST_F(HeadlessRun, AScriptedSessionWritesItsEventsAndSnapshotsOfTheServersScree
   // The refresh brings the whole screen again, its mode command included: the same size is
   // reported once more. The script ended the session: OnShutdown from the end of the stream and
   // from the stop.
-  EXPECT_EQ(EventNamesIn(dir_ / "events.json"),
-            (Names{"OnResize", "OnResize", "OnShutdown", "OnShutdown"}));
-  ASSERT_GE(raw_.size(), 2u);
-  EXPECT_EQ(raw_[0], kResize1024);
-  EXPECT_EQ(raw_[1], kResize1024);
+  EXPECT_EQ(raw_, (Names{kResize1024, kResize1024, kShutdown, kShutdown}));
   // What the server saw: the typed command, the pointer, the double click, the refresh.
   EXPECT_NE(server_->ScreenText().find("boot: dir /w"), std::string::npos);
-  EXPECT_EQ(server_->PacketCount("mouse-click"), 1u);
-  EXPECT_EQ(server_->PacketCount("refresh"), 1u);
-  EXPECT_EQ(server_->PacketCount("char"), 7u);  // "dir /w" and the carriage return
+  // "dir /w" and the carriage return, one double click, one refresh.
+  EXPECT_EQ(std::tuple(server_->PacketCount("char"), server_->PacketCount("mouse-click"),
+                       server_->PacketCount("refresh")),
+            std::tuple(7u, 1u, 1u));
   // The snapshots are the server's screen, pixel for pixel.
   for (const char* name : {"middle.png", "end.png"})
     EXPECT_EQ(DifferencesFromScreen(dir_ / name, *server_), 0) << name;
@@ -93,8 +91,7 @@ TEST_F(HeadlessRun, AScriptedSessionWritesItsEventsAndSnapshotsOfTheServersScree
   const ExitStatus status = Run(std::move(options), {"wait-event OnResize 10000"}, &reason);
   changer.join();
   ASSERT_EQ(status, ExitStatus::kOk) << reason;
-  ASSERT_GE(raw_.size(), 2u);
-  EXPECT_EQ(raw_[1], "{\"event\":\"OnResize\",\"cx\":800,\"cy\":600}");
+  EXPECT_EQ(raw_.at(1), "{\"event\":\"OnResize\",\"cx\":800,\"cy\":600}");
   EXPECT_EQ(DifferencesFromScreen(dir_ / "end.png", *server_), 0);
 }
 
@@ -133,11 +130,9 @@ TEST_F(HeadlessRun, TheWaysARunEndsAndTheirExitStatus) {
     server_->Stop();
     EXPECT_EQ(status, c.status) << reason;
     const Names names = EventNamesIn(dir_ / "events.json");
-    ASSERT_GE(names.size(), c.events.size());
-    EXPECT_EQ(Names(names.begin(), names.begin() + std::ssize(c.events)), c.events);
-    if (silent) {
-      EXPECT_EQ(names.size(), 1u);
-    }
+    EXPECT_EQ(Names(names.begin(), names.begin() + std::min(names.size(), c.events.size())),
+              c.events);
+    EXPECT_EQ(names.size() == 1, silent);
     std::string want = c.reason;
     if (want.find("PORT") != std::string::npos)
       want.replace(want.find("PORT"), 4, std::to_string(server_->Port()));
@@ -145,8 +140,7 @@ TEST_F(HeadlessRun, TheWaysARunEndsAndTheirExitStatus) {
       EXPECT_EQ(reason, want);
     }
     if (c.events.size() > 1 && c.events[1] == "MessageBox") {
-      ASSERT_GE(raw_.size(), 2u);
-      EXPECT_EQ(raw_[1],
+      EXPECT_EQ(raw_.at(1),
                 "{\"event\":\"MessageBox\",\"caption\":\"Network Error\",\"text\":\"Connection to "
                 "Kro lost\",\"answer\":\"OK\"}");
     }

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,13 @@ inline bool WaitUntil(const std::function<bool()>& cond, int ms = 10000) {
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 // Waits for a child to end, at most ms: its exit status (128 + signal when a signal ended it), or
@@ -212,19 +220,14 @@ inline std::vector<QJsonObject> ReadJsonLines(const std::string& path,
   return objects;
 }
 
-// The names of the events in a JSON lines file, in order.
-inline std::vector<std::string> EventNamesIn(const std::string& path) {
-  std::vector<std::string> names;
-  for (const QJsonObject& e : ReadJsonLines(path))
-    names.push_back(e.value("event").toString().toStdString());
-  return names;
-}
-
-// The names of events read from an events file, in order.
+// The names of the events read from an events file, in order.
 inline std::vector<std::string> EventNames(const std::vector<QJsonObject>& events) {
   std::vector<std::string> names;
   for (const QJsonObject& e : events) names.push_back(e.value("event").toString().toStdString());
   return names;
+}
+inline std::vector<std::string> EventNamesIn(const std::string& path) {
+  return EventNames(ReadJsonLines(path));
 }
 
 }  // namespace remcons::testing

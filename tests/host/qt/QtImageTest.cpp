@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace remcons {
@@ -28,9 +29,6 @@ TEST(QtImage, OursAndLibpngReadWhatTheOtherWrites) {
     for (int x = 0; x < 1280; ++x) original.Set(x, y, rng());
   }
   const Bytes png = EncodePng(original);
-  ASSERT_GT(png.size(), 8u);
-  EXPECT_EQ(Bytes(png.begin(), png.begin() + 8),
-            (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
   const std::optional<Surface> decoded = DecodePng(png.data(), png.size());
   ASSERT_TRUE(SavePng(original, ours));
   png_image image{};
@@ -81,36 +79,34 @@ Bytes Chunk(const char* type, const Bytes& data) {
 
 TEST(QtImage, RefusesWhatIsNoPngOrTooLargeAndSaysWhy) {
   QTemporaryDir dir;
-  std::string error;
-  EXPECT_FALSE(LoadPng(dir.filePath("absent.png").toStdString(), &error));
-  EXPECT_NE(error.find("absent.png"), std::string::npos) << error;
-  const char text[] = "not an image at all";
-  error.clear();
-  EXPECT_FALSE(DecodePng(reinterpret_cast<const uint8_t*>(text), sizeof text, &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(DecodePng(nullptr, 0));
   // A valid header that claims 100000 x 100000 pixels must not make us allocate 40 GB.
-  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes huge = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   for (auto part :
        {Chunk("IHDR", {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0, 8, 2, 0, 0, 0}),
         Chunk("IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}), Chunk("IEND", {})}) {
-    png.insert(png.end(), part.begin(), part.end());
+    huge.insert(huge.end(), part.begin(), part.end());
   }
-  EXPECT_FALSE(DecodePng(png.data(), png.size(), &error));
-  EXPECT_NE(error.find("too large"), std::string::npos) << error;
+  const std::string text = "not an image at all";
+  const std::pair<Bytes, const char*> cases[] = {
+      {Bytes(text.begin(), text.end()), ""}, {huge, "too large"}, {{}, ""}};
+  std::string error;
+  for (const auto& [bytes, reason] : cases) {
+    error.clear();
+    EXPECT_FALSE(DecodePng(bytes.data(), bytes.size(), &error)) << reason;
+    EXPECT_TRUE(!error.empty() && error.find(reason) != std::string::npos) << error;
+  }
+  EXPECT_FALSE(LoadPng(dir.filePath("absent.png").toStdString(), &error));
+  EXPECT_NE(error.find("absent.png"), std::string::npos) << error;
   EXPECT_FALSE(SavePng(Surface(), dir.filePath("empty.png").toStdString(), &error));
   EXPECT_NE(error.find("empty"), std::string::npos);
   EXPECT_TRUE(EncodePng(Surface()).empty());
-}
 
-TEST(QtImage, PaintingTheImagePaintsTheSurface) {
+  // The QImage of a surface paints the surface itself.
   Surface s(8, 4, Rgb(0, 0, 0));
   QImage image = ImageOf(s);
-  EXPECT_EQ(reinterpret_cast<const void*>(image.constBits()), static_cast<const void*>(s.data()));
   QPainter(&image).fillRect(QRect(2, 1, 3, 2), QColor(10, 20, 30));
-  EXPECT_EQ(s.At(2, 1), Rgb(10, 20, 30));
-  EXPECT_EQ(s.At(4, 2), Rgb(10, 20, 30));
-  EXPECT_EQ(s.At(5, 2), Rgb(0, 0, 0));
+  EXPECT_EQ(std::tuple(s.At(2, 1), s.At(4, 2), s.At(5, 2)),
+            std::tuple(Rgb(10, 20, 30), Rgb(10, 20, 30), Rgb(0, 0, 0)));
   EXPECT_EQ(ConstImageOf(s).pixel(3, 1), QColor(10, 20, 30).rgb());
   EXPECT_TRUE(ImageOf(*std::make_unique<Surface>()).isNull());
 }

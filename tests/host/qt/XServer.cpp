@@ -20,10 +20,8 @@
 namespace remcons::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 bool Executable(const std::string& name, std::string* path) {
-  for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+  for (const char* dir : {"/usr/bin/", "/usr/local/bin/"}) {
     const std::string p = std::string(dir) + name;
     if (access(p.c_str(), X_OK) == 0) {
       *path = p;
@@ -45,48 +43,24 @@ std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std
   // The server writes the display number it chose to this descriptor once it accepts clients.
   argv.push_back("-displayfd");
   argv.push_back(std::to_string(fds[1]));
-  const std::string log = dir + "/server.log";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(out, 1);
-    dup2(out, 2);
-    // Its own process group, so a terminal's Ctrl-C in the test does not reach it first.
-    setpgid(0, 0);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(fds[1]);
   auto server = std::unique_ptr<XServer>(new XServer());
-  server->pid_ = pid;
   server->dir_ = dir;
-  if (pid < 0) {
-    close(fds[0]);
-    *error = "cannot start " + argv[0];
-    return nullptr;
-  }
+  server->pid_ = StartProgram(argv, {}, dir + "/server.log", dir + "/server.log");
+  close(fds[1]);
   std::string number;
-  const auto end = Clock::now() + std::chrono::milliseconds(15000);
-  while (Clock::now() < end) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (server->pid_ > 0 && std::chrono::steady_clock::now() < end &&
+         WaitChild(server->pid_, 0) == -1) {
     pollfd p{fds[0], POLLIN, 0};
-    if (poll(&p, 1, 50) > 0) {
-      char c;
-      const ssize_t n = read(fds[0], &c, 1);
-      if (n <= 0 || c == '\n') break;
-      number += c;
-    }
-    if (WaitChild(pid, 0) != -1) break;  // it ended
+    char c;
+    if (poll(&p, 1, 50) <= 0) continue;
+    if (read(fds[0], &c, 1) <= 0 || c == '\n') break;
+    number += c;
   }
   close(fds[0]);
   if (number.empty()) {
-    std::ifstream in(log);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    *error = argv[0] + " did not start: " + text.substr(text.size() > 600 ? text.size() - 600 : 0);
+    const std::string log = ReadText(dir + "/server.log");
+    *error = argv[0] + " did not start: " + log.substr(log.size() > 600 ? log.size() - 600 : 0);
     return nullptr;  // the destructor stops it and removes its files
   }
   server->display_ = ":" + number;
