@@ -194,7 +194,7 @@ TEST(VmLoopback, KeepalivesAndPings) {
         ASSERT_TRUE(in.ReadReply(&k, 5000));
         EXPECT_EQ(Sense(k), (std::array<int, 6>{0, 0, 0, 8, 0x24, 2}));
         EXPECT_TRUE(k.data.empty());
-        ASSERT_TRUE(in.SendRaw(Rw(0x2A, 10, 1).data(), 12));
+        ASSERT_TRUE(in.SendRaw(Cdb(Rw(0x2A, 10, 1)).data(), 12));
         Bytes block(512, 0x42);
         ASSERT_TRUE(in.SendRaw(block.data(), 100));
         EXPECT_FALSE(in.ReadReply(&k, 200));
@@ -411,7 +411,7 @@ TEST(Hostile, ReadsAndWritesAtAndBeyondEveryLimit) {
   Loopback lb;
   ServeOnce(lb, VmKind::ImageFile, dir / "disk.img", [&](VmInitiator& in) {
     RunSteps(in, Ready({}));
-    const auto read = Rw(0x28, 3, 1);
+    const auto read = Cdb(Rw(0x28, 3, 1));
     for (auto [at, n] : {std::pair{0, 5}, {5, 4}, {9, 3}}) {
       ASSERT_TRUE(in.SendRaw(read.data() + at, size_t(n)));
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
