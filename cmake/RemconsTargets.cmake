@@ -9,13 +9,6 @@ endif()
 
 function(remcons_apply_flags target)
   target_compile_options(${target} PRIVATE ${REMCONS_WARNINGS})
-  if(REMCONS_SANITIZE)
-    # GCC's uninitialised-use analysis misfires on sanitizer-instrumented standard headers.
-    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
-                                             -fno-sanitize-recover=undefined
-                                             -Wno-maybe-uninitialized)
-    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
-  endif()
   if(REMCONS_TSAN)
     target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=thread)
@@ -35,7 +28,7 @@ endfunction()
 
 # Test code is glue around the libraries under test: compiled lightly, it builds in half the time.
 function(remcons_test_flags target)
-  if(REMCONS_SANITIZE)
+  if(REMCONS_FUZZ)
     target_compile_options(${target} PRIVATE -O1 -g1)
   else()
     target_compile_options(${target} PRIVATE -O1 -g0)
