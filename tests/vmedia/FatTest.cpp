@@ -348,7 +348,6 @@ TEST(FolderImageTool, ImagesOfEveryShapeAndBandPassTheFatTools) {
       {"near the first band's limit", files(15, 1000000, "part%d%d"), 32680, 2},
       {"15 MB", sparse(15), 32680, 2},
       {"16 MB", sparse(16), 262144, 4},
-      {"127 MB", sparse(127), 262144, 4},
       {"128 MB", sparse(128), 524288, 8},
       {"300 MB", sparse(300), 1048576, 16},
       {"900 MB", sparse(900), 2097152, 32},
