@@ -18,10 +18,8 @@ namespace {
 struct Plan {
   dev_t dev = 0;
   ino_t ino = 0;
-  int ops = 0;
-  int error = 0;
+  int ops = 0, error = 0;
   uint64_t left = 0;
-  int failures = 0;
 };
 
 std::atomic<bool> armed{false};
@@ -31,18 +29,19 @@ Plan plan;
 // How many of the call's bytes go through (all of them when the file has no fault; a disk fills
 // up in the middle of a write), or minus the errno it fails with.
 ssize_t Check(int fd, int op, size_t bytes) {
-  if (!armed.load()) return ssize_t(bytes);
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return ssize_t(bytes);
+  if (!armed.load() || ::fstat(fd, &st) != 0) return ssize_t(bytes);
   std::lock_guard lock(planMutex);
   if (!(plan.ops & op) || st.st_dev != plan.dev || st.st_ino != plan.ino) return ssize_t(bytes);
-  if (op != FileFault::kReserve && plan.left > 0) {
-    const uint64_t n = std::min<uint64_t>(plan.left, bytes);
-    plan.left -= n;
-    return ssize_t(n);
-  }
-  ++plan.failures;
-  return -plan.error;
+  if (op == FileFault::kReserve || plan.left == 0) return -plan.error;
+  const uint64_t n = std::min<uint64_t>(plan.left, bytes);
+  plan.left -= n;
+  return ssize_t(n);
+}
+
+int Fail(ssize_t error) {
+  errno = int(-error);
+  return -1;
 }
 
 template <typename Fn>
@@ -56,7 +55,7 @@ FileFault::FileFault(const std::string& path, int ops, int error, uint64_t after
   struct stat st {};
   ::stat(path.c_str(), &st);
   std::lock_guard lock(planMutex);
-  plan = Plan{st.st_dev, st.st_ino, ops, error, after, 0};
+  plan = Plan{st.st_dev, st.st_ino, ops, error, after};
   armed = true;
 }
 
@@ -64,44 +63,24 @@ FileFault::~FileFault() {
   armed = false;
 }
 
-int FileFault::Failures() const {
-  std::lock_guard lock(planMutex);
-  return plan.failures;
-}
-
 }  // namespace remcons::vmtest
 
-using remcons::vmtest::FileFault;
+using namespace remcons::vmtest;
 
-extern "C" {
-
-ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
-  static auto real = remcons::vmtest::Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
-  const ssize_t allowed = remcons::vmtest::Check(fd, FileFault::kRead, n);
-  if (allowed < 0) {
-    errno = int(-allowed);
-    return -1;
-  }
-  return real(fd, buf, size_t(allowed), offset);
+extern "C" ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
+  static auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  const ssize_t allowed = Check(fd, FileFault::kRead, n);
+  return allowed < 0 ? Fail(allowed) : real(fd, buf, size_t(allowed), offset);
 }
 
-ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
-  static auto real = remcons::vmtest::Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-  const ssize_t allowed = remcons::vmtest::Check(fd, FileFault::kWrite, n);
-  if (allowed < 0) {
-    errno = int(-allowed);
-    return -1;
-  }
-  return real(fd, buf, size_t(allowed), offset);
+extern "C" ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
+  static auto real = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  const ssize_t allowed = Check(fd, FileFault::kWrite, n);
+  return allowed < 0 ? Fail(allowed) : real(fd, buf, size_t(allowed), offset);
 }
 
-int fallocate(int fd, int mode, off_t offset, off_t length) {
-  static auto real = remcons::vmtest::Next<int (*)(int, int, off_t, off_t)>("fallocate");
-  if (const ssize_t allowed = remcons::vmtest::Check(fd, FileFault::kReserve, 0); allowed < 0) {
-    errno = int(-allowed);
-    return -1;
-  }
-  return real(fd, mode, offset, length);
+extern "C" int fallocate(int fd, int mode, off_t offset, off_t length) {
+  static auto real = Next<int (*)(int, int, off_t, off_t)>("fallocate");
+  const ssize_t allowed = Check(fd, FileFault::kReserve, 0);
+  return allowed < 0 ? Fail(allowed) : real(fd, mode, offset, length);
 }
-
-}  // extern "C"

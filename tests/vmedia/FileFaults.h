@@ -15,9 +15,6 @@ class FileFault {
   FileFault(const std::string& path, int ops, int error, uint64_t after = 0);
   ~FileFault();
   FileFault(const FileFault&) = delete;
-  FileFault& operator=(const FileFault&) = delete;
-  // The calls that failed so far.
-  int Failures() const;
 };
 
 }  // namespace remcons::vmtest

@@ -1,4 +1,5 @@
-// A virtual drive served to the simulator's initiator over loopback.
+// A virtual drive served to the simulator's initiator over loopback, the command blocks it is sent,
+// and the FAT tools that check a folder's image.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,9 +7,11 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
-#include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,7 +23,14 @@
 
 namespace remcons::vmtest {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+
+inline Bytes Slice(const Bytes& b, size_t at, size_t n, size_t total = 0) {
+  Bytes out(b.begin() + long(at), b.begin() + long(at + n));
+  out.resize(std::max(total, n), 0);
+  return out;
+}
 
 // A READ or WRITE command block: 10-byte layout (blocks in 7-8) for 0x28/0x2A/0x2E, else 12-byte
 // (blocks in 6-9).
@@ -33,11 +43,18 @@ inline Bytes Rw(uint8_t op, uint32_t lba, uint32_t blocks) {
   }
   return c;
 }
-
-inline Bytes Slice(const Bytes& b, size_t at, size_t n, size_t total = 0) {
-  Bytes out(b.begin() + long(at), b.begin() + long(at + n));
-  out.resize(std::max(total, n), 0);
-  return out;
+inline std::array<uint8_t, 12> Cdb(const Bytes& bytes) {
+  std::array<uint8_t, 12> c{};
+  std::copy(bytes.begin(), bytes.end(), c.begin());
+  return c;
+}
+inline bool Command(sim::VmInitiator& in, const Bytes& cdb, sim::VmReply* r,
+                    const Bytes& send = {}) {
+  return in.Command(Cdb(cdb).data(), r, send.data(), send.size());
+}
+// A reply's sense key, ASC, ASCQ, length, medium byte and flags.
+inline std::array<int, 6> Sense(const sim::VmReply& r) {
+  return {r.key, r.asc, r.ascq, int(r.length), r.medium, int(r.flags)};
 }
 
 // One command of an exchange and the reply it must get: sense key and ASC (ASCQ 0), the data
@@ -51,20 +68,13 @@ struct Step {
   int medium = -1, flags = -1;
 };
 
-// A reply's sense, length, medium byte and flags.
-inline std::array<int, 6> Sense(const sim::VmReply& r) {
-  return {r.key, r.asc, r.ascq, int(r.length), r.medium, int(r.flags)};
-}
-
 inline void RunSteps(sim::VmInitiator& in, const std::vector<Step>& steps) {
   for (size_t i = 0; i < steps.size(); ++i) {
     const Step& s = steps[i];
     SCOPED_TRACE("step " + std::to_string(i));
-    std::array<uint8_t, 12> cdb{};
-    std::copy(s.cdb.begin(), s.cdb.end(), cdb.begin());
     sim::VmReply r;
-    ASSERT_TRUE(in.Command(cdb.data(), &r, s.send.data(), s.send.size()));
-    const auto got = Sense(r);  // what the step leaves open, as it came
+    ASSERT_TRUE(Command(in, s.cdb, &r, s.send));
+    const auto got = Sense(r);
     EXPECT_EQ(got, (std::array<int, 6>{s.key, s.asc, 0, s.length < 0 ? got[3] : int(s.length),
                                        s.medium < 0 ? got[4] : s.medium,
                                        s.flags < 0 ? got[5] : s.flags}));
@@ -74,29 +84,11 @@ inline void RunSteps(sim::VmInitiator& in, const std::vector<Step>& steps) {
   }
 }
 
-// A 12-byte command block from its leading bytes.
-inline std::array<uint8_t, 12> Cdb(std::initializer_list<uint8_t> bytes) {
-  std::array<uint8_t, 12> c{};
-  size_t i = 0;
-  for (uint8_t b : bytes) c[i++] = b;
-  return c;
-}
-
-// READ(10) or WRITE(10) style: address in bytes 2-5, blocks in 7-8.
-inline std::array<uint8_t, 12> Rw10(uint8_t op, uint32_t lba, uint16_t blocks) {
-  return Cdb({op, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba), 0,
-              uint8_t(blocks >> 8), uint8_t(blocks)});
-}
-
-// Checks a reply's sense, and its data length unless length is negative.
-inline void ExpectSense(const sim::VmReply& r, uint8_t key, uint8_t asc, uint8_t ascq,
-                        int64_t length = -1) {
-  EXPECT_EQ(r.key, key);
-  EXPECT_EQ(r.asc, asc);
-  EXPECT_EQ(r.ascq, ascq);
-  if (length >= 0) {
-    EXPECT_EQ(int64_t(r.length), length);
-  }
+// The unit made ready: the medium missing, then changed, then ready.
+inline std::vector<Step> Ready(std::vector<Step> then) {
+  std::vector<Step> steps = {{{0x00}, 2, 0x3A, 0}, {{0x00}, 6, 0x28, 0}, {{0x00}, 0, 0, 0}};
+  steps.insert(steps.end(), then.begin(), then.end());
+  return steps;
 }
 
 // A clock that moves 100 ms each time it is read: time-outs pass quickly but surely.
@@ -104,9 +96,8 @@ class SteppingClock : public Clock {
  public:
   uint32_t NowMs() override { return now_ += 100; }
   bool SleepMs(uint32_t ms, const std::atomic<bool>* stop) override {
-    if (stop && stop->load()) return false;
     now_ += ms;
-    return true;
+    return !(stop && stop->load());
   }
 
  private:
@@ -139,8 +130,7 @@ inline sim::VmSimOptions SimOptions() {
 // The simulator, a connection to it and the fakes around the connection.
 struct Loopback {
   // Each test is a new console to a new server: the hello chain starts from zeros.
-  explicit Loopback(sim::VmSimOptions options = SimOptions()) : server(options) {
-    key = options.key;
+  explicit Loopback(sim::VmSimOptions options = SimOptions()) : server(options), key(options.key) {
     VMConnection::ResetHandshakeChain();
   }
   bool Start() { return server.Start(); }
@@ -157,6 +147,13 @@ struct Loopback {
                                                                      .clock = clock,
                                                                      .roots = std::move(roots)});
   }
+  // True when the simulator logged a hello of this class.
+  bool SawHelloClass(int cls) const {
+    for (auto& line : server.LogLines()) {
+      if (line.find("\"class\":" + std::to_string(cls) + ",") != std::string::npos) return true;
+    }
+    return false;
+  }
 
   sim::VmSimServer server;
   VmKey key{};
@@ -165,34 +162,12 @@ struct Loopback {
   std::unique_ptr<FixedTargetChooser> chooser;
 };
 
-// A sysfs and /dev holding block devices, as drive discovery reads them.
-struct FakeSysfs {
-  // removable: "0" or "1"; type: the SCSI device type ("0" disk, "5" CD-ROM, "" none); sectors:
-  // the size, if any; a USB disk sits below a USB port.
-  void Add(const std::string& name, const char* removable, const char* type, uint64_t sectors = 0,
-           bool usb = false) {
-    const std::string real =
-        dir / ("sys/devices/" + std::string(usb ? "pci0/usb1/1-1/" : "pci0/ata1/") + name);
-    WriteText(real + "/removable", std::string(removable) + "\n");
-    if (*type) WriteText(real + "/device/type", std::string(type) + "\n");
-    if (sectors) WriteText(real + "/size", std::to_string(sectors) + "\n");
-    MakeDirs(dir / "sys/class/block");
-    std::filesystem::create_directory_symlink(real, dir / ("sys/class/block/" + name));
-    WriteText(dir / ("dev/" + name), "");
-  }
-  MediaRoots roots() const { return MediaRoots{dir / "sys", dir / "dev"}; }
-  TempDir dir;
-};
-
 // Mounts path as kind on lb, lets handler (or the simulator's script) run one session, then
 // unmounts. Returns why serving ended.
 inline std::string ServeOnce(Loopback& lb, VmKind kind, const std::string& path,
                              sim::VmSimServer::SessionHandler handler, Clock* clock = nullptr) {
   if (handler) lb.server.SetSessionHandler(std::move(handler));
-  if (!lb.Start()) {
-    ADD_FAILURE() << "the simulator did not start";
-    return "";
-  }
+  if (!lb.server.Start()) return "the simulator did not start";
   auto c = lb.Connection(kind, path, clock);
   std::mutex m;
   std::string reason;
@@ -202,8 +177,8 @@ inline std::string ServeOnce(Loopback& lb, VmKind kind, const std::string& path,
   });
   const int result = c->Connect("x");
   EXPECT_EQ(result, 0) << c->LastMessage();
+  // Serving may already have ended when the session was short: only its end is waited for.
   if (result == 0) {
-    EXPECT_TRUE(c->IsConnected());
     EXPECT_TRUE(lb.server.WaitSessions(1, 120000));
     EXPECT_TRUE(c->WaitServeEnded(10000));
   }
@@ -218,23 +193,63 @@ inline std::string ServeSteps(VmKind kind, const std::string& path, std::vector<
   return ServeOnce(lb, kind, path, [&](sim::VmInitiator& in) { RunSteps(in, steps); });
 }
 
-// The unit made ready: the medium missing, then changed, then ready.
-inline std::vector<Step> Ready(std::vector<Step> then) {
-  std::vector<Step> steps = {{{0x00}, 2, 0x3A, 0}, {{0x00}, 6, 0x28, 0}, {{0x00}, 0, 0, 0}};
-  steps.insert(steps.end(), then.begin(), then.end());
-  return steps;
-}
-
-// True when the simulator logged a hello of this class.
-inline bool SawHelloClass(const sim::VmSimServer& server, int cls) {
-  for (auto& line : server.LogLines()) {
-    if (line.find("\"class\":" + std::to_string(cls) + ",") != std::string::npos) return true;
+// A sysfs and /dev holding block devices, as drive discovery reads them.
+struct FakeSysfs {
+  // removable: "0" or "1"; type: the SCSI device type ("0" disk, "5" CD-ROM, "" none); sectors:
+  // the size, if any; a USB disk sits below a USB port.
+  void Add(const std::string& name, const char* removable, const char* type, uint64_t sectors = 0,
+           bool usb = false) {
+    const std::string real =
+        dir / ("sys/devices/" + std::string(usb ? "pci0/usb1/1-1/" : "pci0/ata1/") + name);
+    WriteText(real + "/removable", std::string(removable) + "\n");
+    if (*type) WriteText(real + "/device/type", std::string(type) + "\n");
+    if (sectors) WriteText(real + "/size", std::to_string(sectors) + "\n");
+    fs::create_directories(dir / "sys/class/block");
+    fs::create_directory_symlink(real, dir / ("sys/class/block/" + name));
+    WriteText(dir / ("dev/" + name), "");
   }
-  return false;
+  MediaRoots roots() const { return MediaRoots{dir / "sys", dir / "dev"}; }
+  TempDir dir;
+};
+
+// Every file (with its bytes) and folder below root, by relative path.
+inline std::map<std::string, Bytes> Tree(const std::string& root) {
+  std::map<std::string, Bytes> out;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    out[fs::relative(e.path(), root).string() + (e.is_directory() ? "/" : "")] =
+        e.is_regular_file() ? ReadFile(e.path()) : Bytes{};
+  }
+  return out;
 }
 
-// Checks a FAT image of folder with fsck.fat, mdir and mcopy; the folder is the oracle.
-void CheckFatImage(const std::string& folder, const std::string& image, const TempDir& work);
-bool HaveFatTools();
+inline bool HaveFatTools() {
+  return HaveTool("fsck.fat") && HaveTool("mdir") && HaveTool("mcopy");
+}
+
+// Checks a FAT image with fsck.fat, and (unless only the metadata counts) with mdir and mcopy
+// against the folder it must show.
+inline void CheckFatImage(const std::string& folder, const std::string& image, bool copy = true) {
+  const std::string mtools = "LANG=C.UTF-8 LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 ";
+  std::string out;
+  EXPECT_EQ(0, Run("fsck.fat -n " + Quote(image), &out)) << out;
+  EXPECT_EQ(out.find("\n  "), std::string::npos) << "fsck.fat complained:\n" << out;
+  const auto expected = Tree(folder);
+  if (!copy || expected.empty()) return;
+  // mdir lists every name below the root, by its long name; mcopy returns every file's bytes.
+  ASSERT_EQ(0, Run(mtools + "mdir -/ -b -i " + Quote(image) + " ::", &out)) << out;
+  std::set<std::string> listed, names;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    while (line.ends_with('/')) line.pop_back();
+    if (line.starts_with("::/")) listed.insert(line.substr(3));
+  }
+  for (auto& [path, bytes] : expected) names.insert(path.substr(0, path.find_last_not_of('/') + 1));
+  EXPECT_EQ(listed, names);
+  TempDir copied;
+  ASSERT_EQ(0,
+            Run(mtools + "mcopy -s -n -i " + Quote(image) + " ::/ " + Quote(copied.path()), &out))
+      << out;
+  EXPECT_TRUE(Tree(copied.path()) == expected) << "copied files differ";
+}
 
 }  // namespace remcons::vmtest

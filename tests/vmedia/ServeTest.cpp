@@ -1,0 +1,664 @@
+// Virtual drives served to the simulator's initiator over loopback: whole media read back and
+// checked with the real tools, command sequences and sense values, keepalives, pings, the keyed
+// hello (OpenSSL's MD5 the oracle) and its refusals, and servers that misbehave or fail at every
+// phase, with image files that fail as a failing disk would: each answered or left cleanly,
+// nothing overrun, refused writes leaving the image untouched, no thread or descriptor left.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <poll.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <optional>
+#include <thread>
+
+#include "FileFaults.h"
+#include "VmHarness.h"
+#include "platform/Hex.h"
+#include "platform/Socket.h"
+#include "support/Wait.h"
+
+namespace remcons {
+namespace {
+
+using sim::VmInitiator;
+using sim::VmReply;
+using namespace vmtest;
+using Boxes = std::vector<testing::FakeHost::Box>;
+
+// A file of random bytes in dir.
+std::string RandomImage(const TempDir& dir, size_t size, uint32_t seed,
+                        const char* name = "f.img") {
+  WriteFile(dir / name, RandomBytes(size, seed));
+  return dir / name;
+}
+
+// Media read back whole through the protocol: an ISO made by xorriso and listed by isoinfo, a
+// floppy image and a large disk image with a block written, a folder that passes the FAT tools and
+// refuses the write; every reply of a folder carries the write-protected flag.
+TEST(VmLoopback, MediaReadBackWholeAndWrittenWhereSent) {
+  const bool iso = HaveTool("xorriso") && HaveTool("isoinfo");
+  TempDir dir;
+  WriteFile(dir / "tree/README.TXT", RandomBytes(5000, 1));
+  WriteFile(dir / "tree/drivers/NET.BIN", RandomBytes(300000, 2));
+  std::string out;
+  if (iso) {
+    ASSERT_EQ(0, vmtest::Run("xorriso -as mkisofs -quiet -o " + Quote(dir / "disc.iso") + " " +
+                                 Quote(dir / "tree"),
+                             &out))
+        << out;
+  }
+  const struct {
+    VmKind kind;
+    std::string path;
+    uint32_t writeLba;  // written unless 0
+    int helloClass;
+  } cases[] = {
+      {VmKind::CdImage, dir / "disc.iso", 0, 2},
+      {VmKind::ImageFile, RandomImage(dir, 1474560, 2000, "floppy.img"), 2000, 1},
+      {VmKind::ImageFile, RandomImage(dir, 24u << 20, 40000, "disk.img"), 40000, 3},
+      {VmKind::Folder, dir / "tree", 1, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (!iso && c.kind == VmKind::CdImage) continue;
+    const Bytes original = c.kind == VmKind::Folder ? Bytes{} : ReadFile(c.path);
+    auto options = SimOptions();
+    options.dumpFile = dir / ("dump-" + fs::path(c.path).filename().string());
+    options.write = c.writeLba != 0;
+    options.writeLba = c.writeLba;
+    Loopback lb(options);
+    // The server closing ends serving without asking for an unmount.
+    EXPECT_EQ(ServeOnce(lb, c.kind, c.path, nullptr), "Connection closed.");
+    EXPECT_TRUE(lb.control.unmounts.empty());
+    EXPECT_GT(lb.control.activity.load(), 0);
+    const auto summary = lb.server.LastSummary();
+    ASSERT_TRUE(summary.ok) << summary.error;
+    EXPECT_TRUE(lb.SawHelloClass(c.helloClass));
+    if (c.kind == VmKind::Folder) {
+      EXPECT_FALSE(summary.writeVerified);
+      EXPECT_EQ(summary.blocks, 32680u);
+      CheckFatImage(c.path, options.dumpFile);
+      for (auto& line : lb.server.LogLines()) {
+        if (line.find("\"event\":\"Reply\"") != std::string::npos) {
+          EXPECT_NE(line.find("\"flags\":1,"), std::string::npos) << line;
+        }
+      }
+      continue;
+    }
+    EXPECT_EQ(ReadFile(options.dumpFile), original);
+    if (c.kind == VmKind::CdImage) {
+      EXPECT_EQ(summary.blockLength, 2048u);
+      ASSERT_EQ(0, vmtest::Run("isoinfo -l -i " + Quote(options.dumpFile), &out)) << out;
+      EXPECT_NE(out.find("NET.BIN"), std::string::npos) << out;
+      continue;
+    }
+    EXPECT_TRUE(summary.writeVerified);
+    auto expected = original;
+    for (size_t i = 0; i < 512; ++i)
+      expected[c.writeLba * 512 + i] = uint8_t(i * 31 + 7 + c.writeLba);
+    EXPECT_EQ(ReadFile(c.path), expected);
+  }
+}
+
+// A sparse ISO of this many bytes.
+std::string CdImage(const TempDir& dir, uint64_t bytes) {
+  SparseFile(dir / "big.iso", bytes);
+  return dir / "big.iso";
+}
+
+const Bytes kEvent = {0x4A, 1, 0, 0, 0x10, 0, 0, 0, 8};
+
+// Sequences and sense values of a floppy image and a CD image, worked out by hand.
+TEST(VmLoopback, SequencesAndSenseValues) {
+  TempDir dir;
+  Loopback lb;
+  ServeOnce(lb, VmKind::ImageFile, RandomImage(dir, 1474560, 7), [](VmInitiator& in) {
+    RunSteps(
+        in,
+        {{.cdb = {0x00}, .key = 2, .asc = 0x3A, .length = 0, .flags = 0},
+         {{0x00}, 6, 0x28, 0},
+         {{0x00}, 0, 0, 0},
+         {.cdb = {0x25}, .length = 8, .data = {0, 0, 0x0B, 0x3F, 0, 0, 2, 0}, .medium = 0x24},
+         {{0x23, 0, 0, 0, 0, 0, 0, 0, 0xFC}, 0, 0, 20, {0, 0, 0, 0x10, 0,    0, 0x0B, 0x40, 2, 0, 2,
+                                                        0, 0, 0, 0x0B, 0x40, 0, 0,    2,    0}},
+         // Locking the medium or ejecting it is refused.
+         {{0x1E, 0, 0, 0, 1}, 5, 0x24, 0},
+         {{0x1E, 0, 0, 0, 0}, 0, 0, 0},
+         {{0x1B, 0, 0, 0, 2}, 5, 0x24, 0}});
+    // SEND DIAGNOSTIC has no reply and raises a fresh unit attention.
+    ASSERT_TRUE(in.SendOnly(Cdb({0x1D}).data()));
+    RunSteps(in, {{{0x00}, 6, 0x28, 0}, {{0x00}, 0, 0, 0}});
+  });
+  EXPECT_EQ(lb.control.activity.load(), 6);  // TEST UNIT READY alone does not count as use
+  // On a fresh mount READ CAPACITY reports the change first.
+  ServeSteps(VmKind::ImageFile, RandomImage(dir, 1474560, 0),
+             {{{0x25}, 6, 0x28, 0}, {{0x25}, 0, 0, 8}});
+  ServeSteps(VmKind::CdImage, CdImage(dir, 2048 * 100),
+             {{kEvent, 0, 0, -1, {0, 6, 4, 0x10, 4, 2, 0, 0}},  // the first event: a new medium
+              {kEvent, 0, 0, -1, {0, 6, 4, 0x10, 0, 2, 0, 0}}});
+  ServeSteps(VmKind::CdImage, CdImage(dir, 650000000),
+             {{.cdb = {0x00}, .key = 6, .asc = 0x28, .length = 0, .medium = 1},
+              {{0x00}, 0, 0, 0},
+              {{0x25}, 0, 0, 8, {0x00, 0x04, 0xD7, 0xC5, 0, 0, 0x08, 0}},  // 317,381
+              {kEvent, 0, 0, -1, {0, 6, 4, 0x10, 0, 2, 0, 0}},
+              // Asynchronous notification is not supported; without the media class, no event.
+              {{0x4A, 0, 0, 0, 0x10, 0, 0, 0, 8}, 5, 0x24, 0},
+              {{0x4A, 1, 0, 0, 0x02, 0, 0, 0, 8}, 0, 0, -1, {0, 2, 0x80, 0x10}},
+              {{0x5A, 0, 0x3F, 0, 0, 0, 0, 0, 0xFF}, 0, 0, -1, {0, 8, 1, 0, 0, 0, 0, 0}},
+              // Eject: the image comes back as a new medium at once.
+              {{0x1B, 0, 0, 0, 2}, 0, 0, 0},
+              {kEvent, 0, 0, -1, {0, 6, 4, 0x10, 4, 2, 0, 0}},
+              {{0x1B, 0, 0, 0, 2}},
+              {{0x00}, 6, 0x28, 0},
+              {{0x00}, 0, 0, 0},
+              {{0x55}, 5, 0x24, 0}});  // unknown operation codes are refused with a reply
+  Bytes large(412, 0);
+  const Bytes head = {0, 0x12, 1, 1,    0,    0x14, 1, 0,    0,    0,
+                      0, 0,    0, 0x14, 0xAA, 0,    0, 0x05, 0x14, 0xC8};
+  std::copy(head.begin(), head.end(), large.begin());
+  ServeSteps(
+      VmKind::CdImage, CdImage(dir, uint64_t(333000) * 2048),
+      {{{0x43, 2, 0, 0, 0, 0, 0, 0, 20, 0}, 0, 0, -1, {0, 0x12, 1, 1,    0,    0x14, 1, 0,  0, 0,
+                                                       2, 0,    0, 0x14, 0xAA, 0,    0, 74, 2, 0}},
+       {{0x43, 0, 0, 0, 0, 0, 0, 0, 20, 0}, 0, 0, -1, head},
+       {{0x43, 0, 0, 0, 0, 0, 0, 0, 4, 0}, 0, 0, -1, {0, 0x12, 1, 1}},
+       {{0x43, 0, 0, 0, 0, 0, 0, 0x03, 0xE8, 0}, 0, 0, -1, large},
+       {{0x43, 0, 0, 0, 0, 0, 0, 0, 12, 0x40},
+        0,
+        0,
+        -1,
+        {0, 0x0A, 1, 1, 0, 0x14, 1, 0, 0, 0, 0, 0}}});
+}
+
+// Two seconds of silence on the clock bring a keepalive (the last reply's header with the flag),
+// also while write data is awaited; a ping is answered with its echo under the header's magic and
+// is no use.
+TEST(VmLoopback, KeepalivesAndPings) {
+  TempDir dir;
+  ManualClock clock;
+  Loopback lb;
+  ServeOnce(
+      lb, VmKind::ImageFile, RandomImage(dir, 1474560, 8),
+      [&clock](VmInitiator& in) {
+        const uint8_t echo[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        uint8_t answer[16];
+        ASSERT_TRUE(in.Ping(echo, answer));
+        EXPECT_EQ(Bytes(answer, answer + 16),
+                  (Bytes{0xDE, 0xC0, 0xAD, 0x0B, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+        RunSteps(in, Ready({{.cdb = {0x25}, .length = 8, .medium = 0x24, .flags = 0}}));
+        VmReply r, k;
+        EXPECT_FALSE(in.ReadReply(&k, 300));  // real time passes, but the clock does not
+        clock.Advance(2000);
+        ASSERT_TRUE(in.ReadReply(&k, 5000));
+        EXPECT_EQ(Sense(k), (std::array<int, 6>{0, 0, 0, 8, 0x24, 2}));
+        EXPECT_TRUE(k.data.empty());
+        ASSERT_TRUE(in.SendRaw(Cdb(Rw(0x2A, 10, 1)).data(), 12));
+        Bytes block(512, 0x42);
+        ASSERT_TRUE(in.SendRaw(block.data(), 100));
+        EXPECT_FALSE(in.ReadReply(&k, 200));
+        clock.Advance(2000);
+        ASSERT_TRUE(in.ReadReply(&k, 5000));
+        EXPECT_TRUE(k.keepalive());
+        ASSERT_TRUE(in.SendRaw(block.data() + 100, 412));
+        ASSERT_TRUE(in.ReadReply(&r, 5000));
+        EXPECT_EQ(Sense(r), (std::array<int, 6>{0, 0, 0, 0, 0x24, 0}));
+      },
+      &clock);
+  EXPECT_EQ(lb.control.activity.load(), 2);  // the three TEST UNIT READYs and the ping are none
+}
+
+// Disconnect stops a serving drive and the object mounts again; a drive that cannot open asks to
+// be unmounted, with its message.
+TEST(VmLoopback, DisconnectAndADeviceThatCannotOpen) {
+  TempDir dir;
+  Loopback lb;
+  lb.server.SetSessionHandler([](VmInitiator& in) { EXPECT_TRUE(in.WaitClosed(20000)); });
+  ASSERT_TRUE(lb.server.Start());
+  auto c = lb.Connection(VmKind::ImageFile, RandomImage(dir, 4096, 11));
+  std::string reason;
+  c->SetServeEndedCallback([&](const std::string& r) { reason = r; });
+  ASSERT_EQ(c->Connect("x"), 0);
+  c->Disconnect();
+  EXPECT_FALSE(c->IsServing() || c->IsConnected());
+  EXPECT_EQ(reason, "Unmounted.");
+  ASSERT_EQ(c->Connect("x"), 0);
+  c.reset();
+  auto drive = lb.Connection(VmKind::CdromDrive, "", nullptr, MediaRoots{dir / "sys", dir / "dev"});
+  drive->SetServeEndedCallback([&](const std::string& r) { reason = r; });
+  ASSERT_EQ(drive->Connect("sr0"), 0);
+  ASSERT_TRUE(drive->WaitServeEnded(10000));
+  EXPECT_EQ(reason, "Unable to open media.");
+  EXPECT_EQ(lb.host.Boxes(), (Boxes{{"Unable to open media.", "Error", kMbOk | kMbIconError}}));
+  EXPECT_EQ(lb.control.unmounts, std::vector<VmKind>{VmKind::CdromDrive});
+}
+
+// The hello: its digests follow the chain (MD5(key, 16 zeros), then MD5(key, the last digest));
+// refusals show their messages; the medium chooses the hello's class or is refused.
+TEST(VmLoopback, TheHello) {
+  TempDir dir;
+  Loopback lb;
+  lb.server.SetSessionHandler([](VmInitiator&) {});
+  ASSERT_TRUE(lb.server.Start());
+  auto c = lb.Connection(VmKind::ImageFile, RandomImage(dir, 4096, 13));
+  for (int n = 1; n <= 2; ++n) {
+    ASSERT_EQ(c->Connect("x"), 0);
+    ASSERT_TRUE(lb.server.WaitSessions(n, 10000));
+    c->Disconnect();
+  }
+  uint8_t input[32] = {}, digest[16];
+  std::memcpy(input, lb.key.data(), 16);
+  std::vector<std::string> expected, digests;
+  for (int n = 0; n < 2; ++n) {
+    unsigned length = 0;
+    ASSERT_EQ(1, EVP_Digest(input, 32, digest, &length, EVP_md5(), nullptr));
+    expected.push_back(HexBytes(digest, 16));
+    std::memcpy(input + 16, digest, 16);
+  }
+  for (auto& line : lb.server.LogLines()) {
+    if (auto at = line.find("\"digest\":\""); at != std::string::npos)
+      digests.push_back(line.substr(at + 10, 32));
+  }
+  EXPECT_EQ(digests, expected);
+  EXPECT_EQ(0, std::memcmp(VMConnection::HandshakeChain().data(), digest, 16));
+  const std::pair<int, const char*> refusals[] = {
+      {0x21, "This drive type is already in use."}, {0x22, "Invalid session key."},
+      {0x23, "Unable to connect to drive."},        {0x24, "Session key has expired."},
+      {0x25, "Drive has not been configured."},     {0x26, "Virtual media permission is required."},
+  };
+  for (auto [code, text] : refusals) {
+    auto options = SimOptions();
+    options.refuse = code;
+    Loopback refusing(options);
+    ASSERT_TRUE(refusing.server.Start());
+    EXPECT_EQ(refusing.Connection(VmKind::ImageFile, dir / "f.img")->Connect("x"), -5 - code);
+    EXPECT_EQ(refusing.host.Boxes(), (Boxes{{text, "Error", kMbOk}}));
+  }
+  SparseFile(dir / "small.img", 1478656);
+  SparseFile(dir / "large.img", 1478657);
+  for (const char* name : {"a.iso", "b.ISO", "c.img"}) SparseFile(dir / name, 2048 * 16);
+  SparseFile(dir / "big/a", 1100u << 20);
+  const struct {
+    VmKind kind;
+    std::string path;
+    int helloClass;       // or -1: refused with this message
+    std::string message;  // of a refusal
+  } media[] = {
+      {VmKind::ImageFile, dir / "small.img", 1, ""},
+      {VmKind::ImageFile, dir / "large.img", 3, ""},
+      // ISO files belong to the CD image entry only.
+      {VmKind::ImageFile, dir / "a.iso", -1, "Invalid image type"},
+      {VmKind::CdImage, dir / "b.ISO", 2, ""},
+      {VmKind::CdImage, dir / "c.img", -1, "Invalid image type"},
+      {VmKind::Folder, "", -1, "Unable to mount folder; verify path.(1)"},
+      {VmKind::Folder, dir / "missing", -1, "Unable to open folder " + (dir / "missing") + "."},
+      {VmKind::Folder, dir / "big", -1,
+       "Selected folder exceeds maximum allowed folder size of 1024 MB."},
+  };
+  for (const auto& m : media) {
+    SCOPED_TRACE(m.path);
+    Loopback one;
+    one.server.SetSessionHandler([](VmInitiator&) {});
+    ASSERT_TRUE(one.server.Start());
+    auto connection = one.Connection(m.kind, m.path);
+    const int result = connection->Connect("x");
+    EXPECT_EQ(connection->LastMessage(), m.message);
+    EXPECT_EQ(result, m.helloClass < 0 ? -1 : 0);
+    if (result != 0) continue;
+    one.server.WaitSessions(1, 10000);
+    connection->Disconnect();
+    EXPECT_TRUE(one.SawHelloClass(m.helloClass));
+  }
+}
+
+// Disconnect or Close from another thread gives up a Connect that waits for the server, at the
+// TCP connect to an address that never answers or at the hello's answer: kCancelled, no message
+// box, no socket left. A closed connection connects no more.
+TEST(VmLoopback, AConnectWaitingForTheServerIsAbandoned) {
+  UnansweredPort unanswered;
+  if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
+  TempDir dir;
+  const std::string image = RandomImage(dir, 4096, 17);
+  auto listener = TcpSocket::Listen("127.0.0.1", 0);  // reads the hello and says nothing
+  std::atomic<int> hellos{0};
+  std::thread server([&] {
+    while (auto s = listener->Accept()) {
+      uint8_t hello[18];
+      hellos += s->ReceiveAll(hello, sizeof hello);
+      s->SetReceiveTimeout(20000);
+      s->Receive(hello, sizeof hello);  // until the client gives up
+    }
+  });
+  // A clock that stands still: a hello's answer is waited for until the connect is given up.
+  struct StillClock : Clock {
+    uint32_t NowMs() override { return 0; }
+    bool SleepMs(uint32_t, const std::atomic<bool>* stop) override { return !(stop && *stop); }
+  } clock;
+  for (const bool atHello : {false, true}) {
+    for (const bool close : {false, true}) {
+      SCOPED_TRACE(std::string(atHello ? "hello" : "connect") + (close ? ", Close" : ""));
+      testing::FakeHost host;
+      FixedTargetChooser chooser(image);
+      VMConnection connection(VmKind::ImageFile,
+                              {.server = "127.0.0.1",
+                               .port = atHello ? listener->LocalPort() : unanswered.port(),
+                               .host = &host,
+                               .chooser = &chooser,
+                               .clock = &clock});
+      const int hellosBefore = hellos;
+      auto result = std::async(std::launch::async, [&] { return connection.Connect("x"); });
+      // Given up in any case, so that no assertion below leaves the future waiting for minutes.
+      struct GiveUp {
+        VMConnection& connection;
+        ~GiveUp() { connection.Close(); }
+      } giveUp{connection};
+      ASSERT_TRUE(testing::WaitUntil(
+          [&] { return atHello ? hellos > hellosBefore : connection.IsConnected(); }, 10000));
+      EXPECT_EQ(result.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+      close ? connection.Close() : connection.Disconnect();
+      ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+      EXPECT_EQ(result.get(), VMConnection::kCancelled);
+      EXPECT_FALSE(connection.IsConnected() || connection.IsServing());
+      EXPECT_TRUE(host.Boxes().empty());
+      EXPECT_EQ(connection.LastMessage(), "");
+      if (close) {
+        EXPECT_EQ(connection.Connect("x"), VMConnection::kCancelled);
+      }
+    }
+  }
+  listener->Close();
+  server.join();
+}
+
+// ---- A misbehaving server ----
+
+// Reads through and past the buffer and the medium's end, oversized and huge addresses, unknown
+// operation codes; writes outside the medium and format parameter lists of any length refused,
+// their data consumed; a long write landing in pieces: each answered, the connection in step.
+TEST(Hostile, ReadsAndWritesAtAndBeyondEveryLimit) {
+  TempDir dir;
+  const Bytes o = RandomBytes(size_t(4) << 20, 21);  // 8,192 blocks
+  WriteFile(dir / "disk.img", o);
+  const Bytes data = RandomBytes(600 * 512, 22);
+  ServeSteps(VmKind::ImageFile, dir / "disk.img",
+             Ready({{Rw(0x28, 100, 1000), 0, 0, -1, Slice(o, 51200, 512000)},  // 4 device buffers
+                    {Rw(0xA8, 8000, 192), 0, 0, -1, Slice(o, 8000 * 512, 192 * 512)},
+                    // Fill the device buffer with medium bytes first, then read across the end.
+                    {Rw(0x28, 0, 256)},
+                    {Rw(0x28, 8190, 300), 0, 0, -1, Slice(o, 8190 * 512, 1024, 300 * 512)},
+                    {Rw(0xA8, 0, 0x10000), 5, 0x24},
+                    {Rw(0xA8, 0, 0xFFFFFFFF), 5, 0x24},
+                    {Rw(0x28, 0xFFFFFFFF, 1), 5, 0x21},
+                    {Rw(0x28, 0x80000000, 8), 5, 0x21},  // negative if signed
+                    {Rw(0x28, 8192, 1), 5, 0x21},
+                    {{0x01}, 5, 0x20},
+                    {{0x12}, 5, 0x20},
+                    {{0x9E}, 5, 0x20},
+                    {Rw(0x2A, 8191, 2), 5, 0x21, -1, {}, Bytes(1024, 0xEE)},  // ends outside
+                    {Rw(0x2A, 0xFFFFFFF0, 1), 5, 0x21, -1, {}, Bytes(512, 0xEE)},
+                    {Rw(0x2E, 9000, 300), 5, 0x21, -1, {}, Bytes(300 * 512, 0xEE)},
+                    // 65,535 bytes of parameter list, far beyond the 100 a format needs.
+                    {{0x04, 0x17, 0, 0, 0, 0, 0, 0xFF, 0xFF}, 5, 0x26, -1, {}, Bytes(65535, 0xAB)},
+                    // Too short to hold a format descriptor.
+                    {{0x04, 0x17, 0, 0, 0, 0, 0, 0, 4}, 5, 0x26, -1, {}, Bytes(4, 0xAB)},
+                    {{0x00}},
+                    {Rw(0xAA, 1000, 600), 0, 0, -1, {}, data}}));
+  auto expected = o;
+  std::copy(data.begin(), data.end(), expected.begin() + 1000 * 512);
+  EXPECT_EQ(ReadFile(dir / "disk.img"), expected);
+  // A request in pieces is one request.
+  Loopback lb;
+  ServeOnce(lb, VmKind::ImageFile, dir / "disk.img", [&](VmInitiator& in) {
+    RunSteps(in, Ready({}));
+    const auto read = Cdb(Rw(0x28, 3, 1));
+    for (auto [at, n] : {std::pair{0, 5}, {5, 4}, {9, 3}}) {
+      ASSERT_TRUE(in.SendRaw(read.data() + at, size_t(n)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    VmReply r;
+    ASSERT_TRUE(in.ReadReply(&r, 5000));
+    EXPECT_EQ(r.data, Slice(expected, 3 * 512, 512));
+  });
+}
+
+// A folder refuses writes and formats; a CD image refuses oversized reads and writes; FORMAT UNIT
+// of track 79, side 1 fills a 720K image's nine blocks with F6, and on an image too small for the
+// track is a medium error that changes nothing.
+TEST(Hostile, FoldersCdImagesAndFormats) {
+  TempDir dir;
+  WriteFile(dir / "src/a.bin", RandomBytes(5000, 23));
+  ServeSteps(
+      VmKind::Folder, dir / "src",
+      Ready({{.cdb = Rw(0x2A, 0, 8), .key = 7, .asc = 0x27, .send = Bytes(4096, 1), .flags = 1},
+             {{0x04, 0x17, 0, 0, 0, 0, 0, 0, 12},
+              7,
+              0x27,
+              -1,
+              {},
+              {0, 0xB0, 0, 8, 0, 0, 0x0B, 0x40, 0, 0, 2, 0}},
+             {{0x00}}}));
+  EXPECT_EQ(ReadFile(dir / "src/a.bin"), RandomBytes(5000, 23));
+  const auto bytes = RandomBytes(2048 * 200, 24);
+  WriteFile(dir / "disc.iso", bytes);
+  ServeSteps(VmKind::CdImage, dir / "disc.iso",
+             {{Rw(0x28, 10, 150), 0, 0, -1, Slice(bytes, 10 * 2048, 150 * 2048)},  // 300 KiB
+              {Rw(0xA8, 0, 0x00100000), 5, 0x24},
+              {Rw(0x28, 200, 1), 5, 0x21},
+              {{0x2A}, 5, 0x24},
+              {{0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}, 0, 0, 412}});
+  for (const auto& [size, list, key, asc] :
+       {std::tuple{size_t(737280), Bytes{0, 0xB1, 0, 8, 0, 0, 0x05, 0xA0, 0, 0, 2, 0}, 0, 0},
+        std::tuple{size_t(100 * 1024), Bytes{0, 0xB0, 0, 8, 0, 0, 0x0B, 0x40, 0, 0, 2, 0}, 3,
+                   0x10}}) {
+    auto expected = RandomBytes(size, uint32_t(size));
+    WriteFile(dir / "f.img", expected);
+    ServeSteps(VmKind::ImageFile, dir / "f.img",
+               Ready({{{0x04, 0x17, 79, 0, 0, 0, 0, 0, 12}, key, asc, -1, {}, list}, {{0x00}}}));
+    if (key == 0) std::fill_n(expected.begin() + (79 * 2 + 1) * 9 * 512, 9 * 512, 0xF6);
+    EXPECT_EQ(ReadFile(dir / "f.img"), expected);
+  }
+}
+
+// ---- Failures at every phase ----
+
+using Script = std::function<void(std::unique_ptr<TcpSocket>)>;
+
+// A virtual-media server that runs a script on the one connection it accepts.
+class FaultPeer {
+ public:
+  explicit FaultPeer(Script script) : listener_(TcpSocket::Listen("127.0.0.1", 0)) {
+    thread_ = std::thread([this, script = std::move(script)] {
+      if (auto s = listener_->Accept()) script(std::move(s));
+    });
+  }
+  ~FaultPeer() {
+    listener_->Close();
+    thread_.join();
+  }
+  uint16_t port() const { return listener_->LocalPort(); }
+
+ private:
+  std::unique_ptr<TcpSocket> listener_;
+  std::thread thread_;
+};
+
+bool ReadN(TcpSocket& s, size_t n) {
+  std::vector<uint8_t> buffer(n);
+  return s.ReceiveAll(buffer.data(), n);
+}
+
+// Waits (bounded) for the client to close, reading nothing.
+void WaitHangUp(TcpSocket& s) {
+  pollfd p{s.Descriptor(), POLLRDHUP, 0};
+  ::poll(&p, 1, 20000);
+}
+
+// Reads the hello and answers it (a byte at a time when slowly), then plays the server's side.
+Script Accepting(std::function<void(VmInitiator&)> play, bool slowly = false) {
+  return [play, slowly](std::unique_ptr<TcpSocket> s) {
+    const uint8_t accept[4] = {0x20, 0, 0, 0};
+    if (!ReadN(*s, 18)) return;
+    for (int i = 0; i < 4; i += slowly ? 1 : 4) {
+      if (slowly) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      s->SendAll(accept + i, slowly ? 1 : 4);
+    }
+    VmInitiator in(std::move(s), 3, nullptr);
+    RunSteps(in, Ready({}));
+    play(in);
+  };
+}
+
+// The image read or written, and the reply that must come.
+void Expect(VmInitiator& in, const Bytes& cdb, const Bytes& send, std::array<int, 6> sense) {
+  VmReply r;
+  ASSERT_TRUE(Command(in, cdb, &r, send));
+  EXPECT_EQ(Sense(r),
+            (std::array<int, 6>{sense[0], sense[1], 0, sense[3], r.medium, int(r.flags)}));
+}
+
+struct Fault {
+  int ops, error;
+  uint64_t after;
+};
+
+constexpr int kNoAnswer = VMConnection::kRefused - 0x10;  // the hello still in the buffer
+
+// Each time: the right result or message, serving ends by itself (or by the user's unmount), no
+// thread or descriptor stays behind, and a write lands whole or not at all.
+TEST(FaultInjection, EveryPhaseEndsCleanly) {
+  TempDir dir;
+  const std::string image = dir / "disk.img";
+  const auto original = RandomBytes(size_t(4) << 20, 31);  // 8,192 blocks
+  const auto written = RandomBytes(600 * 512, 32);
+  std::atomic<bool> stalled{false};
+  const struct {
+    const char* name;
+    Script peer;
+    int connect;                                // Connect's result
+    const char* reason = "Connection closed.";  // why serving ended
+    std::optional<Fault> fault = std::nullopt;
+    bool lands = false;  // the 600 blocks written at block 10
+  } phases[] = {
+      {"drops before reading the hello", [](auto) {}, kNoAnswer},
+      {"drops after the hello", [](auto s) { ReadN(*s, 18); }, kNoAnswer},
+      {"drops after one byte of its answer",
+       [](auto s) {
+         ReadN(*s, 18);
+         s->SendAll("\x20", 1);
+       },
+       VMConnection::kRefused - 0x20},
+      {"answers with a non-zero second byte",
+       [](auto s) {
+         ReadN(*s, 18);
+         s->SendAll("\x20\x01\0\0", 4);
+         WaitHangUp(*s);
+       },
+       VMConnection::kRefused - 0x20},
+      {"never reads the hello", [](auto s) { WaitHangUp(*s); }, kNoAnswer},
+      {"answers a byte at a time",  // in step with the server: none of it taken for a request
+       Accepting(
+           [&](VmInitiator& in) {
+             Expect(in, Rw(0x28, 3, 1), {}, {0, 0, 0, 512});
+           },
+           true),
+       0},
+      {"drops in the middle of a request",
+       Accepting([](VmInitiator& in) { in.SendRaw(Rw(0x28, 0, 1).data(), 5); }), 0},
+      {"drops while a long read is sent",
+       Accepting([](VmInitiator& in) { in.SendRaw(Cdb(Rw(0x28, 0, 1000)).data(), 12); }), 0},
+      {"drops in the middle of write data beyond one buffer", Accepting([&](VmInitiator& in) {
+         in.SendRaw(Cdb(Rw(0x2A, 10, 600)).data(), 12);
+         in.SendRaw(written.data(), 200 * 1024);
+       }),
+       0},
+      {"asks for a huge write", Accepting([&](VmInitiator& in) {
+         Expect(in, Rw(0xAA, 0, 0x01000000), {}, {5, 0x24, 0, 0});
+         EXPECT_TRUE(in.WaitClosed(10000));
+       }),
+       0},
+      {"stalls without reading its replies", Accepting([&](VmInitiator& in) {
+         for (int i = 0; i < 40; ++i) in.SendRaw(Cdb(Rw(0x28, 0, 1000)).data(), 12);  // 20 MB
+         stalled = true;
+         WaitHangUp(in.socket());
+       }),
+       0, "Unmounted."},
+      {"a write that lands", Accepting([&](VmInitiator& in) {
+         Expect(in, Rw(0x2A, 10, 600), written, {0, 0, 0, 0});
+       }),
+       0, "Connection closed.", std::nullopt, true},
+      {"EIO from the image: the read is a medium error and the next request is served",
+       Accepting([](VmInitiator& in) {
+         Expect(in, Rw(0x28, 0, 8), {}, {3, 0x10, 0, 0});
+         Expect(in, {0x00}, {}, {0, 0, 0, 0});
+       }),
+       0, "Connection closed.", Fault{FileFault::kRead, EIO, 0}},
+      {"EIO after the header promised good data: the connection ends",
+       Accepting([](VmInitiator& in) {
+         VmReply r;
+         EXPECT_FALSE(Command(in, Rw(0x28, 0, 1000), &r));
+       }),
+       0, "Connection closed.", Fault{FileFault::kRead, EIO, 200 * 1024}},
+      {"EIO on a write", Accepting([&](VmInitiator& in) {
+         Expect(in, Rw(0x2A, 10, 8), Slice(written, 0, 4096), {3, 0x10, 0, 0});
+         Expect(in, {0x00}, {}, {0, 0, 0, 0});
+       }),
+       0, "Connection closed.", Fault{FileFault::kWrite, EIO, 0}},
+      {"the disk fills up in the middle of a write", Accepting([&](VmInitiator& in) {
+         Expect(in, Rw(0x2A, 10, 64), Slice(written, 0, 32768), {3, 0x10, 0, 0});
+       }),
+       0, "Connection closed.", Fault{FileFault::kWrite | FileFault::kReserve, ENOSPC, 4096}},
+  };
+  for (const auto& p : phases) {
+    SCOPED_TRACE(p.name);
+    WriteFile(image, original);
+    stalled = false;
+    const std::pair before{DescriptorCount(), ThreadCount()};
+    {
+      std::optional<FileFault> fault;
+      if (p.fault) fault.emplace(image, p.fault->ops, p.fault->error, p.fault->after);
+      FaultPeer peer(p.peer);
+      SteppingClock clock;
+      testing::FakeHost host;
+      FixedTargetChooser chooser(image);
+      VMConnection c(VmKind::ImageFile, {.server = "127.0.0.1",
+                                         .port = peer.port(),
+                                         .host = &host,
+                                         .chooser = &chooser,
+                                         .clock = &clock});
+      std::mutex m;
+      std::string reason;
+      c.SetServeEndedCallback([&](const std::string& r) {
+        std::lock_guard lock(m);
+        reason = r;
+      });
+      ASSERT_EQ(c.Connect("x"), p.connect) << c.LastMessage();
+      if (p.connect == 0) {
+        if (std::string(p.reason) == "Unmounted.") {
+          ASSERT_TRUE(testing::WaitUntil([&] { return stalled.load(); }, 20000));
+          c.Disconnect();
+        }
+        EXPECT_TRUE(c.WaitServeEnded(20000));
+        std::lock_guard lock(m);
+        EXPECT_EQ(reason, p.reason);
+      } else {
+        EXPECT_EQ(c.LastMessage(), "Unable to connect to drive.");
+        EXPECT_FALSE(c.IsServing());
+      }
+    }
+    auto expected = original;
+    if (p.lands) std::copy(written.begin(), written.end(), expected.begin() + 5120);
+    EXPECT_TRUE(ReadFile(image) == expected) << "the image is not as it should be";
+    EXPECT_TRUE(testing::WaitUntil([&] {
+      return std::pair{DescriptorCount(), ThreadCount()} == before;
+    })) << "descriptors or threads left";
+  }
+  // Nothing listening is a connect failure.
+  const uint16_t port = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();  // closed again at once
+  FixedTargetChooser chooser(image);
+  VMConnection c(VmKind::ImageFile, {.server = "127.0.0.1", .port = port, .chooser = &chooser});
+  EXPECT_EQ(c.Connect("x"), VMConnection::kConnectFailed);
+}
+
+}  // namespace
+}  // namespace remcons
