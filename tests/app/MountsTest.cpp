@@ -150,11 +150,8 @@ TEST(RemconsVmediaOnly, AFolderServedToMpsimPassesFsck) {
       Start(MPSIM_BINARY,
             {"--port", "0", "--vm-port", "0", "--vm-key", kKey, "--vm-dump", dir / "dump.img"}, dir,
             "mpsim-");
-  std::string line;
-  for (int n = 0; n < 1000 && line.empty(); ++n, usleep(20000)) {
-    for (const std::string& l : Lines(ReadText(dir / "mpsim-out.txt")))
-      if (l.starts_with("mpsim: virtual media on 127.0.0.1:")) line = l;
-  }
+  const std::string line =
+      testing::WaitForLine(dir / "mpsim-out.txt", "mpsim: virtual media on 127.0.0.1:");
   ASSERT_FALSE(line.empty()) << ReadText(dir / "mpsim-err.txt");
   const uint16_t port = uint16_t(std::stoi(line.substr(line.rfind(':') + 1)));
   const Outcome r = Remcons(

@@ -8,16 +8,24 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <utility>
 
 #include "ConsoleRig.h"
-#include "app/Program.h"
 #include "sim/ConsoleScript.h"
 #include "sim/MpsimCommandLine.h"
 #include "sim/VmInitiator.h"
+#include "support/Child.h"
 
 namespace remcons::sim {
 namespace {
+
+using remcons::testing::ReadText;
+using remcons::testing::StartProgram;
+using remcons::testing::StopChild;
+using remcons::testing::WaitForLine;
+using remcons::testing::WaitProgram;
 
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
@@ -191,7 +199,7 @@ TEST(VmSimServer, ChecksTheHelloChainAndRefusesOnRequest) {
   ASSERT_TRUE(refusing.Start());
   EXPECT_EQ(Hello(refusing.Port(), 1, first), 0x24);
   EXPECT_TRUE(refusing.WaitSessions(1, 10000));
-  const std::string text = apptest::ReadText(log), line = text.substr(0, text.find('\n'));
+  const std::string text = ReadText(log), line = text.substr(0, text.find('\n'));
   EXPECT_NE(line.find("\"event\":\"Hello\""), std::string::npos) << line;
   EXPECT_NE(line.find("\"status\":36"), std::string::npos) << line;
   EXPECT_EQ(refusing.LogLines().at(0), line);
@@ -219,17 +227,19 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExitsAndRefusesBadOpt
     for (int i = 0; i < 16; ++i) std::snprintf(text + 2 * i, 3, "%02x", k[static_cast<size_t>(i)]);
     return std::string(text, 32);
   };
-  apptest::Program mpsim(
-      MPSIM_BINARY,
-      Words("--port 0 --boot-ms 0 --size 640x480 --key-index 5 --decrypt-key " +
-            hex(keys.decryptKey) + " --encrypt-key " + hex(keys.encryptKey) +
+  const std::string out = TempPath("out.txt"), err = TempPath("err.txt");
+  const std::vector<std::string> unset = {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY"};
+  pid_t mpsim = StartProgram(
+      Words(std::string(MPSIM_BINARY) + " --port 0 --boot-ms 0 --size 640x480 --key-index 5" +
+            " --decrypt-key " + hex(keys.decryptKey) + " --encrypt-key " + hex(keys.encryptKey) +
             " --login ops:pw --script " + script + " --log " + log + " --sessions 1 --vm-port 0"),
-      TempPath("out.txt"), TempPath("err.txt"));
+      unset, out, err);
+  const std::unique_ptr<pid_t, void (*)(pid_t*)> ender(&mpsim, [](pid_t* p) { StopChild(*p); });
   // The virtual-media side listens as well when a --vm-* option asks for it.
-  const std::string line = mpsim.WaitForLine("mpsim: console service on 127.0.0.1:");
-  ASSERT_FALSE(line.empty()) << mpsim.err();
+  const std::string line = WaitForLine(out, "mpsim: console service on 127.0.0.1:");
+  ASSERT_FALSE(line.empty()) << ReadText(err);
   const uint16_t port = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
-  const std::string vmLine = mpsim.WaitForLine("mpsim: virtual media on 127.0.0.1:");
+  const std::string vmLine = WaitForLine(out, "mpsim: virtual media on 127.0.0.1:");
   ASSERT_FALSE(vmLine.empty());
   EXPECT_GT(std::stoi(vmLine.substr(vmLine.rfind(':') + 1)), 0);
   {
@@ -240,17 +250,16 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExitsAndRefusesBadOpt
     console.Send({0x1B, '[', '&'});
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_EQ(mpsim.Wait(10000), 0) << "exits after its one session";
-  const std::string text = apptest::ReadText(log);
+  EXPECT_EQ(WaitProgram(std::exchange(mpsim, -1), 10000), 0) << "exits after one session";
+  const std::string text = ReadText(log);
   EXPECT_NE(text.find("\"kind\":\"start\",\"hex\":\"ff"), std::string::npos) << text;
   EXPECT_NE(text.find("\"login\":\"accepted\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"kind\":\"keepalive-idle\",\"hex\":\"1b5b26\""), std::string::npos) << text;
   std::remove(script.c_str());
   std::remove(log.c_str());
-  apptest::Program bad(MPSIM_BINARY, {"--size", "nonsense"}, TempPath("out.txt"),
-                       TempPath("err.txt"));
-  EXPECT_EQ(bad.Wait(10000), 2);
-  EXPECT_NE(bad.err().find("--size"), std::string::npos) << bad.err();
+  const pid_t bad = StartProgram({MPSIM_BINARY, "--size", "nonsense"}, unset, out, err);
+  EXPECT_EQ(WaitProgram(bad, 10000), 2);
+  EXPECT_NE(ReadText(err).find("--size"), std::string::npos) << ReadText(err);
 }
 
 }  // namespace

@@ -1,35 +1,28 @@
 // What the Qt host's tests share: the simulator set up for a console, the console's properties for
 // it, PNG files read back with libpng, JSON lines read with Qt's JSON parser, scratch files,
-// bounded waits that keep Qt's event loop turning, and programs started and waited for.
+// bounded waits that keep Qt's event loop turning; programs are run with support/Child.h.
 #pragma once
 
-#include <fcntl.h>
 #include <png.h>
-#include <pty.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Hex.h"
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
+#include "support/Child.h"
 
 namespace remcons::testing {
 
@@ -43,87 +36,6 @@ inline bool WaitUntil(const std::function<bool()>& cond, int ms = 10000) {
     QThread::msleep(2);
   }
   return true;
-}
-
-// A file's whole text ("" when it cannot be read).
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Waits for a child to end, at most ms: its exit status (128 + signal when a signal ended it), or
-// -1 when it still runs.
-inline int WaitChild(pid_t pid, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (int status = 0;;) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      return WIFEXITED(status)     ? WEXITSTATUS(status)
-             : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                   : -1;
-    }
-    if (r < 0 || std::chrono::steady_clock::now() > end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-// Ends a child: SIGTERM, then SIGKILL when it does not end within 5 s.
-inline void StopChild(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  if (WaitChild(pid, 5000) == -1) kill(pid, SIGKILL), WaitChild(pid, 5000);
-}
-
-// Starts a program in a session of its own, with changes to its environment ("NAME=VALUE" sets,
-// "NAME" removes) and its standard input from /dev/null; its output and errors go to the files
-// named (empty: discarded). With terminal given, a pseudo-terminal is its controlling terminal and
-// *terminal the master side. All the child needs is made before the fork: between fork and exec
-// it calls only what is safe while other threads run. The process id, or -1.
-inline pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                          const std::string& outPath, const std::string& errPath,
-                          int* terminal = nullptr) {
-  std::vector<std::string> environment;
-  for (char** e = environ; *e; ++e) environment.push_back(*e);
-  for (const std::string& change : env) {
-    const std::string prefix = change.substr(0, change.find('=')) + "=";
-    std::erase_if(environment, [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
-    if (change.find('=') != std::string::npos) environment.push_back(change);
-  }
-  std::vector<char*> args, envp;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  for (std::string& e : environment) envp.push_back(e.data());
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
-  const std::string out = outPath.empty() ? "/dev/null" : outPath;
-  const std::string err = errPath.empty() ? "/dev/null" : errPath;
-  const pid_t pid = terminal ? forkpty(terminal, nullptr, nullptr, nullptr) : fork();
-  if (pid == 0) {
-    if (!terminal) setsid();
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    execve(args[0], args.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Waits at most timeoutMs for a program to end: as WaitChild, and a program that did not end in
-// time is ended.
-inline int WaitProgram(pid_t pid, int timeoutMs) {
-  if (pid <= 0) return -1;
-  const int status = WaitChild(pid, timeoutMs);
-  if (status == -1) StopChild(pid);
-  return status;
 }
 
 inline sim::ConsoleKeys SimKeys() {
