@@ -4,7 +4,6 @@
 #pragma once
 
 #include <png.h>
-#include <stdlib.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,7 +11,6 @@
 #include <QJsonObject>
 #include <QThread>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -23,6 +21,7 @@
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
 #include "support/Child.h"
+#include "vmedia/VmTestUtil.h"
 
 namespace remcons::testing {
 
@@ -70,21 +69,7 @@ inline PropertyBag SimParams(uint16_t port) {
 }
 
 // A scratch directory removed with the object.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/remcons-headless-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using ScratchDir = vmtest::TempDir;
 
 struct RgbImage {
   int width = 0, height = 0;
