@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "vmedia/VmTestUtil.h"
+#include "vmedia/VmHarness.h"
 
 namespace remcons::apptest {
 

@@ -8,7 +8,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/CaptureRig.h"
 #include "platform/Hex.h"
-#include "vmedia/VmTestUtil.h"
+#include "vmedia/VmHarness.h"
 
 namespace remcons {
 namespace {

@@ -10,7 +10,7 @@
 #include "session/SessionRig.h"
 #include "sim/ConsoleServer.h"
 #include "ui/MenuBarLayout.h"
-#include "vmedia/VmTestUtil.h"
+#include "vmedia/VmHarness.h"
 
 namespace remcons {
 namespace {

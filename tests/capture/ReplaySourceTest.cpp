@@ -6,7 +6,7 @@
 
 #include "capture/CaptureRig.h"
 #include "support/Wait.h"
-#include "vmedia/VmTestUtil.h"
+#include "vmedia/VmHarness.h"
 
 namespace remcons {
 namespace {

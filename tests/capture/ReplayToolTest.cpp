@@ -8,7 +8,7 @@
 #include "sim/BufferService.h"
 #include "sim/ScreenContent.h"
 #include "video/FrameBuffer.h"
-#include "vmedia/VmTestUtil.h"
+#include "vmedia/VmHarness.h"
 
 namespace remcons {
 namespace {

@@ -11,7 +11,6 @@
 #include "support/Wait.h"
 #include "ui/MenuBar.h"
 #include "vmedia/VmHarness.h"
-#include "vmedia/VmTestUtil.h"
 
 namespace remcons {
 namespace {

@@ -21,7 +21,7 @@
 #include "session/PropertyBag.h"
 #include "sim/ConsoleServer.h"
 #include "support/Child.h"
-#include "vmedia/VmTestUtil.h"
+#include "vmedia/VmHarness.h"
 
 namespace remcons::testing {
 

@@ -1,4 +1,4 @@
-#include "VmTestUtil.h"
+#include "VmHarness.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
