@@ -4,7 +4,7 @@
 # console connection. Any race report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-suites=(session_tests vmedia_tests sim_console_tests
+suites=(session_tests vmedia_tests sim_tests
         multiuser_tests capture_tests net_tests)
 cmake --preset tsan -G Ninja >/dev/null
 cmake --build --preset tsan -j "${TSAN_JOBS:-2}" --target "${suites[@]}"

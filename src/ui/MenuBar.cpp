@@ -178,11 +178,6 @@ bool CMenuBar::HitTest(int x, int y) {
   return layout::Bar(width_).Contains(x, y) || PanelRect(panel_).Contains(x, y);
 }
 
-bool CMenuBar::OverlapsBar(int left, int top, int right, int bottom) {
-  return HitTest(left, top) || HitTest(right - 1, top) || HitTest(left, bottom - 1) ||
-         HitTest(right - 1, bottom - 1);
-}
-
 Rect CMenuBar::Area() const {
   Rect area = BarStrip(width_);
   if (!tooltip_.empty()) area = Union(area, layout::TooltipStrip(width_));

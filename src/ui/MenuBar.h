@@ -79,8 +79,6 @@ class CMenuBar : public MenuBarMouse {
   // --- Painting (window thread) ---
   // Shown or pinned: the console paints the bar only then.
   bool IsShown() const { return visible_ || pinned_; }
-  // Any corner of the rectangle (right and bottom exclusive) is on the bar or its open panel.
-  bool OverlapsBar(int left, int top, int right, int bottom);
   // Everything the bar covers now: the bar, the tooltip and the open panel.
   Rect Area() const;
   // Draws the bar onto target (the back plane) for the window width.

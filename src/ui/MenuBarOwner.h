@@ -31,23 +31,21 @@ class MenuBarOwner {
   virtual void RestartIdleCountdown() = 0;
 
   // --- Capture, replay and the multi-user session ---
-  // The session overrides these; an owner without a feature keeps the default, which does nothing
-  // but write a trace line.
 
   // Starts recording the stream to a capture file the user chooses; false when none was started.
-  virtual bool StartCapture();
-  virtual void StopCapture();
+  virtual bool StartCapture() = 0;
+  virtual void StopCapture() = 0;
   // Opens the modeless Replay Menu; it calls CMenuBar::SetReplayMenuClosed when it goes.
-  virtual void OpenReplayMenu();
+  virtual void OpenReplayMenu() = 0;
   // Leaves the replay of a capture or buffer: back to the live stream, replay file closed.
-  virtual void LeaveReplay();
+  virtual void LeaveReplay() = 0;
   // Multi-user control: ask for it (a leader takes it at once) and give it back.
-  virtual void RequestControl();
-  virtual void RelinquishControl();
+  virtual void RequestControl() = 0;
+  virtual void RelinquishControl() = 0;
   // The session leader's Client List dialog.
-  virtual void ShowClientList();
+  virtual void ShowClientList() = 0;
   // Whether the session leader accepts new joining consoles.
-  virtual void SetAccepting(bool accepting);
+  virtual void SetAccepting(bool accepting) = 0;
 };
 
 }  // namespace remcons
