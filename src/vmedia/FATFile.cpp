@@ -16,6 +16,7 @@
 #include <set>
 
 #include "platform/ByteOrder.h"
+#include "platform/Strings.h"
 #include "platform/Trace.h"
 #include "vmedia/VmText.h"
 
@@ -172,29 +173,28 @@ FATFile::Error::Error(int code, int detail, std::string name)
 
 std::string FATFile::Error::Message() const {
   using vm::FormatText;
-  using vm::Text;
   switch (code_) {
     case kErrTooLarge:
-      return FormatText(Text(kStrFolderTooLarge).c_str(), int(kSizeLimit >> 20));
+      return FormatText(LoadString(kStrFolderTooLarge), int(kSizeLimit >> 20));
     case kErrRootFull:
-      return Text(kStrTooManyRootEntries);
+      return LoadString(kStrTooManyRootEntries);
     case kErrMemory:
-      return FormatText(Text(kStrNoMemory).c_str(), code_);
+      return FormatText(LoadString(kStrNoMemory), code_);
     case 4:
     case 5:
-      return FormatText(Text(kStrFileError).c_str(), name_.c_str(), code_, detail_);
+      return FormatText(LoadString(kStrFileError), name_.c_str(), code_, detail_);
     case 6:
     case 7:
     case 8:
     case 9:
     case 10:
-      return FormatText(Text(kStrFileCopyError).c_str(), code_, detail_);
+      return FormatText(LoadString(kStrFileCopyError), code_, detail_);
     case 14:
-      return FormatText(Text(kStrFolderPathError).c_str(), code_, detail_);
+      return FormatText(LoadString(kStrFolderPathError), code_, detail_);
     case kErrBufferSize:
-      return FormatText(Text(kStrInvalidBufferSize).c_str(), detail_);
+      return FormatText(LoadString(kStrInvalidBufferSize), detail_);
     case kErrSector:
-      return FormatText(Text(kStrInvalidSector).c_str(), detail_);
+      return FormatText(LoadString(kStrInvalidSector), detail_);
     case kErrDirectoryFull:
       return FormatText("The folder %s holds more entries than a FAT16 directory can.",
                         name_.c_str());
@@ -207,7 +207,7 @@ std::string FATFile::Error::Message() const {
       return FormatText("The file %s is 4 GB or larger; a FAT16 volume cannot hold it.",
                         name_.c_str());
     default:
-      return FormatText(Text(kStrUnknownFolderError).c_str(), code_);
+      return FormatText(LoadString(kStrUnknownFolderError), code_);
   }
 }
 

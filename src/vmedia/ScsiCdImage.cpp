@@ -81,11 +81,9 @@ void CScsiCdImage::client_pa_media_removal() {
 
 void CScsiCdImage::client_read_capacity() {
   RC_TRACE("client_read_capacity: ");
-  if (mediaState_ != MediaState::kReady) {
-    RC_TRACE(mediaState_ == MediaState::kNoMedium ? "No Media\n" : "Media changed\n");
-    AnswerUnlessReady();
-    return;
-  }
+  if (mediaState_ == MediaState::kNoMedium) RC_TRACE("No Media\n");
+  if (mediaState_ == MediaState::kChanged) RC_TRACE("Media changed\n");
+  if (AnswerUnlessReady()) return;
   // An image smaller than one block has no last block; it still answers 0 rather than wrap.
   const uint64_t blocks = size_ / 2048;
   const uint32_t last = blocks ? uint32_t(std::min<uint64_t>(blocks - 1, 0xFFFFFFFF)) : 0;

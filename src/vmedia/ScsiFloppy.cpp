@@ -116,8 +116,7 @@ void CScsiFloppy::client_read_capacities() {
   uint32_t blockLength = 0;
   if (size) Geometry(size, &blocks, &blockLength);
   StoreBe32(formatCapacities_ + 4, uint32_t(blocks));
-  formatCapacities_[10] = uint8_t(blockLength >> 8);
-  formatCapacities_[11] = uint8_t(blockLength);
+  StoreBe16(formatCapacities_ + 10, blockLength);
   reply_->Send(socket_);
   if (socket_) socket_->SendAll(formatCapacities_, sizeof formatCapacities_);
 }

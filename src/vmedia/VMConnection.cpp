@@ -11,6 +11,7 @@
 
 #include "platform/Host.h"
 #include "platform/Socket.h"
+#include "platform/Strings.h"
 #include "platform/Trace.h"
 #include "vmedia/FATFile.h"
 #include "vmedia/ScsiCdImage.h"
@@ -89,17 +90,17 @@ uint8_t VMConnection::ClassByte(VmKind kind) {
 std::string VMConnection::RefusalText(uint8_t status) {
   switch (status) {
     case 0x21:
-      return vm::Text(kStrDriveInUse);
+      return LoadString(kStrDriveInUse);
     case 0x22:
-      return vm::Text(kStrInvalidSessionKey);
+      return LoadString(kStrInvalidSessionKey);
     case 0x24:
-      return vm::Text(kStrSessionKeyExpired);
+      return LoadString(kStrSessionKeyExpired);
     case 0x25:
-      return vm::Text(kStrDriveNotConfigured);
+      return LoadString(kStrDriveNotConfigured);
     case 0x26:
-      return vm::Text(kStrPermissionRequired);
+      return LoadString(kStrPermissionRequired);
     default:
-      return vm::Text(kStrCannotConnectDrive);
+      return LoadString(kStrCannotConnectDrive);
   }
 }
 
@@ -180,7 +181,7 @@ bool VMConnection::ChooseTarget() {
       target_ = path;
       RC_TRACE("GetOpen:%s\n", target_.c_str());
       if (IsIso(target_)) {
-        ShowMessage(vm::Text(kStrInvalidImageType), "Error", kMbOk);
+        ShowMessage(LoadString(kStrInvalidImageType), "Error", kMbOk);
         return false;
       }
       {
@@ -195,7 +196,7 @@ bool VMConnection::ChooseTarget() {
       target_ = path;
       RC_TRACE("GetOpen:%s\n", target_.c_str());
       if (!IsIso(target_)) {
-        ShowMessage(vm::Text(kStrInvalidImageType), "Error", kMbOk);
+        ShowMessage(LoadString(kStrInvalidImageType), "Error", kMbOk);
         return false;
       }
       {
@@ -209,7 +210,7 @@ bool VMConnection::ChooseTarget() {
       if (!settings_.chooser || !settings_.chooser->ChooseFolder(&path)) return false;
       deviceKind_ = VmKind::Folder;
       if (path.empty()) {
-        ShowMessage(vm::Text(kStrCannotMountFolder), "Warning", kMbOk | kMbIconWarning);
+        ShowMessage(LoadString(kStrCannotMountFolder), "Warning", kMbOk | kMbIconWarning);
         return false;
       }
       target_ = path;

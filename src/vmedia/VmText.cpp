@@ -14,10 +14,6 @@ std::string FormatText(const char* format, ...) {
   return text;
 }
 
-std::string Text(StringId id) {
-  return LoadString(id);
-}
-
 std::string UpperAscii(std::string text) {
   for (char& c : text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

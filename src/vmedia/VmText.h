@@ -3,15 +3,10 @@
 
 #include <string>
 
-#include "platform/Strings.h"
-
 namespace remcons::vm {
 
 // printf into at most 259 characters, as the fixed 260-character message fields hold.
 std::string FormatText(const char* format, ...);
-
-// A user text of the string table, in the user's language.
-std::string Text(StringId id);
 
 // ASCII upper case (paths are compared this way, never changed).
 std::string UpperAscii(std::string text);
