@@ -228,9 +228,10 @@ void MUServer::OnJoinAnswer(std::string_view text) {
   // Looked up again: the slot may have changed while the user was asked.
   auto client = SlotClient(slot);
   if (!client) return;
+  // Named before it counts as accepted, so no one sees an accepted console without its user.
+  if (answer == MUClient::kAccepted) client->SetUserName(name);
   client->SetStatus(answer);
   if (answer == MUClient::kEnded) return;
-  client->SetUserName(name);
   host_.RefreshClientList();
   SendNotice(FormatString2(kStrUserJoined, name, host, kMaxNotice));
 }
