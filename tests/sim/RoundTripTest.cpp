@@ -305,6 +305,16 @@ TEST(RoundTrip, AColourTheCacheCannotAddressIsSentAfterAMark) {
   EXPECT_EQ(Mismatch(rig.frameBuffer.frame(), f), "");
 }
 
+TEST(StreamEncoder, SizesTheModeCannotCarryAreRefused) {
+  StreamEncoder e;
+  for (auto [w, h] : {std::pair{0, 480}, {648, 480}, {2048, 480}, {640, 0}, {640, 2048}}) {
+    EXPECT_FALSE(e.SetMode(w, h)) << w << "x" << h;
+    EXPECT_FALSE(e.EncodeFullFrame(ColorFrame(w, h)));
+  }
+  EXPECT_EQ(e.offset(), 0u);
+  EXPECT_TRUE(e.SetMode(2032, 2047));
+}
+
 // Blocks decoded from bytes already received are put under one hold of the video lock; the lock
 // must be free again whenever the decoder waits for the source or carries out a command, so the
 // window never waits on the network.

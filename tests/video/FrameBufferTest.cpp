@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "platform/Strings.h"
@@ -230,22 +229,6 @@ TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClippedAndComposesTheMenuBar) {
     EXPECT_EQ(draws, c.draws);
     for (auto [x, y, p] : c.pixels) EXPECT_EQ(Color(window, x, y), p) << x << "," << y;
   }
-}
-
-TEST(FrameBuffer, PaintingAndBlockWritesInterleaveFromTwoThreads) {
-  // The video lock keeps the window thread's copies and the console thread's block writes apart;
-  // neither blocks the other for good.
-  Frame f(320, 240);
-  std::atomic<bool> done{false};
-  std::thread writer([&] {
-    for (int i = 0; i < 200; ++i) f.Cover(Rgb(1, 1, 1));
-    done = true;
-  });
-  Surface window(320, 240);
-  for (int paints = 0; !done && paints < 100000; ++paints) f.buffer.Paint({0, 0, 320, 240}, window);
-  writer.join();
-  f.buffer.Paint({0, 0, 320, 240}, window);
-  EXPECT_EQ(Color(window, 319, 239), C(1, 1, 1));
 }
 
 }  // namespace

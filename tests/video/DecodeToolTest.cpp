@@ -1,5 +1,4 @@
-// PNG snapshots read back with libpng, and the decode command of remcons-tool run as scripts run
-// it.
+// The decode command of remcons-tool run as scripts run it, its picture read back with libpng.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -11,8 +10,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/Png.h"
-#include "video/FrameBuffer.h"
 #include "video/VideoFakes.h"
 
 namespace remcons {
@@ -41,39 +38,6 @@ std::string TempPath(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/remcons-video-" + std::to_string(getpid()) +
          "-" + name;
-}
-
-TEST(Png, LibpngReadsBackEveryPixel) {
-  Surface s(37, 23);
-  for (int y = 0; y < s.height(); ++y) {
-    for (int x = 0; x < s.width(); ++x) {
-      s.Set(x, y,
-            Rgb(static_cast<uint8_t>(x * 7), static_cast<uint8_t>(y * 11),
-                static_cast<uint8_t>((x ^ y) * 13)));
-    }
-  }
-  const std::string path = TempPath("pixels.png");
-  std::string error;
-  ASSERT_TRUE(WritePng(path, s, &error)) << error;
-  Image image;
-  ASSERT_TRUE(ReadPng(path, &image));
-  std::remove(path.c_str());
-  ASSERT_EQ(image.width, 37);
-  ASSERT_EQ(image.height, 23);
-  for (int y = 0; y < s.height(); ++y) {
-    for (int x = 0; x < s.width(); ++x) {
-      const uint8_t* p = &image.rgb[static_cast<size_t>((y * 37 + x) * 3)];
-      ASSERT_EQ(p[0], RedOf(s.At(x, y)));
-      ASSERT_EQ(p[1], GreenOf(s.At(x, y)));
-      ASSERT_EQ(p[2], BlueOf(s.At(x, y)));
-    }
-  }
-}
-
-TEST(Png, AFileThatCannotBeCreatedIsReported) {
-  std::string error;
-  EXPECT_FALSE(WritePng("/nonexistent-dir/x.png", Surface(2, 2), &error));
-  EXPECT_NE(error.find("/nonexistent-dir/x.png"), std::string::npos);
 }
 
 // Runs a command; returns its exit status and what it printed on stdout.
