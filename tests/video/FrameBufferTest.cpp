@@ -171,13 +171,6 @@ TEST(FrameBuffer, ClearScreenAndStatusLines) {
   auto inv = f.host.Invalidations();
   ASSERT_EQ(inv.size(), 4u);
   for (const auto& i : inv) EXPECT_TRUE(i.whole && i.erase);
-  // The Japanese forms use their own font.
-  const Language before = UiLanguage();
-  SetUiLanguage(Language::kJapanese);
-  EXPECT_EQ(FrameBuffer::StatusFont().face, "MS UI Gothic");
-  SetUiLanguage(Language::kEnglish);
-  EXPECT_EQ(FrameBuffer::StatusFont().face, "Arial");
-  SetUiLanguage(before);
 }
 
 TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClippedAndComposesTheMenuBar) {
