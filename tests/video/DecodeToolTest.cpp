@@ -2,60 +2,38 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "support/Child.h"
 #include "video/VideoFakes.h"
 
 namespace remcons {
 namespace {
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
-
-// Reads a PNG with libpng, as 8-bit RGB.
-bool ReadPng(const std::string& path, Image* out) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGB;
-  out->width = static_cast<int>(image.width);
-  out->height = static_cast<int>(image.height);
-  out->rgb.resize(PNG_IMAGE_SIZE(image));
-  const bool ok = png_image_finish_read(&image, nullptr, out->rgb.data(), 0, nullptr) != 0;
-  png_image_free(&image);
-  return ok;
-}
-
-std::string TempPath(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/remcons-video-" + std::to_string(getpid()) +
-         "-" + name;
-}
-
-// Runs a command; returns its exit status and what it printed on stdout.
-int RunTool(const std::string& command, std::string* output) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
-  if (!pipe) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output->append(buffer, n);
-  const int status = pclose(pipe.release());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 #ifndef REMCONS_TOOL
 #define REMCONS_TOOL ""
 #endif
 
-TEST(DecodeTool, DrawsTheStreamAndListsItsCommands) {
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "remcons-video-" + std::to_string(getpid()) + "-" + name;
+}
+
+// Runs remcons-tool: its exit status, and what it printed on stdout in *printed.
+int RunTool(std::vector<std::string> args, std::string* printed) {
+  args.insert(args.begin(), REMCONS_TOOL);
+  const std::string out = TempPath("out.txt");
+  const int status = testing::WaitProgram(testing::StartProgram(args, {}, out, ""), 10000);
+  *printed = testing::ReadText(out);
+  std::remove(out.c_str());
+  return status;
+}
+
+TEST(DecodeTool, DrawsTheStreamListsItsCommandsAndRefusesBadArguments) {
   if (std::string(REMCONS_TOOL).empty()) GTEST_SKIP() << "remcons-tool is not built";
   using testing::Bits;
   using testing::Field;
@@ -70,41 +48,33 @@ TEST(DecodeTool, DrawsTheStreamAndListsItsCommands) {
   const auto bits = Bits(s, true);
   stream.insert(stream.end(), bits.begin(), bits.end());
   const std::string in = TempPath("stream.bin"), out = TempPath("frame.png");
-  {
-    std::ofstream file(in, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(stream.data()),
-               static_cast<std::streamsize>(stream.size()));
-  }
+  std::ofstream(in, std::ios::binary)
+      .write(reinterpret_cast<const char*>(stream.data()),
+             static_cast<std::streamsize>(stream.size()));
   std::string printed;
-  const int status = RunTool(
-      std::string(REMCONS_TOOL) + " decode " + in + " " + out + " --size 640x480", &printed);
+  ASSERT_EQ(RunTool({"decode", in, out, "--size", "640x480"}, &printed), 0);
   std::remove(in.c_str());
-  ASSERT_EQ(status, 0);
   EXPECT_EQ(printed, "mode 800x600\ntext 2 OK\nfirmware 3 frame-rate 25\nfirmware 1 exit\n");
-  Image image;
-  ASSERT_TRUE(ReadPng(out, &image));
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&image, out.c_str()));
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
   std::remove(out.c_str());
-  ASSERT_EQ(image.width, 640);
-  ASSERT_EQ(image.height, 480);
+  ASSERT_EQ(std::pair(image.width, image.height), std::pair(640u, 480u));
   auto at = [&](int x, int y) {
-    const uint8_t* p = &image.rgb[static_cast<size_t>((y * 640 + x) * 3)];
-    return std::vector<int>{p[0], p[1], p[2]};
+    const size_t i = static_cast<size_t>(y * 640 + x) * 3;
+    return std::tuple(rgb[i], rgb[i + 1], rgb[i + 2]);
   };
-  EXPECT_EQ(at(0, 0), (std::vector<int>{0, 240, 0}));
-  EXPECT_EQ(at(47, 15), (std::vector<int>{0, 240, 0}));
-  EXPECT_EQ(at(48, 0), (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(at(0, 16), (std::vector<int>{0, 0, 0}));
-}
-
-TEST(DecodeTool, RefusesBadArguments) {
-  if (std::string(REMCONS_TOOL).empty()) GTEST_SKIP() << "remcons-tool is not built";
-  std::string printed;
-  EXPECT_EQ(RunTool(std::string(REMCONS_TOOL) + " decode 2>/dev/null", &printed), 2);
-  EXPECT_EQ(RunTool(std::string(REMCONS_TOOL) + " decode a b --size 12 2>/dev/null", &printed), 2);
-  EXPECT_EQ(RunTool(std::string(REMCONS_TOOL) + " decode /nonexistent/s.bin /tmp/x.png 2>/dev/null",
-                    &printed),
-            1);
-  EXPECT_TRUE(printed.empty());
+  const std::tuple<uint8_t, uint8_t, uint8_t> green(0, 240, 0), black(0, 0, 0);
+  EXPECT_EQ(std::tuple(at(0, 0), at(47, 15), at(48, 0), at(0, 16)),
+            std::tuple(green, green, black, black));
+  // Usage errors end with 2, a stream that cannot be read with 1; nothing on stdout.
+  EXPECT_EQ(RunTool({"decode"}, &printed), 2);
+  EXPECT_EQ(RunTool({"decode", "a", "b", "--size", "12"}, &printed), 2);
+  EXPECT_EQ(RunTool({"decode", "/nonexistent/s.bin", out}, &printed), 1);
+  EXPECT_EQ(printed, "");
 }
 
 }  // namespace

@@ -43,15 +43,14 @@ inline std::string Field(uint32_t value, int width) {
   return s;
 }
 
-// Hands out a byte string in chunks of a chosen size (or chosen chunk sizes), then reports the end.
+// Hands out a byte string in chosen chunk sizes, then reports the end.
 class MemorySource : public ByteSource {
  public:
-  explicit MemorySource(std::vector<uint8_t> bytes, int chunk = BitReader::kBufferSize)
-      : bytes_(std::move(bytes)), chunk_(chunk) {}
-  // Chunk sizes in order; after the last, the fixed chunk size applies.
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  // Chunk sizes in order; after the last, as much as is asked for.
   void SetChunks(std::deque<int> chunks) { chunks_ = std::move(chunks); }
   int Read(uint8_t* buffer, int size) override {
-    int want = chunk_;
+    int want = size;
     if (!chunks_.empty()) {
       want = chunks_.front();
       chunks_.pop_front();
@@ -68,7 +67,6 @@ class MemorySource : public ByteSource {
  private:
   std::vector<uint8_t> bytes_;
   size_t offset_ = 0;
-  int chunk_;
   std::deque<int> chunks_;
 };
 
@@ -121,10 +119,7 @@ class FakeEvents : public VideoEvents {
     ++writes;
     return length;
   }
-  void ChangeKeys() override {
-    Log("change-keys");
-    if (onChangeKeys) onChangeKeys();
-  }
+  void ChangeKeys() override { Log("change-keys"); }
   void OnJoinAnswer(std::string_view text) override { Log("join-answer:" + std::string(text)); }
   void SetInputEnabled(bool enabled) override { Log(enabled ? "input-on" : "input-off"); }
   void NotifyResize() override { Log("resize"); }
@@ -145,7 +140,6 @@ class FakeEvents : public VideoEvents {
   bool replaying = false;
   std::vector<uint8_t> written;
   int writes = 0;
-  std::function<void()> onChangeKeys;
   std::function<void()> onWrite;
 
  private:
