@@ -29,21 +29,6 @@ struct Reader {
   BitReader reader;
 };
 
-TEST(BitReader, MarkAfterATopBitDropsTheClosingByteAndResumesAfterIt) {
-  // 0x80 leaves no zero bits at its top; four zero bytes make 32; 0x01 closes the mark and is
-  // dropped; 0xB4 (1011 0100) is read afresh, first bit read most significant.
-  Reader r({0x80, 0x00, 0x00, 0x00, 0x00, 0x01, 0xB4});
-  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
-  // Three zero bytes were read as codes, the fourth completed the mark.
-  EXPECT_EQ(r.ReadToEnd(), std::make_pair(int(BitReader::kResync), 4));
-  EXPECT_EQ(r.reader.nbits(), 0u);
-  EXPECT_EQ(r.reader.zero_run(), 0u);
-  ASSERT_EQ(r.reader.GetBit(3), BitReader::kOk);
-  EXPECT_EQ(r.reader.code(), 1);
-  ASSERT_EQ(r.reader.GetBit(5), BitReader::kOk);
-  EXPECT_EQ(r.reader.code(), 13);
-}
-
 TEST(BitReader, ThirtyZeroBitsAreDataThirtyOneAreAMark) {
   struct Case {
     const char* name;
@@ -66,20 +51,6 @@ TEST(BitReader, ThirtyZeroBitsAreDataThirtyOneAreAMark) {
     Reader r(c.bytes);
     EXPECT_EQ(r.ReadToEnd().first, c.result);
   }
-}
-
-TEST(BitReader, ZeroRunCountsTheTopZerosOfBitsAlreadyHandedOut) {
-  // A byte-level count: 0x01's top seven zeros count although the code that took them was read
-  // before the zero bytes arrived.
-  Reader r({0x01, 0x00, 0x00, 0x00, 0x01, 0xFF});
-  ASSERT_EQ(r.reader.GetBit(1), BitReader::kOk);
-  EXPECT_EQ(r.reader.code(), 1);
-  ASSERT_EQ(r.reader.GetBit(7), BitReader::kOk);
-  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
-  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
-  EXPECT_EQ(r.reader.GetBit(8), BitReader::kResync);
-  ASSERT_EQ(r.reader.GetBit(8), BitReader::kOk);
-  EXPECT_EQ(r.reader.code(), 0xFF);
 }
 
 TEST(BitReader, DroppingTheBufferedBitsRestartsTheZeroCount) {

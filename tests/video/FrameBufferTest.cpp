@@ -124,14 +124,6 @@ TEST(FrameBuffer, ABlockRunHoldsTheLockFromItsFirstBlockAndAsksForRepaintsAtItsE
   f.buffer.PutBlock(below, 1);
   EXPECT_EQ(std::tuple(last.block_x, last.block_y, below.block_x, below.block_y),
             std::tuple(0, 0, 0, 6));
-  // Clipped at the right and bottom edges.
-  Frame small(40, 24);  // 2.5 x 1.5 blocks
-  small.SetBlock(Rgb(1, 2, 3));
-  BlockPosition corner{2, 1, 3, 2};
-  small.buffer.PutBlock(corner, 1);
-  const Surface& t = small.buffer.frame();
-  EXPECT_EQ(std::tuple(Color(t, 32, 16), Color(t, 39, 23), Color(t, 31, 23), Color(t, 39, 15)),
-            std::tuple(C(1, 2, 3), C(1, 2, 3), 0u, 0u));
   // Rows beyond the eighth are asked for together with it.
   Frame tall(32, 320);  // 2 x 20 blocks
   BlockPosition down{1, 0, 2, 20};
@@ -173,7 +165,7 @@ TEST(FrameBuffer, ClearScreenAndStatusLines) {
   for (const auto& i : inv) EXPECT_TRUE(i.whole && i.erase);
 }
 
-TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClippedAndComposesTheMenuBar) {
+TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClipped) {
   Frame f(64, 48);
   f.Cover(Rgb(7, 7, 7));
   for (auto [update, painted] : {std::pair{Rect{10, 10, 20, 20}, 100},
@@ -188,39 +180,6 @@ TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClippedAndComposesTheMenuBar) {
       for (int x = 0; x < 64; ++x) n += Color(window, x, y) != 0;
     }
     EXPECT_EQ(n, painted);
-  }
-  Frame g(320, 240);
-  g.Cover(Rgb(7, 7, 7));
-  MenuBarOverlay bar;
-  bar.visible = true;
-  bar.area = {100, 0, 220, 22};
-  int draws = 0;
-  bar.draw = [&](Surface& back) {
-    ++draws;
-    back.Fill(bar.area, Rgb(200, 0, 0));
-  };
-  // Away from the bar; a corner in the bar; the whole window (no corner in the bar, which is still
-  // drawn); the bar hidden.
-  const struct {
-    Rect update;
-    bool visible;
-    int draws;
-    std::vector<std::tuple<int, int, Pixel>> pixels;
-  } cases[] = {
-      {{0, 100, 50, 150}, true, 0, {{10, 110, C(7, 7, 7)}}},
-      {{90, 10, 110, 30},
-       true,
-       1,
-       {{105, 15, C(200, 0, 0)}, {95, 15, C(7, 7, 7)}, {105, 25, C(7, 7, 7)}, {150, 5, 0}}},
-      {{0, 0, 320, 240}, true, 2, {{150, 5, C(200, 0, 0)}}},
-      {{0, 0, 320, 240}, false, 2, {{150, 5, C(7, 7, 7)}}},
-  };
-  for (const auto& c : cases) {
-    bar.visible = c.visible;
-    Surface window(320, 240);
-    g.buffer.Paint(c.update, window, &bar);
-    EXPECT_EQ(draws, c.draws);
-    for (auto [x, y, p] : c.pixels) EXPECT_EQ(Color(window, x, y), p) << x << "," << y;
   }
 }
 

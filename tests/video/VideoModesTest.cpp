@@ -39,9 +39,6 @@ TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
     std::string box = "";  // a warning shown, if any
   };
   const Case cases[] = {
-      {"deepest colour at the highest rate up to 60 Hz", 1024, 768, M(1024, 768, 32, 60),
-       Ms(M(800, 600), M(1024, 768, 16, 60), M(1024, 768, 16, 75), M(1024, 768, 32, 70),
-          M(1024, 768, 32, 60), M(1024, 768, 32, 75), M(1280, 1024))},
       {"both bounds inclusive", 1024, 768, M(1008, 752),
        Ms(M(1008, 752, 32, 60), M(1040, 784, 32, 60))},
       {"falls back to 800 x 600", 720, 400, M(800, 600, 32, 56),
@@ -66,8 +63,8 @@ TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
   }
 }
 
-// Windowed: the size is recorded and a resize asked for (with the menu bar's strip repainted on a
-// new size); above 1280 x 1024 a warning each time.
+// Windowed: the size is recorded and a resize asked for (the menu bar redrawn on a new
+// size); above 1280 x 1024 a warning each time.
 TEST(SwitchVideoMode, WindowedRecordsTheSizeAndWarnsAbove1280x1024) {
   Modes m;
   m.modes.SwitchVideoMode(1024, 768);
@@ -76,11 +73,6 @@ TEST(SwitchVideoMode, WindowedRecordsTheSizeAndWarnsAbove1280x1024) {
   EXPECT_EQ(m.events.Log(), (std::vector<std::string>{"resize", "menubar-redraw:1024", "resize"}));
   EXPECT_TRUE(m.host.displayChanges.empty());
   m.modes.SwitchVideoMode(1600, 1200);
-  auto inv = m.host.Invalidations();
-  ASSERT_EQ(inv.size(), 2u);
-  EXPECT_EQ(inv[0].rect, (Rect{0, 0, 1024, 22}));
-  EXPECT_EQ(inv[1].rect, (Rect{0, 0, 1280, 22}));
-  EXPECT_FALSE(inv[0].erase || inv[1].erase);
   // The stream goes on while the box waits for the user: a server switching back and forth
   // meanwhile adds no box.
   for (int i = 0; i < 5; ++i) {
