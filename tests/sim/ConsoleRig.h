@@ -54,11 +54,11 @@ class OracleStream {
   std::unique_ptr<remcons::testing::OsslRc4> rc4_;
 };
 
-// The start sequence as a console puts it on the wire: bytes before it, the FF C0 header and key
-// index, then the escapes and the login enciphered with send (clear without a header).
+// The start sequence as a console puts it on the wire: the FF C0 header and key index, then the
+// escapes and the login enciphered with send (clear without a header).
 inline Bytes StartBytes(bool header, uint32_t keyIndex, const std::string& login,
-                        OracleStream* send, const Bytes& before = {}) {
-  Bytes bytes = before;
+                        OracleStream* send) {
+  Bytes bytes;
   if (header) {
     bytes.insert(bytes.end(), {0xFF, 0xC0});
     for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(keyIndex >> shift));
@@ -116,7 +116,6 @@ class Console : public ByteSource, public remcons::testing::FakeEvents, public S
   // A slow console: a pause before every read, and reads smaller than the buffer.
   int Read(uint8_t* buffer, int size) override {
     if (readDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(readDelayMs.load()));
-    ++reads;
     return net.Read(buffer, readLimit > 0 ? std::min(size, readLimit.load()) : size);
   }
   int LastError() override { return 0; }
@@ -162,7 +161,7 @@ class Console : public ByteSource, public remcons::testing::FakeEvents, public S
   bool started = false;
   std::atomic<bool> done{false};
   std::atomic<DecodeEnd> end{DecodeEnd::kStopped};
-  std::atomic<int> reads{0}, refreshRequests{0}, keyChanges{0}, readDelayMs{0}, readLimit{0};
+  std::atomic<int> refreshRequests{0}, keyChanges{0}, readDelayMs{0}, readLimit{0};
 
  private:
   void Add(std::string entry) {

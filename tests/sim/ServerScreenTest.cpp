@@ -1,6 +1,6 @@
 // The simulated server: HID reports and terminal bytes to key strokes with a US layout, the boot
-// screen on the server's clock, typing at the prompt, the power buttons, the pointer, and the
-// text console drawn in the console font.
+// screen on the server's clock, typing at the prompt, the pointer, and the text console drawn in
+// the console font. The power buttons are pressed by the console service's tests.
 #include "sim/ServerScreen.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@ namespace remcons::sim {
 namespace {
 
 using K = KeyStroke;
-using namespace std::string_literals;
 
 std::string Typed(const std::vector<KeyStroke>& strokes) {
   static const char* const kNames[] = {"", "<enter>", "<bs>", "<tab>", "<esc>", "<cad>"};
@@ -133,27 +132,6 @@ TEST(ServerScreenTest, BootCountsMemoryOnTheClockAndTypedKeysWaitForThePrompt) {
   EXPECT_TRUE(text.ends_with("\nboot: "));
 }
 
-TEST(ServerScreenTest, PowerButtonsAndEpochs) {
-  ServerScreen screen(Small(0), 0);
-  screen.PowerButton(1, 10);  // press and hold: off
-  EXPECT_EQ(std::tuple(screen.power(), screen.Text()), std::tuple(false, ""));
-  screen.Key(K::Char('z'), 10);  // nobody listens
-  screen.PowerButton(3, 20);     // reset does nothing while off
-  EXPECT_FALSE(screen.power());
-  screen.PowerButton(0, 30);  // momentary press: on again, a new epoch
-  EXPECT_EQ(std::tuple(screen.power(), screen.powerEpoch()), std::tuple(true, 1u));
-  EXPECT_EQ(screen.Text().find("boot: z"), std::string::npos);
-  screen.PowerButton(2, 40);  // cold boot: off and on
-  EXPECT_EQ(std::tuple(screen.power(), screen.powerEpoch()), std::tuple(true, 2u));
-  screen.Key(K::Char('a'), 50);
-  screen.PowerButton(3, 60);  // reset: the power-on screen again, same epoch
-  EXPECT_EQ(screen.powerEpoch(), 2u);
-  EXPECT_EQ(screen.Text().find("boot: a"), std::string::npos);
-  screen.Key(K::Char('b'), 70);
-  screen.Key(K::Of(K::kCtrlAltDel), 80);
-  EXPECT_EQ(screen.Text().find("boot: b"), std::string::npos);
-}
-
 TEST(ServerScreenTest, PointerGridTextPictureAndSizes) {
   ServerScreen screen(Small(0), 0);
   screen.Pointer(1500, 1500);
@@ -178,34 +156,6 @@ TEST(ServerScreenTest, PointerGridTextPictureAndSizes) {
   EXPECT_TRUE(screen.SetSize(800, 600));
   EXPECT_GT(screen.version(), v);
   EXPECT_EQ(std::pair(screen.Render().width(), screen.Render().height()), std::pair(800, 600));
-}
-
-// The rows of a glyph as text, '#' for a set pixel.
-std::vector<std::string> Picture(unsigned char c) {
-  std::vector<std::string> rows;
-  for (uint8_t bits : ConsoleGlyph(c)) {
-    std::string row;
-    for (int x = 0; x < 8; ++x) row += (bits >> (7 - x)) & 1 ? '#' : '.';
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-TEST(ScreenContentTest, GlyphsAreDoubledDotMatrices) {
-  // The dots of 'A' (01110 / 10001 / 10001 / 10001 / 11111 / 10001 / 10001): dot d covers
-  // pixels d + 1 and d + 2, and each row of dots two rows of pixels.
-  const std::vector<std::string> a = {"........", "..####..", "..####..", ".##..##.",
-                                      ".##..##.", ".##..##.", ".##..##.", ".##..##.",
-                                      ".##..##.", ".######.", ".######.", ".##..##.",
-                                      ".##..##.", ".##..##.", ".##..##.", "........"};
-  EXPECT_EQ(Picture('A'), a);
-  EXPECT_EQ(Picture(' '), std::vector<std::string>(16, "........"));
-  // Outside printable ASCII: a box.
-  EXPECT_EQ(std::pair(Picture(200)[1], Picture(200)[7]), std::pair(".######."s, ".#....#."s));
-  EXPECT_EQ(Picture('\t'), Picture(200));
-  for (int c = 33; c < 127; ++c) {
-    for (int d = c + 1; d < 127; ++d) ASSERT_NE(ConsoleGlyph(uint8_t(c)), ConsoleGlyph(uint8_t(d)));
-  }
 }
 
 TEST(ScreenContentTest, TheTextConsoleWritesWrapsScrollsAndClips) {
