@@ -161,10 +161,7 @@ TEST(MpsimProgramTest, ServesOneSessionWithScriptAndLogThenExitsAndRefusesBadOpt
   const std::string script = TempPath("script.txt");
   const std::string log = TempPath("log.jsonl"), vmLog = TempPath("vm.jsonl");
   std::remove(log.c_str());
-  {
-    std::ofstream s(script);
-    s << "status from the script\n";
-  }
+  std::ofstream(script) << "status from the script\n";
   const ConsoleKeys keys = testing::TestKeys();
   auto hex = [](const std::array<uint8_t, 16>& k) {
     char text[33];
