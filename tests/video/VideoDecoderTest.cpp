@@ -191,8 +191,9 @@ TEST(VideoDecoder, FirmwareOperandsBeyondTheArrayAreDropped) {
 }
 
 // Video suspended is told and drawn as a status line. A key change drops the rest of its byte:
-// four ones here, which would otherwise start a move.
-TEST(VideoDecoder, VideoSuspendedAndAKeyChange) {
+// four ones here, which would otherwise start a move. Seize and kill end the session with their
+// texts, nothing after them decoded; only the seize is drawn.
+TEST(VideoDecoder, VideoSuspendedKeyChangeSeizeAndKill) {
   DecoderRig rig;
   auto bytes = Bits(Firmware({6}) + Firmware({9}) + "1111");
   ASSERT_EQ(bytes.size(), 4u);
@@ -204,6 +205,15 @@ TEST(VideoDecoder, VideoSuspendedAndAKeyChange) {
   EXPECT_EQ(rig.events.Log(), expected);
   EXPECT_EQ(rig.painter.calls.size(), 1u);
   EXPECT_EQ(rig.Block(0, 0), DecoderRig::Solid(0xC0C));
+  for (auto [command, text] : {std::pair<uint8_t, std::string>{10, "Acquired by another user."},
+                               {11, "terminated by firmware update."}}) {
+    DecoderRig ended;
+    EXPECT_EQ(ended.Run(Bits(Firmware({command}) + FillBlock(0x00F), true)), DecodeEnd::kExit);
+    EXPECT_EQ(ended.events.Log(), (std::vector<std::string>{"status:Session " + text,
+                                                            "notify-dialog", "notify-closed"}));
+    EXPECT_EQ(std::pair(ended.painter.calls.size(), ended.frameBuffer.blocks_finished()),
+              std::pair(command == 10 ? size_t{1} : size_t{0}, 0u));
+  }
 }
 
 TEST(VideoDecoder, LatchedAsksForARefreshAtItsFortyFirstStep) {

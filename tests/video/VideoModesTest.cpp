@@ -41,8 +41,6 @@ TEST(FindBestLocalMode, ChoosesByRateDepthSizeAndOrientation) {
   const Case cases[] = {
       {"both bounds inclusive", 1024, 768, M(1008, 752),
        Ms(M(1008, 752, 32, 60), M(1040, 784, 32, 60))},
-      {"falls back to 800 x 600", 720, 400, M(800, 600, 32, 56),
-       Ms(M(640, 480), M(800, 600, 16), M(800, 600, 32, 56), M(1024, 768))},
       {"never portrait or rotated", 1024, 768, M(1024, 768, 16, 60),
        Ms(M(768, 1024), M(1024, 768, 32, 60, 1), M(1024, 768, 16, 60), M(1024, 768, 32, 60, 2))},
       {"oversized remote mode", 1600, 1200, M(1280, 1024), Ms(M(1280, 1024), M(1600, 1200)),
