@@ -72,7 +72,6 @@ class BarPainter : public Painter {
     auto it = colors_.find(s.At(x, y) & 0xFFFFFF);
     return it == colors_.end() ? "" : it->second;
   }
-  Pixel ColorOf(std::string_view id) const { return images_.at(std::string(id)).At(1, 0); }
 
   std::vector<Text> texts;
 
