@@ -1,6 +1,6 @@
 // The console session against a fake window and a console peer on loopback: window creation, the
-// session timer driven tick by tick, the ends of a session, the stop, the command dispatcher and
-// the window-side input.
+// session timer driven tick by tick, the ends of a session, the stop and the command dispatcher
+// (HID keys following the focus are the desktop tests').
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -261,27 +261,6 @@ TEST(Session, CommandsAndUnmountRequestsFromADrive) {
   EXPECT_FALSE(trace.Has("Unmount command sent 7 device\n"));
   rig.Pump();
   EXPECT_TRUE(trace.Has("Unmount command sent 7 device\n"));
-}
-
-// HID keys follow the focus (the packets themselves are the input tests', and so is the keyboard
-// language a locale chooses).
-TEST(Session, HidKeysFollowTheFocus) {
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.control->put_kbdMode(1);
-  rig.Connect(peer);
-  rig.control->OnSetFocus();
-  EXPECT_TRUE(CKeyboard::HookInstalled() && rig.host.keyboardGrabbed.load());
-  EXPECT_EQ(rig.control->OnKeyEvent({0x41, 0x1E, false, false, false, 0}), KeyResult::kSwallow);
-  rig.control->OnKeyEvent({0x41, 0x1E, false, false, true, 0});
-  rig.control->OnKillFocus();
-  EXPECT_FALSE(rig.host.keyboardGrabbed.load() || CKeyboard::HookInstalled());
-  // Without the focus keys stay local.
-  EXPECT_EQ(rig.control->OnKeyEvent({0x42, 0x30, false, false, false, 0}), KeyResult::kPassOn);
-  const Bytes expected = {0xFF, 0xD6, 0, 0, 0x04, 0, 0, 0, 0, 0,
-                          0xFF, 0xD6, 0, 0, 0,    0, 0, 0, 0, 0};
-  ASSERT_TRUE(peer.WaitReceived(expected.size()));
-  EXPECT_EQ(peer.Received(), expected);
 }
 
 }  // namespace
