@@ -77,9 +77,7 @@ TEST(MUServer, RefusesDeniedFullAndHostileJoinersAndGoesOnServing) {
               rig.owner.Status2().ends_with(") disconnected"));
   EXPECT_FALSE(Contains(rig.owner.Written(), {0xFF, 0xCF}));
 
-  RandomPool pool;
-  testing::SeedPool(pool, 9);
-  CDHAgreement dh(pool);
+  CDHAgreement dh(rig.pool);
   dh.SetSize(512);
   ASSERT_EQ(dh.MakeGroupAndKeys(), 0);
   const Bytes group = testing::AdhRequest(dh);
