@@ -1,6 +1,5 @@
-// Where the bar lies for a window width, and which buttons each kind of console shows. The
-// buttons' and panels' places follow from these (the bar's tests click on both sides of their
-// entries' edges).
+// Which buttons each kind of console shows (their places are the bar's tests', which click on both
+// sides of their entries' edges).
 #include <gtest/gtest.h>
 
 #include "ui/MenuBarLayout.h"
@@ -9,15 +8,6 @@ namespace remcons {
 namespace {
 
 using B = BarButton;
-
-TEST(MenuBarLayout, BarAndOutermostButtonsForCommonWidths) {
-  // The bar's right edge R, worked out by hand: (640 + width) / 2.
-  for (const auto& [width, r] : {std::pair{640, 640}, {800, 720}, {1024, 832}, {1281, 960}}) {
-    EXPECT_EQ(layout::Bar(width), (Rect{r - 640, 0, r, 22})) << width;
-    EXPECT_EQ(layout::Button(B::kPin, width), (Rect{r - 620, 2, r - 604, 18})) << width;
-    EXPECT_EQ(layout::Button(B::kClose, width), (Rect{r - 42, 2, r - 25, 19})) << width;
-  }
-}
 
 TEST(MenuBarLayout, WhichButtonsEachConsoleShows) {
   // Columns: pin close power media keys replay record control clientList lock play stop fast.

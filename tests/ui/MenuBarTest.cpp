@@ -88,17 +88,12 @@ class MenuBarTest : public ::testing::Test {
   std::unique_ptr<CMenuBar> bar;
 };
 
-TEST_F(MenuBarTest, WhichClicksTheBarTakes) {
+// A release goes where its press went (which clicks land on the bar at all is the desktop tests').
+TEST_F(MenuBarTest, AReleaseGoesWhereItsPressWent) {
   EXPECT_FALSE(Click(B::kClose));  // hidden
   bar->Show();
-  for (Point p : {Point{kR - 300, 5}, Point{kR - 640, 0}, Point{kR - 1, 21}}) EXPECT_TRUE(Click(p));
-  // Just below, right and left of the bar, and the picture.
-  for (Point p : {Point{kR - 300, 22}, Point{kR, 5}, Point{kR - 641, 5}, Point{kR - 300, 200}}) {
-    EXPECT_FALSE(Click(p));
-  }
   // Pressed on the picture, released on the bar: the server saw the press, so it gets the
   // release, and the close button does nothing.
-  Make(Config(), true);
   const Point close = Center(layout::Button(B::kClose, kWidth));
   EXPECT_FALSE(bar->OnMouseButton(E::kLeftDown, close.x, 300));
   EXPECT_FALSE(bar->OnMouseButton(E::kLeftUp, close.x, close.y));
@@ -308,13 +303,10 @@ TEST_F(MenuBarTest, ReplayControls) {
 
 // ---- Painting ----
 
-TEST_F(MenuBarTest, PaintsTheBarThroughItsMaskWithTheNameOrTheReplayTitle) {
+TEST_F(MenuBarTest, PaintsTheNameOrTheReplayTitle) {
   Surface s = Painted();
   const Rect barRect = layout::Bar(kWidth);
   const Pixel text = menubar::kBarTextColor & 0xFFFFFF;
-  // The fake mask leaves the bar's first column out.
-  EXPECT_EQ(painter.ImageAt(s, barRect.left, 5) + "|" + painter.ImageAt(s, barRect.left + 1, 5),
-            "|" + std::string(img::kBar));
   // The server name, "Arial" 12, centred, 1 pixel from the top, in the bar text colour.
   const int nameX = barRect.left + (640 - 6 * BarPainter::kAdvance) / 2;
   EXPECT_EQ(s.At(nameX, 1) & 0xFFFFFF, text);
@@ -406,21 +398,9 @@ class DriveMenuTest : public MenuBarTest {
   int before = 0;
 };
 
-// A refused key gives an empty menu: nothing below the bar belongs to it, and the media button
-// shows the menu open.
-TEST_F(DriveMenuTest, RefusedKeyGivesAnEmptyMenu) {
-  AddDrive("sdb", 2880);
-  MakeWithDrives(/*refused=*/true);
-  OpenMenu();
-  EXPECT_EQ(bar->driveMenu().Count(), 0);
-  EXPECT_FALSE(bar->HitTest(layout::DriveMenu(kWidth, 1).left + 5, 40));
-  EXPECT_EQ(bar->Area(), (Rect{layout::Bar(kWidth).left, 0, layout::Bar(kWidth).right, 23}));
-  EXPECT_EQ(ImageOf(B::kMedia), img::kMediaPressed);
-  EXPECT_EQ(ImageAt({layout::DriveMenu(kWidth, 1).left + 1, 40}), "");
-}
-
-// Each row shows its label, its icon through its mask and its mount button.
-TEST_F(DriveMenuTest, RowsShowIconLabelAndButton) {
+// Each row shows its label, its icon through its mask and its mount button; drives that come and
+// go show the next time the menu opens.
+TEST_F(DriveMenuTest, RowsShowIconLabelAndButtonAndFollowTheDrives) {
   AddDrive("sdb", 2880);     // 1.44 MB: a floppy
   AddDrive("sdc", 8000000);  // a USB key
   AddDrive("sr0", 0, true);
@@ -441,6 +421,13 @@ TEST_F(DriveMenuTest, RowsShowIconLabelAndButton) {
               Join({icons[k], img::kDriveMenu[5], img::kMount}))
         << k;
   }
+  EXPECT_TRUE(Click(B::kMedia));  // closes
+  AddDrive("sdd", 2880);
+  std::filesystem::remove_all(dir / "sys/class/block/sdb");
+  OpenMenu();
+  EXPECT_EQ(Join({bar->driveMenu().Entry(3).label, bar->driveMenu().Entry(4).label,
+                  bar->driveMenu().Entry(5).label}),
+            "sdd sdc sr0");
 }
 
 // A press on a row's button mounts it at once and closes the menu (the release is the bar's too
@@ -450,9 +437,8 @@ TEST_F(DriveMenuTest, MountsOnButtonDownAndOnlyThatRow) {
   AddDrive("sdc", 2880);
   MakeWithDrives();
   OpenMenu();
-  // Left of the press area (the label), and the gap under a row: nothing, the menu stays.
+  // Left of the press area (the label): nothing, the menu stays.
   EXPECT_TRUE(ClickRow(4, 30));
-  EXPECT_TRUE(ClickRow(4, 70, 17));
   EXPECT_EQ(bar->OpenPanel(), Panel::kDrives);
   EXPECT_EQ(CMenuBar::mountedDrives(), before);
   // Down at the right end of the button image.
