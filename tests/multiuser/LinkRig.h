@@ -139,17 +139,15 @@ class TestJoiner {
     Send(info);
     return true;
   }
-  // Everything received so far (deciphered), waiting until pred holds on it or timeoutMs passes.
-  Bytes ReceiveUntil(const std::function<bool(const Bytes&)>& pred, int timeoutMs = 5000) {
-    PollUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
+  // Everything received so far (deciphered), once n bytes have come, the leader closed the link or
+  // five seconds passed.
+  Bytes ReceiveAtLeast(size_t n) {
+    PollUntil([&] { return Pump(), received_.size() >= n || closed_; });
     return received_;
   }
-  Bytes ReceiveAtLeast(size_t n) {
-    return ReceiveUntil([n](const Bytes& b) { return b.size() >= n; });
-  }
-  // True once the leader closed the link (within timeoutMs).
-  bool WaitClosed(int timeoutMs = 5000) {
-    ReceiveUntil([](const Bytes&) { return false; }, timeoutMs);
+  // True once the leader closed the link (within five seconds).
+  bool WaitClosed() {
+    ReceiveAtLeast(~size_t{0});
     return closed_;
   }
   const Bytes& received() const { return received_; }
