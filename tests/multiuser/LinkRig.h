@@ -69,7 +69,7 @@ class FakeOwner : public MUOwner {
     return static_cast<int>(size);
   }
   void ReleaseAllKeys() override {}
-  void SetInputEnabled(bool enabled) override { inputEnabled = enabled; }
+  void SetInputEnabled(bool) override {}
   void SetStatusText2(std::string_view text) override {
     std::lock_guard lock(mutex_);
     status2_ = std::string(text);
@@ -85,13 +85,22 @@ class FakeOwner : public MUOwner {
   bool WaitWritten(const Bytes& bytes) {
     return PollUntil([&] { return Contains(Written(), bytes); });
   }
-  std::atomic<bool> inputEnabled{true};
 
  private:
   std::mutex mutex_;
   Bytes written_;
   std::string status2_;
 };
+
+// A joining console's key agreement request: dh's group and public value.
+inline Bytes AdhRequest(CDHAgreement& dh) {
+  Bytes adh = {0xFF, 0xC8, 64};
+  adh.resize(3 + 192);
+  dh.GetPrime(&adh[3]);
+  dh.GetGenerator(&adh[67]);
+  dh.GetPublicValue(&adh[131]);
+  return adh;
+}
 
 // A joining console on a loopback socket, every byte of it written here.
 class TestJoiner {
@@ -114,12 +123,7 @@ class TestJoiner {
     CDHAgreement dh(pool);
     dh.SetSize(512);
     if (dh.MakeGroupAndKeys() != 0) return false;
-    Bytes adh = {0xFF, 0xC8, 64};
-    adh.resize(3 + 192);
-    dh.GetPrime(&adh[3]);
-    dh.GetGenerator(&adh[67]);
-    dh.GetPublicValue(&adh[131]);
-    SendPlain(adh);
+    SendPlain(AdhRequest(dh));
     Bytes response(66);
     if (!socket_->ReceiveAll(response.data(), response.size())) return false;
     if (response[0] != 0xFF || response[1] != 0xC9) return false;
@@ -135,17 +139,15 @@ class TestJoiner {
     Send(info);
     return true;
   }
-  // Everything received so far (deciphered), waiting until pred holds on it or timeoutMs passes.
-  Bytes ReceiveUntil(const std::function<bool(const Bytes&)>& pred, int timeoutMs = 5000) {
-    PollUntil([&] { return Pump(), pred(received_) || closed_; }, timeoutMs);
+  // Everything received so far (deciphered), once n bytes have come, the leader closed the link or
+  // five seconds passed.
+  Bytes ReceiveAtLeast(size_t n) {
+    PollUntil([&] { return Pump(), received_.size() >= n || closed_; });
     return received_;
   }
-  Bytes ReceiveAtLeast(size_t n) {
-    return ReceiveUntil([n](const Bytes& b) { return b.size() >= n; });
-  }
-  // True once the leader closed the link (within timeoutMs).
-  bool WaitClosed(int timeoutMs = 5000) {
-    ReceiveUntil([](const Bytes&) { return false; }, timeoutMs);
+  // True once the leader closed the link (within five seconds).
+  bool WaitClosed() {
+    ReceiveAtLeast(~size_t{0});
     return closed_;
   }
   const Bytes& received() const { return received_; }

@@ -1,6 +1,6 @@
-// The console session against a fake window and a console peer on loopback: window creation, the
-// session timer driven tick by tick, the ends of a session, the stop, the command dispatcher and
-// the window-side input.
+// The console session against a fake window and a console peer on loopback: the session timer
+// driven tick by tick, the stop and the command dispatcher. A session's creation, its ends and
+// HID keys following the focus are the headless and desktop runs'.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -17,9 +17,7 @@ namespace {
 
 using testing::AlignedBits;
 using testing::ConsolePeer;
-using testing::FirmwareBits;
 using testing::SessionRig;
-using testing::TextBits;
 using testing::WaitUntil;
 using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
@@ -29,33 +27,6 @@ const Bytes kMarker = {0x1B, 0x5B, 0x7E};  // the refresh request, command 18
 
 uint16_t UnusedPort() {
   return TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
-}
-
-// Created, the control shows its connecting text and starts the console thread and the timer;
-// destroyed, waiting in the handshake or in a receive, it stops without a box. The thread's end
-// raises OnShutdown only for a session that stood.
-TEST(Session, CreateAndDestroyInTheHandshakeOrInAReceive) {
-  for (const bool answer : {false, true}) {
-    SCOPED_TRACE(answer);
-    ConsolePeer peer({.answer = answer});
-    SessionRig rig;
-    rig.control->put_port(peer.port());
-    ASSERT_EQ(rig.Create(), 0);
-    ASSERT_TRUE(peer.WaitStartSequence());
-    EXPECT_EQ(peer.StartSequence(), (Bytes{0x1B, 0x5B, 0x37, 0x1B, 0x5B, 0x39, 0x1B, 0x5B, 0x34}));
-    uint32_t period = 0;
-    ASSERT_TRUE(WaitUntil([&] { return rig.host.TimerRunning(kSessionTimer, &period); }));
-    EXPECT_EQ(period, 1000u);
-    ASSERT_TRUE(!answer || rig.WaitConnected());
-    EXPECT_EQ(rig.control->StatusText(), "Attempting to connect to Kro remote console.");
-    rig.control->OnDestroy();
-    EXPECT_FALSE(rig.control->ConsoleThreadRunning());
-    EXPECT_EQ(rig.control->EndReason(), End::kStopped);
-    EXPECT_TRUE(rig.host.Boxes().empty());
-    rig.Pump();
-    EXPECT_EQ(rig.events.Events(), Strings(answer ? 2 : 1, "OnShutdown"));
-    EXPECT_TRUE(WaitUntil([&] { return !answer || peer.Ended(); }));
-  }
 }
 
 // A console that never gets through shows the failure once, on its tick: 42 for a console, 112
@@ -126,9 +97,7 @@ TEST(Session, KeepAlives) {
 // minutes, and its end clears the time-out.
 TEST(Session, IdleTimeOutAfterTimeoutMinutesAndInputRestartsIt) {
   const std::function<void(CRemCons&)> inputs[] = {
-      [](CRemCons& c) { c.OnMouseMove(5, 5, false); }, [](CRemCons& c) { c.OnMouseHover(5, 5); },
-      [](CRemCons& c) { c.OnMouseButton(MenuBarMouse::kRightUp, 5, 5); },
-      [](CRemCons& c) { c.OnChar('a', 0x1E); },
+      [](CRemCons& c) { c.OnMouseMove(5, 5, false); },
       // Keys sent by the hook count too: in HID mode no characters follow them.
       [](CRemCons& c) {
         c.OnKeyEvent({0x26, 0x48, true, false, false, 0});
@@ -154,46 +123,6 @@ TEST(Session, IdleTimeOutAfterTimeoutMinutesAndInputRestartsIt) {
   ASSERT_TRUE(rig.WaitThreadEnded());
   EXPECT_EQ(rig.control->EndReason(), End::kStopped);
   EXPECT_EQ(rig.control->Properties().timeout, 0u);
-}
-
-TEST(Session, EndsGiveTheirTextsBoxesAndEvents) {
-  const struct {
-    std::string stream;  // empty: the server drops the connection
-    std::string dialog;  // the OnDialog text, if any, and the status text
-    const char* box;     // the box's caption, if any
-  } cases[] = {{FirmwareBits(10), "Session Acquired by another user.", nullptr},
-               {FirmwareBits(11), "Session terminated by firmware update.", nullptr},
-               {TextBits(6, "Closed by the administrator"), "Closed by the administrator", nullptr},
-               {FirmwareBits(1), "", nullptr},
-               {"", "", "Network Error"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.dialog);
-    ConsolePeer peer;
-    SessionRig rig;
-    rig.Connect(peer);
-    rig.EnterPhase2();
-    if (c.stream.empty()) {
-      peer.Close();
-    } else {
-      peer.Send(AlignedBits(c.stream));
-    }
-    ASSERT_TRUE(rig.WaitThreadEnded());
-    EXPECT_EQ(rig.events.Events(),
-              (c.dialog.empty() ? Strings{"OnShutdown"}
-                                : Strings{"OnDialog " + c.dialog, "OnShutdown", "OnShutdown"}));
-    const std::string status = c.box              ? "Connection to Kro lost"
-                               : c.dialog.empty() ? "Attempting to connect to Kro remote console."
-                                                  : c.dialog;
-    EXPECT_EQ(rig.control->StatusText(), status);
-    std::string boxes;
-    for (const auto& box : rig.host.Boxes()) boxes += box.caption + ": " + box.text;
-    EXPECT_EQ(boxes, c.box ? std::string(c.box) + ": " + status : "");
-    EXPECT_EQ(rig.control->EndReason(), c.box ? End::kConnectionLost : End::kServerEnded);
-    // The end zeroed the idle countdown: the next tick stops the session and the timer.
-    rig.Tick();
-    EXPECT_TRUE(rig.control->SessionStopped());
-    EXPECT_FALSE(rig.host.TimerRunning(kSessionTimer));
-  }
 }
 
 TEST(Session, StopEndsAReplayWaitingBetweenChunksAndLaterMessagesDoNothing) {
@@ -261,27 +190,6 @@ TEST(Session, CommandsAndUnmountRequestsFromADrive) {
   EXPECT_FALSE(trace.Has("Unmount command sent 7 device\n"));
   rig.Pump();
   EXPECT_TRUE(trace.Has("Unmount command sent 7 device\n"));
-}
-
-// HID keys follow the focus (the packets themselves are the input tests', and so is the keyboard
-// language a locale chooses).
-TEST(Session, HidKeysFollowTheFocus) {
-  ConsolePeer peer;
-  SessionRig rig;
-  rig.control->put_kbdMode(1);
-  rig.Connect(peer);
-  rig.control->OnSetFocus();
-  EXPECT_TRUE(CKeyboard::HookInstalled() && rig.host.keyboardGrabbed.load());
-  EXPECT_EQ(rig.control->OnKeyEvent({0x41, 0x1E, false, false, false, 0}), KeyResult::kSwallow);
-  rig.control->OnKeyEvent({0x41, 0x1E, false, false, true, 0});
-  rig.control->OnKillFocus();
-  EXPECT_FALSE(rig.host.keyboardGrabbed.load() || CKeyboard::HookInstalled());
-  // Without the focus keys stay local.
-  EXPECT_EQ(rig.control->OnKeyEvent({0x42, 0x30, false, false, false, 0}), KeyResult::kPassOn);
-  const Bytes expected = {0xFF, 0xD6, 0, 0, 0x04, 0, 0, 0, 0, 0,
-                          0xFF, 0xD6, 0, 0, 0,    0, 0, 0, 0, 0};
-  ASSERT_TRUE(peer.WaitReceived(expected.size()));
-  EXPECT_EQ(peer.Received(), expected);
 }
 
 }  // namespace

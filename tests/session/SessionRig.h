@@ -29,18 +29,6 @@ inline std::vector<uint8_t> AlignedBits(const std::string& bits) {
   while (all.size() % 8) all += '0';
   return Bits(all);
 }
-// A firmware command with its operands, from START.
-inline std::string FirmwareBits(uint8_t command, const std::vector<uint8_t>& operands = {}) {
-  std::string bits = "10111";
-  for (uint8_t op : operands) bits += Field(op, 8) + "1";
-  return bits + Field(command, 8) + "0";
-}
-// A text record on a channel, from START.
-inline std::string TextBits(uint8_t channel, const std::string& text) {
-  std::string bits = FirmwareBits(2) + Field(channel, 8);
-  for (unsigned char c : text) bits += Field(c, 8);
-  return bits + Field(0, 8);
-}
 // The management processor's console service for one connection: reads the start sequence (the
 // nine escapes of a clear session without a login), answers it unless told not to, then records
 // every byte the console sends and sends what the test gives it.
@@ -73,13 +61,11 @@ class ConsolePeer {
   bool WaitStartSequence() {
     return WaitUntil([this] { return !Get(start_).empty(); });
   }
-  std::vector<uint8_t> StartSequence() { return Get(start_); }
   // Everything received after the start sequence.
   std::vector<uint8_t> Received() { return Get(received_); }
   bool WaitReceived(size_t n) {
     return WaitUntil([&] { return Received().size() >= n; });
   }
-  bool Ended() { return Get(ended_); }
 
  private:
   template <typename T>
@@ -110,8 +96,6 @@ class ConsolePeer {
         received_.insert(received_.end(), buffer, buffer + got);
       }
     }
-    std::lock_guard lock(mutex_);
-    ended_ = true;
   }
 
   Options options_;
@@ -119,7 +103,6 @@ class ConsolePeer {
   std::mutex mutex_;
   std::shared_ptr<TcpSocket> socket_;
   std::vector<uint8_t> start_, received_;
-  bool ended_ = false;
   std::thread thread_;
 };
 

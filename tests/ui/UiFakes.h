@@ -25,18 +25,15 @@ class BarPainter : public Painter {
     int x, y;
     std::string text;
     FontSpec font;
-    Pixel color;
     bool opaque;
   };
 
-  explicit BarPainter(bool withBar = true, bool withMask = true) {
+  explicit BarPainter(bool withBar = true) {
     int i = 0;
     for (const menubar::ImageSpec& image : menubar::kImages) {
       ++i;
       const std::string id(image.id);
-      if ((!withBar && image.id == menubar::img::kBar) ||
-          (!withMask && image.id == menubar::img::kBarMask))
-        continue;
+      if (!withBar && image.id == menubar::img::kBar) continue;
       const Pixel color = Rgb(static_cast<uint8_t>(10 + i), static_cast<uint8_t>(200 - i), 77);
       Surface s(image.width, image.height, color);
       if (id.ends_with("mask") || image.id == menubar::img::kBarMask) {
@@ -54,7 +51,7 @@ class BarPainter : public Painter {
   // Text is a bar two pixels high in its colour, one advance per character (UTF-8 aware).
   void DrawText(Surface& target, int x, int y, std::string_view text, const FontSpec& font,
                 Pixel color, std::optional<Pixel> background) override {
-    texts.push_back({x, y, std::string(text), font, color, background.has_value()});
+    texts.push_back({x, y, std::string(text), font, background.has_value()});
     target.Fill({x, y, x + TextWidth(text, font), y + 2}, color);
   }
   int TextWidth(std::string_view text, const FontSpec&) override {
@@ -72,7 +69,6 @@ class BarPainter : public Painter {
     auto it = colors_.find(s.At(x, y) & 0xFFFFFF);
     return it == colors_.end() ? "" : it->second;
   }
-  Pixel ColorOf(std::string_view id) const { return images_.at(std::string(id)).At(1, 0); }
 
   std::vector<Text> texts;
 
