@@ -13,7 +13,6 @@ namespace remcons {
 namespace {
 
 namespace mb = menubar;
-namespace img = menubar::img;
 
 class ArtworkTest : public ::testing::Test {
  protected:
@@ -23,16 +22,7 @@ class ArtworkTest : public ::testing::Test {
   }
 };
 
-// Pixels of two surfaces of one size that differ.
-int Differ(const Surface& a, const Surface& b) {
-  int n = 0;
-  for (int i = 0; i < a.width() * a.height(); ++i)
-    n += !SameColor(a.At(i % a.width(), i / a.width()), b.At(i % a.width(), i / a.width()));
-  return n;
-}
-
 TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScales) {
-  std::map<std::string, Surface> english;
   for (Language language : {Language::kEnglish, Language::kJapanese}) {
     SetUiLanguage(language);
     for (int scale : {1, 2}) {
@@ -49,17 +39,7 @@ TEST_F(ArtworkTest, EveryImageAtItsSizeInBothLanguagesAndScales) {
       // Every text found room at a readable size.
       EXPECT_TRUE(notes.overflows.empty()) << (notes.overflows.empty() ? "" : notes.overflows[0]);
       EXPECT_GE(notes.smallestTextPx, 6);
-      if (language == Language::kEnglish && scale == 1) english = images;
     }
-    // Panels with text follow the language; pictures without text are the same in both.
-    if (language == Language::kEnglish) continue;
-    const auto japanese = DrawMenuBarArtwork(1);
-    for (std::string_view id :
-         {img::kKeysPanel, img::kPowerCompact, img::kPowerExtended, img::kMount, img::kUnmount}) {
-      EXPECT_GT(Differ(At(english, id), At(japanese, id)), 20) << id;
-    }
-    for (std::string_view id : {img::kBar, img::kPowerOn, img::kIconCdrom, img::kDriveMenu[1]})
-      EXPECT_EQ(Differ(At(english, id), At(japanese, id)), 0) << id;
   }
 }
 

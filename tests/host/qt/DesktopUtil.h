@@ -107,11 +107,6 @@ inline void AnswerNextBox(BoxAnswer* seen, const QString& press,
   QTimer::singleShot(10, *poll);
 }
 
-// The widget's grab() as 32-bit pixels.
-inline Surface Grabbed(QWidget* widget) {
-  return SurfaceFromImage(widget->grab().toImage());
-}
-
 // A console widget on its own window against a simulator started for it: it takes the picture's
 // size as a page would, and its boxes are answered OK and kept ("CAPTION: TEXT").
 struct ConsoleRig {
@@ -184,7 +179,7 @@ struct ConsoleRig {
           int width = 0, height = 0;
           const std::vector<uint32_t> screen = server_.ScreenPixels(&width, &height);
           return same(widget_->pixels(), screen, width, height) &&
-                 same(Grabbed(widget_.get()), screen, width, height);
+                 same(SurfaceFromImage(widget_->grab().toImage()), screen, width, height);
         },
         ms);
   }

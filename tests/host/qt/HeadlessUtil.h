@@ -111,8 +111,5 @@ inline std::vector<std::string> EventNames(const std::vector<QJsonObject>& event
   for (const QJsonObject& e : events) names.push_back(e.value("event").toString().toStdString());
   return names;
 }
-inline std::vector<std::string> EventNamesIn(const std::string& path) {
-  return EventNames(ReadJsonLines(path));
-}
 
 }  // namespace remcons::testing

@@ -137,7 +137,8 @@ TEST_F(OnXorg, TheProgramPutsTheModeBackWhenInterrupted) {
     EXPECT_EQ(status, 0) << err;
     EXPECT_EQ(err.find("headless"), std::string::npos) << err;  // a window, not a headless run
     EXPECT_TRUE(ModeBecomes("1280x1024", 5000));
-    const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
+    const std::vector<std::string> names =
+        testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
     EXPECT_TRUE(names.size() >= 2 && names[0] == "OnResize" && names.back() == "OnShutdown");
   }
 }
