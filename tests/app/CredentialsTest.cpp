@@ -34,7 +34,7 @@ Result RunRemcons(const ScratchDir& dir, std::vector<std::string> args,
   env.insert(env.begin(), {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY", "REMCONS_PASSWORD"});
   int master = -1;
   const pid_t pid =
-      testing::StartProgram(args, env, "", dir / "err.txt", terminal ? &master : nullptr);
+      testing::StartProgram(args, env, "/dev/null", dir / "err.txt", terminal ? &master : nullptr);
   Result r;
   // What the terminal shows until the program has gone (bounded). The master side reports an
   // error while no process holds the terminal: before the child has it, and after it has gone.

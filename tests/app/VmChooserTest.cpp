@@ -12,7 +12,6 @@
 #include <functional>
 #include <optional>
 
-#include "app/MediaChecks.h"
 #include "host/qt/VmChooser.h"
 #include "host/qt/VmChooserHeadless.h"
 #include "platform/Strings.h"
@@ -86,7 +85,7 @@ TEST(VmChooser, AnImageAnIsoOrAFolderChosenInTheDialogIsServed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const bool folder = c.kind == VmKind::Folder;
-    if (folder && !apptest::HaveFatTools()) GTEST_SKIP() << "fsck.fat and mcopy are needed";
+    if (folder && !vmtest::HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
     TempDir dir;
     const std::string target = dir / c.name;
     const std::vector<uint8_t> bytes = vmtest::RandomBytes(folder ? 70000 : 2048 * 720, 41);
@@ -119,7 +118,7 @@ TEST(VmChooser, AnImageAnIsoOrAFolderChosenInTheDialogIsServed) {
     connection->Disconnect();
     EXPECT_TRUE(rig.lb.server.LastSummary().ok) << rig.lb.server.LastSummary().error;
     if (folder) {
-      apptest::ExpectVolumeOfFolder(options.dumpFile, target, dir / "copy");
+      vmtest::CheckFatImage(target, options.dumpFile);
     } else {
       EXPECT_EQ(vmtest::ReadFile(options.dumpFile), bytes);
     }

@@ -45,16 +45,12 @@ inline std::string WaitForLine(const std::string& path, const std::string& prefi
 // -1 when it still runs.
 inline int WaitChild(pid_t pid, int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (int status = 0;;) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      return WIFEXITED(status)     ? WEXITSTATUS(status)
-             : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                   : -1;
-    }
-    if (r < 0 || std::chrono::steady_clock::now() > end) return -1;
+  int status = 0;
+  pid_t r;
+  while ((r = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() <= end)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (r != pid || !(WIFEXITED(status) || WIFSIGNALED(status))) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Ends a child: SIGTERM, then SIGKILL when it does not end within 5 s.
@@ -66,9 +62,9 @@ inline void StopChild(pid_t pid) {
 
 // Starts a program in a session of its own, with changes to its environment ("NAME=VALUE" sets,
 // "NAME" removes) and its standard input from /dev/null; its output and errors go to the files
-// named (empty: discarded). With terminal given, a pseudo-terminal is its controlling terminal and
-// *terminal the master side. All the child needs is made before the fork: between fork and exec
-// it calls only what is safe while other threads run. The process id, or -1.
+// named ("/dev/null" to discard them). With terminal given, a pseudo-terminal is its controlling
+// terminal and *terminal the master side. All the child needs is made before the fork: between fork
+// and exec it calls only what is safe while other threads run. The process id, or -1.
 inline pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                           const std::string& outPath, const std::string& errPath,
                           int* terminal = nullptr) {
@@ -84,13 +80,11 @@ inline pid_t StartProgram(const std::vector<std::string>& argv, const std::vecto
   for (std::string& e : environment) envp.push_back(e.data());
   args.push_back(nullptr);
   envp.push_back(nullptr);
-  const std::string out = outPath.empty() ? "/dev/null" : outPath;
-  const std::string err = errPath.empty() ? "/dev/null" : errPath;
   const pid_t pid = terminal ? forkpty(terminal, nullptr, nullptr, nullptr) : fork();
   if (pid == 0) {
     if (!terminal) setsid();
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(open("/dev/null", O_RDONLY), 0);
     dup2(o, 1);
     dup2(e, 2);

@@ -4,7 +4,6 @@
 // bytes and streams made of well-formed command blocks with random fields, so that the handlers
 // are reached.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,7 +51,6 @@ int MutateSeeds(int runs, const char* folder, std::mt19937& rng) {
     }
     LLVMFuzzerTestOneInput(in.data(), in.size());
   }
-  std::printf("%zu seeds, %d mutations\n", seeds.size(), runs);
   return 0;
 }
 
@@ -92,6 +90,5 @@ int main(int argc, char** argv) {
     }
     LLVMFuzzerTestOneInput(input.data(), input.size());
   }
-  std::printf("%d inputs\n", runs);
   return 0;
 }

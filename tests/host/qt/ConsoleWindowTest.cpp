@@ -83,7 +83,8 @@ TEST_F(ConsoleWindowRun, FollowsTheControlsEventsAsAPageWould) {
   EXPECT_EQ(seen, (std::vector<QString>{"1024x768", "1024x768 | Ready",
                                         "Session taken over by another user", "open"}));
   EXPECT_FALSE(window.isVisible());
-  const std::vector<std::string> names = testing::EventNamesIn(dir / "events.json");
+  const std::vector<std::string> names =
+      testing::EventNames(testing::ReadJsonLines(dir / "events.json"));
   EXPECT_TRUE(names.size() >= 4 && names[0] == "OnResize" && names.back() == "OnShutdown");
 }
 

@@ -1,24 +1,22 @@
-// The desktop tests' main: a QApplication on the offscreen platform, or on an X server that it
-// starts for the run (REMCONS_TEST_X_SERVER 1: Xvfb, 2: Xorg with the dummy driver) and ends after
-// it. When that server cannot run, the tests that need it skip and say why.
+// The Qt tests' main: a QApplication on the offscreen platform without a desktop theme, with Qt's
+// own dialogs; or, for the desktop tests built with REMCONS_TEST_X_SERVER (1: Xvfb, 2: Xorg with
+// the dummy driver), on an X server that it starts for the run and ends after it. When that server
+// cannot run, the tests that need it skip and say why.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <memory>
 
-#include "host/qt/DesktopUtil.h"
 #include "host/qt/XServer.h"
-
-#ifndef REMCONS_TEST_X_SERVER
-#define REMCONS_TEST_X_SERVER 0
-#endif
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+#if REMCONS_TEST_X_SERVER
+  // Declared before the application: the server goes after the application connected to it.
   using remcons::testing::XServer;
   std::unique_ptr<XServer> server;
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  if (REMCONS_TEST_X_SERVER != 0 && !GTEST_FLAG_GET(list_tests)) {
+  if (!GTEST_FLAG_GET(list_tests)) {
     std::string& error = remcons::testing::XServerMissing();
     server = REMCONS_TEST_X_SERVER == 1
                  ? XServer::StartXvfb(1280, 1024, &error)
@@ -33,15 +31,10 @@ int main(int argc, char** argv) {
       remcons::testing::TestDisplay() = server->display();
     }
   }
+#endif
   qunsetenv("WAYLAND_DISPLAY");
   qputenv("QT_QPA_PLATFORMTHEME", "");
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-  int status;
-  {
-    QApplication app(argc, argv);
-    status = RUN_ALL_TESTS();
-  }
-  // The server goes after the application that is connected to it.
-  server.reset();
-  return status;
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
 }

@@ -19,7 +19,6 @@
 
 #include "host/qt/DesktopHost.h"
 #include "host/qt/HeadlessUtil.h"
-#include "host/qt/ModeEvents.h"
 #include "host/qt/QtImage.h"
 #include "host/qt/RemConsWidget.h"
 #include "host/qt/XServer.h"
@@ -108,41 +107,9 @@ inline void AnswerNextBox(BoxAnswer* seen, const QString& press,
   QTimer::singleShot(10, *poll);
 }
 
-// The console's video modes on a desktop host over a display, with what they told the session
-// and the boxes they showed ("CAPTION: TEXT").
-struct ModeRig {
-  explicit ModeRig(LocalDisplay& display) : host(display), modes(host, events) {
-    QtHost::Callbacks callbacks;
-    callbacks.messageBox = [this](const std::string& text, const std::string& caption, uint32_t) {
-      boxes.push_back(caption + ": " + text);
-      return kIdOk;
-    };
-    host.SetCallbacks(callbacks);
-  }
-  DesktopHost host;
-  std::vector<std::string> boxes;
-  RecordingModeEvents events;
-  VideoModes modes;
-};
-
-// Starts a program with the test's X display, its output in dir's out.txt and err.txt.
-inline pid_t StartOnTestDisplay(const std::vector<std::string>& argv, const ScratchDir& dir) {
-  return StartProgram(argv, {"DISPLAY=" + TestDisplay(), "QT_QPA_PLATFORM=xcb"}, dir / "out.txt",
-                      dir / "err.txt");
-}
-
-// The widget's grab() as 32-bit pixels.
-inline Surface Grabbed(QWidget* widget) {
-  return SurfaceFromImage(widget->grab().toImage());
-}
-
 // A console widget on its own window against a simulator started for it: it takes the picture's
-// size as a page would, and its boxes are answered OK and kept.
+// size as a page would, and its boxes are answered OK and kept ("CAPTION: TEXT").
 struct ConsoleRig {
-  struct Box {
-    std::string text, caption;
-  };
-
   // Starts the simulator; the widget gets its properties and extra ones; not shown yet.
   explicit ConsoleRig(const PropertyBag& extra = {}) : server_(SimOptions()) {
     std::string error;
@@ -160,7 +127,7 @@ struct ConsoleRig {
     widget_->SetMediaRoots(MediaRoots{roots_ / "sys", roots_ / "dev"});
     widget_->SetMessageBoxPolicy(
         [this](const std::string& text, const std::string& caption, uint32_t) {
-          boxes_.push_back({text, caption});
+          boxes_.push_back(caption + ": " + text);
           return std::optional<int>(kIdOk);
         });
     widget_->SetHoverTimeMs(30);
@@ -212,7 +179,7 @@ struct ConsoleRig {
           int width = 0, height = 0;
           const std::vector<uint32_t> screen = server_.ScreenPixels(&width, &height);
           return same(widget_->pixels(), screen, width, height) &&
-                 same(Grabbed(widget_.get()), screen, width, height);
+                 same(SurfaceFromImage(widget_->grab().toImage()), screen, width, height);
         },
         ms);
   }
@@ -226,7 +193,7 @@ struct ConsoleRig {
   sim::ConsoleServer server_;
   ScratchDir roots_;
   std::unique_ptr<RemConsWidget> widget_ = std::make_unique<RemConsWidget>();
-  std::vector<Box> boxes_;
+  std::vector<std::string> boxes_;
   int resizes_ = 0;
   int shutdowns_ = 0;
   bool started_ = false;

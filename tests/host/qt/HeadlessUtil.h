@@ -1,6 +1,7 @@
 // What the Qt host's tests share: the simulator set up for a console, the console's properties for
-// it, PNG files read back with libpng, JSON lines read with Qt's JSON parser, scratch files,
-// bounded waits that keep Qt's event loop turning; programs are run with support/Child.h.
+// it, snapshots compared with its screen through libpng, JSON lines read with Qt's JSON parser,
+// scratch files, bounded waits that keep Qt's event loop turning; programs are run with
+// support/Child.h.
 #pragma once
 
 #include <png.h>
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,34 +71,22 @@ inline PropertyBag SimParams(uint16_t port) {
 // A scratch directory removed with the object.
 using ScratchDir = vmtest::TempDir;
 
-struct RgbImage {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;  // 3 bytes a pixel
-};
-
-// A PNG file read with libpng; nullopt when it cannot be read.
-inline std::optional<RgbImage> ReadPng(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
-  image.format = PNG_FORMAT_RGB;
-  RgbImage out{static_cast<int>(image.width), static_cast<int>(image.height), {}};
-  out.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr)) return std::nullopt;
-  return out;
-}
-
-// Pixels of the PNG file that differ from the simulator's screen now (x byte ignored); -1 when
-// the file cannot be read or the sizes differ.
+// Pixels of the PNG file (read with libpng) that differ from the simulator's screen now (x byte
+// ignored); -1 when the file cannot be read or the sizes differ.
 inline long DifferencesFromScreen(const std::string& png, const sim::ConsoleServer& server) {
   int width = 0, height = 0;
   const std::vector<uint32_t> screen = server.ScreenPixels(&width, &height);
-  const std::optional<RgbImage> image = ReadPng(png);
-  if (!image || image->width != width || image->height != height) return -1;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, png.c_str())) return -1;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return -1;
+  if (int(image.width) != width || int(image.height) != height) return -1;
   long differences = 0;
   for (size_t i = 0; i < screen.size(); ++i) {
     const uint32_t p = screen[i];
-    const uint8_t* q = &image->rgb[3 * i];
+    const uint8_t* q = &rgb[3 * i];
     differences += q[0] != ((p >> 16) & 0xFF) || q[1] != ((p >> 8) & 0xFF) || q[2] != (p & 0xFF);
   }
   return differences;
@@ -122,9 +110,6 @@ inline std::vector<std::string> EventNames(const std::vector<QJsonObject>& event
   std::vector<std::string> names;
   for (const QJsonObject& e : events) names.push_back(e.value("event").toString().toStdString());
   return names;
-}
-inline std::vector<std::string> EventNamesIn(const std::string& path) {
-  return EventNames(ReadJsonLines(path));
 }
 
 }  // namespace remcons::testing

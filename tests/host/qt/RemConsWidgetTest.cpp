@@ -1,6 +1,6 @@
 // RemConsWidget against the simulator, as the window system drives it: the picture, keys with
 // their native scan codes, the mouse over the picture and over the menu bar (its images drawn in
-// place), the close button, paste, screenshots and a leader's bar. Built twice: on the offscreen
+// place), paste, screenshots and a leader's bar. Built twice: on the offscreen
 // platform and on an Xvfb server.
 #include <gtest/gtest.h>
 
@@ -9,8 +9,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
-#include <map>
-#include <sstream>
 
 #include "host/qt/Artwork.h"
 #include "host/qt/DesktopUtil.h"
@@ -36,8 +34,7 @@ using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
 
 // X keycodes of a pc105 keyboard (evdev + 8).
-constexpr int kXKeyA = 38, kXKeyC = 54, kXKey2 = 11, kXShiftL = 50, kXControlL = 37;
-constexpr int kXUp = 111, kXEscape = 9, kXKeyV = 55, kXAltL = 64;
+constexpr int kXKeyA = 38, kXShiftL = 50, kXControlL = 37, kXEscape = 9, kXKeyV = 55, kXAltL = 64;
 
 Bytes Hid(uint8_t modifiers, uint8_t key) {
   return {0xFF, 0xD6, modifiers, 0, key, 0, 0, 0, 0, 0};
@@ -53,7 +50,7 @@ bool Shows(ConsoleRig& rig, std::string_view id, const Rect& r) {
   const Surface* image = art->Image(id);
   return WaitUntil([&] {
     if (!rig.widget()->FlushPaint()) return false;
-    const Surface shot = testing::Grabbed(rig.widget());
+    const Surface shot = SurfaceFromImage(rig.widget()->grab().toImage());
     for (int y = 0; y < image->height(); ++y) {
       for (int x = 0; x < image->width(); ++x)
         if (!SameColor(shot.At(r.left + x, r.top + y), image->At(x, y))) return false;
@@ -77,67 +74,42 @@ class DesktopWidget : public ::testing::Test {
   }
 };
 
-// HID reports in mode 1 (a held key's repeat sends nothing; a key held when the focus goes is
-// released on the server, and with none held nothing is sent); sequences and the US layout's
-// characters in mode 0.
-TEST_F(DesktopWidget, KeysReachTheServerInEachKeyboardMode) {
+// HID reports: a held key's repeat sends nothing; a key held when the focus goes is released on
+// the server, and with none held nothing is sent. (Characters in mode 0 are the key translator's.)
+TEST_F(DesktopWidget, KeysReachTheServerAsHidReports) {
   const Bytes none = Hid(0, 0);
-  for (const bool hid : {true, false}) {
-    SCOPED_TRACE(hid);
-    auto rig = ConsoleRig::Started({{"kbdMode", hid ? "1" : "0"}});
-    QWidget* w = rig->widget();
-    if (hid) {
-      Tap(w, kXKeyA, Qt::Key_A, "a");
-      SendKey(w, true, kXShiftL, Qt::Key_Shift);
-      SendKey(w, true, kXKeyA, Qt::Key_A, "A", Qt::ShiftModifier);
-      QKeyEvent repeat(QEvent::KeyPress, Qt::Key_A, Qt::ShiftModifier, kXKeyA, 0, 0, "A", true);
-      QApplication::sendEvent(w, &repeat);
-      SendKey(w, false, kXKeyA, Qt::Key_A, "A", Qt::ShiftModifier);
-      SendKey(w, false, kXShiftL, Qt::Key_Shift);
-      SendKey(w, true, kXKeyA, Qt::Key_A, "a");
-      ASSERT_TRUE(rig->server().WaitForPackets("hid", 7, 5000));
-      w->clearFocus();
-      ASSERT_TRUE(rig->server().WaitForPackets("hid", 8, 5000));
-      w->setFocus();
-      w->clearFocus();
-      w->setFocus();
-      SendKey(w, false, kXKeyA, Qt::Key_A, "a");
-      rig->server().WaitUntilSent(1000);
-      EXPECT_EQ(PacketBytes(rig->server(), {"hid", "char"}),
-                (Packets{Hid(0, 4), none, Hid(2, 0), Hid(2, 4), Hid(2, 0), none, Hid(0, 4), none}));
-      continue;
-    }
-    // The key that types 'q' on the desktop's layout is A on the US layout the console uses;
-    // Shift+2 is '"' on some layouts, '@' on the US one.
-    Tap(w, kXUp, Qt::Key_Up);
-    Tap(w, kXKeyA, Qt::Key_Q, "q");
-    SendKey(w, true, kXShiftL, Qt::Key_Shift);
-    Tap(w, kXKey2, Qt::Key_QuoteDbl, "\"", Qt::ShiftModifier);
-    SendKey(w, false, kXShiftL, Qt::Key_Shift);
-    SendKey(w, true, kXControlL, Qt::Key_Control, {}, Qt::ControlModifier);
-    Tap(w, kXKeyC, Qt::Key_C, "\x03", Qt::ControlModifier);
-    SendKey(w, false, kXControlL, Qt::Key_Control);
-    ASSERT_TRUE(rig->server().WaitForPackets("char", 3, 5000));
-    rig->server().WaitUntilSent(1000);
-    EXPECT_EQ(PacketBytes(rig->server(), {"char", "key"}),
-              (Packets{{0x1B, 0x5B, 0x41}, {'a'}, {'@'}, {0x03}}));
-  }
+  auto rig = ConsoleRig::Started({{"kbdMode", "1"}});
+  QWidget* w = rig->widget();
+  Tap(w, kXKeyA, Qt::Key_A, "a");
+  SendKey(w, true, kXShiftL, Qt::Key_Shift);
+  SendKey(w, true, kXKeyA, Qt::Key_A, "A", Qt::ShiftModifier);
+  QKeyEvent repeat(QEvent::KeyPress, Qt::Key_A, Qt::ShiftModifier, kXKeyA, 0, 0, "A", true);
+  QApplication::sendEvent(w, &repeat);
+  SendKey(w, false, kXKeyA, Qt::Key_A, "A", Qt::ShiftModifier);
+  SendKey(w, false, kXShiftL, Qt::Key_Shift);
+  SendKey(w, true, kXKeyA, Qt::Key_A, "a");
+  ASSERT_TRUE(rig->server().WaitForPackets("hid", 7, 5000));
+  w->clearFocus();
+  ASSERT_TRUE(rig->server().WaitForPackets("hid", 8, 5000));
+  w->setFocus();
+  w->clearFocus();
+  w->setFocus();
+  SendKey(w, false, kXKeyA, Qt::Key_A, "a");
+  rig->server().WaitUntilSent(1000);
+  EXPECT_EQ(PacketBytes(rig->server(), {"hid", "char"}),
+            (Packets{Hid(0, 4), none, Hid(2, 0), Hid(2, 4), Hid(2, 0), none, Hid(0, 4), none}));
 }
 
-// Clicks on the bar stay here; clicks on the picture reach the server as presses, releases and
-// double clicks. Hovering shows the bar and its tooltips, the pin keeps it (and, pinned, a click
-// on it is the bar's even when the pointer comes straight from elsewhere), the close button ends.
+// Clicks on the picture reach the server as presses, releases and double clicks; hovering shows
+// the bar (and hides it again), and resting over a button its tooltip. The bar's own clicks, its
+// pin and its close button are the bar's tests and the Xorg test's.
 TEST_F(DesktopWidget, TheMouseOverThePictureAndOverTheBar) {
   auto rig = ConsoleRig::Started();
   QWidget* w = rig->widget();
-  const QPoint picture(300, 300), bar(rig->width() / 2, 10);
-  const Rect pin = layout::Button(BarButton::kPin, rig->width());
-  Move(w, bar);
+  const QPoint picture(300, 300);
+  Move(w, QPoint(rig->width() / 2, 10));
   EXPECT_TRUE(rig->bar()->IsShown());
-  EXPECT_TRUE(Shows(*rig, img::kPinOut, pin));
-  Click(w, bar);
-  Click(w, bar, Qt::RightButton);
-  testing::DoubleClick(w, bar);
+  EXPECT_TRUE(Shows(*rig, img::kPinOut, layout::Button(BarButton::kPin, rig->width())));
   Move(w, picture);
   EXPECT_FALSE(rig->bar()->IsShown());
   Click(w, picture, Qt::RightButton);
@@ -152,22 +124,9 @@ TEST_F(DesktopWidget, TheMouseOverThePictureAndOverTheBar) {
                      {0xFF, 0xD3, 0x04, 0x01},
                      {0xFF, 0xD2, 0x04}}));
   EXPECT_TRUE(rig->ShowsServerScreen());
-  // Resting over the power button shows its tooltip.
   Move(w, testing::Center(layout::Button(BarButton::kPower, rig->width())));
   EXPECT_TRUE(WaitUntil([&] { return rig->bar()->tooltip() == img::kTipPower; }, 3000));
   EXPECT_TRUE(Shows(*rig, img::kTipPower, layout::TooltipStrip(rig->width())));
-  ClickBar(*rig, BarButton::kPin);
-  Move(w, picture);
-  EXPECT_TRUE(rig->bar()->IsShown() && rig->bar()->IsPinned());
-  EXPECT_TRUE(Shows(*rig, img::kPinIn, pin));
-  Click(w, testing::Center(pin));
-  EXPECT_FALSE(rig->bar()->IsPinned());
-  const size_t presses = rig->server().PacketCount("mouse-press");
-  ClickBar(*rig, BarButton::kClose);
-  EXPECT_TRUE(WaitUntil([&] { return rig->shutdowns_ > 0; }));
-  EXPECT_EQ(rig->control().EndReason(), CRemCons::SessionEnd::kStopped);
-  EXPECT_TRUE(rig->server().WaitForNoSession(5000));
-  EXPECT_EQ(rig->server().PacketCount("mouse-press"), presses);
 }
 
 // The clipboard typed into the server: every stroke a pause after the last (on a clock the test
@@ -233,10 +192,10 @@ TEST_F(DesktopWidget, PasteTypesTheTextAsPacedKeystrokes) {
     EXPECT_EQ(Packets(hid.end() - 2, hid.end()), (Packets{Hid(0, 0x1B), none}));
     // Refused up front, with the characters named.
     EXPECT_FALSE(w->PasteText(QString::fromUtf8("na\u00efve \u20ac\u0007 \u00ef")));
-    ASSERT_EQ(rig->boxes_.size(), 1u);
-    EXPECT_EQ(rig->boxes_[0].caption + ": " + rig->boxes_[0].text,
-              "Paste: Nothing was pasted: no key of the server's US keyboard types \u00ef "
-              "(U+00EF), \u20ac (U+20AC), U+0007.");
+    EXPECT_EQ(rig->boxes_,
+              std::vector<std::string>{"Paste: Nothing was pasted: no key of the server's "
+                                       "US keyboard types \u00ef (U+00EF), \u20ac "
+                                       "(U+20AC), U+0007."});
     EXPECT_EQ(rig->server().PacketCount("hid"), got.size() + 2);
   }
 }
@@ -265,7 +224,6 @@ TEST_F(DesktopWidget, ScreenshotsModesAndTheScaledPicture) {
   EXPECT_EQ(testing::DifferencesFromScreen(path.toStdString(), rig->server()), 0);
   const QDateTime when(QDate(2024, 3, 9), QTime(7, 5, 3));
   EXPECT_EQ(ScreenshotName("", when), "remcons-20240309-070503.png");
-  EXPECT_EQ(ScreenshotName(QString::fromUtf8("..\u00fc/x"), when), "__x-20240309-070503.png");
 
   w->SetScaleToWindow(true);
   const struct {
@@ -273,7 +231,6 @@ TEST_F(DesktopWidget, ScreenshotsModesAndTheScaledPicture) {
     QRect picture;
     std::vector<std::pair<QPoint, QPoint>> points;  // widget -> picture
   } cases[] = {
-      {{1600, 1200}, {0, 0, 1600, 1200}, {{{0, 0}, {0, 0}}, {{1599, 1199}, {799, 599}}}},
       {{400, 500},
        {0, 100, 400, 300},
        {{{0, 100}, {0, 0}},
@@ -301,36 +258,9 @@ TEST_F(DesktopWidget, ScreenshotsModesAndTheScaledPicture) {
   EXPECT_EQ(w->grab().size(), QSize(900, 600));
 }
 
-// Key sequences as words: a key (C Ctrl, A Alt, R right Alt, S Shift, D Delete, or a letter) and
-// + for its press or - for its release, then =paste, =shot or =grab when that event completes it.
-TEST(HotkeyWatch, ChordsAndCombinations) {
-  const std::map<char, uint32_t> vk = {{'C', 0xA2}, {'A', 0xA4}, {'R', 0xA5}, {'S', 0xA0},
-                                       {'D', 0x2E}, {'V', 'V'},  {'W', 'S'}};
-  for (const std::string sequence : {
-           // Ctrl and Alt together and let go: the grab goes, once.
-           "C+ A+ A+ A-=grab C-",
-           // Ctrl+Alt+Del is the server's, even when Ctrl repeats afterwards.
-           "C+ R+ D+ C+ D- C- R-",
-           "C+ A+ S+ V+=paste V- W+=shot W- S- A-",
-           // Without Shift, V is the server's.
-           "C+ A+ V+ V- A-",
-       }) {
-    HotkeyWatch watch;
-    std::istringstream words(sequence);
-    for (std::string w; words >> w;) {
-      const Hotkey got = watch.Feed(KeyEvent{.vkCode = vk.at(w[0]), .keyUp = w[1] == '-'});
-      EXPECT_EQ(got == Hotkey::kPaste         ? "=paste"
-                : got == Hotkey::kScreenshot  ? "=shot"
-                : got == Hotkey::kReleaseGrab ? "=grab"
-                                              : "",
-                w.substr(2))
-          << sequence << " at " << w;
-    }
-  }
-}
-
-// A session leader's bar: the control, client list and lock buttons at their places in the states
-// they show, and the Client List dialog with a joined console in it, taken off by its Disconnect.
+// A session leader's bar: its lock closes and opens the session to joiners, and the Client List
+// dialog shows a joined console, taken off by its Disconnect. (The bar's images per state are the
+// bar's tests.)
 TEST_F(DesktopWidget, LeaderBarAndClientList) {
   ConsoleRig rig({{"muMode", "1"}, {"muPort", "0"}, {"uniqueFeatures", "12"}});
   rig.widget()->SetLeaderServerOptions({"127.0.0.1", 0});
@@ -341,15 +271,8 @@ TEST_F(DesktopWidget, LeaderBarAndClientList) {
   ASSERT_TRUE(rig.Show());
   ASSERT_TRUE(rig.ShowsServerScreen());
   MUServer& server = *rig.control().leaderServer();
-  ClickBar(rig, BarButton::kPin);
   ClickBar(rig, BarButton::kLock);
   EXPECT_FALSE(server.Accepting());
-  Move(rig.widget(), QPoint(rig.width() / 2, rig.widget()->height() - 10));
-  for (const auto& [button, id] : {std::pair{BarButton::kControl, img::kControlHeld},
-                                   {BarButton::kClientList, img::kClientList},
-                                   {BarButton::kLock, img::kLockClosed}}) {
-    EXPECT_TRUE(Shows(rig, id, layout::Button(button, rig.width()))) << id;
-  }
   ClickBar(rig, BarButton::kLock);
   ASSERT_TRUE(server.Accepting());
 

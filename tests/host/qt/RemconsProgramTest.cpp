@@ -1,5 +1,5 @@
-// The remcons program as scripts use it: its options and their errors, the headless run against a
-// simulator in this process (events file and snapshot), the demo, and its exit statuses.
+// The remcons program as scripts use it: its options and their errors, a refused connect, a leader
+// and a joiner, and their exit statuses.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -14,11 +14,8 @@ namespace {
 
 using testing::Lines;
 using testing::ReadJsonLines;
-using testing::ReadPng;
 using testing::ReadText;
 using testing::ScratchDir;
-using testing::SimOptions;
-using testing::SimParams;
 using testing::StartProgram;
 using testing::WaitProgram;
 using testing::WaitUntil;
@@ -85,56 +82,6 @@ TEST(RemconsProgram, OptionErrorsSayWhyInOneLine) {
   }
 }
 
-TEST(RemconsProgram, APageAndItsLocationConfigureTheConsole) {
-  ScratchDir dir;
-  sim::ConsoleServer server(SimOptions());
-  ASSERT_TRUE(server.Start());
-  {
-    // The page names an address that does not answer; its location's host stands in for it.
-    std::ofstream page(dir / "console.html");
-    page << "<html><body><object classid=\"clsid:0\" id=\"RemCons\">\n";
-    for (const auto& [name, value] : SimParams(server.Port())) {
-      page << "  <param name=\"" << name << "\" value=\""
-           << (name == "target" ? std::string("10.255.255.1") : value) << "\">\n";
-    }
-    page << "  <param name=\"mouseMode\" value=\"7\">\n";  // refused, left out
-    page << "</object></body></html>\n";
-  }
-  // Without a display the run is headless all the same.
-  const Result r = RunRemcons(
-      dir, {"--page", dir / "console.html", "--page-url", "https://127.0.0.1:8443/console.html",
-            "--events", dir / "events.json", "--seconds", "1"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Lines(r.err), std::vector<std::string>{"remcons: no display; running headless"});
-  std::vector<std::string> raw;
-  ReadJsonLines(dir / "events.json", &raw);
-  EXPECT_EQ(raw.at(0), "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}");
-  EXPECT_EQ(server.Counters().sessions, 1u);
-  server.Stop();
-}
-
-TEST(RemconsProgram, TheDemoRunsAgainstItsOwnSimulator) {
-  ScratchDir dir;
-  // A display that cannot be opened (nothing serves :97) leaves a headless run too.
-  const Result r = RunRemcons(
-      dir, {"--demo", "--seconds", "2", "--events", "-", "--snapshot", dir / "demo.png"}, true);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("remcons: the display :97 cannot be opened; running headless\n"),
-            std::string::npos)
-      << r.err;
-  const std::vector<std::string> lines = Lines(r.out);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front() + lines.back(),
-            "{\"event\":\"OnResize\",\"cx\":1024,\"cy\":768}{\"event\":\"OnShutdown\"}");
-  std::optional<testing::RgbImage> image = ReadPng(dir / "demo.png");
-  ASSERT_TRUE(image && image->width == 1024 && image->height == 768);
-  std::set<uint32_t> colours;
-  for (size_t i = 0; i + 2 < image->rgb.size(); i += 3) {
-    colours.insert(image->rgb[i] << 16 | image->rgb[i + 1] << 8 | image->rgb[i + 2]);
-  }
-  EXPECT_GE(colours.size(), 3u);
-}
-
 // Nothing listens on the port: a failed connect ends the run with its reason.
 TEST(RemconsProgram, ARefusedConnectEndsTheRun) {
   ScratchDir dir;
@@ -151,11 +98,11 @@ TEST(RemconsProgram, ARefusedConnectEndsTheRun) {
 TEST(RemconsProgram, ALeaderAndAJoinerOnOneMachine) {
   ScratchDir dir;
   const uint16_t port = TcpSocket::Listen("127.0.0.1", 0)->LocalPort();
-  const pid_t leader =
-      StartProgram({REMCONS_BINARY, "--demo", "--headless", "--seconds", "6", "--param", "muMode=1",
-                    "--param", "muPort=" + std::to_string(port), "--answer", "New User=Accept",
-                    "--answer", "Request=Yes", "--events", dir / "leader.json"},
-                   {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY"}, "", dir / "leader.err");
+  const pid_t leader = StartProgram(
+      {REMCONS_BINARY, "--demo", "--headless", "--seconds", "6", "--param", "muMode=1", "--param",
+       "muPort=" + std::to_string(port), "--answer", "New User=Accept", "--answer", "Request=Yes",
+       "--events", dir / "leader.json"},
+      {"REMCONS_TRACE", "DISPLAY", "WAYLAND_DISPLAY"}, "/dev/null", dir / "leader.err");
   // Joined once the leader's console runs.
   ASSERT_TRUE(WaitUntil([&] { return !ReadJsonLines(dir / "leader.json").empty(); }));
   std::ofstream(dir / "joiner.txt") << "wait-event OnStatus 10000\nsleep 1000\nclick-bar control\n"

@@ -4,34 +4,15 @@
 #include "host/qt/HeadlessUtil.h"
 
 #include <X11/Xlib.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace remcons::testing {
-namespace {
-
-bool Executable(const std::string& name, std::string* path) {
-  for (const char* dir : {"/usr/bin/", "/usr/local/bin/"}) {
-    const std::string p = std::string(dir) + name;
-    if (access(p.c_str(), X_OK) == 0) {
-      *path = p;
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
 
 std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std::string& dir,
                                         std::string* error) {
@@ -68,9 +49,9 @@ std::unique_ptr<XServer> XServer::Start(std::vector<std::string> argv, const std
 }
 
 std::unique_ptr<XServer> XServer::StartXvfb(int width, int height, std::string* error) {
-  std::string binary;
-  if (!Executable("Xvfb", &binary)) {
-    *error = "Xvfb is not installed";
+  const std::string binary = "/usr/bin/Xvfb";
+  if (access(binary.c_str(), X_OK) != 0) {
+    *error = binary + " is not installed";
     return nullptr;
   }
   char pattern[] = "/tmp/remcons-xvfb-XXXXXX";
@@ -83,13 +64,13 @@ std::unique_ptr<XServer> XServer::StartXvfb(int width, int height, std::string* 
 
 std::unique_ptr<XServer> XServer::StartXorgDummy(const std::vector<std::string>& modes,
                                                  std::string* error) {
-  std::string binary;
+  const std::string binary = "/usr/bin/Xorg";
   if (geteuid() != 0) {
     *error = "Xorg with the dummy driver needs root";
     return nullptr;
   }
-  if (!Executable("Xorg", &binary)) {
-    *error = "Xorg is not installed";
+  if (access(binary.c_str(), X_OK) != 0) {
+    *error = binary + " is not installed";
     return nullptr;
   }
   bool driver = false;
