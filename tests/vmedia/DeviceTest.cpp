@@ -416,7 +416,8 @@ VmCommandLineMounts::Settings CliSettings(Loopback& lb, Events* events) {
 
 // UnmountAll ends serving, and a served mount keeps the console from timing out; a session that
 // closes at once still reports its Mount before its Unmount (each time); UnmountAll from another
-// thread gives up a mount whose server never answers the connect, and every mount after it.
+// thread gives up a mount whose server never answers the connect or the hello, and every mount
+// after it.
 TEST(VmCommandLine, UnmountAll) {
   TempDir dir;
   WriteFile(dir / "f.img", RandomBytes(4096, 34));
@@ -446,33 +447,43 @@ TEST(VmCommandLine, UnmountAll) {
         << lines[1];
     hold = false;
   }
+  // A server that never answers the connect, and one that never answers the hello (a listener
+  // that accepts nothing, on a clock that stands still).
   UnansweredPort unanswered;
   if (!unanswered.Silent()) GTEST_SKIP() << "loopback answered a connect to a full backlog";
-  Events events;
-  auto settings = CliSettings(lb, &events);
-  settings.vmPort = unanswered.port();
-  VmCommandLineMounts mounts(settings);
-  auto served = std::async(std::launch::async, [&] {
-    return mounts.Mount(
-        {{"image", VmKind::ImageFile, dir / "f.img"}, {"image", VmKind::ImageFile, dir / "g.img"}});
-  });
-  struct GiveUp {
-    VmCommandLineMounts& mounts;
-    ~GiveUp() { mounts.UnmountAll(); }
-  } giveUp{mounts};
-  // Connecting: counted as served, so that a console does not time out meanwhile.
-  ASSERT_TRUE(testing::WaitUntil([&] { return mounts.Serving() == 1; }, 10000));
-  EXPECT_EQ(served.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-  mounts.UnmountAll();
-  ASSERT_EQ(served.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_EQ(served.get(), 0);
-  EXPECT_EQ(VmMountedDrives(), before);
-  const auto lines = events.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(lines[i], R"({"event":"Mount","kind":"image","path":")" +
-                            dir / (i ? "g.img" : "f.img") +
-                            R"(","result":"Unmounted before it was served."})");
+  const auto mute = TcpSocket::Listen("127.0.0.1", 0);
+  struct StillClock : Clock {
+    uint32_t NowMs() override { return 0; }
+    bool SleepMs(uint32_t, const std::atomic<bool>* stop) override { return !(stop && *stop); }
+  } clock;
+  for (const uint16_t port : {unanswered.port(), mute->LocalPort()}) {
+    Events events;
+    auto settings = CliSettings(lb, &events);
+    settings.vmPort = port;
+    settings.clock = &clock;
+    VmCommandLineMounts mounts(settings);
+    auto served = std::async(std::launch::async, [&] {
+      return mounts.Mount({{"image", VmKind::ImageFile, dir / "f.img"},
+                           {"image", VmKind::ImageFile, dir / "g.img"}});
+    });
+    struct GiveUp {
+      VmCommandLineMounts& mounts;
+      ~GiveUp() { mounts.UnmountAll(); }
+    } giveUp{mounts};
+    // Connecting: counted as served, so that a console does not time out meanwhile.
+    ASSERT_TRUE(testing::WaitUntil([&] { return mounts.Serving() == 1; }, 10000));
+    EXPECT_EQ(served.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    mounts.UnmountAll();
+    ASSERT_EQ(served.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(served.get(), 0);
+    EXPECT_EQ(VmMountedDrives(), before);
+    const auto lines = events.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(lines[i], R"({"event":"Mount","kind":"image","path":")" +
+                              dir / (i ? "g.img" : "f.img") +
+                              R"(","result":"Unmounted before it was served."})");
+    }
   }
 }
 
