@@ -203,9 +203,10 @@ TEST(CScsiCdrom, OutsideTheTableAndModeSenseShortReplies) {
   EXPECT_EQ(h.Request({0x1B, 0, 0, 0, 2}), (Key{0, 0, 0}));
 }
 
-// Images up to the floppy limit may carry a header that reads and writes skip; larger ones are not
-// examined for one. Reads past the end are zeros; writes never grow the image.
-TEST(CMedia, ImageHeadersAndEdges) {
+// Images up to the floppy limit may carry a header, larger ones are not examined for one. Reads
+// and writes past a header and at the end are the image header fuzz target's (its images are
+// small).
+TEST(CMedia, ImageHeadersUpToTheFloppyLimit) {
   for (const auto& [size, offset] : {std::pair<size_t, size_t>{1478656, 0x1000}, {1478657, 0}}) {
     TempDir dir;
     auto bytes = RandomBytes(size, uint32_t(size));
@@ -217,17 +218,6 @@ TEST(CMedia, ImageHeadersAndEdges) {
     ASSERT_EQ(media.Open(dir / "h.img"), 0);
     EXPECT_EQ(media.GetKind(), CMedia::kImageFile);
     EXPECT_EQ(media.GetSize(), size - offset);
-    EXPECT_FALSE(media.IsWriteProtected());
-    Bytes out(1024, 0xCC);
-    ASSERT_EQ(media.Read(media.GetSize() - 512, 1024, out.data()), 0);
-    EXPECT_EQ(out, Slice(bytes, size - 512, 512, 1024));
-    const Bytes block(512, 0x5C);
-    media.Write(512, 512, block.data());
-    EXPECT_THROW(media.Write(media.GetSize() - 256, 512, block.data()), CMedia::IoError);
-    EXPECT_THROW(media.Write(uint64_t(1) << 40, 512, block.data()), CMedia::IoError);
-    media.Release();
-    std::copy(block.begin(), block.end(), bytes.begin() + long(offset + 512));
-    EXPECT_EQ(ReadFile(dir / "h.img"), bytes);
   }
 }
 

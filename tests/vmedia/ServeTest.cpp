@@ -375,8 +375,9 @@ struct Fault {
 };
 
 // Each time: serving ends by itself (or by the user's unmount), no thread or descriptor stays
-// behind, and a write lands whole or not at all. The hello's answers in pieces, cut short or
-// refused are the hello fuzz target's, which checks each result.
+// behind, and a write cut short or failed changes nothing. The hello's answers in pieces, cut
+// short or refused are the hello fuzz target's, which checks each result; requests cut short the
+// requests fuzz target's; a write that lands and huge requests the hostile server's above.
 TEST(FaultInjection, EveryPhaseEndsCleanly) {
   TempDir dir;
   const std::string image = dir / "disk.img";
@@ -388,7 +389,6 @@ TEST(FaultInjection, EveryPhaseEndsCleanly) {
     Script peer;
     const char* reason = "Connection closed.";  // why serving ended
     std::optional<Fault> fault = std::nullopt;
-    bool lands = false;  // the 600 blocks written at block 10
   } phases[] = {
       {"answers a byte at a time",  // in step with the server: none of it taken for a request
        Accepting(
@@ -396,15 +396,9 @@ TEST(FaultInjection, EveryPhaseEndsCleanly) {
              Expect(in, Rw(0x28, 3, 1), {}, {0, 0, 0, 512});
            },
            true)},
-      {"drops in the middle of a request",
-       Accepting([](VmInitiator& in) { in.SendRaw(Rw(0x28, 0, 1).data(), 5); })},
       {"drops in the middle of write data beyond one buffer", Accepting([&](VmInitiator& in) {
          in.SendRaw(Cdb(Rw(0x2A, 10, 600)).data(), 12);
          in.SendRaw(written.data(), 200 * 1024);
-       })},
-      {"asks for a huge write", Accepting([&](VmInitiator& in) {
-         Expect(in, Rw(0xAA, 0, 0x01000000), {}, {5, 0x24, 0, 0});
-         EXPECT_TRUE(in.WaitClosed(10000));
        })},
       {"stalls without reading its replies", Accepting([&](VmInitiator& in) {
          for (int i = 0; i < 40; ++i) in.SendRaw(Cdb(Rw(0x28, 0, 1000)).data(), 12);  // 20 MB
@@ -412,10 +406,6 @@ TEST(FaultInjection, EveryPhaseEndsCleanly) {
          WaitHangUp(in.socket());
        }),
        "Unmounted."},
-      {"a write that lands", Accepting([&](VmInitiator& in) {
-         Expect(in, Rw(0x2A, 10, 600), written, {0, 0, 0, 0});
-       }),
-       "Connection closed.", std::nullopt, true},
       {"EIO from the image: the read is a medium error and the next request is served",
        Accepting([](VmInitiator& in) {
          Expect(in, Rw(0x28, 0, 8), {}, {3, 0x10, 0, 0});
@@ -465,9 +455,7 @@ TEST(FaultInjection, EveryPhaseEndsCleanly) {
       std::lock_guard lock(m);
       EXPECT_EQ(reason, p.reason);
     }
-    auto expected = original;
-    if (p.lands) std::copy(written.begin(), written.end(), expected.begin() + 5120);
-    EXPECT_TRUE(ReadFile(image) == expected) << "the image is not as it should be";
+    EXPECT_TRUE(ReadFile(image) == original) << "the image is not as it should be";
     EXPECT_TRUE(testing::WaitUntil([&] {
       return std::pair{DescriptorCount(), ThreadCount()} == before;
     })) << "descriptors or threads left";
