@@ -1,6 +1,6 @@
 // The capture file: the recorder's bytes against the layout worked out by hand, hostile and
-// unusual files through the reader. The offline player through a key change is the session's
-// round trip's.
+// unusual files through the reader. The offline player through a key update is remcons-tool
+// replay's test.
 #include <gtest/gtest.h>
 
 #include <fstream>
