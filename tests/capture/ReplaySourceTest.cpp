@@ -1,5 +1,6 @@
-// The replay source on its own: waits cut short by the controls. The recorded pauses at every
-// speed are the session's round trip's; broken records are the reader's test.
+// The replay source on its own: a broken record, and waits cut short by the controls. The
+// recorded pauses at every speed are the session's round trip's; which records are broken the
+// reader's test.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -34,6 +35,17 @@ struct Replay {
 };
 
 const Bytes kMark = {0, 0, 0, 0, 0xFF};
+
+// A broken record rewinds the file, which waits for play again.
+TEST(ReplaySource, ABrokenRecordRewinds) {
+  CaptureBuilder file;
+  file.Add(1000, {1}).Add({2000, {2}, 0, 0, "ATAD"});
+  Replay r(file);
+  EXPECT_EQ(r.Read(), kMark);
+  EXPECT_EQ(r.Read(), Bytes{1});
+  EXPECT_EQ(r.Read(), Bytes{});
+  EXPECT_EQ(r.link.rewinds, 1);
+}
 
 TEST(ReplaySource, StopLeaveAndTheStopControlEndAPauseAtOnce) {
   CaptureBuilder file;
