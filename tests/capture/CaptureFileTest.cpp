@@ -3,8 +3,6 @@
 // replay's test.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "capture/CaptureFile.h"
 #include "capture/CaptureRig.h"
 #include "platform/Hex.h"

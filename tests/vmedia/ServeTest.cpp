@@ -7,7 +7,6 @@
 #include <poll.h>
 
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -46,16 +45,14 @@ TEST(VmLoopback, SequencesAndSenseValues) {
   ServeOnce(lb, VmKind::ImageFile, RandomImage(dir, 1474560, 7), [](VmInitiator& in) {
     RunSteps(
         in,
-        {{.cdb = {0x00}, .key = 2, .asc = 0x3A, .length = 0, .flags = 0},
-         {{0x00}, 6, 0x28, 0},
-         {{0x00}, 0, 0, 0},
-         {.cdb = {0x25}, .length = 8, .data = {0, 0, 0x0B, 0x3F, 0, 0, 2, 0}, .medium = 0x24},
-         {{0x23, 0, 0, 0, 0, 0, 0, 0, 0xFC}, 0, 0, 20, {0, 0, 0, 0x10, 0,    0, 0x0B, 0x40, 2, 0, 2,
-                                                        0, 0, 0, 0x0B, 0x40, 0, 0,    2,    0}},
-         // Locking the medium or ejecting it is refused.
-         {{0x1E, 0, 0, 0, 1}, 5, 0x24, 0},
-         {{0x1E, 0, 0, 0, 0}, 0, 0, 0},
-         {{0x1B, 0, 0, 0, 2}, 5, 0x24, 0}});
+        Ready({{.cdb = {0x25}, .length = 8, .data = {0, 0, 0x0B, 0x3F, 0, 0, 2, 0}, .medium = 0x24},
+               {{0x23, 0, 0, 0, 0, 0, 0, 0, 0xFC}, 0, 0, 20, {0,    0,    0, 0x10, 0, 0, 0x0B,
+                                                              0x40, 2,    0, 2,    0, 0, 0,
+                                                              0x0B, 0x40, 0, 0,    2, 0}},
+               // Locking the medium or ejecting it is refused.
+               {{0x1E, 0, 0, 0, 1}, 5, 0x24, 0},
+               {{0x1E, 0, 0, 0, 0}, 0, 0, 0},
+               {{0x1B, 0, 0, 0, 2}, 5, 0x24, 0}}));
     // SEND DIAGNOSTIC has no reply and raises a fresh unit attention.
     ASSERT_TRUE(in.SendOnly(Cdb({0x1D}).data()));
     RunSteps(in, {{{0x00}, 6, 0x28, 0}, {{0x00}, 0, 0, 0}});
