@@ -1,6 +1,7 @@
-// Local media and drives: a CD-ROM drive on a fake pass-through backend, image files and their
+// Local media and drives: a CD-ROM drive on a fake pass-through backend (its split reads and
+// reads near the disc's end are exercised by the CD-ROM fuzz target only), image files and their
 // header, drive discovery on a fake sysfs, real block devices (loop devices, as root), and the
-// command-line mounts with their JSON-line events and the drive menu.
+// command-line mounts and the drive menu.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -55,11 +56,7 @@ class Cdrom {
   }
 
   Respond respond;
-  struct Call {
-    uint32_t op, length, lba;
-    const uint8_t* data;
-  };
-  std::vector<Call> calls;
+  int calls = 0;  // pass-through commands the drive got
   uint32_t changeCount = 0;
   testing::FakeHost host;
 
@@ -68,7 +65,7 @@ class Cdrom {
     explicit Fake(Cdrom* h) : h(h) {}
     int Execute(const uint8_t* cdb, int, int, uint8_t* data, uint32_t length, uint8_t* sense,
                 uint32_t, uint32_t* senseLength) override {
-      h->calls.push_back({cdb[0], length, LoadBe32(cdb + 2), data});
+      ++h->calls;
       std::memset(sense, 0, 18);
       const int moved = h->respond(cdb, data, length, sense);
       *senseLength = sense[2] ? 18 : 0;
@@ -99,34 +96,6 @@ int Serve(const uint8_t* cdb, uint8_t* data, uint32_t length, uint32_t last) {
   }
   for (uint32_t i = 0; i < length; ++i) data[i] = Pattern(lba + i / 2048, i % 2048);
   return int(length);
-}
-
-// A read the adapter cannot move at once is retried as a split read into the one buffer, and split
-// reads stay on; a failed read within 75 blocks of the end, or reaching past it, is out of range.
-TEST(CScsiCdrom, FailedReadsAreSplitOrOutOfRange) {
-  Cdrom h([](const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t*) {
-    return cdb[0] == 0x28 && length > 65536 ? -1 : Serve(cdb, data, length, 300000);
-  });
-  VmReply r;
-  ASSERT_EQ(h.Request({0x28, 0, 0, 0, 0x03, 0xE8, 0, 0, 40}, &r), (Key{0, 0, 40 * 2048}));
-  for (uint32_t i = 0; i < r.data.size(); i += 509)
-    ASSERT_EQ(r.data[i], Pattern(1000 + i / 2048, i % 2048));
-  std::vector<std::array<uint32_t, 3>> calls;
-  for (const auto& c : h.calls) calls.push_back({c.op, c.length, c.lba});
-  EXPECT_EQ(
-      calls,
-      (std::vector<std::array<uint32_t, 3>>{
-          {0x28, 40 * 2048, 1000}, {0x25, 8, 0}, {0x28, 32 * 2048, 1000}, {0x28, 8 * 2048, 1032}}));
-  EXPECT_EQ(h.calls[3].data - h.calls[2].data, 65536);
-  h.calls.clear();
-  EXPECT_EQ(h.Request({0x28, 0, 0, 0, 0, 0, 0, 0, 64}), (Key{0, 0, 64 * 2048}));
-  EXPECT_EQ(h.calls.size(), 2u);
-  h.respond = [](const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t*) {
-    return cdb[0] == 0x25 ? Serve(cdb, data, length, 1000) : -1;
-  };
-  // Limit 925: a start at 950 lies within 75 blocks of the end, and 900 + 30 reaches past it.
-  EXPECT_EQ(h.Request({0x28, 0, 0, 0, 0x03, 0xB6, 0, 0, 10}), (Key{5, 0x21, 0}));
-  EXPECT_EQ(h.Request({0x28, 0, 0, 0, 0x03, 0x84, 0, 0, 30}), (Key{5, 0x21, 0}));
 }
 
 // Medium errors are retried eleven times under one box, then refused; a power-on reset is retried;
@@ -190,7 +159,7 @@ TEST(CScsiCdrom, OutsideTheTableAndModeSenseShortReplies) {
         Bytes{0xA8, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},
         Bytes{0xBE, 0, 0, 0, 0, 0, 0, 1, 0}})  // READ CD of 256 blocks
     EXPECT_EQ(h.Request(request), (Key{5, 0x20, 0})) << int(request[0]);
-  EXPECT_TRUE(h.calls.empty());
+  EXPECT_EQ(h.calls, 0);
   for (auto [given, length] :
        {std::pair{8, 8u}, {2, 2u}, {3, 3u}, {100000, 8u}, {0x7FFFFFFF, 8u}}) {
     VmReply r;
