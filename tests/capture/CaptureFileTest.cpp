@@ -1,9 +1,7 @@
 // The capture file: the recorder's bytes against the layout worked out by hand, hostile and
-// unusual files through the reader. The offline player through a key change is the session's
-// round trip's.
+// unusual files through the reader. The offline player through a key update is remcons-tool
+// replay's test.
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 #include "capture/CaptureFile.h"
 #include "capture/CaptureRig.h"
@@ -36,13 +34,15 @@ TEST(CaptureRecorder, WritesTheLayoutByteForByte) {
             "42");
 }
 
-// Records A, B, C at 344, 377, 410 (one byte each), the ring's first at B.
-Bytes Ring(uint32_t cNext, uint32_t aNext = 0) {
+// Records A, B, C at 344, 377, 410 (one byte each), the ring's first at B, C leading to A.
+Bytes Ring() {
   CaptureBuilder b;
   b.header.firstRecord = 377;
-  return b.Add({1, {0x42}, 0, aNext}).Add(2, {0x42}).Add({3, {0x42}, 0, cNext}).Build();
+  return b.Add(1, {0x42}).Add(2, {0x42}).Add({3, {0x42}, 0, 344}).Build();
 }
 
+// Records that lead back to themselves or wrap twice are the capture file fuzz target's, which
+// checks that every file's records end.
 TEST(CaptureReader, ReadsWhatTheLayoutAllowsAndNothingElse) {
   const Next kRecord = Next::kRecord, kEnd = Next::kEnd, kBroken = Next::kBroken;
   const Bytes one = {0x42};
@@ -68,12 +68,10 @@ TEST(CaptureReader, ReadsWhatTheLayoutAllowsAndNothingElse) {
       {"header cut short", cutShort, {kRecord, Next::kTruncated}},
       {"bad marker", CaptureBuilder().Add({1, one, 0, 0, "DATX"}).Build(), {kBroken}},
       {"next outside the file", CaptureBuilder().Add({1, one, 0, 5000}).Build(), {kBroken}},
-      {"next back to itself", CaptureBuilder().Add({1, one, 0, 344}).Build(), {kBroken}},
       {"ring wraps once and ends where it began",
-       Ring(344),
+       Ring(),
        {kRecord, kRecord, kRecord, kEnd},
        {2, 3, 1}},
-      {"ring wrapping twice loops", Ring(344, 344), {kRecord, kRecord, kBroken}},
       {"enciphered as the server sends it", keyed.Build(), {kRecord, kRecord, kEnd}},
       {"stored deciphered with its key", stored.Build(), {kRecord, kEnd}},
       {"shorter than the header", Bytes(300), {}},

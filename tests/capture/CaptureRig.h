@@ -113,9 +113,9 @@ class BufferPeer {
 };
 
 // Replay controls set by the test; the replay flag drops when the file rewinds (so that Read
-// returns) unless keepFlag is set.
+// returns).
 struct FakeReplayLink : ReplayLink {
-  std::atomic<bool> flag{true}, playing{true}, rewind{false}, keepFlag{false};
+  std::atomic<bool> flag{true}, playing{true}, rewind{false};
   std::atomic<int> speed{0}, rewinds{0}, drained{0};
   std::vector<double> elapsed;
   bool ReplayFlag() override { return flag; }
@@ -126,7 +126,7 @@ struct FakeReplayLink : ReplayLink {
     ++rewinds;
     playing = false;
     rewind = false;
-    if (!keepFlag) flag = false;
+    flag = false;
   }
   int DrainLive() override { return drained; }
   void ShowElapsed(double seconds) override { elapsed.push_back(seconds); }

@@ -1,11 +1,11 @@
 // Capture and replay in the console session: the record button with its dialog, the BOOT and
 // FAULT buffers from a buffer server of the test's, and the round trip against the simulator: a
-// capture of the live enciphered session, through a key change, replayed from the Replay Menu and
-// offline shows the live picture, and the live session goes on under its own keys afterwards.
+// capture of the live enciphered session, through a key change, replayed from the Replay Menu
+// shows the live picture, and the live session goes on under its own keys afterwards. The offline
+// player through key updates is remcons-tool replay's test.
 #include <gtest/gtest.h>
 
 #include "capture/CaptureRig.h"
-#include "capture/OfflinePlayer.h"
 #include "platform/Hex.h"
 #include "session/SessionRig.h"
 #include "sim/ConsoleServer.h"
@@ -63,8 +63,6 @@ TEST(RecordButton, RecordsNothingWhenCancelledOrTheFileFails) {
 TEST(Buffers, AreFetchedDecipheredStoredAndReplayed) {
   const std::string kNoBoot = "Retrieve BOOT data: BOOT Data not available",
                     kNoFault = "Retrieve Fault data: Fault Data not available";
-  CaptureBuilder longKey;
-  longKey.header.keyLength = 25;
   const struct {
     BufferType type;
     bool enciphered;
@@ -82,7 +80,6 @@ TEST(Buffers, AreFetchedDecipheredStoredAndReplayed) {
       {BufferType::kFault, false, 200, false, 0, kNoFault},
       {BufferType::kFault, false, 344 + 32 + 10, false, 0, kNoFault},  // cut in its records
       {BufferType::kBoot, false, SIZE_MAX, false, 0, kNoBoot, false, CaptureBuilder().Build(300)},
-      {BufferType::kBoot, false, SIZE_MAX, false, 0, kNoBoot, false, longKey.Build()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -136,7 +133,7 @@ Surface Picture(CRemCons& control) {
   return control.frameBuffer()->Snapshot().Crop(width, height);
 }
 
-TEST(RoundTrip, ACaptureOfTheSimulatorReplaysToTheLivePictureInTheControlAndOffline) {
+TEST(RoundTrip, ACaptureOfTheSimulatorReplaysToTheLivePicture) {
   sim::ConsoleServerOptions options = testing::QuickSimOptions();
   for (int i = 0; i < 16; ++i) {
     options.keys.decryptKey[static_cast<size_t>(i)] = static_cast<uint8_t>(3 * i + 1);
@@ -191,10 +188,6 @@ TEST(RoundTrip, ACaptureOfTheSimulatorReplaysToTheLivePictureInTheControlAndOffl
   std::string why;
   ASSERT_TRUE(reader.Open(path, &error, &why)) << why;
   EXPECT_EQ(reader.header().totalSize, reader.size());  // written when recording stopped
-  OfflinePlayer player(reader);
-  ASSERT_TRUE(player.Play());
-  EXPECT_TRUE(player.picture().SameColors(live));
-  EXPECT_EQ(player.summary().replayMs, 5700u);
 
   // Replayed in the control at every speed, the first from the Replay Menu; the replay shows its
   // time and leaves the live keys alone.

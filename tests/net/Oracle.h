@@ -69,11 +69,4 @@ class OsslRc4 {
   EVP_CIPHER_CTX* ctx_;
 };
 
-// The keystream of generation g of a session key's chain.
-inline OsslRc4 OsslChainRc4(const uint8_t* sessionKey, int g) {
-  std::array<uint8_t, 16> key{};
-  for (int n = 0; n <= g; ++n) key = OsslChainStep(sessionKey, key.data());
-  return OsslRc4(key.data(), key.size());
-}
-
 }  // namespace remcons::testing

@@ -1,10 +1,8 @@
-// The folder volume: its boot sector and names worked out by hand from the FAT16 layout, its
+// The folder volume: its boot sector worked out by hand from the FAT16 layout, colliding names, its
 // limits and hostile trees, and the images of remcons-tool folder-image checked with fsck.fat, mdir
 // and mcopy.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -127,7 +125,6 @@ TEST(FATFile, FoldersBeyondTheLimitsAreRefused) {
       {files(22000, "sub/entry-number-%05d"), FATFile::kErrDirectoryFull,
        "The folder $/sub holds more entries than a FAT16 directory can."},
       {sparse(GB / 2, GB / 2), FATFile::kErrTooLarge, tooLarge},
-      {sparse(GB / 2, GB / 2 + 1), FATFile::kErrTooLarge, tooLarge},
       {sparse(uint64_t(1) << 32, 0), FATFile::kErrFileTooLarge, "$/a…"},
   };
   for (const auto& c : cases) {
@@ -147,75 +144,16 @@ TEST(FATFile, FoldersBeyondTheLimitsAreRefused) {
   }
 }
 
-// Short names as the FAT tools expect them (fsck.fat checks their characters and uniqueness in
-// the folder-image tests); folder extensions too; two names that differ only in case cannot both
-// stand: the second is renamed; long names are UTF-16, surrogate pairs included.
-TEST(FATFile, ShortAndLongNames) {
-  TempDir dir;
-  for (const char* name :
-       {"longname1.txt", "longname2.txt", "longname3.txt", "a+b=c.txt", "my.file.name.txt", "a.b",
-        "A.txt", "a.txt", "tail.jpeg", "smile \xF0\x9F\x98\x80.txt", "folder.with.dots/x"}) {
-    WriteText(dir / name, name);
-  }
-  std::map<std::u16string, std::string> shortOf;
-  for (auto& e : RootEntries(*FATFile::Create(dir.path()))) shortOf[e.longName] = e.shortName;
-  EXPECT_TRUE(shortOf.erase(u"a (2).txt") && shortOf.erase(u"smile \xD83D\xDE00.txt"));
-  EXPECT_EQ(shortOf, (std::map<std::u16string, std::string>{{u"", "Kroq FOLDER"},
-                                                            {u"longname1.txt", "LONGNA~1TXT"},
-                                                            {u"longname2.txt", "LONGNA~2TXT"},
-                                                            {u"longname3.txt", "LONGNA~3TXT"},
-                                                            {u"a+b=c.txt", "A_B_C~1 TXT"},
-                                                            {u"my.file.name.txt", "MYFILE~1TXT"},
-                                                            {u"tail.jpeg", "TAIL~1  JPE"},
-                                                            {u"a.b", "A       B  "},
-                                                            {u"folder.with.dots", "FOLDER~1DOT"},
-                                                            {u"A.txt", "A       TXT"}}));
-  const std::pair<std::string, std::u16string> utf8[] = {
-      {"\xC3\xA9t\xE6\x97\xA5", u"\u00E9t\u65E5"},
-      {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
-      {"a\xFFz", u"a\uFFFDz"},                            // invalid byte
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
-      {"\xE6\x97", u"\uFFFD\uFFFD"},                      // truncated
-      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-  };
-  for (const auto& [in, out] : utf8) EXPECT_EQ(FATFile::Utf8ToUtf16(in), out) << in;
-}
-
-// Links to folders are shown as folders, loops and broken links left out, FIFOs and sockets never
-// opened.
-TEST(FATFile, LinksLoopsAndSpecialFilesAreNeverFollowedOrOpened) {
-  TempDir dir;
-  WriteText(dir / "real/file.txt", "content");
-  for (auto [to, from] : {std::pair{"..", "real/up"},
-                          {"real", "alias"},
-                          {"real/file.txt", "link.txt"},
-                          {"nowhere", "broken"}})
-    ASSERT_EQ(0, ::symlink(to, (dir / from).c_str()));
-  ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0644));
-  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un sa{};
-  sa.sun_family = AF_UNIX;
-  std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", (dir / "sock").c_str());
-  ASSERT_EQ(0, ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
-  std::set<std::u16string> names;
-  for (auto& e : RootEntries(*FATFile::Create(dir.path()))) names.insert(e.longName);
-  ::close(s);
-  EXPECT_EQ(names, (std::set<std::u16string>{u"", u"alias", u"link.txt", u"real"}));
-}
-
-// Names that collide where " (2)" leaves no room for the extension or would split a surrogate
-// pair (cases and forbidden characters: the hostile trees below), and masses of one name.
+// Names that collide where " (2)" would split a surrogate pair (no room for the extension, cases
+// and forbidden characters: the hostile trees below), and masses of one name.
 TEST(FATFile, CollidingNamesAreRenamed) {
   TempDir work;
-  const std::string ext = "." + std::string(251, 'b'), pair = "\xF0\x9F\x98\x80!";
-  for (const std::string& name :
-       {"\x80" + ext, "\x81" + ext, std::string(250, 'C') + pair, std::string(250, 'c') + pair})
+  const std::string pair = "\xF0\x9F\x98\x80!";
+  for (const std::string& name : {std::string(250, 'C') + pair, std::string(250, 'c') + pair})
     WriteText(work / name, "");
   auto entries = RootEntries(*FATFile::Create(work.path()));
-  ASSERT_EQ(entries.size(), 5u);
+  ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[2].longName, std::u16string(250, u'c') + u" (2)");
-  EXPECT_EQ(entries[4].longName, u"\uFFFD." + std::u16string(249, u'b') + u" (2)");
   // 2,000 names of one long form (three stray continuation bytes each): one probe each.
   TempDir dir;
   for (int i = 0; i < 2000; ++i) {
@@ -248,32 +186,16 @@ TEST(FATFile, LinkFanOutsAreReadOnceAndBounded) {
   }
 }
 
-// Links leading outside are left out unless asked for; a file or a folder swapped for a link to
-// outside after the scan reads as zeros, and so do removed and shortened files, a FIFO never
-// opened.
-TEST(FATFile, WhatChangesAfterTheScanNeverLeadsOutside) {
+// Removed and shortened files read as zeros, a FIFO in their place never opened. Links leading
+// outside, left out or followed, are the tool's tests below; files and folders swapped for links
+// to outside after the scan the folder volume fuzz target's, which checks that nothing from
+// outside shows.
+TEST(FATFile, FilesChangedAfterTheScanReadAsZeros) {
   TempDir dir;
-  WriteText(dir / "outdir/f.txt", "secret");
-  WriteText(dir / "share/in.txt", "inside");
-  WriteText(dir / "share/sub/f.txt", "inside");
-  ASSERT_EQ(0, ::symlink("../outdir/f.txt", (dir / "share/notes.txt").c_str()));
-  ASSERT_EQ(0, ::symlink((dir / "outdir").c_str(), (dir / "share/od").c_str()));
-  EXPECT_EQ(FATFile::Create(dir / "share", true)->LinksLeftOut(), 0u);
-  auto image = FATFile::Create(dir / "share");
-  EXPECT_EQ(image->LinksLeftOut(), 2u);
-  auto data = [&] {
-    auto all = Sectors(*image, image->FirstDataSector(), image->ClustersUsed() * 2);
-    return std::string(all.begin(), all.end());
-  };
-  EXPECT_NE(data().rfind("inside"), data().find("inside"));
-  ASSERT_EQ(0, ::unlink((dir / "share/in.txt").c_str()));
-  ASSERT_EQ(0, ::symlink("../outdir/f.txt", (dir / "share/in.txt").c_str()));
-  ASSERT_EQ(0, ::rename((dir / "share/sub").c_str(), (dir / "gone").c_str()));
-  ASSERT_EQ(0, ::symlink("../outdir", (dir / "share/sub").c_str()));
-  EXPECT_EQ(data().find("secret"), std::string::npos);
   const auto bytes = RandomBytes(4096, 2);
   WriteFile(dir / "files/gone.bin", bytes);
   WriteFile(dir / "files/short.bin", bytes);
+  ASSERT_EQ(0, ::mkfifo((dir / "files/pipe").c_str(), 0644));  // not opened by the scan either
   auto files = FATFile::Create(dir / "files");
   ::unlink((dir / "files/gone.bin").c_str());
   ASSERT_EQ(0, ::truncate((dir / "files/short.bin").c_str(), 1000));
@@ -357,16 +279,13 @@ TEST(FolderImageTool, ImagesOfEveryShapeAndBandPassTheFatTools) {
       {"a tree of every shape", everyShape, 32680, 2},
       // 15 files of 1,000,000 bytes need 14,655 clusters of the 16,259 the first band has.
       {"near the first band's limit", files(15, 1000000, "part%d%d"), 32680, 2},
-      {"15 MB", sparse(15), 32680, 2},
       {"16 MB", sparse(16), 262144, 4},
-      {"128 MB", sparse(128), 524288, 8},
-      {"300 MB", sparse(300), 1048576, 16},
       {"900 MB", sparse(900), 2097152, 32},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    // Under the sanitizers the large bands only repeat the 128 MB band's code over more sectors;
-    // writing and checking them instrumented would take minutes.
+    // Under the sanitizers the top band only repeats the 16 MB band's code over more sectors;
+    // writing and checking it instrumented would take minutes.
     if (kSanitized && c.sectors > 524288) continue;
     TempDir work;
     c.fill(work / "src");
@@ -392,26 +311,22 @@ TEST(FolderImageTool, ImagesOfEveryShapeAndBandPassTheFatTools) {
   }
 }
 
-TEST(FolderImageTool, BadArgumentsAndFoldersOverTheLimitAreRefused) {
+// A folder over the limit is the volume's test; an image left unwritten the read error's below.
+TEST(FolderImageTool, BadArgumentsAreRefused) {
   TempDir work;
-  SparseFile(work / "src/a", 700u << 20);
-  SparseFile(work / "src/b", 400u << 20);
   std::string out;
-  EXPECT_NE(0, vmtest::Run(Tool(Quote(work / "src") + " " + Quote(work / "out.img")), &out));
-  EXPECT_NE(out.find("Selected folder exceeds maximum allowed folder size of 1024 MB."),
-            std::string::npos)
-      << out;
-  EXPECT_FALSE(fs::exists(work / "out.img"));
   EXPECT_EQ(2, vmtest::Run(Tool("onlyone"), &out));
   EXPECT_NE(out.find("usage"), std::string::npos);
   EXPECT_NE(0, vmtest::Run(Tool("/nonexistent/dir " + Quote(work / "x.img")), &out));
   EXPECT_NE(out.find("File error occurred on /nonexistent/dir."), std::string::npos) << out;
 }
 
-// Hostile trees, each against the folder a user should see: names renamed where they collide,
-// links leading outside left out (or, asked for, shown as copies), folders linked twice shown
-// twice. A file whose reads fail (a kernel attribute that refuses them) ends the image with the
-// read error, and nothing half written is left.
+// Hostile trees against the folder a user should see: names renamed where they collide, links
+// leading outside, broken or looping left out (outside ones, asked for, shown as copies), a folder
+// linked inside shown twice. Short names and UTF-16 long names are the names fuzz target's and the
+// FAT tools' here and in the bands above. A
+// file whose reads fail (a kernel attribute that refuses them) ends the image with the read error,
+// and nothing half written is left.
 TEST(FolderImageTool, HostileTreesAndAReadError) {
   if (!HaveFatTools()) GTEST_SKIP() << "fsck.fat, mdir and mcopy are needed";
   const std::string b251(251, 'b'), b249(249, 'b'), failing = "/sys/class/net/lo/speed";
@@ -422,15 +337,14 @@ TEST(FolderImageTool, HostileTreesAndAReadError) {
   const Case cases[] = {
       {"",
        {{"a." + b251, "1"}, {"A." + b251, "2"}, {"e/:." + b251, "5"}, {"e/*." + b251, "6"}},
-       {},
+       // Outside, broken and looping links left out, a link to a folder shown as a copy of it.
+       {{"abs", "/etc"}, {"broken", "nowhere"}, {"e/up", ".."}, {"alias", "e"}},
        {{"A." + b251, "2"},
         {"a." + b249 + " (2)", "1"},
         {"e/_." + b251, "6"},
-        {"e/_." + b249 + " (2)", "5"}}},
-      {"",
-       {{"in.txt", "in"}, {"real/x", "x"}, {"../outside.txt", "secret"}},
-       {{"notes.txt", "../outside.txt"}, {"alias", "real"}, {"real/up", ".."}, {"abs", "/etc"}},
-       {{"in.txt", "in"}, {"real/x", "x"}, {"alias/x", "x"}}},
+        {"e/_." + b249 + " (2)", "5"},
+        {"alias/_." + b251, "6"},
+        {"alias/_." + b249 + " (2)", "5"}}},
       {"--follow-links ",
        {{"in.txt", "in"}, {"../outside.txt", "secret"}},
        {{"notes.txt", "../outside.txt"}},
