@@ -60,8 +60,8 @@ enum class PropertyType { kText, kU8, kU16, kU32 };
 class CRemCons;
 
 // One property of the control: its name, DISPID and type, and its put and get through the text
-// form (numbers as decimal). The table below is the one list the loaders, the pages and the
-// widget's property check go by.
+// form (numbers as decimal). The table below is the one list that loading by name, the property
+// bag and the widget's property check go by.
 struct PropertyInfo {
   const char* name;
   int32_t dispid;
