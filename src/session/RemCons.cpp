@@ -59,17 +59,6 @@ const std::string* FindInBag(const PropertyBag& bag, std::string_view name) {
   return nullptr;
 }
 
-uint32_t MaxOf(PropertyType type) {
-  switch (type) {
-    case PropertyType::kU8:
-      return 0xFF;
-    case PropertyType::kU16:
-      return 0xFFFF;
-    default:
-      return 0xFFFFFFFFu;
-  }
-}
-
 }  // namespace
 
 std::string_view Utf8Prefix(std::string_view text, size_t maxBytes) {
@@ -320,79 +309,17 @@ HRESULT CRemCons::put_scrPort(uint16_t value) {
 
 // --- Loading by name ---
 
-HRESULT CRemCons::PutNumber(const PropertyInfo& info, uint32_t value) {
-  const auto u8 = static_cast<uint8_t>(value);
-  const auto u16 = static_cast<uint16_t>(value);
-  switch (info.dispid) {
-    case 2:
-      return put_port(u16);
-    case 3:
-      return put_height(u16);
-    case 4:
-      return put_width(u16);
-    case 5:
-      return put_fullScreen(u16);
-    case 7:
-      return put_vmPort(u16);
-    case 10:
-      return put_encryption(u16);
-    case 13:
-      return put_keyIndex(value);
-    case 14:
-      return put_mouseMode(u8);
-    case 15:
-      return put_timeout(value);
-    case 16:
-      return put_uniqueFeatures(value);
-    case 17:
-      return put_muMode(value);
-    case 19:
-      return put_muPort(u16);
-    case 20:
-      return put_kbdMode(u16);
-    case 21:
-      return put_screenCapture(u8);
-    case 22:
-      return put_clientCapture(u8);
-    case 23:
-      return put_autoExport(u8);
-    case 24:
-      return put_scrPort(u16);
-    default:
-      return S_FALSE;
-  }
-}
-
 HRESULT CRemCons::PutByName(std::string_view name, std::string_view value) {
   for (const PropertyInfo& info : kRemConsProperties) {
     if (!EqualsIgnoreCase(name, info.name)) continue;
-    if (info.type == PropertyType::kText) {
-      switch (info.dispid) {
-        case 1:
-          return put_target(value);
-        case 6:
-          return put_vmKey(value);
-        case 8:
-          return put_serverName(value);
-        case 9:
-          return put_login(value);
-        case 11:
-          return put_decryptKey(value);
-        case 12:
-          return put_encryptKey(value);
-        case 18:
-          return put_muServer(value);
-        default:
-          return S_FALSE;
-      }
-    }
+    if (info.type == PropertyType::kText) return info.put(*this, value, 0);
     uint32_t number = 0;
-    if (!ParsePropertyNumber(value, MaxOf(info.type), &number)) {
+    if (!ParsePropertyNumber(value, info.max, &number)) {
       RC_TRACE("CRemCons: Error - invalid value \"%s\" for %s.\n",
                std::string(Utf8Prefix(value, 64)).c_str(), info.name);
       return S_FALSE;
     }
-    return PutNumber(info, number);
+    return info.put(*this, value, number);
   }
   RC_TRACE("CRemCons: Error - unknown property %s.\n", std::string(Utf8Prefix(name, 64)).c_str());
   return S_FALSE;

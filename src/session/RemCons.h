@@ -10,12 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -55,26 +57,20 @@ using BSTR = std::string;
 
 enum class PropertyType { kText, kU8, kU16, kU32 };
 
+class CRemCons;
+
+// One property of the control: its name, DISPID and type, and its put and get through the text
+// form (numbers as decimal). The table below is the one list that loading by name, the property
+// bag and the widget's property check go by.
 struct PropertyInfo {
   const char* name;
   int32_t dispid;
   PropertyType type;
-};
-
-// The properties in interface order; DISPIDs 1 to 24.
-inline constexpr PropertyInfo kRemConsProperties[] = {
-    {"target", 1, PropertyType::kText},       {"port", 2, PropertyType::kU16},
-    {"height", 3, PropertyType::kU16},        {"width", 4, PropertyType::kU16},
-    {"fullScreen", 5, PropertyType::kU16},    {"vmKey", 6, PropertyType::kText},
-    {"vmPort", 7, PropertyType::kU16},        {"serverName", 8, PropertyType::kText},
-    {"login", 9, PropertyType::kText},        {"encryption", 10, PropertyType::kU16},
-    {"decryptKey", 11, PropertyType::kText},  {"encryptKey", 12, PropertyType::kText},
-    {"keyIndex", 13, PropertyType::kU32},     {"mouseMode", 14, PropertyType::kU8},
-    {"timeout", 15, PropertyType::kU32},      {"uniqueFeatures", 16, PropertyType::kU32},
-    {"muMode", 17, PropertyType::kU32},       {"muServer", 18, PropertyType::kText},
-    {"muPort", 19, PropertyType::kU16},       {"kbdMode", 20, PropertyType::kU16},
-    {"screenCapture", 21, PropertyType::kU8}, {"clientCapture", 22, PropertyType::kU8},
-    {"autoExport", 23, PropertyType::kU8},    {"scrPort", 24, PropertyType::kU16},
+  uint32_t max;  // the largest number a put takes (0 for texts)
+  // Takes the text itself, or the number already parsed and checked against max.
+  HRESULT (*put)(CRemCons& control, std::string_view text, uint32_t number);
+  // Null text: the get method is asked with a null pointer (and refuses it).
+  HRESULT (*get)(CRemCons& control, std::string* text);
 };
 
 // The events (the control's outgoing interface) and their DISPIDs.
@@ -410,8 +406,6 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, publ
   char statusText2_[RemConsProperties::kTextSize] = {};
 
  private:
-  HRESULT PutNumber(const PropertyInfo& info, uint32_t value);
-
   // --- VideoEvents: what the decoder reaches on the console thread ---
   void SetStatusText(std::string_view text) override { StoreStatusText(text); }
   void NotifyStatusChanged() override { SendMessage(kMsgStatus); }
@@ -532,6 +526,70 @@ class CRemCons : public VideoEvents, public VmControl, public MenuBarOwner, publ
   // Posted messages hold a weak reference: once the control is gone they do nothing.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
+
+namespace property_detail {
+template <typename>
+struct Stored;
+template <typename T>
+struct Stored<HRESULT (CRemCons::*)(T)> {
+  using type = T;
+};
+
+template <auto Put>
+HRESULT PutAs(CRemCons& control, std::string_view text, uint32_t number) {
+  using T = typename Stored<decltype(Put)>::type;
+  if constexpr (std::is_same_v<T, std::string_view>) {
+    return (control.*Put)(text);
+  } else {
+    return (control.*Put)(static_cast<T>(number));
+  }
+}
+
+template <auto Get, typename T>
+HRESULT GetAs(CRemCons& control, std::string* text) {
+  if constexpr (std::is_same_v<T, std::string_view>) {
+    return (control.*Get)(text);
+  } else {
+    if (!text) return (control.*Get)(nullptr);
+    T value{};
+    const HRESULT result = (control.*Get)(&value);
+    if (result == S_OK) *text = std::to_string(value);
+    return result;
+  }
+}
+
+template <auto Get, auto Put>
+constexpr PropertyInfo Make(const char* name, int32_t dispid) {
+  using T = typename Stored<decltype(Put)>::type;
+  if constexpr (std::is_same_v<T, std::string_view>) {
+    return {name, dispid, PropertyType::kText, 0, &PutAs<Put>, &GetAs<Get, T>};
+  } else {
+    constexpr PropertyType type = sizeof(T) == 1   ? PropertyType::kU8
+                                  : sizeof(T) == 2 ? PropertyType::kU16
+                                                   : PropertyType::kU32;
+    return {name, dispid, type, std::numeric_limits<T>::max(), &PutAs<Put>, &GetAs<Get, T>};
+  }
+}
+}  // namespace property_detail
+
+#define REMCONS_PROPERTY(name, dispid) \
+  property_detail::Make<&CRemCons::get_##name, &CRemCons::put_##name>(#name, dispid)
+// The properties in interface order; DISPIDs 1 to 24.
+inline constexpr PropertyInfo kRemConsProperties[] = {
+    REMCONS_PROPERTY(target, 1),         REMCONS_PROPERTY(port, 2),
+    REMCONS_PROPERTY(height, 3),         REMCONS_PROPERTY(width, 4),
+    REMCONS_PROPERTY(fullScreen, 5),     REMCONS_PROPERTY(vmKey, 6),
+    REMCONS_PROPERTY(vmPort, 7),         REMCONS_PROPERTY(serverName, 8),
+    REMCONS_PROPERTY(login, 9),          REMCONS_PROPERTY(encryption, 10),
+    REMCONS_PROPERTY(decryptKey, 11),    REMCONS_PROPERTY(encryptKey, 12),
+    REMCONS_PROPERTY(keyIndex, 13),      REMCONS_PROPERTY(mouseMode, 14),
+    REMCONS_PROPERTY(timeout, 15),       REMCONS_PROPERTY(uniqueFeatures, 16),
+    REMCONS_PROPERTY(muMode, 17),        REMCONS_PROPERTY(muServer, 18),
+    REMCONS_PROPERTY(muPort, 19),        REMCONS_PROPERTY(kbdMode, 20),
+    REMCONS_PROPERTY(screenCapture, 21), REMCONS_PROPERTY(clientCapture, 22),
+    REMCONS_PROPERTY(autoExport, 23),    REMCONS_PROPERTY(scrPort, 24),
+};
+#undef REMCONS_PROPERTY
 
 // --- Helpers shared with the hosts ---
 

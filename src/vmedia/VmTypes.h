@@ -16,7 +16,7 @@ enum class VmKind : int {
   Folder = 7,
 };
 
-// The name of a kind in events and logs: "floppy", "cdrom", "image", ...
+// The name of a kind in events and logs: its enumerator's name ("FloppyDrive", "CdImage", ...).
 const char* VmKindName(VmKind kind);
 
 // Implemented by the console session.
