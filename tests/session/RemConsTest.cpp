@@ -4,10 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "platform/Hex.h"
@@ -21,56 +18,32 @@ namespace {
 using testing::EventLog;
 using testing::TraceCapture;
 
-// Each property's get method read as text, its get with a null pointer, and its default.
-struct Property {
-  std::function<std::string(CRemCons&)> read;
-  std::function<HRESULT(CRemCons&)> readNull;
-  std::string byDefault;
-};
+// The defaults of a new control, in interface order.
+const char* const kDefaults[] = {"",  "23", "1024", "1280", "1", "",  "0",  "",
+                                 "",  "0",  "0",    "",     "0", "0", "15", "0",
+                                 "0", "",   "9300", "0",    "0", "0", "0",  "0"};
 
-template <typename T>
-Property Make(HRESULT (CRemCons::*get)(T*), std::string byDefault) {
-  return {[get](CRemCons& c) -> std::string {
-            T v{};
-            EXPECT_EQ((c.*get)(&v), S_OK);
-            if constexpr (std::is_same_v<T, BSTR>) {
-              return v;
-            } else {
-              return std::to_string(v);
-            }
-          },
-          [get](CRemCons& c) { return (c.*get)(nullptr); }, std::move(byDefault)};
-}
-
-#define PROPERTY(name, value) \
-  { #name, Make(&CRemCons::get_##name, value) }
-const std::map<std::string, Property>& Properties() {
-  static const std::map<std::string, Property> properties = {
-      PROPERTY(target, ""),          PROPERTY(port, "23"),      PROPERTY(height, "1024"),
-      PROPERTY(width, "1280"),       PROPERTY(fullScreen, "1"), PROPERTY(vmKey, ""),
-      PROPERTY(vmPort, "0"),         PROPERTY(serverName, ""),  PROPERTY(login, ""),
-      PROPERTY(encryption, "0"),     PROPERTY(decryptKey, "0"), PROPERTY(encryptKey, ""),
-      PROPERTY(keyIndex, "0"),       PROPERTY(mouseMode, "0"),  PROPERTY(timeout, "15"),
-      PROPERTY(uniqueFeatures, "0"), PROPERTY(muMode, "0"),     PROPERTY(muServer, ""),
-      PROPERTY(muPort, "9300"),      PROPERTY(kbdMode, "0"),    PROPERTY(screenCapture, "0"),
-      PROPERTY(clientCapture, "0"),  PROPERTY(autoExport, "0"), PROPERTY(scrPort, "0")};
-  return properties;
-}
-#undef PROPERTY
-
-std::string Get(CRemCons& c, const std::string& name) {
-  return Properties().at(name).read(c);
+std::string Get(CRemCons& c, std::string_view name) {
+  for (const PropertyInfo& info : kRemConsProperties) {
+    if (name != info.name) continue;
+    std::string text;
+    EXPECT_EQ(info.get(c, &text), S_OK);
+    return text;
+  }
+  ADD_FAILURE() << name;
+  return {};
 }
 
 // Every property of the table has its default, and every get refuses a null pointer instead of
 // writing through it.
 TEST(RemConsProperties, DefaultsAndNullOutputPointers) {
   CRemCons c;
-  ASSERT_EQ(std::size(kRemConsProperties), Properties().size());
-  for (const PropertyInfo& info : kRemConsProperties) {
-    const Property& p = Properties().at(info.name);
-    EXPECT_EQ(p.read(c), p.byDefault) << info.name;
-    EXPECT_EQ(p.readNull(c), E_POINTER) << info.name;
+  static_assert(std::size(kRemConsProperties) == std::size(kDefaults));
+  for (size_t i = 0; i < std::size(kRemConsProperties); ++i) {
+    const PropertyInfo& info = kRemConsProperties[i];
+    EXPECT_EQ(info.dispid, int(i + 1));
+    EXPECT_EQ(Get(c, info.name), kDefaults[i]) << info.name;
+    EXPECT_EQ(info.get(c, nullptr), E_POINTER) << info.name;
   }
   EXPECT_EQ(HexBytes(c.Properties().vmKey, 16), std::string(32, '0'));
 }
@@ -111,9 +84,11 @@ TEST(RemConsProperties, PutsTable) {
     EXPECT_EQ(Get(c, k.name), k.readBack);
     EXPECT_EQ(capture.Texts(),
               k.trace ? std::vector<std::string>{k.trace} : std::vector<std::string>{});
-    for (const auto& [name, p] : Properties()) {
-      if (name == k.name || (name == "decryptKey" && std::string(k.name) == "encryption")) continue;
-      EXPECT_EQ(p.read(c), p.byDefault) << name;
+    for (size_t i = 0; i < std::size(kRemConsProperties); ++i) {
+      const std::string_view name = kRemConsProperties[i].name;
+      if (name == k.name || (name == "decryptKey" && k.name == std::string_view("encryption")))
+        continue;
+      EXPECT_EQ(Get(c, name), kDefaults[i]) << name;
     }
   }
 }
