@@ -32,12 +32,8 @@ TEST(TransformLogin, HandMadeAndOpensslBase64) {
   const std::pair<const char*, std::string> cases[] = {
       {"QWRtaW46c2VjcmV0MQ==", "Admin\rsecret1\r"},  // '=' in third place: one byte
       {"QUI=", "AB\r"},                              // '=' in fourth place: two bytes
-      {"Og==", "\r\r"},                              // a lone ':'
-      {"", ""},
       {"QUJ", ""},                                   // fewer than four characters: nothing
-      {"QUJDRA", "ABC\r"},                           // trailing characters short of a group
       {"QQ==QUJD", "A\r"},                           // padding ends the decoding
-      {"=QUJ", ""},                                  // padding first: nothing decodes
       {"QUJD\nRA==", std::string("ABC\x01\x10\r")},  // outside the alphabet counts as 0
   };
   for (const auto& [login, expected] : cases)
@@ -53,33 +49,6 @@ TEST(TransformLogin, HandMadeAndOpensslBase64) {
     ASSERT_EQ(Base64Encode(plain), encoded);
     std::replace(plain.begin(), plain.end(), ':', '\r');
     ASSERT_EQ(B(TransformLogin(encoded)), B(plain + "\r")) << encoded;
-  }
-}
-
-TEST(StartReplyParser, Sequences) {
-  const struct {
-    std::string bytes;
-    StartReplyParser::Result expected;  // the result of the last byte
-    int repliesBefore;                  // replies reported before the last byte
-  } cases[] = {
-      {"\x1b[R", StartReplyParser::kEnciphered, 0},
-      {"\x1b\x1b[r", StartReplyParser::kClear, 0},
-      {"\x1b[\x1b[r", StartReplyParser::kNone, 0},  // ESC after '[' goes back to text
-      {std::string(5000, 'x') + "\x1b[r", StartReplyParser::kClear, 0},
-      {"[R", StartReplyParser::kNone, 0},
-      {"\x1bR", StartReplyParser::kNone, 0},
-      {"\x1b[r\x1b[R", StartReplyParser::kEnciphered, 1},  // back to text after a reply
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.bytes.substr(0, 40)));
-    StartReplyParser parser;
-    int replies = 0;
-    for (size_t n = 0; n + 1 < c.bytes.size(); ++n) {
-      replies += parser.Feed(static_cast<uint8_t>(c.bytes[n])) != StartReplyParser::kNone;
-    }
-    EXPECT_EQ(replies, c.repliesBefore);
-    EXPECT_EQ(parser.Feed(static_cast<uint8_t>(c.bytes.back())), c.expected);
-    EXPECT_EQ(parser.State(), 0);
   }
 }
 

@@ -328,21 +328,6 @@ TEST_F(MenuBarTest, PaintsTheNameOrTheReplayTitle) {
   EXPECT_LE(cut.x + painter.TextWidth(cut.text, CMenuBar::NameFont()), 536);
 }
 
-// A missing bar picture is reported and keeps the bar out: it takes no clicks and paints nothing.
-TEST_F(MenuBarTest, AMissingPictureKeepsTheBarOut) {
-  BarPainter missing(/*withBar=*/false);
-  CMenuBar other(host, missing, owner, Config());
-  other.Pin();
-  EXPECT_FALSE(other.HitTest(kR - 300, 5));
-  ASSERT_EQ(host.Boxes().size(), 1u);
-  EXPECT_EQ(host.Boxes()[0].caption + ": " + host.Boxes()[0].text,
-            "Warning: MenuBarInit - Error from LoadBitmap of hMenu");
-  EXPECT_FALSE(other.OnMouseButton(E::kLeftDown, kR - 33, 10));
-  Surface s(kWidth, 100, BarPainter::kBackground);
-  other.Paint(s, kWidth);
-  EXPECT_EQ(s.At(kR - 300, 5), BarPainter::kBackground);
-}
-
 // ---- The drive menu ----
 
 class DriveMenuTest : public MenuBarTest {

@@ -28,12 +28,11 @@ class BarPainter : public Painter {
     bool opaque;
   };
 
-  explicit BarPainter(bool withBar = true) {
+  BarPainter() {
     int i = 0;
     for (const menubar::ImageSpec& image : menubar::kImages) {
       ++i;
       const std::string id(image.id);
-      if (!withBar && image.id == menubar::img::kBar) continue;
       const Pixel color = Rgb(static_cast<uint8_t>(10 + i), static_cast<uint8_t>(200 - i), 77);
       Surface s(image.width, image.height, color);
       if (id.ends_with("mask") || image.id == menubar::img::kBarMask) {

@@ -164,23 +164,5 @@ TEST(FrameBuffer, ClearScreenAndStatusLines) {
   for (const auto& i : inv) EXPECT_TRUE(i.whole && i.erase);
 }
 
-TEST(FrameBuffer, PaintCopiesTheUpdateRectangleClipped) {
-  Frame f(64, 48);
-  f.Cover(Rgb(7, 7, 7));
-  for (auto [update, painted] : {std::pair{Rect{10, 10, 20, 20}, 100},
-                                 {Rect{-5, -5, 5, 5}, 25},
-                                 {Rect{60, 40, 80, 60}, 4 * 8},
-                                 {Rect{-10, 0, 100, 48}, 64 * 48},
-                                 {Rect{70, 0, 90, 10}, 0}}) {
-    Surface window(64, 48, Rgb(0, 0, 0));
-    f.buffer.Paint(update, window);
-    int n = 0;
-    for (int y = 0; y < 48; ++y) {
-      for (int x = 0; x < 64; ++x) n += Color(window, x, y) != 0;
-    }
-    EXPECT_EQ(n, painted);
-  }
-}
-
 }  // namespace
 }  // namespace remcons

@@ -449,20 +449,5 @@ TEST(VmCommandLine, UnmountAll) {
   }
 }
 
-// The drive menu: at most nine entries, and a CD image entry refuses a file that is not an ISO.
-// Presses, unmounts by kind and the count of mounted drives are the bar's tests.
-TEST(VmDriveMenu, NineEntriesAtMostAndACdImageEntryRefusesAnImage) {
-  FakeSysfs s;
-  for (const char* name : {"sdb", "sdc", "sdd", "sde", "sdf", "sdg", "sdh", "sdi"})
-    s.Add(name, "1", "0", 2880);
-  WriteFile(s.dir / "f.img", RandomBytes(4096, 35));
-  FixedTargetChooser chooser(s.dir / "f.img");
-  VmDriveMenu menu({.server = "", .chooser = &chooser, .roots = s.roots()});
-  menu.Build(false);
-  EXPECT_EQ(menu.Count(), 9);
-  EXPECT_EQ(menu.Press(2), -1);
-  EXPECT_FALSE(menu.Entry(2).mounted);
-}
-
 }  // namespace
 }  // namespace remcons

@@ -61,36 +61,6 @@ class OnXorg : public ::testing::Test {
   std::unique_ptr<LocalDisplay> display_;
 };
 
-// The dummy driver's modes listed; a switch, a second one, and the way back to the desktop's mode
-// (not to the one before); a mode it does not have refused; the object puts the mode back.
-TEST_F(OnXorg, ListsSwitchesAndRestoresModes) {
-  std::set<std::tuple<int, int, int>> offered;
-  DisplayMode m;
-  for (int i = 0; display_->EnumMode(i, &m); ++i) {
-    offered.insert({m.width, m.height, m.refreshHz});
-    EXPECT_EQ(std::pair(m.bitsPerPixel, m.orientation), std::pair(32, 0));
-  }
-  EXPECT_GT(offered.size(), 8u);
-  for (const auto& mode : {std::tuple{1280, 1024, 60}, {1024, 768, 75}, {640, 480, 60}})
-    EXPECT_TRUE(offered.count(mode)) << std::get<0>(mode) << "x" << std::get<1>(mode);
-  const DisplayMode wanted{800, 600, 32, 60, 0}, larger{1024, 768, 32, 60, 0};
-  const DisplayMode odd{1000, 700, 32, 60, 0};
-  EXPECT_EQ(display_->ChangeMode(&wanted), kDispChangeSuccessful);
-  EXPECT_TRUE(display_->Changed());
-  EXPECT_EQ(RootSize(), (std::pair{800, 600}));
-  EXPECT_EQ(display_->ChangeMode(&larger), kDispChangeSuccessful);
-  EXPECT_EQ(Current(), "1024x768");
-  EXPECT_EQ(display_->ChangeMode(nullptr), kDispChangeSuccessful);
-  EXPECT_EQ(display_->ChangeMode(&odd), kDispChangeBadMode);
-  EXPECT_FALSE(display_->Changed());
-  EXPECT_EQ(Current(), "1280x1024");
-  {
-    LocalDisplay other(testing::TestDisplay());
-    EXPECT_EQ(other.ChangeMode(&wanted), kDispChangeSuccessful);
-    EXPECT_EQ(Current(), "800x600");
-  }
-}
-
 // The widget follows the server's mode: the picture's size is reported once the display has
 // switched. The close button pressed then, while the console thread waits for the window (inside
 // the resize notice it sent), finds the thread busy: the stop gives it 100 ms and reports it has
