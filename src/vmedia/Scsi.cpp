@@ -27,11 +27,11 @@ CScsi::~CScsi() {
 int CScsi::ReceiveSome(uint8_t* buffer, uint32_t length) {
   const uint32_t start = clock_->NowMs();
   for (;;) {
-    if (!socket_) return -1;
+    if (!socket_) return kReceiveFailed;
     const int n = socket_->Receive(buffer, length);
     if (n >= 0) return n;
-    if (LastSocketError() != kWsaEtimedout) return -1;
-    if (clock_->NowMs() - start >= kKeepaliveMs) return -2;
+    if (LastSocketError() != kWsaEtimedout) return kReceiveFailed;
+    if (clock_->NowMs() - start >= kKeepaliveMs) return kReceiveSilent;
   }
 }
 
@@ -46,7 +46,7 @@ int CScsi::ReadRequest(uint8_t* buffer) {
   std::memset(buffer, 0, 12);
   for (;;) {
     const int n = ReceiveSome(buffer + got, 12 - got);
-    if (n == -2) {
+    if (n == kReceiveSilent) {
       SendKeepalive();
       continue;
     }
@@ -71,7 +71,7 @@ uint32_t CScsi::ReadExactly(uint8_t* buffer, uint32_t length) {
   uint32_t got = 0;
   while (got < length) {
     const int n = ReceiveSome(buffer + got, length - got);
-    if (n == -2) {
+    if (n == kReceiveSilent) {
       RC_TRACE("SCSI: Sending keepalive(COMPLETE).\n");
       SendKeepalive();
       continue;

@@ -56,7 +56,9 @@ class CScsi {
   void CloseMedia() { media_->Release(); }
 
  protected:
-  // Receives: count, 0 closed, -1 error, -2 silence for kKeepaliveMs.
+  // Receives: the count of bytes, 0 when closed, or one of these.
+  static constexpr int kReceiveFailed = -1;
+  static constexpr int kReceiveSilent = -2;  // nothing came for kKeepaliveMs
   int ReceiveSome(uint8_t* buffer, uint32_t length);
   void SendKeepalive();
   // Whether a medium is there, and whether the server has been told that it changed.
