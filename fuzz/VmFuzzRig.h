@@ -20,8 +20,10 @@ namespace vmfuzz {
 class Rig {
  public:
   Rig() {
-    char pattern[] = "/tmp/remcons-vmfuzz-XXXXXX";
-    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
+    // In memory where there is a tmpfs: images are opened for synchronous writes.
+    char shm[] = "/dev/shm/remcons-vmfuzz-XXXXXX", tmp[] = "/tmp/remcons-vmfuzz-XXXXXX";
+    const char* made = ::mkdtemp(shm);
+    dir = made ? made : ::mkdtemp(tmp) ? tmp : "/tmp";
     listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
   }
   ~Rig() {

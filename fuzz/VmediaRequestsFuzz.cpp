@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "VmFuzzRig.h"
 #include "platform/Socket.h"
 #include "vmedia/FATFile.h"
 #include "vmedia/ScsiCdImage.h"
@@ -73,26 +74,14 @@ class Peer {
   std::thread thread_;
 };
 
-struct Fixture {
+struct Fixture : vmfuzz::Rig {
   Fixture() {
-    char pattern[] = "/tmp/remcons-vmfuzz-XXXXXX";
-    dir = ::mkdtemp(pattern) ? pattern : "/tmp";
-    std::vector<char> bytes(65536 + 300);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
-    std::ofstream(dir + "/f.img", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-    std::ofstream(dir + "/d.iso", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
+    Image("f.img", kImageSize);
+    Image("d.iso", kImageSize);
     std::filesystem::create_directories(dir + "/folder/sub");
     std::ofstream(dir + "/folder/sub/a.txt") << "fuzz";
-    listener = remcons::TcpSocket::Listen("127.0.0.1", 0);
   }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::string dir;
-  std::unique_ptr<remcons::TcpSocket> listener;
+  static constexpr size_t kImageSize = 65536 + 300;
   Peer peer;
 };
 
@@ -136,11 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   client->Close();
   fixture.peer.Wait();
   // Writes may have changed the image; put it back for the next input.
-  if (data[0] % 3 == 0) {
-    std::vector<char> bytes(65536 + 300);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
-    std::ofstream(fixture.dir + "/f.img", std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-  }
+  if (data[0] % 3 == 0) fixture.Image("f.img", Fixture::kImageSize);
   return 0;
 }
