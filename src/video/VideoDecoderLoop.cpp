@@ -292,6 +292,17 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
   const Pixel* const expand = expand_;
   bool rankOneCoded = cache_.active() != 1;  // PIXLRU1 reads rank 1, not rank 0
   RunEnd end;
+// The locals go out to a call that takes the run state, and come back from it.
+#define REMCONS_RUN_CALL(step)                    \
+  s = {{bits, have}, pixels, steps, code, ranks}; \
+  end = step(s);                                  \
+  bits = s.w.bits;                                \
+  have = s.w.count;                               \
+  pixels = s.pixels;                              \
+  steps = s.steps;                                \
+  code = s.code;                                  \
+  ranks = s.ranks;                                \
+  rankOneCoded = cache_.active() != 1
   for (;;) {
     if (have < kLongestRun) {
       reader_.set_window({bits, have});
@@ -322,27 +333,11 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
       }
     }
     if (!taken) {
-      s = {{bits, have}, pixels, steps, code, ranks};
-      end = OtherRun(s);
-      bits = s.w.bits;
-      have = s.w.count;
-      pixels = s.pixels;
-      steps = s.steps;
-      code = s.code;
-      ranks = s.ranks;
-      rankOneCoded = cache_.active() != 1;
+      REMCONS_RUN_CALL(OtherRun);
       if (end != RunEnd::kRan) break;
     }
     if (pixels == kBlockPixels) {
-      s = {{bits, have}, pixels, steps, code, ranks};
-      end = FinishBlock(s);
-      bits = s.w.bits;
-      have = s.w.count;
-      pixels = s.pixels;
-      steps = s.steps;
-      code = s.code;
-      ranks = s.ranks;
-      rankOneCoded = cache_.active() != 1;
+      REMCONS_RUN_CALL(FinishBlock);
       if (end != RunEnd::kRan) break;
     }
     if (interrupt_.load(std::memory_order_relaxed)) {
@@ -352,6 +347,7 @@ VideoDecoder::RunEnd VideoDecoder::RunPixels() {
     }
     ++steps;
   }
+#undef REMCONS_RUN_CALL
   cache_.StoreRanks(ranks);
   reader_.set_window({bits, have});
   reader_.set_code(code);
