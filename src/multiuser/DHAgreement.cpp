@@ -52,6 +52,12 @@ int CDHAgreement::MakeGroupAndKeys() {
   return MakeDHKeyPair(publicValue_.data(), privateValue_.data(), length_, group_, random_);
 }
 
+int CDHAgreement::MakeKeysIn(const DHGroup& group) {
+  if (group.primeLen != length_ || group.generatorLen != length_) return mp::kErrorData;
+  group_ = group;
+  return MakeDHKeyPair(publicValue_.data(), privateValue_.data(), length_, group_, random_);
+}
+
 int CDHAgreement::TakeGroupAndPeerValue(const uint8_t* prime, const uint8_t* generator,
                                         const uint8_t* peer) {
   if (length_ > DHGroup::kMaxBytes) return mp::kErrorData;

@@ -23,6 +23,8 @@ class CDHAgreement {
   void SetSize(uint32_t bits);
   // A new group of `bits` bits (subprime of bits / 5 bits), then a key pair: 0 or the error code.
   int MakeGroupAndKeys();
+  // A key pair in a group of this size made earlier: 0 or the error code.
+  int MakeKeysIn(const DHGroup& group);
   // Takes the peer's group and public value (length bytes each), then makes a key pair in it.
   // kErrorData, with no key pair made, when the group or the value is not acceptable (below).
   int TakeGroupAndPeerValue(const uint8_t* prime, const uint8_t* generator, const uint8_t* peer);

@@ -31,9 +31,9 @@ CMUNet::CMUNet(RandomPool& random, uint8_t encryption) : dh_(random) {
   if (!encryption) RC_TRACE("MUnet: the link to the leader is enciphered all the same\n");
 }
 
-bool CMUNet::SendAdhInfo() {
+bool CMUNet::SendAdhInfo(const DHGroup* group) {
   dh_.SetSize(kBits);
-  if (const int status = dh_.MakeGroupAndKeys(); status != 0) {
+  if (const int status = group ? dh_.MakeKeysIn(*group) : dh_.MakeGroupAndKeys(); status != 0) {
     RC_TRACE("MUnet: no key agreement (error %d)\n", status);
     return false;
   }

@@ -31,8 +31,9 @@ class CMUNet : public CNet {
   int32_t Handshake() override;
 
   // The steps of the handshake.
-  // ADH info: FF C8 40, p, g, own public value; false when no group could be made.
-  bool SendAdhInfo();
+  // ADH info: FF C8 40, p, g, own public value, in a fresh group or in one made earlier by the same
+  // search (the fuzz target makes one for all its inputs); false when no group could be made.
+  bool SendAdhInfo(const DHGroup* group = nullptr);
   // FF CA, the login text, 00, enciphered.
   void SendLoginInfo();
   // One received byte: 0 to go on, else Handshake's result. A leader value that cannot be
