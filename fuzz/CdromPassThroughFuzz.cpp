@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "VmFuzzRig.h"
@@ -70,6 +69,7 @@ struct Fixture : vmfuzz::Rig {
     std::ofstream(dir + "/sys/class/block/sr0/device/type") << "5\n";
     std::ofstream(dir + "/dev/sr0") << "";
   }
+  vmfuzz::Peer peer;
 };
 
 }  // namespace
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t streamSize = size - 1 - 8 * answers;
   std::unique_ptr<remcons::TcpSocket> client, server;
   if (!fixture.Connect(&client, &server)) return 0;
-  std::thread peer([&] {
+  fixture.peer.Run([&] {
     server->SendAll(stream, streamSize);
     vmfuzz::FinishAndDrain(*server);
   });
@@ -96,6 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::exception&) {
   }
   client->Close();
-  peer.join();
+  fixture.peer.Wait();
   return 0;
 }

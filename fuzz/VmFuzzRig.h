@@ -1,16 +1,20 @@
 // What the virtual-media fuzz targets share: a temporary folder for images (removed at exit), a
-// loopback listener that stands for the server, and the server's way of ending: it stops sending
-// and takes every reply until the client is done.
+// loopback listener that stands for the server, a thread that plays the server, and the server's
+// way of ending: it stops sending and takes every reply until the client is done.
 #pragma once
 
 #include <stdlib.h>
 #include <sys/socket.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Socket.h"
@@ -48,6 +52,48 @@ class Rig {
 
   std::string dir;
   std::unique_ptr<remcons::TcpSocket> listener;
+};
+
+// The server's side on a thread of its own, made once: a thread per input costs more than most
+// inputs. It runs one job at a time.
+class Peer {
+ public:
+  Peer() : thread_([this] { Loop(); }) {}
+  ~Peer() {
+    Run(nullptr);
+    thread_.join();
+  }
+  // Starts job on the peer's thread (an empty one ends the thread).
+  void Run(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = std::move(job);
+    busy_ = true;
+    changed_.notify_all();
+  }
+  // Returns once the job has ended.
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return busy_; });
+      if (!job_) return;
+      lock.unlock();
+      job_();
+      lock.lock();
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> job_;
+  bool busy_ = false;
+  std::thread thread_;
 };
 
 inline void FinishAndDrain(remcons::TcpSocket& server) {

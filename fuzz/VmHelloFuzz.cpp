@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "Pieces.h"
@@ -31,6 +30,7 @@ struct Fixture : vmfuzz::Rig {
     Image("f.img", 65536);
     Image("d.iso", 65536);
   }
+  vmfuzz::Peer peer;
 };
 
 }  // namespace
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 4096 || !fixture.listener) return 0;
   const uint8_t* answer = data + 1;
   const size_t answerSize = size - 1;
-  std::thread peer([&] {
+  fixture.peer.Run([&] {
     auto server = fixture.listener->Accept();
     if (!server) return;
     Pieces pieces(answer, answerSize, data[0]);
@@ -63,6 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (result != expected) std::abort();
   if (result == remcons::VMConnection::kOk && !connection.WaitServeEnded(60000)) std::abort();
   connection.Close();
-  peer.join();
+  fixture.peer.Wait();
   return 0;
 }
