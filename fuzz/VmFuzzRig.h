@@ -47,6 +47,7 @@ class Rig {
     *client = remcons::TcpSocket::Create();
     if (!listener || !(*client)->Connect("127.0.0.1", listener->LocalPort())) return false;
     *server = listener->Accept();
+    if (*server) (*server)->SetNoDelay(true);  // replies to small requests not held for an ACK
     return *server != nullptr;
   }
 
