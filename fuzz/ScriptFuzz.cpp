@@ -2,10 +2,7 @@
 // a command or a reason, never both; numbers stay within the bounds asked; escapes of "type"
 // resolve or are refused with a reason.
 //
-// With libFuzzer, from the repository's top (Qt's flags from pkg-config Qt6Core Qt6Gui):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc fuzz/ScriptFuzz.cpp
-//     build/fuzz/src/host/qt/libremcons_headless.a ... -o script_fuzz
-//     ./script_fuzz fuzz/corpus/ScriptFuzz
+// libFuzzer build: the fuzz preset (scripts/fuzz.sh).
 // The tests run the same entry point over mutations of the seed corpus.
 #include <algorithm>
 #include <cstddef>
@@ -13,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "host/qt/ScriptRunner.h"
 #include "platform/Hex.h"
+#include "script/ScriptParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace remcons;
