@@ -46,9 +46,15 @@ class Rig {
                std::unique_ptr<remcons::TcpSocket>* server) const {
     *client = remcons::TcpSocket::Create();
     if (!listener || !(*client)->Connect("127.0.0.1", listener->LocalPort())) return false;
-    *server = listener->Accept();
-    if (*server) (*server)->SetNoDelay(true);  // replies to small requests not held for an ACK
+    *server = Accept();
     return *server != nullptr;
+  }
+  // The server's end of the next connection, sending with no delay: each piece or reply is read
+  // on its own, not held for an ACK. Null when it failed.
+  std::unique_ptr<remcons::TcpSocket> Accept() const {
+    std::unique_ptr<remcons::TcpSocket> server = listener->Accept();
+    if (server) server->SetNoDelay(true);
+    return server;
   }
 
   std::string dir;

@@ -40,11 +40,9 @@ struct Fixture : vmfuzz::Rig {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture fixture;
-  if (size == 0 || size > 8192 || !fixture.listener) return 0;
-  auto client = remcons::TcpSocket::Create();
-  if (!client->Connect("127.0.0.1", fixture.listener->LocalPort())) return 0;
-  auto server = fixture.listener->Accept();
-  if (!server) return 0;
+  if (size == 0 || size > 8192) return 0;
+  std::unique_ptr<remcons::TcpSocket> client, server;
+  if (!fixture.Connect(&client, &server)) return 0;
   // The server's side: sends the stream, then reads every reply until the device is done.
   fixture.peer.Run([&] {
     server->SendAll(data + 1, size - 1);

@@ -3,7 +3,8 @@
 //
 //   sleep MS                       pause
 //   wait-event NAME [MS]           until an event NAME (OnResize, OnStatus, OnDialog, OnShutdown,
-//                                  MessageBox) has happened since the last wait for NAME ended;
+//                                  MessageBox, ClientList, Mount, Unmount) has happened since the
+//                                  last wait for NAME ended;
 //                                  without MS as long as the session lasts, with MS it is an error
 //                                  when none comes in time
 //   key VK down|up [scan=N] [ext]  a key event as the keyboard hook sees it; scan code and extended
@@ -24,10 +25,12 @@
 //   capture-start FILE             records to FILE (no dialog), as the record button does
 //   capture-stop                   ends the recording
 //   replay FILE                    replays FILE (no dialog), as the Replay Menu's "Replay file"
-//   does boot-buffer | fault-buffer     fetches and replays the BOOT or FAULT buffer play | pause
-//   the replay's play and pause stop-replay                    the replay's stop control: back to
-//   the start, stopped fast                           the replay's next speed (1, 2, 4, 8 times,
-//   then 1 again) leave-replay                   back to the live console
+//                                  does
+//   boot-buffer | fault-buffer     fetches and replays the BOOT or FAULT buffer
+//   play | pause                   the replay's play and pause
+//   stop-replay                    the replay's stop control: back to the start, stopped
+//   fast                           the replay's next speed (1, 2, 4, 8 times, then 1 again)
+//   leave-replay                   back to the live console
 //
 // Numbers are decimal or 0x-hexadecimal. Nothing here needs a window: the runner (host/qt) acts
 // on the console.
@@ -58,7 +61,7 @@ struct ScriptCommand {
     kClickBar,
     kSnapshot,
     kStop,
-    kCapture,  // a command of CaptureScript.h, a its verb
+    kCapture,  // capture and replay, a its CaptureVerb
   };
   Op op = kSleep;
   int line = 0;
